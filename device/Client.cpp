@@ -1,0 +1,205 @@
+#include "device/Client.h"
+
+#include "device/EventLine.h"
+#include "device/RequestId.h"
+#include "platform/MainLoop.h"
+#include "platform/NotificationCenter.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace fieldmon {
+
+RequestIdCounter& RequestIdCounter::shared()
+{
+    static RequestIdCounter counter;
+    return counter;
+}
+
+std::shared_ptr<Client> Client::create(bool debug, const platform::Services& services)
+{
+    return std::shared_ptr<Client>(new Client(debug, services));
+}
+
+Client::Client(bool debug, const platform::Services& services)
+    : services_(services), lastHeardTime_(std::nan("")), _debug(debug)
+{
+    sa_.sin_family = AF_INET;
+    sa_.sin_port = htons(kDevicePort);
+    sa_.sin_addr.s_addr = 0;
+    timeOfStart_ = services_.loop.now();
+    setSerialNumber(0);
+}
+
+Client::~Client() = default;
+
+void Client::setSerialNumber(std::int32_t serial)
+{
+    serialNumber_ = serial;
+    fileString_ = "fileFrom" + std::to_string(serial);
+    eventString_ = "eventFrom" + std::to_string(serial);
+}
+
+void Client::setService(bool on)
+{
+    service_ = on;
+}
+
+std::optional<double> Client::lastHeardTime() const
+{
+    double t = lastHeardTime_.load();
+    if (std::isnan(t))
+        return std::nullopt;
+    return t;
+}
+
+void Client::setLastHeardTime(double t)
+{
+    lastHeardTime_ = t;
+}
+
+void Client::setAddress(in_addr address, std::uint16_t port)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    {
+        std::lock_guard lock(sa_mutex_);
+        sa_.sin_addr = address;
+        sa_.sin_port = htons(port);
+    }
+    dictipstring_ = text;
+}
+
+in_addr Client::address() const
+{
+    std::lock_guard lock(sa_mutex_);
+    return sa_.sin_addr;
+}
+
+sockaddr_in Client::socketAddress() const
+{
+    std::lock_guard lock(sa_mutex_);
+    return sa_;
+}
+
+void Client::copyValues(const Client& other)
+{
+    setPlatform(other.platform_);
+    setType(other.type_);
+    setName(other.name_);
+    setVersion(other.version_);
+    setService(other.service_);
+    sockaddr_in dest = other.socketAddress();
+    setAddress(dest.sin_addr, ntohs(dest.sin_port));
+    send_mutex_ = other.send_mutex_.load();
+    socket_ = other.socket_.load();
+    lastHeardTime_ = other.lastHeardTime_.load();
+}
+
+void Client::setSocket(int socket, std::mutex* sendMutex)
+{
+    send_mutex_ = sendMutex;
+    socket_ = socket;
+}
+
+char Client::getUniqueIdentifier()
+{
+    return RequestIdCounter::shared().next();
+}
+
+int Client::sendBytes(const void* data, std::size_t size)
+{
+    int fd = socket_.load();
+    if (fd == -1)
+        return -1;
+    sockaddr_in dest = socketAddress();
+    std::mutex* lock = send_mutex_.load();
+    ssize_t sent;
+    if (lock) {
+        std::lock_guard guard(*lock);
+        sent = ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+    } else {
+        sent = ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+    }
+    if (sent < 0) {
+        std::printf("Error sending packet: %s\n", std::strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+int Client::sendChar(char c)
+{
+    return sendBytes(&c, 1);
+}
+
+int Client::sendString(std::string_view text)
+{
+    return sendBytes(text.data(), std::min(text.size(), kMaxCommandBytes));
+}
+
+int Client::setServiceMode(bool on)
+{
+    return sendString(on ? "cservice 1\r\n" : "cservice 0\r\n");
+}
+
+void Client::broadcastEvent(std::string_view line)
+{
+    // The line may hold a NUL byte from the wire; print what a C string would.
+    std::string whole(line);
+    std::printf("%d: %s\n", serialNumber(), whole.c_str());
+
+    std::string_view text = eventText(line);
+    if (hasTimeStamp(line)) {
+        if (text == "EVENTSYS_SVC_MODE_ON")
+            setService(true);
+        else if (text == "EVENTSYS_SVC_MODE_OFF")
+            setService(false);
+    }
+    std::string payload(text);
+
+    eventLog_.push_back(std::move(whole));
+    if (eventLog_.size() > kMaxEventLines)
+        eventLog_.pop_front();
+    ++eventNumber_;
+
+    services_.notifications.post(eventString_, std::move(payload));
+}
+
+void Client::initthumbArray()
+{
+    if (numthumb_ == 0)
+        Thumbwheels::shared().initDescriptions();
+}
+
+void Client::addthumbWheel(ThumbwheelDescription description)
+{
+    Thumbwheels::shared().addDescription(description);
+}
+
+void Client::setwheelName(const std::string& name, const std::string& disp, const std::string& command, int wheel)
+{
+    Thumbwheels::shared().define(name, disp, command, wheel);
+}
+
+int Client::getthumbwheelCols(int wheel) const
+{
+    return Thumbwheels::shared().columns(wheel);
+}
+
+int Client::getthumbwheelRows(int col, int wheel) const
+{
+    return Thumbwheels::shared().rows(col, wheel);
+}
+
+std::string Client::getthumbwheeldisprow(int row, int col, int wheel) const
+{
+    return Thumbwheels::shared().display(row, col, wheel);
+}
+
+} // namespace fieldmon

@@ -1,0 +1,172 @@
+#pragma once
+// Client: the application's record of one field device and of the link with
+// it. It carries the identity announced by discovery, the command channel
+// (UDP datagrams to the device's address, port 10024, through the finder's
+// shared socket and send lock), the service-mode flag, the event log and the
+// per-device notification names. Later parts of the device link hang off the
+// same record (variable store and requests, expressions, file transfer, update
+// scheduler) so that the rest of the program talks to one facade per device.
+//
+// Records are shared (std::shared_ptr): the registry, its graveyard, screens
+// and scheduled bindings hold the same record, which lives while any holds it.
+//
+// Thread rule: main thread, except that the listen thread may call sendChar()
+// (presence probe) and read serialNumber() and lastHeardTime(); those three
+// are safe from any thread. Sends are serialised by the shared send lock.
+
+#include "device/Thumbwheels.h"
+#include "platform/Services.h"
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace fieldmon {
+
+class Client : public std::enable_shared_from_this<Client> {
+public:
+    static constexpr std::uint16_t kDevicePort = 10024;
+    static constexpr std::size_t kMaxEventLines = 100;
+    static constexpr std::size_t kMaxCommandBytes = 5999;
+
+    // A record with no channel (socket -1) and serial number 0. The
+    // notification names start as those of serial number 0: a device whose
+    // announcement carried no serial-number field is, for the registry, the
+    // device with serial number 0, so its events and files are announced
+    // under that device's names.
+    static std::shared_ptr<Client> create(bool debug, const platform::Services& services);
+    ~Client();
+
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // --- Identity ------------------------------------------------------------
+    const std::string& name() const { return name_; }
+    const std::string& platform() const { return platform_; }
+    const std::string& type() const { return type_; }
+    std::int32_t serialNumber() const { return serialNumber_.load(); }
+    std::int32_t version() const { return version_; }
+    bool service() const { return service_; }
+    bool debug() const { return _debug; }
+
+    void setName(std::string v) { name_ = std::move(v); }
+    void setPlatform(std::string v) { platform_ = std::move(v); }
+    void setType(std::string v) { type_ = std::move(v); }
+    void setVersion(std::int32_t v) { version_ = v; }
+    void setDebug(bool v) { _debug = v; }
+    // Also derives fileString ("fileFrom%d") and eventString ("eventFrom%d").
+    void setSerialNumber(std::int32_t serial);
+    // Sets the flag and the `service` variable of the device's expressions.
+    void setService(bool on);
+
+    // When the last datagram from the device arrived, on the main loop's
+    // clock; nullopt for a record that has heard nothing yet.
+    std::optional<double> lastHeardTime() const;
+    void setLastHeardTime(double t);
+    double timeOfStart() const { return timeOfStart_; }
+
+    // Command destination: `address` on `port` (the device port unless a test
+    // points the record elsewhere). Also sets dictionaryIPString().
+    void setAddress(in_addr address, std::uint16_t port = kDevicePort);
+    in_addr address() const;
+    sockaddr_in socketAddress() const;
+    const std::string& dictionaryIPString() const { return dictipstring_; }
+
+    const std::string& fileNotificationIDString() const { return fileString_; }
+    const std::string& eventNotificationIDString() const { return eventString_; }
+
+    // Copies platform, type, name, version, service, address, send lock,
+    // socket and lastHeardTime from `other`, in that order. Not the serial
+    // number, the event log or the thumbwheel definitions.
+    void copyValues(const Client& other);
+
+    // --- Command channel -------------------------------------------------------
+    // Attaches the finder's sending socket and its send lock (neither owned).
+    void setSocket(int socket, std::mutex* sendMutex);
+    int socket() const { return socket_.load(); }
+    std::mutex* sendMutex() const { return send_mutex_.load(); }
+
+    // One byte to the device. 0 on success; -1 silently without a channel;
+    // -1 with "Error sending packet: %s\n" when the send fails.
+    int sendChar(char c);
+    // The text's bytes, cut to the first 5999, as one datagram; results as sendChar.
+    int sendString(std::string_view text);
+    // "cservice 1\r\n" or "cservice 0\r\n". The service flag is left alone: it
+    // follows the device's own reports.
+    int setServiceMode(bool on);
+
+    // Request identifiers 'b'..'|','a'..'|',... shared by all records.
+    static char getUniqueIdentifier();
+
+    // --- Events ----------------------------------------------------------------
+    // Prints "%d: %s\n", switches service mode on the stamped service events,
+    // logs the line (at most 100 kept), counts it and posts eventString with
+    // the event text (the line without its stamp).
+    void broadcastEvent(std::string_view line);
+    const std::deque<std::string>& eventLog() const { return eventLog_; }
+    std::int32_t eventNumber() const { return eventNumber_; }
+    void setEventNumber(std::int32_t n) { eventNumber_ = n; }
+
+    // --- Thumbwheel definitions (application-wide table) -------------------------
+    void initthumbArray();
+    void addthumbWheel(ThumbwheelDescription description);
+    int numthumb() const { return numthumb_; }
+    void setNumthumb(int n) { numthumb_ = n; }
+    void setwheelName(const std::string& name, const std::string& disp, const std::string& command, int wheel);
+    int getthumbwheelCols(int wheel) const;
+    int getthumbwheelRows(int col, int wheel) const;
+    std::string getthumbwheeldisprow(int row, int col, int wheel) const;
+
+    // --- Services ----------------------------------------------------------------
+    platform::MainLoop& loop() const { return services_.loop; }
+    platform::NotificationCenter& notifications() const { return services_.notifications; }
+
+    // --- Remote variables: declarations, values and requests ----------------------
+
+    // --- Expressions: global environment and predefined variables ----------------
+
+    // --- File transfer -------------------------------------------------------------
+
+    // --- Update scheduler ----------------------------------------------------------
+
+private:
+    Client(bool debug, const platform::Services& services);
+    int sendBytes(const void* data, std::size_t size);
+
+    platform::Services services_;
+
+    std::string name_;
+    std::string platform_;
+    std::string type_;
+    std::atomic<std::int32_t> serialNumber_{0};
+    std::int32_t version_ = 0;
+    // NaN while nothing has been heard; read by the listen thread.
+    std::atomic<double> lastHeardTime_;
+    bool service_ = false;
+    std::atomic<std::mutex*> send_mutex_{nullptr};
+    std::atomic<int> socket_{-1};
+    int numthumb_ = 0;
+
+    // The destination is read by the listen thread (probe) while the main
+    // thread may move the device to a new address.
+    mutable std::mutex sa_mutex_;
+    sockaddr_in sa_{};
+    std::string dictipstring_;
+
+    std::string fileString_;
+    std::string eventString_;
+    double timeOfStart_ = 0;
+    bool _debug = false;
+
+    std::deque<std::string> eventLog_;
+    std::int32_t eventNumber_ = 0;
+};
+
+} // namespace fieldmon

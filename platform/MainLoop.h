@@ -1,0 +1,44 @@
+#pragma once
+// The main loop that every core object reaches the main thread through.
+//
+// Thread rule: post(), postAndWait() and now() may be called from any thread.
+// after() and cancel() are main-thread only. Implementations: ThreadLoop (real
+// time), ManualLoop (virtual time for tests) and the Qt adapter in platform/qt/.
+
+#include <cstdint>
+#include <functional>
+#include <stop_token>
+
+namespace fieldmon::platform {
+
+class MainLoop {
+public:
+    using Task = std::function<void()>;
+    using TimerId = std::uint64_t;
+
+    virtual ~MainLoop() = default;
+
+    // Queues fn to run on the main thread in posting order. Never runs it inline.
+    virtual void post(Task fn) = 0;
+
+    // Runs fn on the main thread and waits until it has finished. Runs inline
+    // when called on the main thread. Returns true when fn ran; false when it
+    // was dropped (the loop went away) or when `stop` was requested before fn
+    // started (fn is then never run). Once fn has started, the wait lasts until
+    // it returns, so whatever fn captures stays valid for its whole run.
+    bool postAndWait(Task fn, std::stop_token stop = {});
+
+    // One-shot timer: fn runs on the main thread `seconds` from now (negative
+    // counts as 0). Timers due at the same time fire in creation order.
+    virtual TimerId after(double seconds, Task fn) = 0;
+
+    // Cancels a timer that has not fired yet; unknown or fired ids are ignored.
+    virtual void cancel(TimerId id) = 0;
+
+    // Monotonic time in seconds. Only differences mean anything.
+    virtual double now() const = 0;
+
+    virtual bool isMainThread() const = 0;
+};
+
+} // namespace fieldmon::platform
