@@ -1,0 +1,263 @@
+#include "discovery/ClientFinder.h"
+
+#include "platform/MainLoop.h"
+
+#include <arpa/inet.h>
+#include <sys/eventfd.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+
+namespace fieldmon {
+
+namespace {
+
+void exitOnFatal()
+{
+    std::fflush(nullptr);
+    std::exit(1);
+}
+
+} // namespace
+
+ClientFinder::ClientFinder(const platform::Services& services, bool debug, Seams seams)
+    : services_(services), seams_(std::move(seams)), debug_(debug), self_(std::make_shared<ClientFinder*>(this))
+{
+    if (!seams_.fatal)
+        seams_.fatal = exitOnFatal;
+    if (!seams_.localNetwork)
+        seams_.localNetwork = checkLocalNetwork;
+    std::printf("Creating client list\n");
+
+    // The listen thread comes first and binds the listening port itself. We
+    // wait for the result of the bind (not for anything the thread does
+    // later), so that no device reply to the first search can arrive before
+    // the port is open, and so that a bind failure ends start-up here.
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::promise<bool> bound;
+    std::future<bool> bindResult = bound.get_future();
+    listenThread_ = std::thread([this, token = stop_.get_token(), bound = std::move(bound)]() mutable {
+        bool ok = openListeningSocket();
+        bound.set_value(ok);
+        if (ok)
+            listenForClients(token);
+    });
+
+    int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (fd < 0) {
+        std::printf("\n");
+        std::printf("Error Creating Socket\n");
+        bindResult.wait();
+        seams_.fatal();
+    } else {
+        if (debug_)
+            std::printf("Creating socket\n");
+        int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+        sa_.sin_family = AF_INET;
+        sa_.sin_port = htons(seams_.devicePort);
+        sa_.sin_addr = seams_.broadcast;
+        sock_ = fd; // published after sa_ is filled in: charSendMsg reads sa_ only with a socket
+    }
+
+    if (seams_.localNetwork() != LocalNetwork::Direct)
+        noNetwork();
+
+    // The five mutexes and the registry containers are members, made before
+    // this body ran; std::mutex cannot fail to be created.
+    if (debug_)
+        std::printf("Created client array\n");
+
+    if (!bindResult.get())
+        seams_.fatal();
+}
+
+ClientFinder::~ClientFinder()
+{
+    // Cancels a hand-off the listen thread may be waiting in, wakes its
+    // select, and waits for it to end before anything it uses goes away.
+    stop_.request_stop();
+    if (wakeFd_ >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t w = ::write(wakeFd_, &one, sizeof one);
+    }
+    if (listenThread_.joinable())
+        listenThread_.join();
+    self_.reset();
+
+    if (sock_ >= 0)
+        ::close(sock_);
+    if (listenSock_ >= 0)
+        ::close(listenSock_);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+    std::printf("Thread closed\n");
+}
+
+bool ClientFinder::openListeningSocket()
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (fd < 0) {
+        std::perror("error bind failed");
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(seams_.listenPort);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        std::perror("error bind failed");
+        ::close(fd);
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    boundListenPort_ = ntohs(addr.sin_port);
+    listenSock_ = fd;
+    return true;
+}
+
+void ClientFinder::listenForClients(std::stop_token stop)
+{
+    using Clock = std::chrono::steady_clock;
+    // One receive area for the life of the thread: 1023 bytes and the 0 the
+    // content gets after its last byte, so it can be read as a C string.
+    char buffer[kMaxDatagram + 1];
+    sockaddr_in from{};
+    bool presenceNext = true;
+    // The tick clock starts with the thread, as if a tick had just run: on a
+    // network that never falls quiet for 0.25 s the presence check and the
+    // search must still run, yet no earlier than a quiet start would.
+    Clock::time_point lastTick = Clock::now();
+    const auto tickInterval = std::chrono::duration<double>(kTickSeconds);
+
+    while (!stop.stop_requested()) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listenSock_, &readable);
+        FD_SET(wakeFd_, &readable);
+        timeval timeout{0, 250000};
+        int ready = ::select(std::max(listenSock_, wakeFd_) + 1, &readable, nullptr, nullptr, &timeout);
+        if (stop.stop_requested())
+            break;
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            std::printf("Error?\n");
+            // A wait that fails keeps failing; pace the retries like ticks
+            // instead of spinning.
+            std::this_thread::sleep_for(tickInterval);
+            continue;
+        }
+        if (ready > 0 && FD_ISSET(listenSock_, &readable)) {
+            socklen_t len = sizeof from;
+            ssize_t n = ::recvfrom(listenSock_, buffer, kMaxDatagram, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            if (n < 0) {
+                std::fprintf(stderr, "%s\n", std::strerror(errno));
+            } else {
+                buffer[n] = '\0';
+                std::string_view datagram(buffer, static_cast<std::size_t>(n));
+                onMainThreadAndWait([this, &from, datagram] { parsePacket(from, datagram); });
+            }
+            // While data keeps arriving, a tick still runs every 0.25 s.
+            if (Clock::now() - lastTick < tickInterval)
+                continue;
+        }
+        lastTick = Clock::now();
+        tick(presenceNext);
+        presenceNext = !presenceNext;
+    }
+}
+
+void ClientFinder::tick(bool presence)
+{
+    if (debug())
+        std::printf("Timeout/search\n");
+    if (presence) {
+        checkPresence();
+        return;
+    }
+    if (searching()) {
+        if (debug())
+            std::printf("Looking for unidentified clients\n");
+        charSendMsg('h');
+    }
+}
+
+void ClientFinder::initiateSearch()
+{
+    if (debug())
+        std::printf("Starting search\n");
+    if (charSendMsg('H') < 0)
+        std::printf("Failed to send message.  Uh oh.\n");
+    searching_ = true;
+}
+
+int ClientFinder::charSendMsg(char c)
+{
+    int fd = sock_.load();
+    if (fd == -1)
+        return -1;
+    ssize_t sent;
+    int error;
+    {
+        std::lock_guard lock(send_mutex);
+        sent = ::sendto(fd, &c, 1, 0, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_);
+        error = errno;
+    }
+    if (sent < 0) {
+        reportSendFailure(error);
+        return -1;
+    }
+    return 0;
+}
+
+// A failed broadcast: tell the user whether the local network is gone or the
+// send failed for another reason.
+void ClientFinder::reportSendFailure(int error)
+{
+    switch (seams_.localNetwork()) {
+    case LocalNetwork::Untestable:
+        onMainThreadAndWait([this] { noNetwork(); });
+        return;
+    case LocalNetwork::NotDirect:
+        onMainThreadAndWait([this] { lostNetwork("Can't access local WiFi"); });
+        return;
+    case LocalNetwork::Direct: {
+        std::string text = std::strerror(error);
+        onMainThreadAndWait([this, text] { lostNetwork("Network Error: " + text); });
+        std::printf("Error sending packet: %s\n", text.c_str());
+        return;
+    }
+    }
+}
+
+bool ClientFinder::onMainThreadAndWait(std::function<void()> fn)
+{
+    std::weak_ptr<ClientFinder*> alive = self_;
+    return services_.loop.postAndWait(
+        [alive, fn = std::move(fn)] {
+            if (alive.lock())
+                fn();
+        },
+        stop_.get_token());
+}
+
+void ClientFinder::onMainThread(std::function<void()> fn)
+{
+    std::weak_ptr<ClientFinder*> alive = self_;
+    services_.loop.post([alive, fn = std::move(fn)] {
+        if (alive.lock())
+            fn();
+    });
+}
+
+} // namespace fieldmon

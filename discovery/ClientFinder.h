@@ -1,0 +1,199 @@
+#pragma once
+// ClientFinder: the application's one discovery service. It owns the two UDP
+// sockets through which the application talks to field devices, runs the
+// listen thread that receives every datagram devices send, classifies each by
+// its first byte and hands it to the right device record or to the registry,
+// and sends the search broadcast that makes devices announce themselves.
+//
+// The registry part keeps every present record under its serial number, its
+// address and its type key, merges repeated announcements, probes silent
+// devices with 'F' and removes lost ones, keeps lost records that a screen
+// still shows in a graveyard so the same record returns with the device, and
+// shows the presence and network alerts (at most one at a time).
+//
+// The listen thread receives, hands each datagram to the main thread through
+// MainLoop::postAndWait and waits for it, and on its 0.25 s tick alternates
+// the presence check and the search broadcast. Destroying the finder stops
+// it: pending hand-offs are cancelled through a stop token, the thread is
+// joined and both sockets are closed.
+//
+// The implementation is split by job: ClientFinder.cpp (sockets, listen
+// thread, broadcasts), ClientFinderPackets.cpp (parsePacket),
+// ClientFinderRegistry.cpp (adding, removing, presence), ClientFinderAlerts.cpp
+// (alerts and presence event lines).
+//
+// Thread rule: construct, destroy and call on the main thread, except the
+// registry locks and containers, which screens read on the main thread under
+// the locks while the listen thread changes them; charSendMsg() may be called
+// from either thread.
+
+#include "discovery/ClientRegistry.h"
+#include "discovery/LocalNetwork.h"
+#include "platform/Alerts.h"
+#include "platform/Services.h"
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace fieldmon {
+
+class Client;
+
+// Test seams of the finder. The application passes nothing and gets the real
+// network: broadcasts to 255.255.255.255:10024, listening on 10023.
+struct ClientFinderSeams {
+    in_addr broadcast{htonl(INADDR_BROADCAST)};
+    std::uint16_t listenPort = 10023; // 0 picks a free port (see ClientFinder::listenPort())
+    std::uint16_t devicePort = 10024;
+    // Called after an unrecoverable start-up failure (the listening port
+    // cannot be bound, the sending socket cannot be made) once its message is
+    // printed. The default ends the process with exit status 1.
+    std::function<void()> fatal;
+    std::function<LocalNetwork()> localNetwork; // default: checkLocalNetwork
+};
+
+class ClientFinder {
+public:
+    static constexpr std::uint16_t kListenPort = 10023;
+    static constexpr std::uint16_t kDevicePort = 10024;
+    static constexpr std::size_t kMaxDatagram = 1023;
+    static constexpr double kTickSeconds = 0.25;
+    static constexpr double kProbeAfterSeconds = 1.5;
+    static constexpr double kLostAfterSeconds = 6.0;
+
+    using Seams = ClientFinderSeams;
+
+    static constexpr const char* kFoundNewClient = "ListeningFoundNewClient";
+
+    ClientFinder(const platform::Services& services, bool debug, Seams seams = {});
+    ~ClientFinder();
+    ClientFinder(const ClientFinder&) = delete;
+    ClientFinder& operator=(const ClientFinder&) = delete;
+
+    // --- Discovery --------------------------------------------------------------
+    // Broadcasts 'H' once and from then on 'h' on every search tick.
+    void initiateSearch();
+    // One byte to the broadcast destination. 0 on success; -1 at once without
+    // a sending socket; -1 after the network alerts when the send fails.
+    int charSendMsg(char c);
+    // Classifies one received datagram (its bytes exactly, without the 0 the
+    // receiver adds) from `from` and dispatches it. Main thread.
+    void parsePacket(const sockaddr_in& from, std::string_view datagram);
+    // The record registered under this address, or null.
+    std::shared_ptr<Client> getClientFromIP(in_addr address);
+
+    bool searching() const { return searching_.load(); }
+    bool debug() const { return debug_.load(); }
+    void setDebug(bool on) { debug_ = on; }
+    int sock() const { return sock_.load(); }
+    std::mutex& sendMutex() { return send_mutex; }
+    // The bound listening port (the seam's port, or the one the system picked).
+    std::uint16_t listenPort() const { return boundListenPort_; }
+
+    // --- Registry ---------------------------------------------------------------
+    // Registers a freshly announced record; returns the record that now stands
+    // for the device (the new one, or an earlier one of the same serial number
+    // updated from it). Main thread.
+    std::shared_ptr<Client> addClient(std::shared_ptr<Client> client);
+    // Unregisters a record: its LOST event, the graveyard if a screen still
+    // holds it, and all containers. Listen thread (waits for the main thread
+    // before taking any lock); on the main thread the event runs inline.
+    void removeClient(const std::shared_ptr<Client>& client);
+    // One presence tick: 'F' to devices silent for more than 1.5 s, removal of
+    // devices silent for more than 6.0 s. Listen thread.
+    void checkPresence();
+
+    void lockIDArray() { registry_.clientid_mutex.lock(); }
+    void unlockIDArray() { registry_.clientid_mutex.unlock(); }
+    void lockIPDictionary() { registry_.clientip_mutex.lock(); }
+    void unlockIPDictionary() { registry_.clientip_mutex.unlock(); }
+    void lockTypeDictionary() { registry_.clientdict_mutex.lock(); }
+    void unlockTypeDictionary() { registry_.clientdict_mutex.unlock(); }
+    void lockTypeArray() { registry_.clienttype_mutex.lock(); }
+    void unlockTypeArray() { registry_.clienttype_mutex.unlock(); }
+
+    // Read these holding the matching lock above.
+    const ClientRegistry::ClientList& clientIDArray() const { return registry_.clientIDArray; }
+    const std::unordered_map<std::string, std::shared_ptr<Client>>& clientIPDictionary() const
+    {
+        return registry_.clientIPDictionary;
+    }
+    const std::unordered_map<std::string, ClientRegistry::ClientList>& clientTypeDictionary() const
+    {
+        return registry_.clientTypeDictionary;
+    }
+    const std::vector<std::string>& clientTypeArray() const { return registry_.clientTypeArray; }
+    // Holding lockIDArray().
+    const std::unordered_map<std::string, std::shared_ptr<Client>>& clientGraveyard() const
+    {
+        return registry_.clientGraveyard;
+    }
+
+    // --- Presence events and alerts (main thread) -------------------------------
+    void lostClientEvent(Client& client);
+    void lostClientNotification(const Client& client);
+    void foundClientNotification(const Client& client);
+    void noNetwork();
+    void lostNetwork(const std::string& message);
+    // The alert's button was pressed: forgets the alert.
+    void alertView(platform::Alerts::AlertId alert, int buttonIndex);
+
+private:
+    struct ShownAlert {
+        platform::Alerts::AlertId id = 0;
+        std::string title;
+    };
+
+    bool openListeningSocket();
+    void listenForClients(std::stop_token stop);
+    void tick(bool presence);
+    void reportSendFailure(int error);
+    // Runs fn on the main thread and waits, unless the finder is stopping.
+    bool onMainThreadAndWait(std::function<void()> fn);
+    // Runs fn on the main thread later, unless the finder is gone by then.
+    void onMainThread(std::function<void()> fn);
+
+    // Removal work with clientid_mutex, clientip_mutex, clientdict_mutex and
+    // clienttype_mutex all held. `callerRefs` counts the references of the
+    // removal in progress. The LOST event line is left to the caller.
+    void unregisterLocked(const std::shared_ptr<Client>& client, long callerRefs);
+    bool heldOutsideRegistry(const std::shared_ptr<Client>& client, long callerRefs) const;
+    void writePresenceEvent(Client& client, const char* event);
+    void showAlert(std::string title, std::string message, bool animatedDismiss);
+
+    platform::Services services_;
+    Seams seams_;
+    std::atomic<bool> debug_;
+    std::atomic<bool> searching_{false};
+
+    std::atomic<int> sock_{-1};
+    sockaddr_in sa_{};
+    std::mutex send_mutex;
+
+    int listenSock_ = -1;
+    int wakeFd_ = -1; // eventfd that wakes the listen thread's select to stop
+    std::uint16_t boundListenPort_ = 0;
+
+    ClientRegistry registry_;
+    std::optional<ShownAlert> lastAlert_; // main thread only
+
+    // Tasks posted to the main loop hold a weak reference to this token and
+    // do nothing once the finder is gone (checked on the main thread, where
+    // the finder is destroyed).
+    std::shared_ptr<ClientFinder*> self_;
+
+    std::stop_source stop_;
+    std::thread listenThread_;
+};
+
+} // namespace fieldmon

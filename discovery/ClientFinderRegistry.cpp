@@ -1,0 +1,172 @@
+// ClientFinder: the registry's algorithms. Adding runs on the main thread,
+// the presence check and removals on the listen thread; both take the
+// registry locks in the order id, ip, dict, type.
+
+#include "discovery/ClientFinder.h"
+
+#include "device/Client.h"
+#include "platform/MainLoop.h"
+#include "platform/NotificationCenter.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+namespace fieldmon {
+
+namespace {
+
+// All four registry locks, taken in the registry's order and released in
+// reverse (members are destroyed in reverse order of declaration).
+struct AllRegistryLocks {
+    std::lock_guard<std::mutex> id, ip, dict, type;
+    explicit AllRegistryLocks(ClientRegistry& r)
+        : id(r.clientid_mutex), ip(r.clientip_mutex), dict(r.clientdict_mutex), type(r.clienttype_mutex)
+    {
+    }
+};
+
+unsigned pointerBits(const void* p)
+{
+    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p));
+}
+
+} // namespace
+
+// A record is held outside the registry when something other than the
+// registry's own containers and the removal in progress refers to it: a
+// screen showing it, a scheduled binding. We count: the record's use count
+// against the registry's own references (found under all four locks, so none
+// can appear or vanish meanwhile) plus the caller's. A screen that drops its
+// reference at this very moment can only make us keep a record we could
+// have forgotten, never forget one that is still shown.
+bool ClientFinder::heldOutsideRegistry(const std::shared_ptr<Client>& client, long callerRefs) const
+{
+    return client.use_count() > registry_.ownReferences(client.get()) + callerRefs;
+}
+
+void ClientFinder::unregisterLocked(const std::shared_ptr<Client>& client, long callerRefs)
+{
+    const std::string address = client->dictionaryIPString();
+    if (heldOutsideRegistry(client, callerRefs)) {
+        registry_.clientGraveyard[std::to_string(client->serialNumber())] = client;
+        onMainThread([this, client] { lostClientNotification(*client); });
+    }
+    if (auto entry = registry_.clientIPDictionary.find(address);
+        entry != registry_.clientIPDictionary.end() && entry->second == client)
+        registry_.clientIPDictionary.erase(entry);
+
+    auto& ids = registry_.clientIDArray;
+    auto found = std::find(ids.rbegin(), ids.rend(), client);
+    if (found == ids.rend())
+        return;
+    if (!registry_.removeFromType(client.get(), dictionaryTypeString(*client)))
+        std::printf("Weird, there is no client array where there should be one\n");
+    ids.erase(std::next(found).base());
+}
+
+void ClientFinder::removeClient(const std::shared_ptr<Client>& client)
+{
+    // The LOST line is written on the main thread before any registry lock is
+    // taken: the main thread may be inside addClient holding them.
+    Client* record = client.get();
+    if (!onMainThreadAndWait([this, record] { lostClientEvent(*record); }))
+        return; // the finder is stopping
+    AllRegistryLocks locks(registry_);
+    unregisterLocked(client, 1);
+}
+
+void ClientFinder::checkPresence()
+{
+    std::vector<std::shared_ptr<Client>> lost;
+    {
+        std::lock_guard lock(registry_.clientid_mutex);
+        double now = services_.loop.now();
+        for (const auto& client : registry_.clientIDArray) {
+            double silence = now - client->lastHeardTime().value_or(now);
+            if (silence > kProbeAfterSeconds)
+                client->sendChar('F');
+            if (silence > kLostAfterSeconds) {
+                if (debug())
+                    std::printf("It's been a while for client %d\n", client->serialNumber());
+                lost.push_back(client);
+            }
+        }
+    }
+    for (const auto& client : lost) {
+        removeClient(client);
+        // Observers are screens: tell them on the main thread.
+        onMainThread([this] { services_.notifications.post(kFoundNewClient, static_cast<const void*>(this)); });
+    }
+}
+
+std::shared_ptr<Client> ClientFinder::addClient(std::shared_ptr<Client> client)
+{
+    // Presence event lines are written after the locks are released: event
+    // observers (screens) must not run while we hold the registry.
+    std::vector<std::pair<std::shared_ptr<Client>, const char*>> events;
+    std::shared_ptr<Client> result;
+    {
+        AllRegistryLocks locks(registry_);
+
+        // A device that was lost while a screen showed it gets its old record back.
+        auto grave = registry_.clientGraveyard.find(std::to_string(client->serialNumber()));
+        if (grave != registry_.clientGraveyard.end() && grave->second->serialNumber() == client->serialNumber()) {
+            std::shared_ptr<Client> back = std::move(grave->second);
+            registry_.clientGraveyard.erase(grave);
+            std::printf("Resurection! 0x%x\n", pointerBits(back.get()));
+            back->copyValues(*client);
+            client = std::move(back);
+            std::printf("Retain count is now %d\n", static_cast<int>(client.use_count()));
+            if (heldOutsideRegistry(client, 1))
+                onMainThread([this, client] { foundClientNotification(*client); });
+            events.emplace_back(client, "EVENTIPOD_REFOUND_CLIENT");
+        }
+
+        const std::string key = dictionaryTypeString(*client);
+        const std::string& address = client->dictionaryIPString();
+
+        // An address holds one device: an earlier record there is removed.
+        auto evictFromAddress = [&](const std::shared_ptr<Client>& keep) {
+            std::shared_ptr<Client> occupant = registry_.findByAddress(address);
+            if (!occupant || occupant == keep)
+                return;
+            unregisterLocked(occupant, 1);
+            events.emplace_back(occupant, "EVENTIPOD_LOST_CLIENT");
+        };
+
+        if (std::shared_ptr<Client> known = registry_.findBySerial(client->serialNumber())) {
+            if (known->dictionaryIPString() != address) {
+                evictFromAddress(known);
+                auto old = registry_.clientIPDictionary.find(known->dictionaryIPString());
+                if (old != registry_.clientIPDictionary.end() && old->second == known)
+                    registry_.clientIPDictionary.erase(old);
+                registry_.clientIPDictionary[address] = known;
+            }
+            if (known->platform() != client->platform() || known->type() != client->type()) {
+                registry_.removeFromType(known.get(), dictionaryTypeString(*known));
+                registry_.addToType(known, key);
+            }
+            known->copyValues(*client);
+            result = std::move(known);
+        } else {
+            evictFromAddress(nullptr);
+            registry_.clientIPDictionary[address] = client;
+            events.emplace_back(client, "EVENTIPOD_FOUND_CLIENT");
+            std::printf("Found new client %d!\n", client->serialNumber());
+            registry_.addToType(client, key);
+            registry_.clientIDArray.push_back(client);
+            result = client;
+        }
+    }
+
+    for (auto& [record, event] : events) {
+        if (std::string_view(event) == "EVENTIPOD_LOST_CLIENT")
+            lostClientEvent(*record);
+        else
+            writePresenceEvent(*record, event);
+    }
+    return result;
+}
+
+} // namespace fieldmon

@@ -1,0 +1,67 @@
+#include "discovery/ClientRegistry.h"
+
+#include "device/Client.h"
+
+#include <algorithm>
+
+namespace fieldmon {
+
+std::string dictionaryTypeString(const Client& client)
+{
+    return client.type() + " (" + client.platform() + ")";
+}
+
+ClientRegistry::ClientPtr ClientRegistry::findBySerial(std::int32_t serial) const
+{
+    for (auto it = clientIDArray.rbegin(); it != clientIDArray.rend(); ++it)
+        if ((*it)->serialNumber() == serial)
+            return *it;
+    return nullptr;
+}
+
+ClientRegistry::ClientPtr ClientRegistry::findByAddress(const std::string& address) const
+{
+    auto it = clientIPDictionary.find(address);
+    return it == clientIPDictionary.end() ? nullptr : it->second;
+}
+
+void ClientRegistry::addToType(const ClientPtr& client, const std::string& key)
+{
+    auto [it, inserted] = clientTypeDictionary.try_emplace(key);
+    if (inserted)
+        clientTypeArray.push_back(key);
+    it->second.push_back(client);
+}
+
+bool ClientRegistry::removeFromType(const Client* client, const std::string& key)
+{
+    auto list = clientTypeDictionary.find(key);
+    if (list == clientTypeDictionary.end())
+        return false;
+    auto& records = list->second;
+    auto found = std::find_if(records.rbegin(), records.rend(), [&](const ClientPtr& c) { return c.get() == client; });
+    if (found != records.rend())
+        records.erase(std::next(found).base());
+    if (records.empty()) {
+        clientTypeDictionary.erase(list);
+        auto k = std::find(clientTypeArray.rbegin(), clientTypeArray.rend(), key);
+        if (k != clientTypeArray.rend())
+            clientTypeArray.erase(std::next(k).base());
+    }
+    return true;
+}
+
+long ClientRegistry::ownReferences(const Client* client) const
+{
+    auto same = [client](const ClientPtr& c) { return c.get() == client; };
+    long count = std::count_if(clientIDArray.begin(), clientIDArray.end(), same);
+    for (const auto& entry : clientIPDictionary)
+        count += same(entry.second);
+    for (const auto& entry : clientTypeDictionary)
+        count += std::count_if(entry.second.begin(), entry.second.end(), same);
+    for (const auto& entry : clientGraveyard)
+        count += same(entry.second);
+    return count;
+}
+
+} // namespace fieldmon

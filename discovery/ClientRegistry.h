@@ -1,0 +1,77 @@
+#pragma once
+// ClientRegistry: the containers in which the finder keeps every present
+// device record, and the four locks that guard them. The finder runs the
+// algorithms (adding, removing, the presence check); this class holds the
+// data and the small edits those algorithms make with the right locks held.
+//
+// Containers and their locks:
+//   clientIDArray        all registered records, in order of registration   clientid_mutex
+//   clientGraveyard      serial text -> lost record still shown somewhere    clientid_mutex
+//   clientIPDictionary   dotted address text -> record                       clientip_mutex
+//   clientTypeDictionary type key -> records of that type, in order          clientdict_mutex
+//   clientTypeArray      type keys in order of first registration            clienttype_mutex
+//
+// Changes to the type dictionary and the type array are always made holding
+// both clientdict_mutex and clienttype_mutex, so a reader holding either one
+// sees a consistent container. The graveyard shares clientid_mutex, which
+// every writer of it already holds.
+//
+// Lock order wherever more than one is held: id, ip, dict, type; released in
+// reverse. None is recursive.
+//
+// Thread rule: any thread, holding the lock named for each member.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace fieldmon {
+
+class Client;
+
+// The section key of a record: "%@ (%@)" with its type and platform,
+// e.g. "PUMP (PLAT)".
+std::string dictionaryTypeString(const Client& client);
+
+class ClientRegistry {
+public:
+    using ClientPtr = std::shared_ptr<Client>;
+    using ClientList = std::vector<ClientPtr>;
+
+    std::mutex clientid_mutex;
+    std::mutex clientip_mutex;
+    std::mutex clientdict_mutex;
+    std::mutex clienttype_mutex;
+
+    ClientList clientIDArray;
+    std::unordered_map<std::string, ClientPtr> clientGraveyard;
+    std::unordered_map<std::string, ClientPtr> clientIPDictionary;
+    std::unordered_map<std::string, ClientList> clientTypeDictionary;
+    std::vector<std::string> clientTypeArray;
+
+    // Holding clientid_mutex: the registered record with this serial number
+    // (searching from the end), or null.
+    ClientPtr findBySerial(std::int32_t serial) const;
+
+    // Holding clientip_mutex: the record registered under the address text.
+    ClientPtr findByAddress(const std::string& address) const;
+
+    // Holding clientdict_mutex and clienttype_mutex: appends the record to the
+    // list of `key`, creating the list and appending the key to the type array
+    // when it is new.
+    void addToType(const ClientPtr& client, const std::string& key);
+
+    // Holding clientdict_mutex and clienttype_mutex: removes the record (the
+    // last occurrence) from the list of `key`; a list left empty takes its key
+    // out of the dictionary and the type array. False when `key` has no list.
+    bool removeFromType(const Client* client, const std::string& key);
+
+    // Holding all four locks: how many references to the record the registry
+    // itself holds (registration, address, type list, graveyard).
+    long ownReferences(const Client* client) const;
+};
+
+} // namespace fieldmon

@@ -1,0 +1,272 @@
+// Discovery over loopback: fake devices on 127.0.0.N talk to a real finder.
+
+#include "device/Client.h"
+#include "discovery/ClientFinder.h"
+#include "platform/NotificationCenter.h"
+
+#include "support/FinderRig.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace fieldmon;
+using fieldmon::test::FinderRig;
+using fieldmon::test::ipv4;
+
+namespace {
+
+sockaddr_in from(const char* address)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr = ipv4(address);
+    return sa;
+}
+
+struct Counter {
+    std::atomic<int> count{0};
+    platform::Subscription sub;
+    Counter(platform::NotificationCenter& nc, const std::string& name)
+        : sub(nc.subscribe(name, [this](const platform::Notification&) { ++count; }))
+    {
+    }
+};
+
+// The log line without its "hh:mm:ss " stamp.
+std::string unstamped(const std::string& line)
+{
+    return line.size() > 9 ? line.substr(9) : line;
+}
+
+} // namespace
+
+TEST(ClientFinder, AnnouncementMakesRecordUnderAllKeys)
+{
+    FinderRig rig;
+    Counter found(rig.s.notifications, "ListeningFoundNewClient");
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;North well;3;1207;1"));
+
+    auto c = rig.at("127.0.0.2");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->platform(), "PLAT");
+    EXPECT_EQ(c->type(), "PUMP");
+    EXPECT_EQ(c->name(), "North well");
+    EXPECT_EQ(c->version(), 3);
+    EXPECT_EQ(c->serialNumber(), 1207);
+    EXPECT_TRUE(c->service());
+    EXPECT_EQ(c->dictionaryIPString(), "127.0.0.2");
+    EXPECT_EQ(ntohs(c->socketAddress().sin_port), rig.devicePort());
+    EXPECT_EQ(c->lastHeardTime(), rig.s.loop.now());
+    EXPECT_EQ(rig.registered(), 1u);
+    EXPECT_EQ(rig.typeKeys(), std::vector<std::string>{"PUMP (PLAT)"});
+    EXPECT_EQ(rig.section("PUMP (PLAT)"), std::vector<int>{1207});
+    EXPECT_EQ(found.count, 1);
+    ASSERT_EQ(c->eventLog().size(), 1u);
+    EXPECT_EQ(unstamped(c->eventLog().back()), "EVENTIPOD_FOUND_CLIENT");
+}
+
+TEST(ClientFinder, RepeatedAnnouncementRefreshesSameRecordAndIsAnsweredOnce)
+{
+    FinderRig rig;
+    Counter found(rig.s.notifications, "ListeningFoundNewClient");
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;North well;3;1207;1"));
+    auto first = rig.at("127.0.0.2");
+    rig.s.loop.advance(1.0);
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;South well;4;1207;0"));
+
+    EXPECT_EQ(rig.at("127.0.0.2"), first);
+    EXPECT_EQ(first->name(), "South well");
+    EXPECT_EQ(first->version(), 4);
+    EXPECT_FALSE(first->service());
+    EXPECT_EQ(first->lastHeardTime(), rig.s.loop.now());
+    EXPECT_EQ(rig.registered(), 1u);
+    EXPECT_EQ(found.count, 1); // same address, same record: no reload
+    EXPECT_EQ(first->eventLog().size(), 1u); // FOUND only once
+    // Exactly one 's' per announcement: nothing else is waiting at the device.
+    rig.pumpFor(100);
+    EXPECT_TRUE(rig.device(2).drain(50).empty());
+}
+
+TEST(ClientFinder, TypeKeysInOrderOfFirstAppearance)
+{
+    FinderRig rig;
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1;0"));
+    ASSERT_TRUE(rig.announce(3, "PLAT;VALVE;b;1;2;0"));
+    ASSERT_TRUE(rig.announce(4, "PLAT;PUMP;c;1;3;0"));
+    ASSERT_TRUE(rig.announce(5, "OTHER;PUMP;d;1;4;0"));
+    EXPECT_EQ(rig.typeKeys(), (std::vector<std::string>{"PUMP (PLAT)", "VALVE (PLAT)", "PUMP (OTHER)"}));
+    EXPECT_EQ(rig.section("PUMP (PLAT)"), (std::vector<int>{1, 3}));
+    EXPECT_EQ(rig.section("VALVE (PLAT)"), (std::vector<int>{2}));
+    rig.finder->lockIDArray();
+    std::vector<int> order;
+    for (auto& c : rig.finder->clientIDArray())
+        order.push_back(c->serialNumber());
+    rig.finder->unlockIDArray();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(ClientFinder, KnownDeviceFromNewAddressKeepsItsRecord)
+{
+    FinderRig rig;
+    Counter found(rig.s.notifications, "ListeningFoundNewClient");
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
+    auto record = rig.at("127.0.0.2");
+    ASSERT_TRUE(rig.announce(3, "PLAT;PUMP;a;1;1207;0"));
+
+    EXPECT_EQ(rig.at("127.0.0.3"), record);
+    EXPECT_FALSE(rig.at("127.0.0.2"));
+    EXPECT_EQ(record->dictionaryIPString(), "127.0.0.3");
+    EXPECT_EQ(rig.registered(), 1u);
+    EXPECT_EQ(found.count, 2); // the new address had no record before
+    rig.finder->lockIPDictionary();
+    EXPECT_EQ(rig.finder->clientIPDictionary().size(), 1u);
+    rig.finder->unlockIPDictionary();
+}
+
+TEST(ClientFinder, TypeChangeMovesRecordBetweenSections)
+{
+    FinderRig rig;
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1;0"));
+    ASSERT_TRUE(rig.announce(3, "PLAT;VALVE;b;1;2;0"));
+    auto record = rig.at("127.0.0.2");
+    ASSERT_TRUE(rig.announce(2, "PLAT;METER;a;1;1;0"));
+
+    EXPECT_EQ(rig.at("127.0.0.2"), record);
+    EXPECT_EQ(rig.typeKeys(), (std::vector<std::string>{"VALVE (PLAT)", "METER (PLAT)"})); // PUMP left empty
+    EXPECT_EQ(rig.section("METER (PLAT)"), std::vector<int>{1});
+    EXPECT_TRUE(rig.section("PUMP (PLAT)").empty());
+    // A platform change alone moves it too.
+    ASSERT_TRUE(rig.announce(2, "NEWPLAT;METER;a;1;1;0"));
+    EXPECT_EQ(rig.typeKeys(), (std::vector<std::string>{"VALVE (PLAT)", "METER (NEWPLAT)"}));
+}
+
+TEST(ClientFinder, NewDeviceAtOccupiedAddressReplacesTheEarlierOne)
+{
+    FinderRig rig;
+    Counter found(rig.s.notifications, "ListeningFoundNewClient");
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1;0"));
+    auto old = rig.at("127.0.0.2");
+    ASSERT_TRUE(rig.announce(2, "PLAT;VALVE;b;1;2;0"));
+
+    auto now = rig.at("127.0.0.2");
+    ASSERT_TRUE(now);
+    EXPECT_NE(now, old);
+    EXPECT_EQ(now->serialNumber(), 2);
+    EXPECT_EQ(rig.registered(), 1u);
+    EXPECT_EQ(rig.typeKeys(), std::vector<std::string>{"VALVE (PLAT)"});
+    EXPECT_EQ(found.count, 2);
+    ASSERT_EQ(old->eventLog().size(), 2u);
+    EXPECT_EQ(unstamped(old->eventLog().back()), "EVENTIPOD_LOST_CLIENT");
+    // The test holds `old`, as a screen would: it waits in the graveyard and
+    // the user is told.
+    rig.pumpUntil([&] { return rig.s.alerts.openCount() == 1; });
+    ASSERT_NE(rig.s.alerts.lastOpen(), nullptr);
+    EXPECT_EQ(rig.s.alerts.lastOpen()->spec.message, "Client 1 disappeared");
+}
+
+TEST(ClientFinder, AddressedDatagramsGoToTheRegisteredDevice)
+{
+    FinderRig rig;
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
+    auto c = rig.at("127.0.0.2");
+    Counter events(rig.s.notifications, "eventFrom1207");
+    Counter found(rig.s.notifications, "ListeningFoundNewClient");
+
+    auto heardAfter = [&](const std::string& bytes, int host = 2) {
+        rig.s.loop.advance(1.0);
+        rig.finder->parsePacket(from(("127.0.0." + std::to_string(host)).c_str()), bytes);
+        return c->lastHeardTime() == rig.s.loop.now();
+    };
+    EXPECT_TRUE(heardAfter(std::string("e12:00:01 PUMP STARTED\0junk", 28)));
+    EXPECT_EQ(c->eventLog().back(), "12:00:01 PUMP STARTED"); // the text ends at the 0 byte
+    EXPECT_EQ(events.count, 1);
+    EXPECT_TRUE(heardAfter("i"));
+    EXPECT_TRUE(heardAfter("V\x01\x02"));
+    EXPECT_TRUE(heardAfter("A\x03"));
+    EXPECT_FALSE(heardAfter("ix")); // 'i' with more bytes is not a presence answer
+    EXPECT_FALSE(heardAfter("f"));
+    EXPECT_FALSE(heardAfter("z"));
+    EXPECT_FALSE(heardAfter("eLOST?", 9)); // no record at 127.0.0.9
+    EXPECT_FALSE(heardAfter("i", 9));
+    EXPECT_EQ(events.count, 1);
+    EXPECT_EQ(c->eventLog().size(), 2u); // FOUND and the one event
+    EXPECT_EQ(found.count, 0);
+}
+
+TEST(ClientFinder, UnknownDatagramsAreDumpedOrDroppedAsTheTableSays)
+{
+    FinderRig rig;
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
+    auto output = [&](const std::string& bytes) {
+        testing::internal::CaptureStdout();
+        rig.finder->parsePacket(from("127.0.0.2"), bytes);
+        std::fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(output(""), "recsize: 0\n datagram:\n         \n");
+    EXPECT_EQ(output("z"), "");
+    EXPECT_EQ(output("f"), "");
+    EXPECT_EQ(output("fxyz"), "");
+    EXPECT_EQ(output("i"), "");
+    EXPECT_EQ(output("ix"), "recsize: 2\n datagram: 0x69 0x78\n            105   120\n");
+    EXPECT_EQ(output("zz"), "recsize: 2\n datagram: 0x7a 0x7a\n            122   122\n");
+}
+
+TEST(ClientFinder, BareAnnouncementMakesDefaultRecord)
+{
+    FinderRig rig;
+    ASSERT_TRUE(rig.announce(2, ""));
+    auto c = rig.at("127.0.0.2");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->platform(), "");
+    EXPECT_EQ(c->type(), "");
+    EXPECT_EQ(c->serialNumber(), 0);
+    EXPECT_EQ(c->version(), 0);
+    EXPECT_EQ(rig.typeKeys(), std::vector<std::string>{" ()"});
+}
+
+TEST(ClientFinder, SearchSendsHOnceThenhOnSearchTicks)
+{
+    FinderRig rig;
+    EXPECT_FALSE(rig.finder->searching());
+    rig.pumpFor(600);
+    EXPECT_TRUE(rig.search().drain(50).empty()); // no search before initiateSearch
+
+    rig.finder->initiateSearch();
+    EXPECT_TRUE(rig.finder->searching());
+    auto first = rig.search().receive(500);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->bytes, "H");
+    // Search ticks alternate with presence ticks: about one 'h' every 0.5 s.
+    int h = 0;
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1600))
+        if (auto d = rig.search().receive(100)) {
+            EXPECT_EQ(d->bytes, "h");
+            ++h;
+        }
+    EXPECT_GE(h, 2);
+    EXPECT_LE(h, 4);
+}
+
+TEST(ClientFinder, TicksKeepRunningWhileDataKeepsArriving)
+{
+    // A device that never stops talking must not starve the presence check
+    // and the search: a tick still runs every 0.25 s.
+    FinderRig rig;
+    rig.finder->initiateSearch();
+    ASSERT_TRUE(rig.search().receive(500));
+    int h = 0;
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1600)) {
+        for (int i = 0; i < 20; ++i)
+            rig.send(7, "f");
+        rig.s.loop.runPending();
+        while (auto d = rig.search().receive(0))
+            h += d->bytes == "h";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GE(h, 2);
+    EXPECT_LE(h, 4);
+}
