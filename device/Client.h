@@ -16,6 +16,7 @@
 
 #include "device/Thumbwheels.h"
 #include "platform/Services.h"
+#include "variables/VariableStore.h"
 
 #include <netinet/in.h>
 
@@ -27,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fieldmon {
 
@@ -129,6 +131,53 @@ public:
     platform::NotificationCenter& notifications() const { return services_.notifications; }
 
     // --- Remote variables: declarations, values and requests ----------------------
+    // The device's variable store; the operations below forward to it.
+    VariableStore& variables() { return variables_; }
+    const VariableStore& variables() const { return variables_; }
+    VariableStore::Table& varDict() { return variables_.varDict(); }
+    VariableStore::Table& globalDataTypes() { return variables_.globalDataTypes(); }
+
+    // Declarations from the device's UI description: variables go to varDict
+    // (marked base), type definitions to globalDataTypes. Pieces may come in
+    // several calls as long as no statement is split.
+    void parseVariableDeclaration(std::string_view text);
+    std::vector<std::shared_ptr<RemoteData>> parseVariableDeclarationArray(std::string_view text);
+    static std::vector<std::string> splitVariables(std::string_view text);
+    std::shared_ptr<RemoteData> createVar(std::string name, std::string type, std::int32_t index);
+    void initDataType(const std::string& name, std::string_view body);
+    void initEnumType(const std::string& name, std::string_view body);
+    void printRemoteData() const;
+
+    // Request queues: expressions file address requests on vrequest, value
+    // requests on arequest (queueRequest picks by isBase) and add themselves
+    // to compiledStringRequesters; submitRequests sends one datagram.
+    using RequestList = RequestQueues::RequestList;
+    RequestList& vrequest() { return variables_.requests().vrequest(); }
+    RequestList& arequest() { return variables_.requests().arequest(); }
+    std::vector<std::shared_ptr<Requester>>& compiledStringRequesters()
+    {
+        return variables_.requests().compiledStringRequesters();
+    }
+    void queueRequest(RemoteDataRequest request);
+    bool submitRequests();
+
+    // "V" and "A" replies, the whole datagram (kind byte first, closing byte
+    // last), from the discovery hand-off on the main thread. Each keeps a copy
+    // and handles it in a later pass of the main loop (realServicePacket,
+    // realServiceAddressPacket), after the hand-off has returned.
+    void servicePacket(std::string_view datagram);
+    void serviceAddressPacket(std::string_view datagram);
+    void realServicePacket(std::string_view datagram);
+    void realServiceAddressPacket(std::string_view datagram);
+    void storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length);
+    const RequestList* lookupVarQuery(char id) const;
+    const RequestList* lookupAddrVarQuery(char id) const;
+    void parsedQuery(char id);
+    static std::string dictionaryVarIndexString(char id) { return RequestQueues::dictionaryVarIndexString(id); }
+    RequestQueues::QueryTable& queryDict() { return variables_.requests().queryDict(); }
+    RequestQueues::QueryTable& addrQueryDict() { return variables_.requests().addrQueryDict(); }
+    // Drops queued and sent requests (and the expressions they hold).
+    void clearRequests();
 
     // --- Expressions: global environment and predefined variables ----------------
 
@@ -167,6 +216,10 @@ private:
 
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;
+
+    // Remote variables (ClientVariables.cpp).
+    VariableStore::Link variableLink();
+    VariableStore variables_{variableLink()};
 };
 
 } // namespace fieldmon

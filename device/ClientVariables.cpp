@@ -1,0 +1,116 @@
+// Client's remote-variable operations: they forward to the variable store.
+#include "device/Client.h"
+
+#include "platform/MainLoop.h"
+
+namespace fieldmon {
+
+VariableStore::Link Client::variableLink()
+{
+    // The store lives inside this record, so the callables never outlive it.
+    return VariableStore::Link{
+        [this] { return _debug; },
+        [this](std::string_view text) { return sendString(text); },
+        [] { return getUniqueIdentifier(); },
+    };
+}
+
+void Client::parseVariableDeclaration(std::string_view text)
+{
+    variables_.parseVariableDeclaration(text);
+}
+
+std::vector<std::shared_ptr<RemoteData>> Client::parseVariableDeclarationArray(std::string_view text)
+{
+    return variables_.parseVariableDeclarationArray(text);
+}
+
+std::vector<std::string> Client::splitVariables(std::string_view text)
+{
+    return VariableStore::splitVariables(text);
+}
+
+std::shared_ptr<RemoteData> Client::createVar(std::string name, std::string type, std::int32_t index)
+{
+    return variables_.createVar(std::move(name), std::move(type), index);
+}
+
+void Client::initDataType(const std::string& name, std::string_view body)
+{
+    variables_.initDataType(name, body);
+}
+
+void Client::initEnumType(const std::string& name, std::string_view body)
+{
+    variables_.initEnumType(name, body);
+}
+
+void Client::printRemoteData() const
+{
+    variables_.printRemoteData();
+}
+
+void Client::queueRequest(RemoteDataRequest request)
+{
+    variables_.requests().queue(std::move(request));
+}
+
+bool Client::submitRequests()
+{
+    return variables_.requests().submitRequests();
+}
+
+void Client::servicePacket(std::string_view datagram)
+{
+    // The task holds the record weakly: a device dropped meanwhile has nobody
+    // waiting for its reply.
+    services_.loop.post([weak = weak_from_this(), bytes = std::string(datagram)] {
+        if (auto self = weak.lock())
+            self->realServicePacket(bytes);
+    });
+}
+
+void Client::serviceAddressPacket(std::string_view datagram)
+{
+    services_.loop.post([weak = weak_from_this(), bytes = std::string(datagram)] {
+        if (auto self = weak.lock())
+            self->realServiceAddressPacket(bytes);
+    });
+}
+
+void Client::realServicePacket(std::string_view datagram)
+{
+    variables_.requests().realServicePacket(datagram);
+}
+
+void Client::realServiceAddressPacket(std::string_view datagram)
+{
+    variables_.requests().realServiceAddressPacket(datagram);
+}
+
+void Client::storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length)
+{
+    variables_.requests().storeVars(list, payload, length);
+}
+
+const Client::RequestList* Client::lookupVarQuery(char id) const
+{
+    return variables_.requests().lookupVarQuery(id);
+}
+
+const Client::RequestList* Client::lookupAddrVarQuery(char id) const
+{
+    return variables_.requests().lookupAddrVarQuery(id);
+}
+
+void Client::parsedQuery(char id)
+{
+    variables_.requests().parsedQuery(id);
+}
+
+void Client::clearRequests()
+{
+    variables_.requests().clear();
+}
+
+} // namespace fieldmon

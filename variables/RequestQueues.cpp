@@ -1,0 +1,236 @@
+#include "variables/RequestQueues.h"
+
+#include "variables/RemoteData.h"
+#include "variables/VariableStore.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+namespace fieldmon {
+
+namespace {
+
+bool isPassive(const RemoteDataRequest& r)
+{
+    return r.size() == 0 && r.request().empty() && !r.isRequesterEntry();
+}
+
+} // namespace
+
+RequestQueues::RequestQueues(VariableStore& store) : store_(store) {}
+
+void RequestQueues::queue(RemoteDataRequest request)
+{
+    if (request.isBase())
+        vrequest_.push_back(std::move(request));
+    else
+        arequest_.push_back(std::move(request));
+}
+
+void RequestQueues::batchAddressRequests(RequestList& list)
+{
+    std::sort(list.begin(), list.end(), RemoteDataRequest::sortByIndex);
+    // Of several requests for one index, only the last asks; the ones before
+    // it become passive and take the same reply bytes.
+    for (std::size_t i = 1; i < list.size(); ++i)
+        if (list[i].index() == list[i - 1].index())
+            list[i - 1].becomePassive();
+    // Consecutive indexes form one item asking for 4 bytes per variable.
+    RemoteDataRequest* head = nullptr;
+    for (auto& r : list) {
+        if (r.size() == 0)
+            continue;
+        if (head && std::int64_t{head->index()} * 4 + head->requestSize() == std::int64_t{r.index()} * 4) {
+            r.emptyRequestString();
+            head->addToRequestSize(4);
+            continue;
+        }
+        head = &r;
+    }
+}
+
+void RequestQueues::batchValueRequests(RequestList& list)
+{
+    std::sort(list.begin(), list.end(), RemoteDataRequest::sortByAddress);
+    for (std::size_t i = 1; i < list.size(); ++i)
+        if (list[i].address() == list[i - 1].address())
+            list[i - 1].becomePassive();
+    // Requests at most 2 bytes after the end of the item before them join
+    // that item; the request before each joined one consumes the gap bytes,
+    // so that every request still reads its own bytes from the reply.
+    //
+    // `consumed` counts the reply bytes the item's requests consume so far.
+    // With no overlap it equals the item's size and the adjustment below is
+    // exactly the gap. Variables may overlap (a device may report any
+    // address), so the previous request's share is cut back (never below 0,
+    // the list being sorted) to wherever the next one starts, and the item
+    // only grows by what reaches past its end.
+    //
+    // An item never grows past 75 bytes: the request that would make it
+    // larger starts an item of its own, rather than being cut off and
+    // shifting the bytes of every later item onto the wrong variables.
+    RemoteDataRequest* head = nullptr;
+    RemoteDataRequest* previous = nullptr;
+    std::int64_t consumed = 0;
+    for (auto& r : list) {
+        if (r.size() == 0)
+            continue;
+        if (head) {
+            std::int64_t offset = std::int64_t{r.address()} - head->address();
+            std::int64_t gap = offset - head->requestSize();
+            std::int64_t end = std::max<std::int64_t>(head->requestSize(), offset + r.requestSize());
+            bool fits = head->requestSize() <= RemoteDataRequest::kMaxItemBytes &&
+                        r.requestSize() <= RemoteDataRequest::kMaxItemBytes && end <= RemoteDataRequest::kMaxItemBytes;
+            if (gap <= 2 && fits) {
+                head->addToRequestSize(static_cast<std::int32_t>(end - head->requestSize()));
+                r.emptyRequestString();
+                previous->addToSize(static_cast<std::int32_t>(offset - consumed));
+                consumed = offset + r.size();
+                previous = &r;
+                continue;
+            }
+        }
+        head = previous = &r;
+        consumed = r.size();
+    }
+}
+
+std::size_t RequestQueues::fitInDatagram(const RequestList& list, std::size_t used)
+{
+    std::size_t length = used;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string& text = list[i].request();
+        if (text.empty())
+            continue;
+        if (length + text.size() > kMaxRequestText) {
+            // Passive duplicates just before an item belong to it.
+            std::size_t start = i;
+            while (start > 0 && isPassive(list[start - 1]))
+                --start;
+            if (start > 0)
+                return start;
+        }
+        length += text.size();
+    }
+    return list.size();
+}
+
+bool RequestQueues::sendList(char kind, RequestList& list, QueryTable& table)
+{
+    char id = store_.link().uniqueIdentifier ? store_.link().uniqueIdentifier() : 'a';
+    std::size_t cut = fitInDatagram(list, 2);
+    RequestList rest(std::make_move_iterator(list.begin() + static_cast<std::ptrdiff_t>(cut)),
+                     std::make_move_iterator(list.end()));
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(cut), list.end());
+    for (auto& r : rest)
+        r.reset();
+
+    std::string text;
+    text.reserve(kMaxRequestText);
+    text += kind;
+    text += id;
+    for (const auto& r : list)
+        text += r.request();
+    list.push_back(RemoteDataRequest::requesters(compiledStringRequesters_));
+
+    table[dictionaryVarIndexString(id)] = std::move(list);
+    list = std::move(rest);
+    compiledStringRequesters_.clear();
+    if (store_.link().send)
+        store_.link().send(text);
+    return true;
+}
+
+bool RequestQueues::submitRequests()
+{
+    if (store_.debug())
+        std::printf("Submitting\n");
+    if (!vrequest_.empty()) {
+        batchAddressRequests(vrequest_);
+        return sendList('v', vrequest_, queryDict_);
+    }
+    if (arequest_.empty()) {
+        compiledStringRequesters_.clear();
+        return false;
+    }
+    batchValueRequests(arequest_);
+    return sendList('a', arequest_, addrQueryDict_);
+}
+
+void RequestQueues::handleReply(std::string_view datagram, QueryTable& table)
+{
+    if (datagram.size() < 2)
+        return;
+    auto it = table.find(dictionaryVarIndexString(datagram[1]));
+    if (it == table.end())
+        return;
+    // Taken out before storing: the requester entry queues and submits
+    // again, which may reuse this very key.
+    RequestList list = std::move(it->second);
+    table.erase(it);
+    std::size_t length = datagram.size() >= 3 ? datagram.size() - 3 : 0;
+    storeVars(list, reinterpret_cast<const std::uint8_t*>(datagram.data()) + 2, length);
+}
+
+void RequestQueues::realServicePacket(std::string_view datagram)
+{
+    handleReply(datagram, queryDict_);
+}
+
+void RequestQueues::realServiceAddressPacket(std::string_view datagram)
+{
+    handleReply(datagram, addrQueryDict_);
+}
+
+void RequestQueues::storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length)
+{
+    if (store_.debug())
+        std::printf("We got %d bytes\n",
+                    static_cast<int>(strnlen(reinterpret_cast<const char*>(payload), length)));
+    std::size_t offset = 0;
+    bool shortage = false;
+    for (const auto& r : list) {
+        auto size = static_cast<std::size_t>(std::max<std::int32_t>(r.size(), 0));
+        if (shortage || offset + size > length) {
+            std::printf("Missing data.\n");
+            shortage = true;
+            if (size == 0)
+                r.storeValue(payload + offset, length - offset);
+            continue;
+        }
+        r.storeValue(payload + offset, length - offset);
+        offset += size;
+    }
+    if (store_.debug())
+        std::printf("Had %d bytes worth of waiting people\n", static_cast<int>(offset));
+}
+
+const RequestQueues::RequestList* RequestQueues::lookupVarQuery(char id) const
+{
+    auto it = queryDict_.find(dictionaryVarIndexString(id));
+    return it == queryDict_.end() ? nullptr : &it->second;
+}
+
+const RequestQueues::RequestList* RequestQueues::lookupAddrVarQuery(char id) const
+{
+    auto it = addrQueryDict_.find(dictionaryVarIndexString(id));
+    return it == addrQueryDict_.end() ? nullptr : &it->second;
+}
+
+void RequestQueues::parsedQuery(char id)
+{
+    queryDict_.erase(dictionaryVarIndexString(id));
+}
+
+void RequestQueues::clear()
+{
+    vrequest_.clear();
+    arequest_.clear();
+    compiledStringRequesters_.clear();
+    queryDict_.clear();
+    addrQueryDict_.clear();
+}
+
+} // namespace fieldmon

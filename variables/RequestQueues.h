@@ -1,0 +1,98 @@
+#pragma once
+// RequestQueues: the variable request machinery of one device. Expressions
+// queue address requests (vrequest) and value requests (arequest) and add
+// themselves to compiledStringRequesters; submitRequests() packs one queue
+// into one datagram tagged with a one-character identifier and keeps the sent
+// list under that identifier until the reply comes; the reply is cut into the
+// waiting variables and the waiting requesters are asked to continue.
+//
+// Request datagrams: "v" or "a", the identifier, then the item texts of the
+// requests (see RemoteDataRequest). Replies: "V" or "A", the identifier, the
+// payload, one closing byte. Address requests always go out before value
+// requests; one submitRequests() sends at most one datagram.
+//
+// A datagram carries at most kMaxRequestText bytes (the command channel's
+// limit). Requests that do not fit stay queued, whole items at a time, and go
+// out with the next submitRequests() (the reply's requester entry calls it at
+// once), so no item is ever cut in two and no variable waits for bytes that
+// were never asked for.
+//
+// Reference cycle: Client → RequestQueues → compiledStringRequesters →
+// expression → Client. It lasts from an expression queueing until the next
+// submitRequests(), which always clears that list, or until clear(). Sent
+// lists hold their requesters weakly (see RemoteDataRequest::requesters).
+//
+// Thread rule: main thread only.
+
+#include "variables/RemoteDataRequest.h"
+#include "variables/Requester.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fieldmon {
+
+class VariableStore;
+
+class RequestQueues {
+public:
+    using RequestList = std::vector<RemoteDataRequest>;
+    using QueryTable = std::map<std::string, RequestList>;
+
+    static constexpr std::size_t kMaxRequestText = 5999;
+
+    explicit RequestQueues(VariableStore& store);
+
+    RequestList& vrequest() { return vrequest_; }
+    RequestList& arequest() { return arequest_; }
+    std::vector<std::shared_ptr<Requester>>& compiledStringRequesters() { return compiledStringRequesters_; }
+    // Files a request on vrequest when isBase(), else on arequest.
+    void queue(RemoteDataRequest request);
+
+    // Sends the queued address requests if there are any, else the queued
+    // value requests. True when a datagram was made and handed to the link.
+    bool submitRequests();
+
+    // Handle a "V" (address) or "A" (value) reply: the whole datagram, kind
+    // byte first, closing byte last. Any length is handled; a datagram of
+    // fewer than 2 bytes carries no identifier and is ignored.
+    void realServicePacket(std::string_view datagram);
+    void realServiceAddressPacket(std::string_view datagram);
+    // Cuts `length` payload bytes into the requests of `list`, in order.
+    void storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length);
+
+    // Sent and unanswered lists: address requests in queryDict, value
+    // requests in addrQueryDict, keyed by dictionaryVarIndexString.
+    QueryTable& queryDict() { return queryDict_; }
+    QueryTable& addrQueryDict() { return addrQueryDict_; }
+    const RequestList* lookupVarQuery(char id) const;
+    const RequestList* lookupAddrVarQuery(char id) const;
+    void parsedQuery(char id);
+    static std::string dictionaryVarIndexString(char id) { return std::string(1, id); }
+
+    // Drops every queue and sent list (ends any reference cycle above).
+    void clear();
+
+private:
+    // Cuts `list` after the last whole item that fits into a datagram whose
+    // text is already `used` bytes long; returns where the rest begins.
+    static std::size_t fitInDatagram(const RequestList& list, std::size_t used);
+    bool sendList(char kind, RequestList& list, QueryTable& table);
+    static void batchAddressRequests(RequestList& list);
+    static void batchValueRequests(RequestList& list);
+    void handleReply(std::string_view datagram, QueryTable& table);
+
+    VariableStore& store_;
+    RequestList vrequest_;
+    RequestList arequest_;
+    std::vector<std::shared_ptr<Requester>> compiledStringRequesters_;
+    QueryTable queryDict_;
+    QueryTable addrQueryDict_;
+};
+
+} // namespace fieldmon
