@@ -14,6 +14,7 @@
 // (presence probe) and read serialNumber() and lastHeardTime(); those three
 // are safe from any thread. Sends are serialised by the shared send lock.
 
+#include "device/FileTransfers.h"
 #include "device/Thumbwheels.h"
 #include "platform/Services.h"
 #include "variables/VariableStore.h"
@@ -182,6 +183,12 @@ public:
     // --- Expressions: global environment and predefined variables ----------------
 
     // --- File transfer -------------------------------------------------------------
+    // GETs "http://%s/%@" (address, name unchanged) and posts
+    // fileNotificationIDString() + name with the body (Bytes), or with nothing
+    // when the transfer fails, times out (10 s for the whole transfer), grows
+    // past 16 MiB or cannot be started (then at once, inside this call).
+    void requestFile(const std::string& name);
+    std::size_t runningFileTransfers() const { return files_.runningCount(); }
 
     // --- Update scheduler ----------------------------------------------------------
 
@@ -220,6 +227,9 @@ private:
     // Remote variables (ClientVariables.cpp).
     VariableStore::Link variableLink();
     VariableStore variables_{variableLink()};
+
+    // File transfer state; running transfers are cancelled with the record.
+    FileTransfers files_{services_.notifications, services_.files};
 };
 
 } // namespace fieldmon

@@ -9,11 +9,14 @@ namespace fieldmon::platform {
 class MainLoop;
 class NotificationCenter;
 class Alerts;
+class FileTransport;
 
 struct Services {
     MainLoop& loop;
     NotificationCenter& notifications;
     Alerts& alerts;
+    // HTTP file transfers; without one, every file request fails at once.
+    FileTransport* files = nullptr;
 };
 
 } // namespace fieldmon::platform
