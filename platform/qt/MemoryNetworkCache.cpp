@@ -1,0 +1,111 @@
+#include "platform/qt/MemoryNetworkCache.h"
+
+namespace fieldmon::platform {
+
+MemoryNetworkCache::MemoryNetworkCache(qint64 budgetBytes, QObject* parent)
+    : QAbstractNetworkCache(parent), budget_(budgetBytes)
+{
+}
+
+MemoryNetworkCache::~MemoryNetworkCache()
+{
+    for (auto& p : pending_)
+        delete p.buffer;
+}
+
+QNetworkCacheMetaData MemoryNetworkCache::metaData(const QUrl& url)
+{
+    auto it = entries_.find(url);
+    if (it == entries_.end())
+        return {};
+    it->lastUse = ++tick_;
+    return it->metaData;
+}
+
+void MemoryNetworkCache::updateMetaData(const QNetworkCacheMetaData& metaData)
+{
+    auto it = entries_.find(metaData.url());
+    if (it != entries_.end())
+        it->metaData = metaData;
+}
+
+QIODevice* MemoryNetworkCache::data(const QUrl& url)
+{
+    auto it = entries_.find(url);
+    if (it == entries_.end())
+        return nullptr;
+    it->lastUse = ++tick_;
+    // The caller owns the device; the body is shared, not copied.
+    auto* buffer = new QBuffer;
+    buffer->setData(it->body);
+    buffer->open(QIODevice::ReadOnly);
+    return buffer;
+}
+
+bool MemoryNetworkCache::remove(const QUrl& url)
+{
+    // A transfer that fails after prepare() is abandoned through remove():
+    // drop its unfinished buffer as well.
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (it->metaData.url() == url) {
+            it->buffer->deleteLater();
+            it = pending_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    auto it = entries_.find(url);
+    if (it == entries_.end())
+        return false;
+    size_ -= it->body.size();
+    entries_.erase(it);
+    return true;
+}
+
+QIODevice* MemoryNetworkCache::prepare(const QNetworkCacheMetaData& metaData)
+{
+    if (!metaData.isValid() || metaData.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0)
+        return nullptr;
+    auto* buffer = new QBuffer;
+    buffer->open(QIODevice::ReadWrite);
+    pending_.insert(buffer, Pending{metaData, buffer});
+    return buffer;
+}
+
+void MemoryNetworkCache::insert(QIODevice* device)
+{
+    auto it = pending_.find(device);
+    if (it == pending_.end())
+        return;
+    Pending p = *it;
+    pending_.erase(it);
+    QByteArray body = p.buffer->data();
+    p.buffer->deleteLater();
+    if (body.size() > budget_)
+        return;
+    remove(p.metaData.url());
+    evictUntilFits(body.size());
+    size_ += body.size();
+    entries_.insert(p.metaData.url(), Entry{p.metaData, std::move(body), ++tick_});
+}
+
+void MemoryNetworkCache::clear()
+{
+    entries_.clear();
+    size_ = 0;
+}
+
+void MemoryNetworkCache::evictUntilFits(qint64 incoming)
+{
+    while (!entries_.isEmpty() && size_ + incoming > budget_) {
+        auto oldest = entries_.begin();
+        for (auto it = entries_.begin(); it != entries_.end(); ++it)
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        size_ -= oldest->body.size();
+        entries_.erase(oldest);
+    }
+}
+
+} // namespace fieldmon::platform
+

@@ -1,0 +1,163 @@
+#include "platform/qt/QtFileTransport.h"
+
+#include "platform/qt/MemoryNetworkCache.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+namespace fieldmon::platform {
+
+namespace {
+
+// True when the reply ended with a complete HTTP response, whatever its
+// status. Qt reports 4xx and 5xx statuses as errors of the content, server
+// and "invalid operation" (400) kinds, but the body has arrived in full.
+bool completedResponse(QNetworkReply* reply)
+{
+    QNetworkReply::NetworkError e = reply->error();
+    if (e == QNetworkReply::NoError)
+        return true;
+    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        return false;
+    bool content = e >= QNetworkReply::ContentAccessDenied && e <= QNetworkReply::UnknownContentError;
+    bool server = e >= QNetworkReply::InternalServerError && e <= QNetworkReply::UnknownServerError;
+    return content || server || e == QNetworkReply::ProtocolInvalidOperationError;
+}
+
+bool fetchable(const QUrl& url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+} // namespace
+
+QtFileTransport::QtFileTransport() : cache_(new MemoryNetworkCache)
+{
+    manager_.setCache(cache_); // the manager takes ownership
+}
+
+QtFileTransport::~QtFileTransport()
+{
+    // Nothing is reported for transfers cut off by our own end.
+    auto running = std::move(running_);
+    running_.clear();
+    for (auto& [id, r] : running)
+        r.reply->abort();
+}
+
+FileTransport::TransferId QtFileTransport::get(const std::string& url, double timeoutSeconds, Callbacks callbacks)
+{
+    QUrl qurl(QString::fromStdString(url));
+    if (!fetchable(qurl))
+        return 0;
+
+    QNetworkRequest request(qurl);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
+    // Bodies as they are stored: device files are small and on the local
+    // network, and Qt does not complete its cache entries for compressed
+    // replies that are read while they arrive.
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply* reply = manager_.get(request);
+    TransferId id = nextId_++;
+    running_.emplace(id, Running{reply, std::move(callbacks)});
+
+    QObject::connect(reply, &QNetworkReply::readyRead, &context_, [this, id] { deliverAvailable(id); });
+    QObject::connect(reply, &QNetworkReply::redirected, &context_, [this, id] { onRedirected(id); });
+    QObject::connect(reply, &QNetworkReply::finished, &context_, [this, id] { onFinished(id); });
+
+    // The deadline covers the whole transfer; a trickle of bytes does not
+    // push it back. The timer dies with the reply.
+    double ms = std::clamp(timeoutSeconds * 1000.0, 0.0, 24.0 * 3600 * 1000);
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    deadline->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
+    QObject::connect(deadline, &QTimer::timeout, &context_, [this, id] { onTimeout(id); });
+    deadline->start(int(std::lround(ms)));
+    return id;
+}
+
+void QtFileTransport::cancel(TransferId id)
+{
+    auto node = running_.extract(id);
+    if (node.empty())
+        return;
+    QNetworkReply* reply = node.mapped().reply;
+    // abort() emits finished() at once; the transfer is already gone from
+    // running_, so that reports nothing.
+    reply->abort();
+    reply->deleteLater();
+}
+
+bool QtFileTransport::deliverAvailable(TransferId id)
+{
+    auto it = running_.find(id);
+    if (it == running_.end())
+        return false;
+    if (!it->second.responded) {
+        it->second.responded = true;
+        auto response = it->second.callbacks.response; // the callback may cancel us
+        if (response)
+            response();
+        it = running_.find(id);
+        if (it == running_.end())
+            return false;
+    }
+    QByteArray chunk = it->second.reply->readAll();
+    if (chunk.isEmpty())
+        return true;
+    auto data = it->second.callbacks.data;
+    if (data)
+        data(reinterpret_cast<const std::uint8_t*>(chunk.constData()), std::size_t(chunk.size()));
+    return running_.count(id) != 0;
+}
+
+void QtFileTransport::onRedirected(TransferId id)
+{
+    // The next response starts a new body.
+    if (auto it = running_.find(id); it != running_.end())
+        it->second.responded = false;
+}
+
+void QtFileTransport::onFinished(TransferId id)
+{
+    auto it = running_.find(id);
+    if (it == running_.end())
+        return;
+    QNetworkReply* reply = it->second.reply;
+    if (completedResponse(reply)) {
+        if (!deliverAvailable(id))
+            return;
+        auto node = running_.extract(id);
+        reply->deleteLater();
+        if (node.mapped().callbacks.finished)
+            node.mapped().callbacks.finished();
+        return;
+    }
+    auto node = running_.extract(id);
+    std::string error = reply->errorString().toStdString();
+    reply->deleteLater();
+    if (node.mapped().callbacks.failed)
+        node.mapped().callbacks.failed(error);
+}
+
+void QtFileTransport::onTimeout(TransferId id)
+{
+    auto node = running_.extract(id);
+    if (node.empty())
+        return;
+    QNetworkReply* reply = node.mapped().reply;
+    reply->abort();
+    reply->deleteLater();
+    if (node.mapped().callbacks.failed)
+        node.mapped().callbacks.failed("The request timed out.");
+}
+
+} // namespace fieldmon::platform

@@ -1,0 +1,67 @@
+#pragma once
+// QtFileTransport: the file transport on QNetworkAccessManager. Replies are
+// read as they arrive and handed on chunk by chunk, so nothing piles up in
+// Qt's own buffers. Each transfer has a single-shot deadline for the whole
+// transfer; when it passes, the reply is aborted and the transfer fails with
+// "The request timed out.". Responses are cached by MemoryNetworkCache
+// (memory only, never https).
+//
+// An HTTP error status is not a failure here: when the server sent a status
+// line, the transfer finishes with whatever body came with it. Failures are
+// the transport's own: refused or dropped connections, unknown hosts, broken
+// protocol, too many redirects, the deadline.
+//
+// Thread rule: main thread only (the thread the Qt event loop runs on); every
+// callback comes from that loop.
+
+#include "platform/FileTransport.h"
+
+#include <QNetworkAccessManager>
+#include <QObject>
+
+#include <unordered_map>
+
+class QNetworkReply;
+
+namespace fieldmon::platform {
+
+class MemoryNetworkCache;
+
+class QtFileTransport final : public FileTransport {
+public:
+    QtFileTransport();
+    ~QtFileTransport() override;
+
+    QtFileTransport(const QtFileTransport&) = delete;
+    QtFileTransport& operator=(const QtFileTransport&) = delete;
+
+    TransferId get(const std::string& url, double timeoutSeconds, Callbacks callbacks) override;
+    void cancel(TransferId id) override;
+
+    MemoryNetworkCache& cache() const { return *cache_; }
+    std::size_t runningCount() const { return running_.size(); }
+
+private:
+    struct Running {
+        QNetworkReply* reply = nullptr;
+        Callbacks callbacks;
+        bool responded = false; // response() already told for the current response
+    };
+
+    // Hands on the reply's unread bytes (after response() for a new
+    // response). False when a callback cancelled the transfer meanwhile.
+    bool deliverAvailable(TransferId id);
+    void onFinished(TransferId id);
+    void onTimeout(TransferId id);
+    void onRedirected(TransferId id);
+
+    QNetworkAccessManager manager_;
+    MemoryNetworkCache* cache_; // owned by manager_
+    // Context of our signal connections; destroyed before manager_, so no
+    // reply can call into a half-destroyed transport.
+    QObject context_;
+    std::unordered_map<TransferId, Running> running_;
+    TransferId nextId_ = 1;
+};
+
+} // namespace fieldmon::platform

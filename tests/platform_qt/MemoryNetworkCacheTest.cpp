@@ -1,0 +1,88 @@
+#include "platform/qt/MemoryNetworkCache.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using fieldmon::platform::MemoryNetworkCache;
+
+namespace {
+
+QNetworkCacheMetaData meta(const char* url)
+{
+    QNetworkCacheMetaData m;
+    m.setUrl(QUrl(QString::fromLatin1(url)));
+    m.setSaveToDisk(true); // a hint for disk caches; ours keeps memory only
+    return m;
+}
+
+// Stores `body` for `url` the way QNetworkAccessManager does; false when the
+// cache refused to prepare an entry.
+bool store(MemoryNetworkCache& cache, const char* url, const QByteArray& body)
+{
+    QIODevice* dev = cache.prepare(meta(url));
+    if (!dev)
+        return false;
+    dev->write(body);
+    cache.insert(dev);
+    return true;
+}
+
+QByteArray readBack(MemoryNetworkCache& cache, const char* url)
+{
+    std::unique_ptr<QIODevice> dev(cache.data(QUrl(QString::fromLatin1(url))));
+    return dev ? dev->readAll() : QByteArray("<none>");
+}
+
+} // namespace
+
+TEST(MemoryNetworkCache, KeepsHttpButNeverHttps)
+{
+    MemoryNetworkCache cache;
+    struct Case {
+        const char* url;
+        bool kept;
+    };
+    for (Case c : {Case{"http://10.0.0.7/ui.xml", true}, Case{"https://10.0.0.7/ui.xml", false},
+                   Case{"HTTPS://10.0.0.7/Arrow.png", false}}) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(store(cache, c.url, "body"), c.kept);
+        EXPECT_EQ(cache.metaData(QUrl(QString::fromLatin1(c.url))).isValid(), c.kept);
+        EXPECT_EQ(readBack(cache, c.url), c.kept ? QByteArray("body") : QByteArray("<none>"));
+    }
+    EXPECT_EQ(cache.entryCount(), 1);
+    EXPECT_EQ(cache.cacheSize(), 4);
+}
+
+TEST(MemoryNetworkCache, StaysWithinItsBudget)
+{
+    MemoryNetworkCache cache(10);
+    ASSERT_TRUE(store(cache, "http://d/a", "aaaa"));
+    ASSERT_TRUE(store(cache, "http://d/b", "bbbb"));
+    readBack(cache, "http://d/a"); // a is now the more recently used
+    ASSERT_TRUE(store(cache, "http://d/c", "cccc"));
+    EXPECT_LE(cache.cacheSize(), 10);
+    EXPECT_EQ(readBack(cache, "http://d/a"), "aaaa");
+    EXPECT_EQ(readBack(cache, "http://d/b"), "<none>"); // least recently used went first
+    EXPECT_EQ(readBack(cache, "http://d/c"), "cccc");
+    // A body larger than the whole budget is not kept at all.
+    ASSERT_TRUE(store(cache, "http://d/huge", QByteArray(11, 'h')));
+    EXPECT_EQ(readBack(cache, "http://d/huge"), "<none>");
+    EXPECT_LE(cache.cacheSize(), 10);
+    // Replacing an entry does not count the old body twice.
+    ASSERT_TRUE(store(cache, "http://d/c", "CCCCCC"));
+    EXPECT_EQ(readBack(cache, "http://d/c"), "CCCCCC");
+    EXPECT_LE(cache.cacheSize(), 10);
+}
+
+TEST(MemoryNetworkCache, AbandonedDownloadLeavesNothingBehind)
+{
+    MemoryNetworkCache cache;
+    QIODevice* dev = cache.prepare(meta("http://d/x"));
+    ASSERT_NE(dev, nullptr);
+    dev->write("partial");
+    EXPECT_FALSE(cache.remove(QUrl("http://d/x"))); // nothing stored yet
+    cache.insert(dev);                              // a late insert of the dropped device is ignored
+    EXPECT_EQ(readBack(cache, "http://d/x"), "<none>");
+    EXPECT_EQ(cache.cacheSize(), 0);
+}

@@ -1,0 +1,254 @@
+// The Qt file transport against a real HTTP server on 127.0.0.1. Device URLs
+// carry no port ("http://<address>/<name>"), so the server must listen on the
+// HTTP port 80 itself; that needs root, and without it these tests skip.
+#include "platform/qt/QtFileTransport.h"
+
+#include "device/Client.h"
+#include "platform/qt/MemoryNetworkCache.h"
+
+#include "support/LocalHttpServer.h"
+#include "support/TestServices.h"
+#include "support/UdpPeer.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <map>
+#include <optional>
+
+using namespace fieldmon;
+using namespace std::chrono_literals;
+using fieldmon::platform::Bytes;
+using fieldmon::platform::Notification;
+using fieldmon::platform::QtFileTransport;
+
+namespace {
+
+const std::string kUiXml = "<?xml version=\"1.0\"?>\n<ui><variables>int temp;</variables></ui>\n";
+
+// A device at 127.0.0.1 with serial number 1207 whose files come from a local
+// HTTP server, fetched through the Qt transport.
+class QtFiles : public testing::Test {
+protected:
+    // Declared first so that it goes last, after the transport has closed
+    // its connections to it.
+    test::LocalHttpServer http;
+    test::TestServices s;
+    QtFileTransport transport;
+    platform::Services services{s.loop, s.notifications, s.alerts, &transport};
+    std::shared_ptr<Client> client = Client::create(false, services);
+    std::atomic<int> hits{0};
+
+    // What arrived, by notification name: the body, or nullopt for failure.
+    std::map<std::string, std::optional<std::string>> received;
+    std::vector<std::string> order;
+    std::vector<platform::Subscription> subs;
+
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "binding the HTTP port 80 on 127.0.0.1 needs root; skipping the HTTP transport tests";
+        client->setSerialNumber(1207);
+        client->setAddress(test::ipv4("127.0.0.1"));
+        http.server.Get("/ui.xml", [this](const httplib::Request&, httplib::Response& res) {
+            ++hits;
+            res.set_content(kUiXml, "text/xml");
+        });
+        http.server.Get("/slow.png", [this](const httplib::Request&, httplib::Response& res) {
+            http.nap(300ms);
+            res.set_content("slow picture", "image/png");
+        });
+        http.server.Get("/fast.png", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("fast picture", "image/png");
+        });
+        http.server.Get(R"(/status(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::stoi(req.matches[1]);
+            res.set_content("page for status " + std::string(req.matches[1]), "text/html");
+        });
+        http.server.Get("/silent", [this](const httplib::Request&, httplib::Response& res) {
+            http.nap(15s); // answers only when the server stops, or far too late
+            res.set_content("late", "text/plain");
+        });
+        http.server.Get("/trickle", [this](const httplib::Request&, httplib::Response& res) {
+            auto start = std::chrono::steady_clock::now();
+            res.set_chunked_content_provider("text/plain", [this, start](size_t, httplib::DataSink& sink) {
+                http.nap(100ms);
+                if (http.stopping() || std::chrono::steady_clock::now() - start > 15s) {
+                    sink.done();
+                    return true;
+                }
+                ++trickled;
+                return sink.write("x", 1);
+            });
+        });
+        http.server.Get(R"(/big(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            std::size_t size = std::stoull(req.matches[1]);
+            res.set_content_provider(size, "application/octet-stream",
+                                     [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         (void)offset;
+                                         std::string chunk(std::min<size_t>(length, 64 * 1024), 'b');
+                                         return sink.write(chunk.data(), chunk.size());
+                                     });
+        });
+        http.server.Get("/cached", [this](const httplib::Request&, httplib::Response& res) {
+            ++hits;
+            res.set_header("Cache-Control", "max-age=600");
+            res.set_content("cacheable", "text/plain");
+        });
+        if (!http.start("127.0.0.1", 80))
+            GTEST_SKIP() << "127.0.0.1:80 is in use by something else; skipping the HTTP transport tests";
+    }
+
+    void expect(const std::string& name)
+    {
+        std::string full = "fileFrom1207" + name;
+        subs.push_back(s.notifications.subscribe(full, [this, name](const Notification& n) {
+            order.push_back(name);
+            if (const Bytes* b = n.bytes())
+                received[name] = std::string(b->begin(), b->end());
+            else
+                received[name] = std::nullopt;
+        }));
+    }
+
+    bool waitFor(std::size_t count, int ms) { return QTest::qWaitFor([&] { return received.size() >= count; }, ms); }
+
+    std::atomic<int> trickled{0};
+};
+
+} // namespace
+
+TEST_F(QtFiles, UiXmlArrivesUnderTheDeviceNotification)
+{
+    expect("ui.xml");
+    testing::internal::CaptureStdout();
+    client->requestFile("ui.xml");
+    ASSERT_TRUE(waitFor(1, 5000));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(received["ui.xml"], kUiXml);
+    EXPECT_EQ(out, "Requesting 'http://127.0.0.1/ui.xml'\nSucceeded! Received " + std::to_string(kUiXml.size()) +
+                       " bytes of data\n");
+    EXPECT_EQ(client->runningFileTransfers(), 0u);
+    EXPECT_EQ(transport.runningCount(), 0u);
+}
+
+TEST_F(QtFiles, TwoFilesAtOnceEachUnderItsOwnName)
+{
+    expect("slow.png");
+    expect("fast.png");
+    client->requestFile("slow.png");
+    client->requestFile("fast.png");
+    ASSERT_TRUE(waitFor(2, 5000));
+    EXPECT_EQ(received["slow.png"], "slow picture");
+    EXPECT_EQ(received["fast.png"], "fast picture");
+    EXPECT_EQ(order, (std::vector<std::string>{"fast.png", "slow.png"})); // completion order, not request order
+}
+
+TEST_F(QtFiles, ErrorStatusPagesAreDeliveredAsSuccess)
+{
+    for (int status : {404, 400, 403, 500, 503})
+        expect("status" + std::to_string(status));
+    for (int status : {404, 400, 403, 500, 503})
+        client->requestFile("status" + std::to_string(status));
+    ASSERT_TRUE(waitFor(5, 5000));
+    for (int status : {404, 400, 403, 500, 503}) {
+        SCOPED_TRACE(status);
+        EXPECT_EQ(received["status" + std::to_string(status)], "page for status " + std::to_string(status));
+    }
+}
+
+TEST_F(QtFiles, SilentAndTricklingDevicesFailAtTheTimeOut)
+{
+    // Both at once, so the suite waits out the 10 s time-out only once. The
+    // trickling server keeps bytes flowing the whole time: a time-out that
+    // only measured silence would never fire for it.
+    expect("silent");
+    expect("trickle");
+    QElapsedTimer clock;
+    clock.start();
+    testing::internal::CaptureStdout();
+    client->requestFile("silent");
+    client->requestFile("trickle");
+    ASSERT_TRUE(waitFor(2, 14000));
+    std::string out = testing::internal::GetCapturedStdout();
+    double seconds = clock.elapsed() / 1000.0;
+    EXPECT_GE(seconds, 9.8);
+    EXPECT_LT(seconds, 12.0);
+    EXPECT_EQ(received["silent"], std::nullopt);
+    EXPECT_EQ(received["trickle"], std::nullopt);
+    EXPECT_GT(trickled.load(), 20);
+    EXPECT_NE(out.find("Connection failed! Error - The request timed out. http://127.0.0.1/silent\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Connection failed! Error - The request timed out. http://127.0.0.1/trickle\n"), std::string::npos) << out;
+}
+
+TEST_F(QtFiles, BodyOverSixteenMiBFails)
+{
+    const std::size_t limit = FileTransfers::kMaxBodyBytes;
+    std::string exact = "big" + std::to_string(limit), over = "big" + std::to_string(limit + 1);
+    expect(exact);
+    expect(over);
+    client->requestFile(exact);
+    client->requestFile(over);
+    ASSERT_TRUE(waitFor(2, 8000));
+    ASSERT_TRUE(received[exact].has_value());
+    EXPECT_EQ(received[exact]->size(), limit);
+    EXPECT_EQ(received[over], std::nullopt);
+    EXPECT_EQ(transport.runningCount(), 0u);
+}
+
+TEST_F(QtFiles, RepeatedRequestIsServedFromTheMemoryCache)
+{
+    expect("cached");
+    client->requestFile("cached");
+    ASSERT_TRUE(waitFor(1, 5000));
+    received.clear();
+    client->requestFile("cached");
+    ASSERT_TRUE(waitFor(1, 5000));
+    EXPECT_EQ(received["cached"], "cacheable");
+    EXPECT_EQ(hits.load(), 1);
+    EXPECT_EQ(transport.cache().entryCount(), 1);
+}
+
+TEST_F(QtFiles, CancelledTransferReportsNothing)
+{
+    int calls = 0;
+    platform::FileTransport::Callbacks cb;
+    cb.response = [&] { ++calls; };
+    cb.data = [&](const std::uint8_t*, std::size_t) { ++calls; };
+    cb.finished = [&] { ++calls; };
+    cb.failed = [&](const std::string&) { ++calls; };
+    auto id = transport.get("http://127.0.0.1/silent", 0.2, cb);
+    ASSERT_NE(id, 0u);
+    transport.cancel(id);
+    QTest::qWait(500); // past the transfer's own deadline as well
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(transport.runningCount(), 0u);
+}
+
+TEST_F(QtFiles, RefusedConnectionAndUnusableUrls)
+{
+    // Nothing listens on 127.0.0.1:1: the connection is refused at once.
+    std::optional<std::string> error;
+    platform::FileTransport::Callbacks cb;
+    cb.finished = [&] { error = "finished?"; };
+    cb.failed = [&](const std::string& e) { error = e; };
+    ASSERT_NE(transport.get("http://127.0.0.1:1/ui.xml", 10.0, cb), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return error.has_value(); }, 5000));
+    EXPECT_NE(*error, "finished?");
+    EXPECT_FALSE(error->empty());
+
+    for (const char* url : {"http:///ui.xml", "ftp://127.0.0.1/ui.xml", "not a url at all", ""})
+        EXPECT_EQ(transport.get(url, 10.0, {}), 0u) << url;
+
+    // A record that has no address yet cannot fetch anything.
+    auto fresh = Client::create(false, services);
+    fresh->setSerialNumber(99);
+    std::optional<bool> failed;
+    auto sub = s.notifications.subscribe("fileFrom99ui.xml", [&](const Notification& n) { failed = n.empty(); });
+    fresh->requestFile("ui.xml");
+    EXPECT_EQ(failed, std::optional<bool>(true)); // at once, inside the call
+}

@@ -1,0 +1,12 @@
+// Test driver for the Qt platform adapters: they need a Qt application
+// object and its event loop on the main thread.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
