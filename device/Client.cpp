@@ -48,6 +48,7 @@ void Client::setSerialNumber(std::int32_t serial)
 void Client::setService(bool on)
 {
     service_ = on;
+    expressions_->setService(on);
 }
 
 std::optional<double> Client::lastHeardTime() const

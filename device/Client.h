@@ -16,6 +16,7 @@
 
 #include "device/FileTransfers.h"
 #include "device/Thumbwheels.h"
+#include "expr/Expressions.h"
 #include "platform/Services.h"
 #include "variables/VariableStore.h"
 
@@ -32,6 +33,11 @@
 #include <vector>
 
 namespace fieldmon {
+
+namespace expr {
+class ClientData;
+class ClientDataEnvironment;
+} // namespace expr
 
 class Client : public std::enable_shared_from_this<Client> {
 public:
@@ -181,6 +187,21 @@ public:
     void clearRequests();
 
     // --- Expressions: global environment and predefined variables ----------------
+    // Compiles an expression text for this device: always a node, the error
+    // node for malformed text (after its message). Main thread only.
+    std::shared_ptr<expr::ClientData> compileString(std::string_view text);
+    // A function call's argument text cut at its top-level commas.
+    static std::vector<std::string> splitArguments(std::string_view text);
+    // The scope of the predefined variables, parent of every other scope.
+    const std::shared_ptr<expr::ClientDataEnvironment>& environment() const;
+    // `touchx`, `touchy` (0.5 at first) and `time` (seconds since timeOfStart,
+    // set by the update scheduler). `service` follows setService().
+    void setTouchX(double x);
+    void setTouchY(double y);
+    void setVarTime(double seconds);
+    double touchX() const;
+    double touchY() const;
+    double varTime() const;
 
     // --- File transfer -------------------------------------------------------------
     // GETs "http://%s/%@" (address, name unchanged) and posts
@@ -230,6 +251,9 @@ private:
 
     // File transfer state; running transfers are cancelled with the record.
     FileTransfers files_{services_.notifications, services_.files};
+
+    // Global environment and predefined variables of the expression language.
+    std::unique_ptr<expr::Expressions> expressions_ = std::make_unique<expr::Expressions>();
 };
 
 } // namespace fieldmon

@@ -1,0 +1,470 @@
+#include "expr/ClientData.h"
+
+#include "device/Client.h"
+#include "expr/ClientDataEnvironment.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace fieldmon::expr {
+
+namespace {
+
+// Object identities in descriptions are printed as 32-bit hexadecimal
+// numbers, as every diagnostic of the system does.
+unsigned identity(const void* p)
+{
+    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p));
+}
+
+std::string hex(const void* p)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%x", identity(p));
+    return buf;
+}
+
+// Nested descriptions are indented by a tab on every continued line.
+std::string indented(const std::string& s, const char* by)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        out += c;
+        if (c == '\n')
+            out += by;
+    }
+    return out;
+}
+
+std::string replaceAll(std::string s, std::string_view from, std::string_view to)
+{
+    std::size_t pos = 0;
+    while ((pos = s.find(from, pos)) != std::string::npos) {
+        s.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+    return s;
+}
+
+} // namespace
+
+// --- Construction ----------------------------------------------------------------
+
+ClientData::ClientData(ClientPtr client, NodeKind kind) : kind_(kind), remoteClient_(std::move(client)) {}
+
+ClientData::~ClientData() = default;
+
+NodePtr ClientData::create(ClientPtr client)
+{
+    return NodePtr(new ClientData(std::move(client), NodeKind::Plain));
+}
+
+NodePtr ClientData::variable(ClientPtr client, std::string name)
+{
+    NodePtr n(new ClientData(std::move(client), NodeKind::RemoteVariable));
+    n->varName_ = std::move(name);
+    return n;
+}
+
+NodePtr ClientData::element(ClientPtr client, std::string element, NodePtr structure)
+{
+    if (element.empty())
+        std::printf("Why do we have a nil element?\n");
+    NodePtr n(new ClientData(std::move(client), NodeKind::Element));
+    n->element_ = std::move(element);
+    if (structure)
+        n->height_ = structure->height_ + 1;
+    n->struct_ = std::move(structure);
+    return n;
+}
+
+NodePtr ClientData::index(ClientPtr client, NodePtr index, NodePtr array)
+{
+    NodePtr n(new ClientData(std::move(client), NodeKind::Index));
+    std::uint32_t h = 0;
+    if (index)
+        h = index->height_;
+    if (array && array->height_ > h)
+        h = array->height_;
+    n->height_ = h + 1;
+    n->index_ = std::move(index);
+    n->struct_ = std::move(array);
+    return n;
+}
+
+NodePtr ClientData::function(ClientPtr client, std::string name)
+{
+    NodePtr n(new ClientData(std::move(client), NodeKind::Function));
+    n->varName_ = std::move(name);
+    return n;
+}
+
+NodePtr ClientData::integer(ClientPtr client, std::int32_t v)
+{
+    NodePtr n(new ClientData(std::move(client), NodeKind::Integer));
+    n->intVal_ = v;
+    return n;
+}
+
+NodePtr ClientData::real(ClientPtr client, double v)
+{
+    NodePtr n(new ClientData(std::move(client), NodeKind::Double));
+    n->doubleVal_ = v;
+    return n;
+}
+
+NodePtr ClientData::string(ClientPtr client, std::string_view text)
+{
+    NodePtr n(new ClientData(std::move(client), NodeKind::String));
+    std::string s = replaceAll(std::string(text), "\\\"", "\"");
+    s = replaceAll(std::move(s), "\\n", "\n");
+    n->string_ = replaceAll(std::move(s), "\\t", "\t");
+    return n;
+}
+
+NodePtr ClientData::error(ClientPtr client)
+{
+    return NodePtr(new ClientData(std::move(client), NodeKind::Error));
+}
+
+NodePtr ClientData::op(ClientPtr client, char opperator)
+{
+    NodePtr n(new ClientData(std::move(client), NodeKind::Operator));
+    n->op_ = opperator;
+    return n;
+}
+
+NodePtr ClientData::constant(ClientPtr client, const Value& v)
+{
+    switch (v.kind()) {
+    case Kind::Integer: return integer(std::move(client), v.asInt());
+    case Kind::Double: return real(std::move(client), v.asDouble());
+    case Kind::String: {
+        NodePtr n(new ClientData(std::move(client), NodeKind::String));
+        n->string_ = v.asText();
+        return n;
+    }
+    case Kind::Error: return error(std::move(client));
+    case Kind::None: break;
+    }
+    return integer(std::move(client), 0);
+}
+
+// --- Shape -----------------------------------------------------------------------
+
+NodeKind ClientData::type() const
+{
+    return kind_;
+}
+
+int ClientData::order() const
+{
+    if (kind_ != NodeKind::Operator)
+        return 0;
+    switch (op_) {
+    case '*':
+    case '/':
+    case '%': return 0;
+    case '+':
+    case '-': return 1;
+    case '<':
+    case '>':
+    case '&':
+    case '|':
+    case 'L':
+    case 'G':
+    case 'E': return 2;
+    case 'A':
+    case 'O': return 3;
+    case ':': return 4;
+    case '?': return 5;
+    }
+    return 6; // '=' and anything unknown bind loosest
+}
+
+bool ClientData::hasArgs() const
+{
+    return args_.size() >= 2;
+}
+
+void ClientData::addArg(NodePtr arg)
+{
+    if (!arg)
+        return;
+    if (arg->height_ + 1 > height_)
+        height_ = arg->height_ + 1;
+    args_.push_back(std::move(arg));
+}
+
+bool ClientData::isConst() const
+{
+    switch (kind_) {
+    case NodeKind::Integer:
+    case NodeKind::Double:
+    case NodeKind::String:
+    case NodeKind::Error: return true;
+    case NodeKind::Operator:
+    case NodeKind::Function:
+        for (const NodePtr& a : args_)
+            if (!a->isConst())
+                return false;
+        return true;
+    case NodeKind::Plain:
+    case NodeKind::RemoteVariable:
+    case NodeKind::LocalVariable:
+    case NodeKind::Element:
+    case NodeKind::Index:
+    case NodeKind::Environment: break;
+    }
+    return false;
+}
+
+bool ClientData::isStatic() const
+{
+    if (kind_ == NodeKind::Index)
+        return index_ && index_->isConst() && struct_ && struct_->isStatic();
+    if (kind_ == NodeKind::Element)
+        return struct_ && struct_->isStatic();
+    return true;
+}
+
+bool ClientData::debug() const
+{
+    return remoteClient_ && remoteClient_->debug();
+}
+
+ClientDataEnvironment* ClientData::globalEnvironment() const
+{
+    return remoteClient_ ? remoteClient_->environment().get() : nullptr;
+}
+
+// --- Texts -----------------------------------------------------------------------
+
+std::string ClientData::string() const
+{
+    switch (kind_) {
+    case NodeKind::RemoteVariable:
+    case NodeKind::LocalVariable: return varName_;
+    case NodeKind::Element: return (struct_ ? struct_->string() : std::string()) + "." + element_;
+    case NodeKind::Index:
+        return (struct_ ? struct_->string() : std::string()) + "[" + (index_ ? index_->string() : std::string()) + "]";
+    case NodeKind::Function: {
+        std::string s = varName_ + "(";
+        for (std::size_t i = 0; i < args_.size(); ++i) {
+            if (i)
+                s += ", ";
+            s += args_[i]->string();
+        }
+        return s + ")";
+    }
+    case NodeKind::Operator:
+        if (args_.size() == 2)
+            return "(" + args_[0]->string() + " " + op_ + " " + args_[1]->string() + ")";
+        return std::string(1, op_);
+    case NodeKind::String: return "\"" + string_ + "\"";
+    case NodeKind::Integer: return Value::integer(intVal_).stringValue();
+    case NodeKind::Double: return Value::real(doubleVal_).stringValue();
+    case NodeKind::Error:
+    case NodeKind::Plain:
+    case NodeKind::Environment: break;
+    }
+    return {};
+}
+
+std::string ClientData::argsDescription() const
+{
+    // The layout of a printed list: one item a line, indented, in parentheses.
+    std::string s = "(";
+    for (std::size_t i = 0; i < args_.size(); ++i) {
+        s += "\n    " + indented(args_[i]->description(), "    ");
+        if (i + 1 < args_.size())
+            s += ",";
+    }
+    return s + "\n)";
+}
+
+std::string ClientData::description() const
+{
+    const std::string id = hex(this);
+    char buf[64];
+    switch (kind_) {
+    case NodeKind::RemoteVariable: return "<ClientDataRemoteVar: " + id + " variable=\"" + varName_ + "\">";
+    case NodeKind::LocalVariable: return "<ClientDataLocalVar: " + id + " variable=\"" + varName_ + "\">";
+    case NodeKind::Element:
+        return "<ClientDataStructElement: " + id + " struct=\"" +
+               indented(struct_ ? struct_->description() : std::string("(null)"), "\t") + "\" element=\"" +
+               element_ + "\">";
+    case NodeKind::Index:
+        return "<ClientDataArray: " + id + " index=\"" +
+               indented(index_ ? index_->description() : std::string("(null)"), "\t") + "\" variable=\"" +
+               indented(struct_ ? struct_->description() : std::string("(null)"), "\t") + "\">";
+    case NodeKind::Function:
+        return "<ClientDataFunction: " + id + " function=\"" + varName_ + "\" args=" + argsDescription() + ">";
+    case NodeKind::Integer:
+        std::snprintf(buf, sizeof buf, "%d", intVal_);
+        return "<ClientDataInteger: " + id + " value=\"" + buf + "\">";
+    case NodeKind::Double:
+        std::snprintf(buf, sizeof buf, "%e", doubleVal_);
+        return "<ClientDataDouble: " + id + " value=\"" + buf + "\">";
+    case NodeKind::String: return "<ClientDataString: " + id + " value=\"" + string_ + "\">";
+    case NodeKind::Error: return "<ClientDataError: " + id + ">";
+    case NodeKind::Operator: {
+        std::string o(1, op_);
+        switch (op_) {
+        case 'G': o = ">="; break;
+        case 'L': o = "<="; break;
+        case 'A': o = "&&"; break;
+        case 'O': o = "||"; break;
+        case 'E': o = "=="; break;
+        }
+        return "<ClientDataOperator: " + id + " opperator=\"" + o + "\" args=" + argsDescription() + ">";
+    }
+    case NodeKind::Plain:
+    case NodeKind::Environment: break;
+    }
+    return "<ClientData: " + id + ">";
+}
+
+// --- Changing kind ----------------------------------------------------------------
+
+void ClientData::dropOperands()
+{
+    remoteData_.reset();
+    args_.clear();
+    struct_.reset();
+    index_.reset();
+    varName_.clear();
+    element_.clear();
+    op_ = 0;
+    height_ = 1;
+}
+
+void ClientData::becomeInteger()
+{
+    std::printf("Becoming int: '%s'\n", description().c_str());
+    dropOperands();
+    kind_ = NodeKind::Integer;
+    intVal_ = 0;
+    std::printf("Becoming an int\n");
+}
+
+void ClientData::becomeDouble()
+{
+    dropOperands();
+    kind_ = NodeKind::Double;
+    doubleVal_ = 0.0;
+}
+
+void ClientData::becomeString()
+{
+    dropOperands();
+    kind_ = NodeKind::String;
+    string_.clear();
+    std::printf("Becoming an string\n");
+}
+
+void ClientData::becomeError()
+{
+    std::printf("Becoming an error. '%s'\n", description().c_str());
+    dropOperands();
+    kind_ = NodeKind::Error;
+    string_.clear();
+    std::printf("Done becoming an error. '%s'\n", description().c_str());
+}
+
+void ClientData::setString(std::string s)
+{
+    string_ = std::move(s);
+}
+
+void ClientData::setInteger(std::int32_t v)
+{
+    intVal_ = v;
+}
+
+void ClientData::setDouble(double v)
+{
+    doubleVal_ = v;
+}
+
+// --- Folding ------------------------------------------------------------------------
+
+void ClientData::simplifyWithEnvironment(ClientDataEnvironment* env)
+{
+    if (kind_ == NodeKind::Operator && op_ == ':')
+        return;
+    if (!isConst())
+        return;
+    switch (kind_) {
+    case NodeKind::Operator:
+    case NodeKind::Function: break;
+    default: return; // already a constant
+    }
+    Value v = evalWithEnvironment(env);
+    switch (v.kind()) {
+    case Kind::Integer:
+        becomeInteger();
+        setInteger(v.asInt());
+        return;
+    case Kind::Double:
+        becomeDouble();
+        setDouble(v.asDouble());
+        return;
+    case Kind::String:
+        becomeString();
+        setString(v.asText());
+        return;
+    case Kind::Error:
+        becomeError();
+        return;
+    case Kind::None:
+        // An unknown function reads as the integer 0.
+        becomeInteger();
+        setInteger(0);
+        return;
+    }
+}
+
+void ClientData::simplify()
+{
+    simplifyWithEnvironment(nullptr);
+}
+
+// --- Twins without an environment -----------------------------------------------------
+// They pass no environment; evaluation then uses the record's global one. An
+// environment node keeps its own parent when called this way.
+
+Value ClientData::eval()
+{
+    return evalWithEnvironment(nullptr);
+}
+
+std::string ClientData::stringValue()
+{
+    return stringValueWithEnvironment(nullptr);
+}
+
+double ClientData::doubleValue()
+{
+    return doubleValueWithEnvironment(nullptr);
+}
+
+std::int32_t ClientData::intValue()
+{
+    return intValueWithEnvironment(nullptr);
+}
+
+std::string ClientData::stringValueWithEnvironment(ClientDataEnvironment* env)
+{
+    switch (kind_) {
+    case NodeKind::String: return string_;
+    case NodeKind::Integer: return Value::integer(intVal_).stringValue();
+    case NodeKind::Double: return Value::real(doubleVal_).stringValue();
+    case NodeKind::Error: return "error";
+    default: break;
+    }
+    return evalWithEnvironment(env).stringValue();
+}
+
+} // namespace fieldmon::expr

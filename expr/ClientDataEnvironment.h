@@ -1,0 +1,98 @@
+#pragma once
+// ClientDataEnvironment: a scope of named local variables with a parent
+// scope, which can also wrap an expression so that the expression is
+// evaluated inside the scope. Each device record has a global environment
+// (no parent, no expression) holding the predefined names; widgets that run
+// commands with parameters (a switch's state, a table row's index, a
+// joystick's position) wrap their compiled command in an environment, bind the
+// parameter in it and schedule the environment instead of the bare expression.
+//
+// Scoping is dynamic: every operation that is given an environment makes that
+// environment the parent before it runs the wrapped expression with this one,
+// so the chain a wrapped expression sees is the wrapper's own scope, then the
+// caller's, then (through it) the global environment. The twins without an
+// environment keep the parent as it is. A device variable of the same name
+// hides a local variable (the expression nodes look at the device first).
+//
+// Ownership: the parent, the bound values and the wrapped expression are held.
+// An environment given itself as parent prints "Bad idea" and does not hold
+// itself (that would keep it alive for ever); its lookups then print
+// "Hmm.  Super is self" and stop at its own scope. Nothing in the program
+// makes a wrapper the parent of an environment it wraps, which would be a
+// cycle.
+//
+// Thread rule: main thread only.
+
+#include "expr/ClientData.h"
+
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace fieldmon::expr {
+
+class ClientDataEnvironment : public ClientData {
+public:
+    using Ptr = std::shared_ptr<ClientDataEnvironment>;
+
+    // The record's own global environment: no record, no parent.
+    static Ptr createGlobal();
+    // Parent: the record's global environment.
+    static Ptr create(ClientPtr client, NodePtr expr = nullptr);
+    // Explicit parent (nullptr: none).
+    static Ptr create(ClientPtr client, Ptr parent, NodePtr expr);
+
+    // Binds `name` in this scope; a null value removes the binding.
+    void setVariable(const std::string& name, NodePtr value);
+    // This scope first, then the parent chain; null when nobody binds it.
+    NodePtr getVariable(std::string_view name) const;
+    // As getVariable without taking a reference (for evaluation).
+    ClientData* findVariable(std::string_view name) const;
+
+    const Ptr& superEnvironment() const { return superEnv_; }
+    // Makes `parent` the parent; "Bad idea" when it is this environment.
+    void setSuperEnvironment(ClientDataEnvironment* parent);
+    const NodePtr& expression() const { return expr_; }
+
+    // --- Forwards to the wrapped expression -------------------------------------
+    std::string description() const override;
+    std::string string() const override;
+    NodeKind type() const override;
+    int order() const override;
+    bool hasArgs() const override;
+    void addArg(NodePtr arg) override;
+    bool isConst() const override;
+    bool isStatic() const override;
+    void setInteger(std::int32_t v) override;
+    void setDouble(double v) override;
+    void setString(std::string s) override;
+    void becomeInteger() override {}
+    void becomeDouble() override {}
+    void becomeString() override {}
+    void becomeError() override {}
+
+    Value evalWithEnvironment(ClientDataEnvironment* env) override;
+    std::string stringValueWithEnvironment(ClientDataEnvironment* env) override;
+    double doubleValueWithEnvironment(ClientDataEnvironment* env) override;
+    std::int32_t intValueWithEnvironment(ClientDataEnvironment* env) override;
+    void simplifyWithEnvironment(ClientDataEnvironment* env) override;
+
+    RequestList prepForEvalWithEnvironment(ClientDataEnvironment* env) override;
+    bool invalidateRemoteVariableValuesWithEnvironment(ClientDataEnvironment* env) override;
+    RequestList requestVariablesWithEnvironment(ClientDataEnvironment* env) override;
+    int queueVariableRequestsWithEnvironment(ClientDataEnvironment* env) override;
+    std::vector<std::string> staticPartWithEnvironment(ClientDataEnvironment* env) override;
+    std::vector<std::string> remoteNotificationsWithEnvironment(ClientDataEnvironment* env) override;
+
+private:
+    explicit ClientDataEnvironment(ClientPtr client);
+    // Adopts `env` as parent when one is given (the "WithEnvironment" rule).
+    void adopt(ClientDataEnvironment* env);
+
+    Ptr superEnv_;
+    bool superIsSelf_ = false;
+    std::map<std::string, NodePtr, std::less<>> env_;
+    NodePtr expr_;
+};
+
+} // namespace fieldmon::expr

@@ -1,0 +1,334 @@
+// The request side of expression nodes: resolving names to the device's
+// variables, marking values stale, and gathering and queueing the address
+// and value requests an expression needs before it can be evaluated.
+#include "expr/ClientData.h"
+
+#include "device/Client.h"
+#include "expr/Binding.h"
+#include "expr/ClientDataEnvironment.h"
+#include "expr/RemoteAccess.h"
+
+#include <cstdio>
+
+namespace fieldmon::expr {
+
+namespace {
+
+void append(RequestList& to, RequestList&& from)
+{
+    for (auto& r : from)
+        if (r)
+            to.push_back(std::move(r));
+}
+
+void append(std::vector<std::string>& to, std::vector<std::string>&& from)
+{
+    for (auto& s : from)
+        to.push_back(std::move(s));
+}
+
+bool isVariableKind(NodeKind k)
+{
+    return k == NodeKind::RemoteVariable || k == NodeKind::Element || k == NodeKind::Index;
+}
+
+} // namespace
+
+void ClientData::setClientUpdate(Binding* binding)
+{
+    clientUpdate_ = binding;
+}
+
+// --- Resolution ------------------------------------------------------------------
+
+void ClientData::updateRemoteDataWithEnvironment(ClientDataEnvironment* env)
+{
+    if (!env)
+        env = globalEnvironment();
+    switch (kind_) {
+    case NodeKind::RemoteVariable: {
+        if (remoteData_ || !remoteClient_)
+            return;
+        // Device variables hide local variables of the same name.
+        remoteData_ = findRemoteVariable(*remoteClient_, varName_);
+        if (!remoteData_ && env && env->findVariable(varName_))
+            kind_ = NodeKind::LocalVariable;
+        return;
+    }
+    case NodeKind::Element: {
+        remoteData_.reset();
+        if (!struct_ || !remoteClient_)
+            return;
+        struct_->updateRemoteDataWithEnvironment(env);
+        const std::shared_ptr<RemoteData> structure = struct_->remoteData_;
+        if (!structure)
+            return;
+        bool failed = false;
+        std::shared_ptr<RemoteData> found = structureElement(*remoteClient_, *structure, element_, failed);
+        if (failed) {
+            becomeError();
+            return;
+        }
+        remoteData_ = std::move(found);
+        return;
+    }
+    case NodeKind::Index: {
+        remoteData_.reset();
+        if (!struct_ || !index_)
+            return;
+        const std::int32_t k = index_->intValueWithEnvironment(env);
+        if (debug())
+            std::printf("Evaluating an array and we are offsetting by %d\n", k);
+        struct_->updateRemoteDataWithEnvironment(env);
+        const std::shared_ptr<RemoteData> array = struct_->remoteData_;
+        if (array && remoteHasAddress(*array))
+            remoteData_ = arrayElement(*array, k);
+        return;
+    }
+    default: return;
+    }
+}
+
+// --- Stale values ---------------------------------------------------------------------
+
+bool ClientData::invalidateRemoteVariableValues()
+{
+    return invalidateRemoteVariableValuesWithEnvironment(nullptr);
+}
+
+bool ClientData::invalidateRemoteVariableValuesWithEnvironment(ClientDataEnvironment* env)
+{
+    if (!env)
+        env = globalEnvironment();
+    switch (kind_) {
+    case NodeKind::RemoteVariable:
+    case NodeKind::Element:
+    case NodeKind::Index: {
+        NodePtr hold = shared_from_this();
+        updateRemoteDataWithEnvironment(env);
+        if (remoteData_)
+            remoteInvalidate(*remoteData_);
+        if (kind_ == NodeKind::Element && !isStatic())
+            struct_->invalidateRemoteVariableValuesWithEnvironment(env);
+        if (kind_ == NodeKind::Index && !isStatic())
+            index_->invalidateRemoteVariableValuesWithEnvironment(env);
+        return true;
+    }
+    case NodeKind::Operator:
+    case NodeKind::Function: {
+        const std::vector<NodePtr> args = args_;
+        bool any = false;
+        for (const NodePtr& a : args)
+            any = a->invalidateRemoteVariableValuesWithEnvironment(env) || any;
+        return any;
+    }
+    case NodeKind::LocalVariable: return true;
+    default: return false;
+    }
+}
+
+// --- Requests -----------------------------------------------------------------------
+
+RequestList ClientData::prepForEval()
+{
+    return prepForEvalWithEnvironment(nullptr);
+}
+
+RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
+{
+    if (!env)
+        env = globalEnvironment();
+    NodePtr hold = shared_from_this();
+    RequestList out;
+    switch (kind_) {
+    case NodeKind::RemoteVariable:
+        updateRemoteDataWithEnvironment(env);
+        if (kind_ == NodeKind::RemoteVariable && remoteData_ && !remoteHasAddress(*remoteData_))
+            out.push_back(remoteAddressRequest(*remoteData_));
+        break;
+    case NodeKind::Element:
+        if (struct_)
+            out = struct_->prepForEvalWithEnvironment(env);
+        updateRemoteDataWithEnvironment(env);
+        break;
+    case NodeKind::Index: {
+        if (!struct_ || !index_)
+            break;
+        const NodeKind base = struct_->type();
+        if (base != NodeKind::RemoteVariable && base != NodeKind::Element) {
+            std::printf("Error: '%s' Unsupported Opperation, an unsupported base '%d' as the structure to get an "
+                        "element of\n",
+                        string().c_str(), static_cast<int>(base));
+            becomeError();
+            break;
+        }
+        out = index_->prepForEvalWithEnvironment(env);
+        if (out.empty())
+            out = index_->requestVariablesWithEnvironment(env);
+        append(out, struct_->prepForEvalWithEnvironment(env));
+        if (out.empty())
+            updateRemoteDataWithEnvironment(env);
+        break;
+    }
+    case NodeKind::Operator:
+    case NodeKind::Function: {
+        if (kind_ == NodeKind::Operator && op_ == '?') {
+            if (args_.empty())
+                break;
+            out = args_[0]->prepForEvalWithEnvironment(env);
+            if (!out.empty() || args_.size() < 2)
+                break;
+            const NodePtr& colon = args_[1];
+            if (colon->type() != NodeKind::Operator || colon->opperator() != ':' || colon->args().size() < 2)
+                break;
+            NodePtr branch = colon->args()[args_[0]->intValueWithEnvironment(env) != 0 ? 0 : 1];
+            out = branch->prepForEvalWithEnvironment(env);
+            break;
+        }
+        const std::vector<NodePtr> args = args_;
+        for (const NodePtr& a : args)
+            append(out, a->prepForEvalWithEnvironment(env));
+        break;
+    }
+    case NodeKind::LocalVariable:
+    case NodeKind::Integer:
+    case NodeKind::Double:
+    case NodeKind::String: break;
+    case NodeKind::Error: std::printf("Error: Evaluating an error\n"); break;
+    case NodeKind::Plain:
+    case NodeKind::Environment: std::printf("Error: Unknown type\n"); break;
+    }
+    return out;
+}
+
+RequestList ClientData::requestVariables()
+{
+    return requestVariablesWithEnvironment(nullptr);
+}
+
+RequestList ClientData::requestVariablesWithEnvironment(ClientDataEnvironment* env)
+{
+    if (!env)
+        env = globalEnvironment();
+    NodePtr hold = shared_from_this();
+    RequestList out = prepForEvalWithEnvironment(env);
+    if (!out.empty())
+        return out;
+    if (isVariableKind(kind_)) {
+        if (remoteData_ && remoteInvalid(*remoteData_))
+            out.push_back(remoteValueRequest(*remoteData_));
+        return out;
+    }
+    if (kind_ != NodeKind::Operator && kind_ != NodeKind::Function)
+        return out;
+    if (kind_ == NodeKind::Operator && op_ == ':') {
+        std::printf("ERROR: Never request variables on a ':'\n");
+        return out;
+    }
+    if (kind_ == NodeKind::Operator && op_ == '?') {
+        if (args_.empty())
+            return out;
+        out = args_[0]->requestVariablesWithEnvironment(env);
+        if (!out.empty() || args_.size() < 2)
+            return out;
+        // The condition's values are in: ask only for the branch it selects.
+        const NodePtr& colon = args_[1];
+        if (colon->type() != NodeKind::Operator || colon->opperator() != ':' || colon->args().size() < 2)
+            return out;
+        NodePtr branch = colon->args()[args_[0]->intValueWithEnvironment(env) != 0 ? 0 : 1];
+        return branch->requestVariablesWithEnvironment(env);
+    }
+    const std::vector<NodePtr> args = args_;
+    for (const NodePtr& a : args)
+        append(out, a->requestVariablesWithEnvironment(env));
+    return out;
+}
+
+int ClientData::queueVariableRequests()
+{
+    // The record's global environment is passed explicitly, so that an
+    // environment node takes it as its parent.
+    return queueVariableRequestsWithEnvironment(globalEnvironment());
+}
+
+int ClientData::queueVariableRequestsWithEnvironment(ClientDataEnvironment* env)
+{
+    if (!env)
+        env = globalEnvironment();
+    NodePtr hold = shared_from_this();
+    if (kind_ == NodeKind::Error) {
+        if (clientUpdate_)
+            clientUpdate_->updateTarget();
+        return 0;
+    }
+    RequestList requests = requestVariablesWithEnvironment(env);
+    if (remoteClient_) {
+        addRequester(*remoteClient_, hold);
+        for (auto& r : requests)
+            queueRequest(*remoteClient_, r);
+    }
+    if (debug())
+        std::printf("There are '%d' vars in this request\n", static_cast<int>(requests.size()));
+    if (requests.empty() && requeue_ && clientUpdate_)
+        clientUpdate_->updateTarget();
+    return static_cast<int>(requests.size());
+}
+
+void ClientData::submitRequests()
+{
+    if (remoteClient_)
+        submitClientRequests(*remoteClient_);
+}
+
+// --- Diagnostics ------------------------------------------------------------------------
+
+std::vector<std::string> ClientData::staticPart()
+{
+    return staticPartWithEnvironment(nullptr);
+}
+
+std::vector<std::string> ClientData::staticPartWithEnvironment(ClientDataEnvironment* env)
+{
+    if (!env)
+        env = globalEnvironment();
+    std::vector<std::string> out;
+    switch (kind_) {
+    case NodeKind::RemoteVariable:
+        updateRemoteDataWithEnvironment(env);
+        if (kind_ == NodeKind::RemoteVariable)
+            out.push_back(string());
+        break;
+    case NodeKind::Element:
+    case NodeKind::Index:
+        if (isStatic()) {
+            out.push_back(string());
+            break;
+        }
+        if (struct_)
+            append(out, struct_->staticPartWithEnvironment(env));
+        if (index_)
+            append(out, index_->staticPartWithEnvironment(env));
+        break;
+    case NodeKind::Operator:
+    case NodeKind::Function: {
+        const std::vector<NodePtr> args = args_;
+        for (const NodePtr& a : args)
+            append(out, a->staticPartWithEnvironment(env));
+        break;
+    }
+    default: break;
+    }
+    return out;
+}
+
+std::vector<std::string> ClientData::remoteNotifications()
+{
+    return remoteNotificationsWithEnvironment(nullptr);
+}
+
+std::vector<std::string> ClientData::remoteNotificationsWithEnvironment(ClientDataEnvironment* env)
+{
+    return staticPartWithEnvironment(env);
+}
+
+} // namespace fieldmon::expr

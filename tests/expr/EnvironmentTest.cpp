@@ -1,0 +1,129 @@
+#include "ExprSupport.h"
+
+using namespace fieldmon;
+using namespace fieldmon::expr;
+using fieldmon::test::ExprTest;
+using fieldmon::test::printedBy;
+
+namespace {
+
+using EnvironmentTest = ExprTest;
+
+TEST_F(EnvironmentTest, WrapperSeesChangesOfItsBoundValue)
+{
+    NodePtr state = ClientData::integer(nullptr, 1);
+    auto wrapper = ClientDataEnvironment::create(client, compile("printf(\"c%d\", state)"));
+    wrapper->setVariable("state", state);
+    EXPECT_EQ(wrapper->stringValue(), "c1");
+    state->setInteger(0);
+    EXPECT_EQ(wrapper->stringValue(), "c0");
+    // Rebinding the name is seen as well.
+    wrapper->setVariable("state", ClientData::integer(nullptr, 5));
+    EXPECT_EQ(wrapper->stringValue(), "c5");
+    // Forwards to the wrapped expression.
+    EXPECT_EQ(wrapper->type(), NodeKind::Function);
+    EXPECT_FALSE(wrapper->isConst());
+    EXPECT_EQ(wrapper->string(), "printf(\"c%d\", state)");
+}
+
+TEST_F(EnvironmentTest, LookupWalksTheChainAndInnerBindingsWin)
+{
+    auto outer = ClientDataEnvironment::create(client);
+    auto inner = ClientDataEnvironment::create(client, outer, nullptr);
+    outer->setVariable("v", ClientData::integer(nullptr, 1));
+    outer->setVariable("w", ClientData::integer(nullptr, 2));
+    inner->setVariable("v", ClientData::integer(nullptr, 10));
+    EXPECT_EQ(inner->getVariable("v")->intValue(), 10);
+    EXPECT_EQ(inner->getVariable("w")->intValue(), 2);
+    EXPECT_EQ(inner->getVariable("pi")->doubleValue(), 3.141592653589793); // from the global scope
+    EXPECT_EQ(inner->getVariable("nosuch"), nullptr);
+    inner->setVariable("v", nullptr); // unbinding uncovers the outer one
+    EXPECT_EQ(inner->getVariable("v")->intValue(), 1);
+
+    // Two nested wrappers binding the same name: the inner wins.
+    auto innerWrap = ClientDataEnvironment::create(client, nullptr, compile("k * 2"));
+    innerWrap->setVariable("k", ClientData::integer(nullptr, 21));
+    auto outerWrap = ClientDataEnvironment::create(client, innerWrap);
+    outerWrap->setVariable("k", ClientData::integer(nullptr, 1));
+    EXPECT_EQ(outerWrap->eval(), Value::integer(42));
+}
+
+TEST_F(EnvironmentTest, CallingWithAnEnvironmentMakesItTheParent)
+{
+    auto wrapper = ClientDataEnvironment::create(client, compile("y + 1"));
+    EXPECT_EQ(wrapper->superEnvironment(), client->environment());
+    auto caller = ClientDataEnvironment::create(client);
+    caller->setVariable("y", ClientData::integer(nullptr, 4));
+    EXPECT_EQ(wrapper->evalWithEnvironment(caller.get()), Value::integer(5));
+    EXPECT_EQ(wrapper->superEnvironment(), caller);
+    // The twin without an environment keeps the parent it has.
+    EXPECT_EQ(wrapper->eval(), Value::integer(5));
+    EXPECT_EQ(wrapper->superEnvironment(), caller);
+    // Queueing without an environment makes the global scope the parent.
+    printedBy([&] { wrapper->queueVariableRequests(); });
+    EXPECT_EQ(wrapper->superEnvironment(), client->environment());
+}
+
+TEST_F(EnvironmentTest, SelfAsParentIsRefusedAndDoesNotLoop)
+{
+    auto e = ClientDataEnvironment::create(client, compile("z"));
+    std::string out = printedBy([&] { e->setSuperEnvironment(e.get()); });
+    EXPECT_EQ(out, "Bad idea\n");
+    out = printedBy([&] { EXPECT_EQ(e->getVariable("z"), nullptr); });
+    EXPECT_EQ(out, "Hmm.  Super is self\n");
+    e->setVariable("z", ClientData::integer(nullptr, 3));
+    EXPECT_EQ(e->getVariable("z")->intValue(), 3);
+    std::weak_ptr<ClientDataEnvironment> weak = e;
+    e.reset();
+    EXPECT_TRUE(weak.expired()); // it does not keep itself alive
+}
+
+TEST_F(EnvironmentTest, PredefinedVariables)
+{
+    auto env = client->environment();
+    EXPECT_EQ(compile("pi")->eval(), Value::real(3.141592653589793));
+    for (const char* name : {"true", "TRUE", "yes", "YES"})
+        EXPECT_EQ(env->getVariable(name), env->getVariable("true")) << name;
+    for (const char* name : {"false", "FALSE", "no", "NO"})
+        EXPECT_EQ(env->getVariable(name), env->getVariable("false")) << name;
+    EXPECT_EQ(compile("TRUE + yes + NO")->eval(), Value::integer(2));
+    EXPECT_EQ(compile("touchx + touchy")->eval(), Value::real(1.0));
+
+    NodePtr touch = compile("touchx * 2");
+    client->setTouchX(0.25);
+    EXPECT_EQ(touch->eval(), Value::real(0.5));
+    client->setTouchY(0.75);
+    EXPECT_EQ(compile("touchy")->eval(), Value::real(0.75));
+
+    NodePtr service = compile("service");
+    EXPECT_EQ(service->eval(), Value::integer(0));
+    client->setService(true);
+    EXPECT_EQ(service->eval(), Value::integer(1));
+    EXPECT_EQ(service->type(), NodeKind::LocalVariable);
+    client->broadcastEvent("12:00:01 EVENTSYS_SVC_MODE_OFF");
+    EXPECT_EQ(service->eval(), Value::integer(0));
+
+    client->setVarTime(12.5);
+    EXPECT_EQ(compile("time")->eval(), Value::real(12.5));
+    EXPECT_EQ(client->varTime(), 12.5);
+}
+
+TEST_F(EnvironmentTest, UnknownNamesEvaluateToErrors)
+{
+    NodePtr n = compile("nosuchname");
+    EXPECT_EQ(n->eval(), Value::error());
+    EXPECT_EQ(n->type(), NodeKind::RemoteVariable); // it stays unresolved
+    EXPECT_EQ(compile("nosuchname + 1")->eval(), Value::error());
+}
+
+TEST_F(EnvironmentTest, DescriptionShowsScopeAndExpression)
+{
+    auto e = ClientDataEnvironment::create(client, compile("q"));
+    e->setVariable("q", ClientData::integer(nullptr, 7));
+    std::string d = e->description();
+    EXPECT_EQ(d.rfind("<ClientDataEnvironment: 0x", 0), 0u) << d;
+    EXPECT_NE(d.find("q = <ClientDataInteger: 0x"), std::string::npos) << d;
+    EXPECT_NE(d.find("expr=<ClientDataRemoteVar: 0x"), std::string::npos) << d;
+}
+
+} // namespace
