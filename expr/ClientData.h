@@ -31,6 +31,7 @@
 // Thread rule: main thread only.
 
 #include "expr/Value.h"
+#include "variables/RemoteDataRequest.h"
 #include "variables/Requester.h"
 
 #include <cstdint>
@@ -41,7 +42,6 @@
 namespace fieldmon {
 class Client;
 class RemoteData;
-class RemoteDataRequest;
 } // namespace fieldmon
 
 namespace fieldmon::expr {
@@ -52,7 +52,7 @@ class ClientDataEnvironment;
 
 using NodePtr = std::shared_ptr<ClientData>;
 using ClientPtr = std::shared_ptr<Client>;
-using RequestList = std::vector<std::shared_ptr<RemoteDataRequest>>;
+using RequestList = std::vector<RemoteDataRequest>;
 
 // Kind codes as the expression language exposes them (type()).
 enum class NodeKind : std::int32_t {

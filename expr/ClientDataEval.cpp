@@ -12,6 +12,7 @@
 #include "expr/ClientDataEnvironment.h"
 #include "expr/Format.h"
 #include "expr/RemoteAccess.h"
+#include "variables/RemoteData.h"
 
 #include <cmath>
 #include <cstdio>
@@ -375,7 +376,7 @@ Value Evaluator::valueOfVariable(ClientData& n, ClientDataEnvironment* env)
         return valueOfLocal(n, env);
     if (!n.remoteData_)
         return Value::error();
-    Value v = remoteValue(*n.remoteData_);
+    Value v = n.remoteData_->defaultClientDataRepresentation();
     if (n.debug())
         std::printf("Remote data has a value of '%s'\n", v.stringValue().c_str());
     return v;

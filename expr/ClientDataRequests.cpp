@@ -7,6 +7,7 @@
 #include "expr/Binding.h"
 #include "expr/ClientDataEnvironment.h"
 #include "expr/RemoteAccess.h"
+#include "variables/RemoteData.h"
 
 #include <cstdio>
 
@@ -17,8 +18,7 @@ namespace {
 void append(RequestList& to, RequestList&& from)
 {
     for (auto& r : from)
-        if (r)
-            to.push_back(std::move(r));
+        to.push_back(std::move(r));
 }
 
 void append(std::vector<std::string>& to, std::vector<std::string>&& from)
@@ -64,7 +64,7 @@ void ClientData::updateRemoteDataWithEnvironment(ClientDataEnvironment* env)
         if (!structure)
             return;
         bool failed = false;
-        std::shared_ptr<RemoteData> found = structureElement(*remoteClient_, *structure, element_, failed);
+        std::shared_ptr<RemoteData> found = structureElement(*structure, element_, debug(), failed);
         if (failed) {
             becomeError();
             return;
@@ -81,8 +81,8 @@ void ClientData::updateRemoteDataWithEnvironment(ClientDataEnvironment* env)
             std::printf("Evaluating an array and we are offsetting by %d\n", k);
         struct_->updateRemoteDataWithEnvironment(env);
         const std::shared_ptr<RemoteData> array = struct_->remoteData_;
-        if (array && remoteHasAddress(*array))
-            remoteData_ = arrayElement(*array, k);
+        if (array && array->hasAddress())
+            remoteData_ = array->arrayElement(k);
         return;
     }
     default: return;
@@ -107,7 +107,7 @@ bool ClientData::invalidateRemoteVariableValuesWithEnvironment(ClientDataEnviron
         NodePtr hold = shared_from_this();
         updateRemoteDataWithEnvironment(env);
         if (remoteData_)
-            remoteInvalidate(*remoteData_);
+            remoteData_->invalidate();
         if (kind_ == NodeKind::Element && !isStatic())
             struct_->invalidateRemoteVariableValuesWithEnvironment(env);
         if (kind_ == NodeKind::Index && !isStatic())
@@ -143,8 +143,8 @@ RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
     switch (kind_) {
     case NodeKind::RemoteVariable:
         updateRemoteDataWithEnvironment(env);
-        if (kind_ == NodeKind::RemoteVariable && remoteData_ && !remoteHasAddress(*remoteData_))
-            out.push_back(remoteAddressRequest(*remoteData_));
+        if (kind_ == NodeKind::RemoteVariable && remoteData_ && !remoteData_->hasAddress())
+            out.push_back(remoteData_->addressRequest());
         break;
     case NodeKind::Element:
         if (struct_)
@@ -177,6 +177,9 @@ RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
                 break;
             out = args_[0]->prepForEvalWithEnvironment(env);
             if (!out.empty() || args_.size() < 2)
+                break;
+            // No branch is chosen before the condition's values are in.
+            if (!args_[0]->requestVariablesWithEnvironment(env).empty())
                 break;
             const NodePtr& colon = args_[1];
             if (colon->type() != NodeKind::Operator || colon->opperator() != ':' || colon->args().size() < 2)
@@ -215,8 +218,8 @@ RequestList ClientData::requestVariablesWithEnvironment(ClientDataEnvironment* e
     if (!out.empty())
         return out;
     if (isVariableKind(kind_)) {
-        if (remoteData_ && remoteInvalid(*remoteData_))
-            out.push_back(remoteValueRequest(*remoteData_));
+        if (remoteData_ && remoteData_->invalid())
+            out.push_back(remoteData_->varRequest());
         return out;
     }
     if (kind_ != NodeKind::Operator && kind_ != NodeKind::Function)
@@ -262,22 +265,23 @@ int ClientData::queueVariableRequestsWithEnvironment(ClientDataEnvironment* env)
         return 0;
     }
     RequestList requests = requestVariablesWithEnvironment(env);
+    const int count = static_cast<int>(requests.size());
     if (remoteClient_) {
-        addRequester(*remoteClient_, hold);
+        remoteClient_->compiledStringRequesters().push_back(hold);
         for (auto& r : requests)
-            queueRequest(*remoteClient_, r);
+            remoteClient_->queueRequest(std::move(r));
     }
     if (debug())
-        std::printf("There are '%d' vars in this request\n", static_cast<int>(requests.size()));
-    if (requests.empty() && requeue_ && clientUpdate_)
+        std::printf("There are '%d' vars in this request\n", count);
+    if (count == 0 && requeue_ && clientUpdate_)
         clientUpdate_->updateTarget();
-    return static_cast<int>(requests.size());
+    return count;
 }
 
 void ClientData::submitRequests()
 {
     if (remoteClient_)
-        submitClientRequests(*remoteClient_);
+        remoteClient_->submitRequests();
 }
 
 // --- Diagnostics ------------------------------------------------------------------------

@@ -1,59 +1,68 @@
 #include "expr/RemoteAccess.h"
 
 #include "device/Client.h"
+#include "variables/RemoteData.h"
+#include "variables/VariableStore.h"
+
+#include <cstdio>
 
 namespace fieldmon::expr {
 
-std::shared_ptr<RemoteData> findRemoteVariable(Client&, const std::string&)
+std::shared_ptr<RemoteData> findRemoteVariable(Client& client, const std::string& name)
 {
-    return nullptr;
+    return client.variables().variableNamed(name);
 }
 
-Value remoteValue(RemoteData&)
+bool remoteNumber(const RemoteData& var, bool& isInt, std::int32_t& i, double& d)
 {
-    return Value::error();
-}
-
-bool remoteNumber(RemoteData&, bool&, std::int32_t&, double&)
-{
+    if (!var.readsAsNumber())
+        return false;
+    const Value v = var.defaultClientDataRepresentation();
+    switch (v.kind()) {
+    case Kind::Integer:
+        isInt = true;
+        i = v.asInt();
+        return true;
+    case Kind::Double:
+        isInt = false;
+        d = v.asDouble();
+        return true;
+    case Kind::String:
+    case Kind::Error:
+    case Kind::None: break;
+    }
     return false;
 }
 
-bool remoteHasAddress(RemoteData&)
+std::shared_ptr<RemoteData> structureElement(RemoteData& structure, const std::string& element, bool debug,
+                                             bool& failed)
 {
-    return false;
+    failed = false;
+    VariableStore* store = structure.remoteClient();
+    std::shared_ptr<RemoteData> type = store ? store->typeNamed(structure.type()) : nullptr;
+    if (!type) {
+        std::printf("Error: Invalid data type '%s'\n", structure.type().c_str());
+        failed = true;
+        return nullptr;
+    }
+    if (!structure.structureType()) {
+        std::printf("Error: '%s' Data type '%s' isn't a structure\n", structure.name().c_str(),
+                    structure.type().c_str());
+        failed = true;
+        return nullptr;
+    }
+    if (type->elements().find(element) == type->elements().end()) {
+        std::printf("Error: Couldn't find structure element '%s'\n", element.c_str());
+        failed = true;
+        return nullptr;
+    }
+    if (debug)
+        std::printf("Found a structure and looking for element '%s'\n", element.c_str());
+    if (!structure.hasAddress()) {
+        std::printf("Not ready!\n");
+        return nullptr;
+    }
+    return structure.structureElement(element);
 }
-
-bool remoteInvalid(RemoteData&)
-{
-    return true;
-}
-
-void remoteInvalidate(RemoteData&) {}
-
-std::shared_ptr<RemoteDataRequest> remoteAddressRequest(RemoteData&)
-{
-    return nullptr;
-}
-
-std::shared_ptr<RemoteDataRequest> remoteValueRequest(RemoteData&)
-{
-    return nullptr;
-}
-
-std::shared_ptr<RemoteData> structureElement(Client&, RemoteData&, const std::string&, bool& failed)
-{
-    failed = true;
-    return nullptr;
-}
-
-std::shared_ptr<RemoteData> arrayElement(RemoteData&, std::int32_t)
-{
-    return nullptr;
-}
-
-void queueRequest(Client&, std::shared_ptr<RemoteDataRequest>) {}
-void addRequester(Client&, std::shared_ptr<Requester>) {}
-void submitClientRequests(Client&) {}
 
 } // namespace fieldmon::expr

@@ -102,6 +102,14 @@ public:
     std::int32_t intValue() const;
     double doubleValue() const;
     expr::Value defaultClientDataRepresentation() const;
+    // True when defaultClientDataRepresentation() is a number for this
+    // variable's built-in type, found without lookups, diagnostics or text
+    // (expressions use it to read numbers without allocating).
+    bool readsAsNumber() const
+    {
+        return kind_ != Builtin::IpAddr && kind_ != Builtin::SizeT && kind_ != Builtin::EnumElement &&
+               kind_ != Builtin::Other;
+    }
 
     // --- Requests ----------------------------------------------------------------
     RemoteDataRequest addressRequest(std::string_view key = {}) const;
