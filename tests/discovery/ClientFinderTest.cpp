@@ -270,3 +270,23 @@ TEST(ClientFinder, TicksKeepRunningWhileDataKeepsArriving)
     EXPECT_GE(h, 2);
     EXPECT_LE(h, 4);
 }
+
+TEST(ClientFinder, ReplacedDeviceNotOnScreenIsForgotten)
+{
+    // The announcement handler itself looks up the record at the sender's
+    // address before registering the new one; that look-up once kept the old
+    // record alive, so every replaced device looked "shown on a screen" and
+    // raised a false "Lost client" alert.
+    FinderRig rig;
+    Counter lostEvents(rig.s.notifications, "eventFrom1");
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1;0"));
+    std::weak_ptr<Client> old = rig.at("127.0.0.2");
+    ASSERT_TRUE(rig.announce(2, "PLAT;VALVE;b;1;2;0"));
+    rig.pumpFor(50);
+    EXPECT_TRUE(old.expired());
+    EXPECT_EQ(lostEvents.count, 2); // FOUND, then LOST
+    EXPECT_EQ(rig.s.alerts.history().size(), 0u);
+    rig.finder->lockIDArray();
+    EXPECT_TRUE(rig.finder->clientGraveyard().empty());
+    rig.finder->unlockIDArray();
+}

@@ -168,7 +168,8 @@ TEST(ThreadLoop, PostAndWaitReturnsFalseWhenTheLoopQuitsWithTheTaskQueued)
 {
     auto loop = std::make_unique<ThreadLoop>(); // never run: tasks just queue
     std::atomic<int> result{-1};
-    std::thread other([&] { result = loop->postAndWait([] {}) ? 1 : 0; });
+    // The thread gets the loop itself, not the unique_ptr that reset() writes.
+    std::thread other([&result, raw = loop.get()] { result = raw->postAndWait([] {}) ? 1 : 0; });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     loop.reset(); // drops the queued task
     other.join();
