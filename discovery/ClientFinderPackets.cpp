@@ -75,10 +75,16 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
         break;
     case 'V':
     case 'A':
-        // FIXME: variable replies go to the record's variable store
-        // (servicePacket / serviceAddressPacket, the whole datagram) once the
-        // record has one; until then they only count as signs of life.
-        heardFrom();
+        // Replies go whole to the record: the kind byte first and the 0 the
+        // receiver adds last (n + 1 bytes).
+        if (auto client = heardFrom()) {
+            std::string reply(datagram);
+            reply.push_back('\0');
+            if (datagram[0] == 'V')
+                client->servicePacket(reply);
+            else
+                client->serviceAddressPacket(reply);
+        }
         return;
     case 'e':
         if (auto client = heardFrom())

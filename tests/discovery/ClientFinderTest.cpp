@@ -290,3 +290,26 @@ TEST(ClientFinder, ReplacedDeviceNotOnScreenIsForgotten)
     EXPECT_TRUE(rig.finder->clientGraveyard().empty());
     rig.finder->unlockIDArray();
 }
+
+TEST(ClientFinder, VariableRepliesReachTheRecordsRequestTables)
+{
+    FinderRig rig;
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
+    auto c = rig.at("127.0.0.2");
+    const std::string v = Client::dictionaryVarIndexString('b');
+    const std::string a = Client::dictionaryVarIndexString('c');
+    c->queryDict()[v] = {};
+    c->addrQueryDict()[a] = {};
+
+    rig.finder->parsePacket(from("127.0.0.9"), "Vb"); // nobody at .9
+    rig.finder->parsePacket(from("127.0.0.2"), "Vc"); // 'c' is an address query, not a value query
+    rig.s.loop.runPending();
+    EXPECT_EQ(c->queryDict().count(v), 1u);
+    EXPECT_EQ(c->addrQueryDict().count(a), 1u);
+
+    rig.finder->parsePacket(from("127.0.0.2"), "Vb");
+    rig.finder->parsePacket(from("127.0.0.2"), "Ac");
+    rig.s.loop.runPending();
+    EXPECT_EQ(c->queryDict().count(v), 0u);
+    EXPECT_EQ(c->addrQueryDict().count(a), 0u);
+}
