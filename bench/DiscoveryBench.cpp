@@ -196,18 +196,20 @@ void BM_DatagramPath(benchmark::State& state, std::string payload)
             runBaseline();
         }
     }
-    // Rates from the median window: the machine is shared, and a window that
-    // met another process's burst says nothing about either path.
-    double perWindow = kWindow + 1;
-    double baseRate = perWindow / median(baselineTimes);
-    double pathRate = perWindow / median(pathTimes);
-    state.counters["baseline_per_s"] = baseRate;
-    state.counters["path_per_s"] = pathRate;
-    state.counters["path_vs_baseline"] = pathRate / baseRate;
-    // The fastest windows: noise only ever adds time.
-    double bestBase = perWindow / *std::min_element(baselineTimes.begin(), baselineTimes.end());
-    double bestPath = perWindow / *std::min_element(pathTimes.begin(), pathTimes.end());
-    state.counters["best_vs_baseline"] = bestPath / bestBase;
+    if (!baselineTimes.empty() && !pathTimes.empty()) {
+        // Rates from the median window: the machine is shared, and a window that
+        // met another process's burst says nothing about either path.
+        double perWindow = kWindow + 1;
+        double baseRate = perWindow / median(baselineTimes);
+        double pathRate = perWindow / median(pathTimes);
+        state.counters["baseline_per_s"] = baseRate;
+        state.counters["path_per_s"] = pathRate;
+        state.counters["path_vs_baseline"] = pathRate / baseRate;
+        // The fastest windows: noise only ever adds time.
+        double bestBase = perWindow / *std::min_element(baselineTimes.begin(), baselineTimes.end());
+        double bestPath = perWindow / *std::min_element(pathTimes.begin(), pathTimes.end());
+        state.counters["best_vs_baseline"] = bestPath / bestBase;
+    }
 
     sub.reset();
     loop.postAndWait([&] { finder.reset(); });

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Runs the real-broadcast test inside private network namespaces:
+#   app namespace:    veth0 10.77.0.1/24, default route on veth0 (no gateway)
+#   device namespace: veth1 10.77.0.2/24
+# The search goes to 255.255.255.255:10024 and can only ever reach veth1.
+# Exits 77 (skipped) when the namespaces cannot be made.
+# Usage: netns-broadcast.sh <test_discovery binary>
+set -uo pipefail
+BIN=${1:?test binary}
+
+skip() { echo "skipped: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "needs root to make network namespaces"
+for tool in unshare ip; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+unshare -n true 2>/dev/null || skip "unshare -n is not permitted here"
+
+if [ "${FIELDMON_IN_NETNS:-}" != 1 ]; then
+  exec env FIELDMON_IN_NETNS=1 unshare -n "$0" "$@"
+fi
+
+# Inside the app namespace now. The device namespace lives as long as this
+# holder process, which is bounded in time.
+unshare -n sleep 60 &
+holder=$!
+trap 'kill $holder 2>/dev/null' EXIT
+sleep 0.2
+
+ip link set lo up
+ip link add veth0 type veth peer name veth1 || skip "veth links are not available"
+ip link set veth1 netns "$holder"
+ip addr add 10.77.0.1/24 dev veth0
+ip link set veth0 up
+ip route add default dev veth0
+nsenter -t "$holder" -n sh -c 'ip link set lo up && ip addr add 10.77.0.2/24 dev veth1 && ip link set veth1 up'
+
+FIELDMON_NETNS_DEVICE=/proc/$holder/ns/net timeout 30 "$BIN" --gtest_filter='BroadcastNamespace.*'
