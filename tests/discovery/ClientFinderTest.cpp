@@ -241,13 +241,13 @@ TEST(ClientFinder, SearchSendsHOnceThenhOnSearchTicks)
     // Search ticks alternate with presence ticks: about one 'h' every 0.5 s.
     int h = 0;
     auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1600))
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2100))
         if (auto d = rig.search().receive(100)) {
             EXPECT_EQ(d->bytes, "h");
             ++h;
         }
     EXPECT_GE(h, 2);
-    EXPECT_LE(h, 4);
+    EXPECT_LE(h, 5); // never more than one per 0.5 s
 }
 
 TEST(ClientFinder, TicksKeepRunningWhileDataKeepsArriving)

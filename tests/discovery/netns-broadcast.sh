@@ -24,7 +24,12 @@ fi
 unshare -n sleep 60 &
 holder=$!
 trap 'kill $holder 2>/dev/null' EXIT
-sleep 0.2
+# Wait until the holder is in its own namespace (bounded).
+for _ in $(seq 50); do
+  [ "$(readlink /proc/$holder/ns/net 2>/dev/null)" != "$(readlink /proc/$$/ns/net)" ] && break
+  sleep 0.1
+done
+[ "$(readlink /proc/$holder/ns/net 2>/dev/null)" != "$(readlink /proc/$$/ns/net)" ] || skip "the device namespace did not come up"
 
 ip link set lo up
 ip link add veth0 type veth peer name veth1 || skip "veth links are not available"
