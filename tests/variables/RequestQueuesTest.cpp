@@ -1,0 +1,419 @@
+#include "variables/RemoteDataRequest.h"
+#include "variables/RequestQueues.h"
+
+#include "StoreFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace fieldmon;
+using fieldmon::test::bytes;
+using fieldmon::test::RecordingStore;
+using fieldmon::test::reply;
+
+namespace {
+
+// A requester that counts what the request machinery asks of it.
+struct FakeRequester : Requester {
+    bool requeueFlag = true;
+    int queued = 0;
+    int submitted = 0;
+    std::function<void()> onQueue;
+    std::function<void()> onSubmit;
+
+    bool requeue() const override { return requeueFlag; }
+    int queueVariableRequests() override
+    {
+        ++queued;
+        if (onQueue)
+            onQueue();
+        return 0;
+    }
+    void submitRequests() override
+    {
+        ++submitted;
+        if (onSubmit)
+            onSubmit();
+    }
+};
+
+struct Queues : testing::Test {
+    RecordingStore s;
+    RequestQueues& q = s.store.requests();
+
+    std::shared_ptr<RemoteData> addressed(const char* type, std::int32_t address, std::int32_t index = 0)
+    {
+        return s.var(type, index, address);
+    }
+    std::string store(const std::string& datagram, bool value)
+    {
+        testing::internal::CaptureStdout();
+        if (value)
+            q.realServiceAddressPacket(datagram);
+        else
+            q.realServicePacket(datagram);
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+} // namespace
+
+TEST_F(Queues, AddressRequestsBatchIntoRuns)
+{
+    // 3, 0, 1, 1, 2: the first request for 1 becomes passive, 1 to 3 join
+    // the run that 0 starts.
+    std::vector<std::shared_ptr<RemoteData>> v;
+    for (int index : {3, 0, 1, 1, 2}) {
+        v.push_back(s.var("WORD", index));
+        q.queue(v.back()->addressRequest());
+    }
+    EXPECT_TRUE(q.vrequest().size() == 5 && q.arequest().empty());
+    ASSERT_TRUE(q.submitRequests());
+    ASSERT_EQ(s.sent, std::vector<std::string>{"vbA16"});
+    EXPECT_TRUE(q.vrequest().empty());
+    ASSERT_NE(q.lookupVarQuery('b'), nullptr);
+    EXPECT_EQ(q.lookupVarQuery('b')->size(), 6u); // five requests and the requester entry
+
+    std::string out = store(reply('V', 'b', bytes({0, 1, 0, 0, 4, 1, 0, 0, 8, 1, 0, 0, 12, 1, 0, 0})), false);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(v[1]->realAddress(), 0x100);
+    EXPECT_EQ(v[2]->realAddress(), 0x104);
+    EXPECT_EQ(v[3]->realAddress(), 0x104); // the passive duplicate takes the same bytes
+    EXPECT_EQ(v[4]->realAddress(), 0x108);
+    EXPECT_EQ(v[0]->realAddress(), 0x10c);
+    EXPECT_EQ(q.lookupVarQuery('b'), nullptr);
+}
+
+TEST_F(Queues, AddressItemsForSeparateRuns)
+{
+    for (int index : {0, 2, 3})
+        q.queue(s.var("WORD", index)->addressRequest());
+    q.submitRequests();
+    EXPECT_EQ(s.sent, std::vector<std::string>{"vbA4C8"});
+}
+
+TEST_F(Queues, ValueRequestTexts)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::int32_t, const char*>> vars; // address, type
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        // Gap of 2: one item of 6 bytes (character 71, G).
+        {"gap2", {{100, "WORD"}, {104, "WORD"}}, "ab00000064G"},
+        {"gap3", {{100, "WORD"}, {105, "WORD"}}, "ab00000064C00000069C"},
+        {"adjacent", {{104, "WORD"}, {100, "WORD"}, {102, "WORD"}}, "ab00000064G"},
+        {"duplicate", {{100, "DWORD"}, {100, "DWORD"}}, "ab00000064E"},
+        // A variable inside another joins its item without growing it.
+        {"nested", {{100, "DWORD"}, {101, "WORD"}}, "ab00000064E"},
+        // Twenty adjacent DWORDs: 18 fill an item of 72 bytes (character
+        // 137); the 19th would pass 75 and starts the next item.
+        {"cap",
+         {{0, "DWORD"}, {4, "DWORD"}, {8, "DWORD"}, {12, "DWORD"}, {16, "DWORD"}, {20, "DWORD"}, {24, "DWORD"},
+          {28, "DWORD"}, {32, "DWORD"}, {36, "DWORD"}, {40, "DWORD"}, {44, "DWORD"}, {48, "DWORD"}, {52, "DWORD"},
+          {56, "DWORD"}, {60, "DWORD"}, {64, "DWORD"}, {68, "DWORD"}, {72, "DWORD"}, {76, "DWORD"}},
+         "ab00000000\x89" "00000048I"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingStore rs;
+        for (auto [address, type] : c.vars)
+            rs.store.requests().queue(rs.var(type, 0, address)->varRequest());
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(rs.store.requests().submitRequests());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        ASSERT_EQ(rs.sent.size(), 1u);
+        EXPECT_EQ(rs.sent[0], c.text);
+    }
+}
+
+TEST_F(Queues, MergedItemsNeverPass75Bytes)
+{
+    // Merging once capped an item at 75 bytes while its requests still
+    // consumed more, so every later item's bytes landed on the wrong
+    // variables. A request that would push an item past 75 starts a new one.
+    s.store.parseVariableDeclaration("(struct) s40 { (size_t) size = 40; };");
+    auto a = s.var("s40", 0, 0);
+    auto b = s.var("s40", 1, 41);
+    auto c = s.var("BYTE", 2, 90);
+    for (auto& v : {a, b, c})
+        q.queue(v->varRequest());
+    testing::internal::CaptureStdout();
+    q.submitRequests();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    // b is 1 byte after a but a 81-byte item is too long; c is 9 bytes after
+    // b. Three items.
+    EXPECT_EQ(s.sent[0], "ab00000000i00000029i0000005aB");
+
+    std::vector<std::uint8_t> payload(81);
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(store(reply('A', 'b', payload), true), "");
+    EXPECT_EQ(a->data()[0], 0);
+    EXPECT_EQ(b->data()[0], 40);
+    EXPECT_EQ(c->intValue(), 80);
+}
+
+TEST_F(Queues, ValueReplyCutting)
+{
+    auto w100 = addressed("WORD", 100);
+    auto w104 = addressed("WORD", 104);
+    auto w104b = addressed("WORD", 104);
+    auto b108 = addressed("BYTE", 108);
+    auto w120 = addressed("WORD", 120);
+    for (auto& v : {w104, w100, w120, w104b, b108})
+        q.queue(v->varRequest());
+    q.submitRequests();
+    // 100..108 is one item of 9 bytes (gaps of 2 and 2), 120 its own.
+    ASSERT_EQ(s.sent[0], "ab00000064J00000078C");
+
+    // 9 bytes for the first item, 2 for the second.
+    auto payload = bytes({0x01, 0x02, 0xEE, 0xEE, 0x03, 0x04, 0xEE, 0xEE, 0x05, 0x06, 0x07});
+    EXPECT_EQ(store(reply('A', 'b', payload), true), "");
+    EXPECT_EQ(w100->intValue(), 0x0201);
+    EXPECT_EQ(w104->intValue(), 0x0403);
+    EXPECT_EQ(w104b->intValue(), 0x0403);
+    EXPECT_EQ(b108->intValue(), 5);
+    EXPECT_EQ(w120->intValue(), 0x0706);
+    for (auto& v : {w100, w104, w104b, b108, w120})
+        EXPECT_FALSE(v->invalid());
+}
+
+TEST_F(Queues, NestedVariablesReadTheirOwnBytes)
+{
+    auto outer = addressed("DWORD", 100);
+    auto inner = addressed("WORD", 101);
+    auto after = addressed("BYTE", 105);
+    for (auto& v : {outer, inner, after})
+        q.queue(v->varRequest());
+    q.submitRequests();
+    ASSERT_EQ(s.sent[0], "ab00000064G");
+    EXPECT_EQ(store(reply('A', 'b', bytes({0x11, 0x22, 0x33, 0x44, 0xEE, 0x55})), true), "");
+    EXPECT_EQ(static_cast<std::uint32_t>(outer->intValue()), 0x44332211u);
+    EXPECT_EQ(inner->intValue(), 0x3322);
+    EXPECT_EQ(after->intValue(), 0x55);
+}
+
+TEST_F(Queues, ShortAddressReplyStoresWhatFitsAndStillContinues)
+{
+    auto r = std::make_shared<FakeRequester>();
+    auto v0 = s.var("WORD", 2);
+    auto v1 = s.var("WORD", 3);
+    q.queue(v0->addressRequest());
+    q.queue(v1->addressRequest());
+    q.compiledStringRequesters().push_back(r);
+    q.submitRequests();
+    ASSERT_EQ(s.sent[0], "vbC8");
+
+    std::string out = store(reply('V', 'b', bytes({0x10, 0, 0, 0})), false);
+    EXPECT_EQ(v0->realAddress(), 0x10);
+    EXPECT_FALSE(v1->isReady());
+    // One line for the variable, one for the requester entry after it.
+    EXPECT_EQ(out, "Missing data.\nMissing data.\n");
+    EXPECT_EQ(r->queued, 1);
+    EXPECT_EQ(r->submitted, 1);
+}
+
+TEST_F(Queues, PassiveRequestAtAShortageStoresOnlyInsideThePayload)
+{
+    auto a = addressed("WORD", 200);
+    auto b = addressed("WORD", 200);
+    auto c = addressed("DWORD", 300);
+    for (auto& v : {a, b, c})
+        q.queue(v->varRequest());
+    q.submitRequests();
+    ASSERT_EQ(s.sent[0], "ab000000c8C0000012cE");
+
+    // Only the first item's 2 bytes and one more arrive.
+    store(reply('A', 'b', bytes({0x34, 0x12, 0x99})), true);
+    EXPECT_EQ(a->intValue() + b->intValue(), 2 * 0x1234);
+    EXPECT_TRUE(c->invalid());
+}
+
+TEST_F(Queues, RepliesOfAnyLength)
+{
+    // Datagrams of 0 to 3 bytes, a wrong kind of payload and an unknown
+    // identifier: nothing is read or written outside the datagram.
+    for (std::size_t n = 0; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        RecordingStore rs;
+        auto v = rs.var("DWORD", 0, 0x40);
+        rs.store.requests().queue(v->varRequest());
+        rs.store.requests().submitRequests();
+        std::string d = std::string("Ab\0", 3).substr(0, n);
+        testing::internal::CaptureStdout();
+        rs.store.requests().realServiceAddressPacket(d);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(v->invalid());
+        // From 2 bytes on the identifier matches and the list is used up.
+        EXPECT_EQ(rs.store.requests().lookupAddrVarQuery('b') == nullptr, n >= 2);
+        EXPECT_EQ(out, n >= 2 ? "Missing data.\nMissing data.\n" : "");
+    }
+
+    auto v = addressed("WORD", 0x40);
+    q.queue(v->varRequest());
+    q.submitRequests();
+    EXPECT_EQ(store(reply('A', 'z', bytes({1, 2})), true), "");
+    EXPECT_TRUE(v->invalid());
+    EXPECT_NE(q.lookupAddrVarQuery('b'), nullptr);
+}
+
+TEST_F(Queues, AddressRequestsGoFirst)
+{
+    auto a = s.var("WORD", 1);
+    auto b = addressed("WORD", 0x20);
+    q.queue(a->varRequest());
+    q.queue(b->varRequest());
+    ASSERT_TRUE(q.submitRequests());
+    s.nextId = 'c';
+    ASSERT_TRUE(q.submitRequests());
+    EXPECT_EQ(s.sent, (std::vector<std::string>{"vbB4", "ac00000020C"}));
+    EXPECT_FALSE(q.submitRequests());
+    EXPECT_EQ(s.sent.size(), 2u);
+}
+
+TEST_F(Queues, NothingQueuedSendsNothingAndForgetsRequesters)
+{
+    q.compiledStringRequesters().push_back(std::make_shared<FakeRequester>());
+    EXPECT_FALSE(q.submitRequests());
+    EXPECT_TRUE(s.sent.empty());
+    EXPECT_TRUE(q.compiledStringRequesters().empty());
+}
+
+TEST_F(Queues, RequesterEntry)
+{
+    auto again = std::make_shared<FakeRequester>();
+    auto done = std::make_shared<FakeRequester>();
+    done->requeueFlag = false;
+    auto gone = std::make_shared<FakeRequester>();
+    auto v = addressed("WORD", 0x10);
+    q.queue(v->varRequest());
+    // `again` queued twice in this batch; it is continued once.
+    for (auto& r : {again, gone, again, done})
+        q.compiledStringRequesters().push_back(r);
+    q.submitRequests();
+    EXPECT_TRUE(q.compiledStringRequesters().empty());
+    int goneQueued = 0;
+    gone->onQueue = [&] { ++goneQueued; };
+    std::weak_ptr<FakeRequester> watch = gone;
+    gone.reset(); // its owner let it go while the request was out
+    EXPECT_TRUE(watch.expired());
+
+    store(reply('A', 'b', bytes({1, 0})), true);
+    EXPECT_EQ(again->queued, 1);
+    EXPECT_EQ(done->queued, 0);
+    EXPECT_EQ(goneQueued, 0);
+    // The next batch goes out through the last requester.
+    EXPECT_EQ(done->submitted, 1);
+    EXPECT_EQ(again->submitted, 0);
+}
+
+TEST_F(Queues, RequesterMaySubmitTheNextBatchWhileTheReplyIsStored)
+{
+    auto v = addressed("WORD", 0x10);
+    auto r = std::make_shared<FakeRequester>();
+    r->onQueue = [&] {
+        v->invalidate();
+        q.queue(v->varRequest());
+        q.compiledStringRequesters().push_back(r);
+    };
+    r->onSubmit = [&] { q.submitRequests(); };
+    q.queue(v->varRequest());
+    q.compiledStringRequesters().push_back(r);
+    q.submitRequests();
+    // The next datagram reuses the identifier of the one being answered: its
+    // list must survive the reply handling.
+    store(reply('A', 'b', bytes({7, 0})), true);
+    EXPECT_EQ(v->intValue(), 7);
+    EXPECT_EQ(s.sent, (std::vector<std::string>{"ab00000010C", "ab00000010C"}));
+    ASSERT_NE(q.lookupAddrVarQuery('b'), nullptr);
+    store(reply('A', 'b', bytes({9, 0})), true);
+    EXPECT_EQ(v->intValue(), 9);
+    EXPECT_EQ(r->queued, 2);
+}
+
+TEST_F(Queues, RequestCharactersAbove127AreSingleBytes)
+{
+    // Index 100 → byte 165; index 191 → byte 0; a 70-byte item → byte 135.
+    q.queue(s.var("WORD", 100)->addressRequest());
+    q.queue(s.var("WORD", 191)->addressRequest());
+    q.submitRequests();
+    EXPECT_EQ(s.sent[0], std::string("vb\xa5" "4", 4) + std::string("\0" "4", 2));
+
+    RecordingStore rs;
+    rs.store.parseVariableDeclaration("(struct) s70 { (size_t) size = 70; }; (s70) big = 1;");
+    auto big = rs.store.variableNamed("big");
+    big->setRealAddress(0x10);
+    rs.store.requests().queue(big->varRequest());
+    rs.store.requests().submitRequests();
+    EXPECT_EQ(rs.sent[0], "ab00000010\x87");
+}
+
+TEST_F(Queues, OverlongBatchesSpillIntoTheNextDatagram)
+{
+    // 1000 separate items need 9000 bytes; the command channel carries
+    // 5999. The text was once cut mid-item and everything past the cut never
+    // answered; now whole items stay queued for the next datagram.
+    std::vector<std::shared_ptr<RemoteData>> vars;
+    for (int i = 0; i < 1000; ++i) {
+        vars.push_back(addressed("WORD", i * 16));
+        q.queue(vars.back()->varRequest());
+        if (i % 10 == 0) // some duplicates, which must stay with their item
+            q.queue(vars.back()->varRequest());
+    }
+    ASSERT_TRUE(q.submitRequests());
+    ASSERT_EQ(s.sent.size(), 1u);
+    const std::string first = s.sent[0];
+    EXPECT_LE(first.size(), RequestQueues::kMaxRequestText);
+    EXPECT_EQ((first.size() - 2) % 9, 0u);
+    std::size_t items = (first.size() - 2) / 9;
+    EXPECT_EQ(q.arequest().size() + items + items / 10 + (items % 10 ? 1 : 0), 1100u);
+
+    s.nextId = 'c';
+    ASSERT_TRUE(q.submitRequests());
+    EXPECT_EQ((s.sent[1].size() - 2) / 9, 1000 - items);
+    EXPECT_TRUE(q.arequest().empty());
+
+    // Answer both; every variable gets its value.
+    auto answer = [&](const std::string& request, char id) {
+        std::vector<std::uint8_t> payload;
+        for (std::size_t i = 2; i < request.size(); i += 9) {
+            std::uint32_t address = std::stoul(request.substr(i, 8), nullptr, 16);
+            payload.push_back(static_cast<std::uint8_t>(address / 16));
+            payload.push_back(static_cast<std::uint8_t>(address / 16 >> 8));
+        }
+        store(reply('A', id, payload), true);
+    };
+    answer(s.sent[0], 'b');
+    answer(s.sent[1], 'c');
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(vars[static_cast<std::size_t>(i)]->intValue(), i) << i;
+}
+
+TEST(RemoteDataRequest, Pieces)
+{
+    auto v = RemoteData::create(nullptr);
+    auto r = RemoteDataRequest::value(v, 0x100, 70, true);
+    testing::internal::CaptureStdout();
+    r.addToRequestSize(10);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Requesting too much at once\n");
+    EXPECT_EQ(r.requestSize(), 75);
+    EXPECT_EQ(r.request(), "00000100\x8c");
+    r.addToSize(3);
+    EXPECT_EQ(r.size(), 73);
+    r.becomePassive();
+    EXPECT_EQ(r.size(), 0);
+    EXPECT_EQ(r.request(), "");
+    r.reset();
+    EXPECT_EQ(r.size(), 70);
+    EXPECT_EQ(r.request(), "00000100\x87");
+
+    auto a = RemoteDataRequest::baseAddress(v, 4, 4, false);
+    a.addToRequestSize(4);
+    EXPECT_EQ(a.request(), "E8");
+    EXPECT_NE(a.description().find("index=0x4 size=4>"), std::string::npos);
+    EXPECT_NE(r.description().find("storeData address=0x100 size=70>"), std::string::npos);
+    EXPECT_NE(RemoteDataRequest::requesters({}).description().find(" requeue>"), std::string::npos);
+}
