@@ -1,0 +1,44 @@
+#pragma once
+// Alerts as non-modal message boxes over the app's window. Several may be
+// open at once as far as this class is concerned; the finder keeps its own
+// to one at a time by dismissing the previous one first.
+//
+// Button 0 is also the box's escape button, so closing a box with Escape or
+// the window's close button counts as pressing button 0 (the "Ok" or
+// "Cancel" of an alert). The callback runs after the box has left the screen.
+//
+// Thread rule: main thread only.
+
+#include "platform/Alerts.h"
+
+#include <QPointer>
+
+#include <map>
+
+class QMessageBox;
+class QWidget;
+
+namespace fieldmon::platform {
+
+class QtAlerts final : public Alerts {
+public:
+    // `parent` is the window the boxes are centred on; may be null.
+    explicit QtAlerts(QWidget* parent = nullptr);
+    ~QtAlerts() override;
+
+    void setParent(QWidget* parent) { parent_ = parent; }
+
+    AlertId show(AlertSpec spec) override;
+    void dismiss(AlertId id, int buttonIndex, bool animated) override;
+
+    // The box of an open alert (for tests and screenshots), or null.
+    QMessageBox* box(AlertId id) const;
+    std::size_t openCount() const { return open_.size(); }
+
+private:
+    QPointer<QWidget> parent_;
+    std::map<AlertId, QPointer<QMessageBox>> open_;
+    AlertId nextId_ = 1;
+};
+
+} // namespace fieldmon::platform

@@ -1,0 +1,549 @@
+#include "widgets/GroupedTableView.h"
+
+#include "widgets/PhoneStyle.h"
+#include "widgets/SectionIndex.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QScrollBar>
+#include <QScrollEvent>
+#include <QScrollPrepareEvent>
+#include <QScrollerProperties>
+#include <QTimer>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <cmath>
+
+namespace fieldmon {
+
+namespace {
+
+constexpr int kSideMargin = 10;
+constexpr int kHeaderHeight = 40;
+constexpr int kGapWithoutHeader = 10;
+constexpr int kSectionGap = 10;
+constexpr int kHeaderInset = 20;
+constexpr int kAnimationMs = 300;
+
+// A thin rounded bar on the right that shows where the view is in the
+// content while it moves, then fades away.
+class ScrollIndicator : public QWidget {
+public:
+    explicit ScrollIndicator(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hideTimer_.setSingleShot(true);
+        QObject::connect(&hideTimer_, &QTimer::timeout, this, [this] { hide(); });
+        hide();
+    }
+    void flash(int ms)
+    {
+        show();
+        raise();
+        hideTimer_.start(ms);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 110));
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 2.5, 2.5);
+    }
+
+private:
+    QTimer hideTimer_;
+};
+
+QBrush pinstripes()
+{
+    QPixmap tile(7, 1);
+    tile.fill(phone::stripeDark());
+    QPainter p(&tile);
+    p.fillRect(5, 0, 2, 1, phone::stripeLight());
+    return QBrush(tile);
+}
+
+} // namespace
+
+GroupedTableView::GroupedTableView(QWidget* parent)
+    : QAbstractScrollArea(parent), content_(new QWidget(viewport())), index_(new SectionIndex(this)),
+      animation_(new QVariantAnimation(this))
+{
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setAttribute(Qt::WA_AcceptTouchEvents);
+    QPalette pal = viewport()->palette();
+    pal.setBrush(QPalette::Window, pinstripes());
+    viewport()->setPalette(pal);
+    viewport()->setAutoFillBackground(true);
+    content_->setAttribute(Qt::WA_AcceptTouchEvents);
+
+    index_->hide();
+    index_->onTouched = [this](int i) {
+        if (source_)
+            source_->sectionIndexTouched(*this, i);
+    };
+
+    auto* indicator = new ScrollIndicator(viewport());
+    indicator->setObjectName("scrollIndicator");
+
+    animation_->setDuration(kAnimationMs);
+    animation_->setEasingCurve(QEasingCurve::OutCubic);
+    connect(animation_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& v) { setRealOffset(v.toDouble()); });
+    connect(animation_, &QVariantAnimation::finished, this, [this] {
+        if (source_)
+            source_->didEndScrollingAnimation(*this);
+    });
+
+    // Kinetic scrolling. A finger's touches arrive as synthesised mouse
+    // events where nothing takes them, so the left-button gesture serves both.
+    QScroller::grabGesture(viewport(), QScroller::LeftMouseButtonGesture);
+    QScroller* scroller = QScroller::scroller(viewport());
+    QScrollerProperties props = scroller->scrollerProperties();
+    props.setScrollMetric(QScrollerProperties::VerticalOvershootPolicy,
+                          QVariant::fromValue(QScrollerProperties::OvershootAlwaysOff));
+    props.setScrollMetric(QScrollerProperties::HorizontalOvershootPolicy,
+                          QVariant::fromValue(QScrollerProperties::OvershootAlwaysOff));
+    scroller->setScrollerProperties(props);
+    connect(scroller, &QScroller::stateChanged, this, [this](QScroller::State s) { onScrollerState(s); });
+
+    verticalScrollBar()->setSingleStep(20);
+}
+
+GroupedTableView::~GroupedTableView()
+{
+    source_ = nullptr;
+    animation_->stop();
+}
+
+void GroupedTableView::setSource(TableSource* source)
+{
+    source_ = source;
+}
+
+void GroupedTableView::setRowHeight(int h)
+{
+    if (h == rowHeight_ || h <= 0)
+        return;
+    rowHeight_ = h;
+    layoutContent();
+}
+
+int GroupedTableView::numberOfRows(int section) const
+{
+    if (section < 0 || section >= numberOfSections())
+        return 0;
+    return sections_[static_cast<std::size_t>(section)].rows;
+}
+
+QString GroupedTableView::headerTitle(int section) const
+{
+    if (section < 0 || section >= numberOfSections())
+        return {};
+    return sections_[static_cast<std::size_t>(section)].title;
+}
+
+QWidget* GroupedTableView::headerView(int section) const
+{
+    if (section < 0 || section >= numberOfSections())
+        return nullptr;
+    return sections_[static_cast<std::size_t>(section)].header;
+}
+
+TableCell* GroupedTableView::cellForRow(IndexPath path) const
+{
+    if (path.section < 0 || path.section >= numberOfSections())
+        return nullptr;
+    const auto& s = sections_[static_cast<std::size_t>(path.section)];
+    if (path.row < 0 || path.row >= static_cast<int>(s.cells.size()))
+        return nullptr;
+    return s.cells[static_cast<std::size_t>(path.row)];
+}
+
+TableCell* GroupedTableView::dequeueReusableCell(const QString& identifier)
+{
+    auto it = pool_.find(identifier);
+    if (it == pool_.end() || it->second.empty())
+        return nullptr;
+    TableCell* cell = it->second.back();
+    it->second.pop_back();
+    return cell;
+}
+
+void GroupedTableView::reloadData()
+{
+    // Every shown cell goes back to the pool; the source takes back what it
+    // needs. Selection does not survive a reload.
+    for (auto& s : sections_) {
+        for (TableCell* cell : s.cells) {
+            if (!cell)
+                continue;
+            cell->hide();
+            cell->setHighlighted(false);
+            pool_[cell->reuseIdentifier()].push_back(cell);
+        }
+        if (s.header) {
+            s.header->hide();
+            headerPool_.push_back(s.header);
+        }
+    }
+    sections_.clear();
+    selected_.reset();
+
+    if (source_) {
+        int count = std::max(0, source_->numberOfSections(*this));
+        sections_.resize(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            auto& s = sections_[static_cast<std::size_t>(i)];
+            s.title = source_->titleForHeader(*this, i);
+            s.rows = std::max(0, source_->numberOfRows(*this, i));
+        }
+        for (int i = 0; i < count; ++i) {
+            auto& s = sections_[static_cast<std::size_t>(i)];
+            s.cells.reserve(static_cast<std::size_t>(s.rows));
+            for (int r = 0; r < s.rows; ++r) {
+                TableCell* cell = source_->cellForRow(*this, {i, r});
+                if (cell) {
+                    if (cell->parent() != content_) {
+                        cell->setParent(content_);
+                        connect(cell, &TableCell::tapped, this, [this, cell] {
+                            for (int si = 0; si < numberOfSections(); ++si) {
+                                const auto& cells = sections_[static_cast<std::size_t>(si)].cells;
+                                auto it = std::find(cells.begin(), cells.end(), cell);
+                                if (it == cells.end())
+                                    continue;
+                                IndexPath path{si, static_cast<int>(it - cells.begin())};
+                                selected_ = path;
+                                if (source_)
+                                    source_->didSelectRow(*this, path);
+                                return;
+                            }
+                        });
+                    }
+                    // A cell the source dequeued is no longer in the pool;
+                    // one it made fresh never was.
+                    auto& pooled = pool_[cell->reuseIdentifier()];
+                    pooled.erase(std::remove(pooled.begin(), pooled.end(), cell), pooled.end());
+                }
+                s.cells.push_back(cell);
+            }
+            if (!s.title.isEmpty()) {
+                QLabel* header;
+                if (!headerPool_.empty()) {
+                    header = headerPool_.back();
+                    headerPool_.pop_back();
+                } else {
+                    header = new QLabel(content_);
+                    header->setFont(phone::systemFont(17, true));
+                    QPalette p = header->palette();
+                    p.setColor(QPalette::WindowText, phone::headerText());
+                    header->setPalette(p);
+                    header->setAttribute(Qt::WA_TransparentForMouseEvents);
+                }
+                s.header = header;
+            }
+        }
+        index_->setTitles(source_->sectionIndexTitles(*this));
+    }
+    layoutContent();
+}
+
+void GroupedTableView::layoutContent()
+{
+    int y = 0;
+    for (auto& s : sections_) {
+        s.headerTop = y;
+        s.headerHeight = s.title.isEmpty() ? kGapWithoutHeader : kHeaderHeight;
+        y += s.headerHeight;
+        s.firstRowTop = y;
+        y += s.rows * rowHeight_;
+        y += kSectionGap;
+    }
+    contentHeight_ = y;
+    updateScrollRange();
+    placeWidgets();
+}
+
+int GroupedTableView::rowLeft() const
+{
+    return kSideMargin;
+}
+
+int GroupedTableView::rowWidth() const
+{
+    int right = index_->titles().isEmpty() ? kSideMargin : SectionIndex::kWidth;
+    return std::max(0, viewport()->width() - kSideMargin - right);
+}
+
+void GroupedTableView::placeWidgets()
+{
+    int w = viewport()->width();
+    content_->setGeometry(0, -static_cast<int>(std::lround(realOffset())), w, std::max(contentHeight_, viewport()->height()));
+    for (auto& s : sections_) {
+        if (s.header) {
+            QFontMetrics fm(s.header->font());
+            int textWidth = rowWidth() - (kHeaderInset - kSideMargin);
+            s.header->setText(fm.elidedText(s.title, Qt::ElideRight, textWidth));
+            s.header->setGeometry(kHeaderInset, s.headerTop + 8, textWidth, s.headerHeight - 10);
+            s.header->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            s.header->show();
+        }
+        for (int r = 0; r < static_cast<int>(s.cells.size()); ++r) {
+            TableCell* cell = s.cells[static_cast<std::size_t>(r)];
+            if (!cell)
+                continue;
+            using P = TableCell::Position;
+            P pos = s.rows == 1 ? P::Single : r == 0 ? P::Top : r == s.rows - 1 ? P::Bottom : P::Middle;
+            cell->setPosition(pos);
+            // Rows overlap by one point so that neighbours share one separator.
+            int h = rowHeight_ + (r < s.rows - 1 ? 1 : 0);
+            cell->setGeometry(rowLeft(), s.firstRowTop + r * rowHeight_, rowWidth(), h);
+            cell->show();
+        }
+    }
+    QRect vp = viewport()->geometry();
+    index_->setGeometry(vp.right() + 1 - SectionIndex::kWidth, vp.top(), SectionIndex::kWidth, vp.height());
+    index_->raise();
+
+    if (auto* indicator = viewport()->findChild<QWidget*>("scrollIndicator")) {
+        int vh = viewport()->height();
+        if (contentHeight_ > vh && vh > 0) {
+            int barH = std::max(20, vh * vh / contentHeight_);
+            double frac = maxContentOffset() > 0 ? realOffset() / maxContentOffset() : 0;
+            int x = index_->isVisible() ? w - SectionIndex::kWidth - 8 : w - 8;
+            indicator->setGeometry(x, 2 + static_cast<int>(frac * (vh - 4 - barH)), 6, barH);
+        } else {
+            indicator->hide();
+        }
+    }
+}
+
+void GroupedTableView::updateScrollRange()
+{
+    int vh = viewport()->height();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(std::max(1, vh));
+    bar->setRange(0, std::max(0, contentHeight_ - vh));
+}
+
+double GroupedTableView::maxContentOffset() const
+{
+    return verticalScrollBar()->maximum();
+}
+
+double GroupedTableView::realOffset() const
+{
+    return verticalScrollBar()->value();
+}
+
+void GroupedTableView::setRealOffset(double y)
+{
+    int v = static_cast<int>(std::lround(std::clamp(y, 0.0, maxContentOffset())));
+    if (v == verticalScrollBar()->value())
+        return;
+    verticalScrollBar()->setValue(v);
+}
+
+double GroupedTableView::contentOffset() const
+{
+    return realOffset() - shift();
+}
+
+void GroupedTableView::setContentOffset(double y, bool animated)
+{
+    double target = std::clamp(y + shift(), 0.0, maxContentOffset());
+    animation_->stop();
+    if (!animated || std::abs(target - realOffset()) < 1.0) {
+        setRealOffset(target);
+        return;
+    }
+    animation_->setStartValue(realOffset());
+    animation_->setEndValue(target);
+    animation_->start();
+}
+
+void GroupedTableView::scrollToRow(IndexPath path, ScrollPosition where, bool animated)
+{
+    QRect r = rectForRow(path);
+    if (r.isNull())
+        return;
+    double vh = viewport()->height();
+    double target = r.top();
+    if (where == ScrollPosition::Middle)
+        target = r.center().y() + 0.5 - vh / 2;
+    else if (where == ScrollPosition::Bottom)
+        target = r.bottom() + 1 - vh;
+    // Rows are placed in real coordinates, whatever shift is in force.
+    setContentOffset(target - shift(), animated);
+}
+
+QRect GroupedTableView::rectForRow(IndexPath path) const
+{
+    if (path.section < 0 || path.section >= numberOfSections())
+        return {};
+    const auto& s = sections_[static_cast<std::size_t>(path.section)];
+    if (path.row < 0 || path.row >= s.rows)
+        return {};
+    return QRect(rowLeft(), s.firstRowTop + path.row * rowHeight_, rowWidth(), rowHeight_);
+}
+
+std::optional<IndexPath> GroupedTableView::lastVisibleRow() const
+{
+    double top = realOffset();
+    double bottom = top + viewport()->height();
+    for (int si = numberOfSections() - 1; si >= 0; --si) {
+        const auto& s = sections_[static_cast<std::size_t>(si)];
+        if (s.rows == 0)
+            continue;
+        // The last row that starts above the bottom edge and ends below the top.
+        int r = static_cast<int>(std::ceil((bottom - s.firstRowTop) / rowHeight_)) - 1;
+        r = std::min(r, s.rows - 1);
+        if (r < 0)
+            continue;
+        if (s.firstRowTop + (r + 1) * rowHeight_ <= top)
+            return std::nullopt; // everything of this section is above the view
+        return IndexPath{si, r};
+    }
+    return std::nullopt;
+}
+
+void GroupedTableView::selectRow(IndexPath path)
+{
+    if (selected_ && *selected_ != path)
+        if (TableCell* old = cellForRow(*selected_))
+            old->setHighlighted(false);
+    selected_ = path;
+    if (TableCell* cell = cellForRow(path))
+        if (cell->selectionStyle() != TableCell::SelectionStyle::None)
+            cell->setHighlighted(true);
+}
+
+void GroupedTableView::deselectRow(IndexPath path, bool animated)
+{
+    if (selected_ == path)
+        selected_.reset();
+    QPointer<TableCell> cell = cellForRow(path);
+    if (!cell)
+        return;
+    if (!animated) {
+        cell->setHighlighted(false);
+        return;
+    }
+    // The highlight lingers a moment, so a quick tap is still seen.
+    QTimer::singleShot(200, cell, [this, cell, path] {
+        if (cell && selected_ != path)
+            cell->setHighlighted(false);
+    });
+}
+
+bool GroupedTableView::isAnimatingScroll() const
+{
+    return animation_->state() == QAbstractAnimation::Running;
+}
+
+void GroupedTableView::flashScrollIndicators()
+{
+    if (contentHeight_ <= viewport()->height())
+        return;
+    if (auto* indicator = static_cast<ScrollIndicator*>(viewport()->findChild<QWidget*>("scrollIndicator")))
+        indicator->flash(800);
+}
+
+void GroupedTableView::resizeEvent(QResizeEvent* e)
+{
+    QAbstractScrollArea::resizeEvent(e);
+    updateScrollRange();
+    placeWidgets();
+}
+
+void GroupedTableView::scrollContentsBy(int, int)
+{
+    placeWidgets();
+    if (scrollerState_ != QScroller::Inactive || isAnimatingScroll())
+        if (auto* indicator = static_cast<ScrollIndicator*>(viewport()->findChild<QWidget*>("scrollIndicator")))
+            indicator->flash(500);
+}
+
+bool GroupedTableView::viewportEvent(QEvent* e)
+{
+    switch (e->type()) {
+    case QEvent::ScrollPrepare: {
+        // The scroller works in the shifted coordinates the source asks for.
+        auto* se = static_cast<QScrollPrepareEvent*>(e);
+        se->setViewportSize(viewport()->size());
+        se->setContentPosRange(QRectF(0, -shift(), 0, maxContentOffset()));
+        se->setContentPos(QPointF(0, contentOffset()));
+        se->accept();
+        return true;
+    }
+    case QEvent::Scroll: {
+        auto* se = static_cast<QScrollEvent*>(e);
+        setRealOffset(se->contentPos().y() + shift());
+        return true;
+    }
+    default:
+        return QAbstractScrollArea::viewportEvent(e);
+    }
+}
+
+void GroupedTableView::simulateScrollerState(QScroller::State state)
+{
+    onScrollerState(state);
+}
+
+void GroupedTableView::onScrollerState(QScroller::State state)
+{
+    scrollerState_ = state;
+    switch (state) {
+    case QScroller::Pressed:
+        animation_->stop();
+        tracking_ = true;
+        if (decelerating_) {
+            // A touch stops a list that is still moving.
+            decelerating_ = false;
+            if (source_)
+                source_->didEndDecelerating(*this);
+        }
+        touchDown();
+        return;
+    case QScroller::Dragging:
+        tracking_ = true;
+        if (!dragging_) {
+            dragging_ = true;
+            decelerating_ = false;
+            if (source_)
+                source_->willBeginDragging(*this);
+        }
+        return;
+    case QScroller::Scrolling:
+        if (dragging_) {
+            dragging_ = false;
+            tracking_ = false;
+            decelerating_ = true;
+            if (source_)
+                source_->didEndDragging(*this, true);
+        }
+        return;
+    case QScroller::Inactive:
+        tracking_ = false;
+        if (dragging_) {
+            dragging_ = false;
+            if (source_)
+                source_->didEndDragging(*this, false);
+        } else if (decelerating_) {
+            decelerating_ = false;
+            if (source_)
+                source_->didEndDecelerating(*this);
+        }
+        return;
+    }
+}
+
+} // namespace fieldmon

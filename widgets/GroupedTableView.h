@@ -1,0 +1,173 @@
+#pragma once
+// A phone-style grouped table: sections of rounded rows on a pinstriped
+// background, section headers, an optional section index strip on the right,
+// kinetic scrolling with a finger or a mouse (QScroller), and the scroll
+// notifications a screen needs to keep its place while rows come and go.
+//
+// The table asks its source for sections, rows and cells on reloadData(),
+// and lays every row out at once (tables here hold at most a few hundred
+// rows). Cells are recycled by reuse identifier: reloadData() puts the old
+// cells in a pool, and cellForRow() takes them back with dequeueReusableCell().
+//
+// Scroll coordinates: contentOffset() is the vertical scroll position in
+// points from the top of the content. A source may shift the coordinates
+// that the table reports and accepts by answering offset(): the reported
+// position is the real one minus the offset, and a position set on the
+// table (by code or by the kinetic scroller while a finger drags) is moved
+// by the offset before it takes effect. A screen uses this to move the
+// content under a finger that is dragging without the drag noticing.
+//
+// Scroller states map onto the notifications like this: Pressed is a touch
+// on the list (isTracking); Dragging calls willBeginDragging; leaving
+// Dragging calls didEndDragging(decelerate) with decelerate when the list
+// goes on moving by itself (Scrolling), and the end of that movement calls
+// didEndDecelerating. An animated scroll from code calls
+// didEndScrollingAnimation when it arrives.
+//
+// Thread rule: main thread only.
+
+#include "widgets/TableCell.h"
+
+#include <QAbstractScrollArea>
+#include <QScroller>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+class QVariantAnimation;
+
+namespace fieldmon {
+
+class GroupedTableView;
+class SectionIndex;
+
+struct IndexPath {
+    int section = 0;
+    int row = 0;
+    friend bool operator==(const IndexPath&, const IndexPath&) = default;
+};
+
+// Data source and delegate in one; every method but two has a default.
+class TableSource {
+public:
+    virtual ~TableSource() = default;
+    virtual int numberOfSections(GroupedTableView&) { return 1; }
+    virtual QString titleForHeader(GroupedTableView&, int /*section*/) { return {}; }
+    virtual int numberOfRows(GroupedTableView&, int section) = 0;
+    virtual TableCell* cellForRow(GroupedTableView&, IndexPath path) = 0;
+    virtual void didSelectRow(GroupedTableView&, IndexPath) {}
+
+    // The section index: titles shown from top to bottom, and what a touch
+    // on entry `index` does.
+    virtual QStringList sectionIndexTitles(GroupedTableView&) { return {}; }
+    virtual void sectionIndexTouched(GroupedTableView&, int /*index*/) {}
+
+    // Scroll coordinate shift (see the class comment); 0 for most tables.
+    virtual double offset() const { return 0; }
+
+    virtual void willBeginDragging(GroupedTableView&) {}
+    virtual void didEndDragging(GroupedTableView&, bool /*decelerate*/) {}
+    virtual void didEndDecelerating(GroupedTableView&) {}
+    virtual void didEndScrollingAnimation(GroupedTableView&) {}
+};
+
+class GroupedTableView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    enum class ScrollPosition { Top, Middle, Bottom };
+
+    explicit GroupedTableView(QWidget* parent = nullptr);
+    ~GroupedTableView() override;
+
+    // The source is not owned and must outlive the table or be reset first.
+    void setSource(TableSource* source);
+    void setRowHeight(int h);
+    int rowHeight() const { return rowHeight_; }
+
+    void reloadData();
+    TableCell* dequeueReusableCell(const QString& identifier);
+
+    int numberOfSections() const { return static_cast<int>(sections_.size()); }
+    int numberOfRows(int section) const;
+    QString headerTitle(int section) const;
+    // The cell shown at `path`, or null.
+    TableCell* cellForRow(IndexPath path) const;
+    // The header label of a section, or null when it has no title.
+    QWidget* headerView(int section) const;
+
+    // Content geometry in points, unshifted.
+    QRect rectForRow(IndexPath path) const;
+    int contentHeight() const { return contentHeight_; }
+    double maxContentOffset() const;
+
+    double contentOffset() const;
+    void setContentOffset(double y, bool animated = false);
+    void scrollToRow(IndexPath path, ScrollPosition where, bool animated);
+    // The last row with any part inside the viewport, or nothing.
+    std::optional<IndexPath> lastVisibleRow() const;
+
+    void selectRow(IndexPath path);
+    void deselectRow(IndexPath path, bool animated);
+    std::optional<IndexPath> selectedRow() const { return selected_; }
+
+    bool isTracking() const { return tracking_; }
+    bool isDragging() const { return dragging_; }
+    bool isDecelerating() const { return decelerating_; }
+    bool isAnimatingScroll() const;
+
+    // Shows the scroll indicator for a moment.
+    void flashScrollIndicators();
+
+    SectionIndex* sectionIndex() const { return index_; }
+
+    // Test and scripting hook: behave as the kinetic scroller does when a
+    // finger goes down, drags, lifts, or the list stops moving.
+    void simulateScrollerState(QScroller::State state);
+
+protected:
+    // A finger (or the mouse) went down on the list.
+    virtual void touchDown() {}
+    bool viewportEvent(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    struct Section {
+        QString title;
+        int rows = 0;
+        int headerTop = 0;
+        int headerHeight = 0;
+        int firstRowTop = 0;
+        QLabel* header = nullptr;
+        std::vector<TableCell*> cells;
+    };
+
+    void layoutContent();
+    void placeWidgets();
+    void updateScrollRange();
+    void onScrollerState(QScroller::State state);
+    void setRealOffset(double y);
+    double realOffset() const;
+    double shift() const { return source_ ? source_->offset() : 0.0; }
+    int rowLeft() const;
+    int rowWidth() const;
+
+    TableSource* source_ = nullptr;
+    QWidget* content_;
+    SectionIndex* index_;
+    QVariantAnimation* animation_;
+    int rowHeight_ = 44;
+    int contentHeight_ = 0;
+    std::vector<Section> sections_;
+    std::map<QString, std::vector<TableCell*>> pool_;
+    std::vector<QLabel*> headerPool_;
+    std::optional<IndexPath> selected_;
+    QScroller::State scrollerState_ = QScroller::Inactive;
+    bool tracking_ = false;
+    bool dragging_ = false;
+    bool decelerating_ = false;
+};
+
+} // namespace fieldmon

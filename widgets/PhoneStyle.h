@@ -1,0 +1,41 @@
+#pragma once
+// The look shared by the app's screens: a phone-style grouped table on a
+// pinstriped background, a blue-grey navigation bar, and fonts given in
+// pixels so that a screen looks the same at any desktop DPI (the app's
+// coordinates are the phone's points: a 320 × 480 window).
+//
+// Thread rule: main thread only (QFont and QColor are made on demand).
+
+#include <QColor>
+#include <QFont>
+
+namespace fieldmon::phone {
+
+// Window geometry in points.
+inline constexpr int kScreenWidth = 320;
+inline constexpr int kScreenHeight = 480;
+inline constexpr int kStatusBarHeight = 20;
+inline constexpr int kNavigationBarHeight = 44;
+inline constexpr int kPageHeight = kScreenHeight - kStatusBarHeight - kNavigationBarHeight; // 416
+
+// The system font at `pixels` size.
+inline QFont systemFont(int pixels, bool bold = false)
+{
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    return f;
+}
+
+inline QColor valueBlue() { return QColor(0x38, 0x54, 0x87); }
+inline QColor headerText() { return QColor(0x4c, 0x56, 0x6c); }
+inline QColor separator() { return QColor(0xab, 0xab, 0xab); }
+inline QColor stripeDark() { return QColor(0xc5, 0xcc, 0xd4); }
+inline QColor stripeLight() { return QColor(0xcb, 0xd2, 0xd8); }
+inline QColor selectionTop() { return QColor(0x05, 0x8c, 0xf5); }
+inline QColor selectionBottom() { return QColor(0x01, 0x5e, 0xe6); }
+inline QColor barTop() { return QColor(0xb0, 0xbc, 0xcd); }
+inline QColor barBottom() { return QColor(0x6d, 0x84, 0xa2); }
+
+} // namespace fieldmon::phone

@@ -1,0 +1,50 @@
+#pragma once
+// One screen of the navigation stack: a page with a title and the
+// appearance hooks the stack calls as screens come and go. A screen lays
+// out its own children in resizeEvent, so that its geometry is final as soon
+// as the stack has placed it (before viewWillAppear runs).
+//
+// Thread rule: main thread only.
+
+#include <QString>
+#include <QWidget>
+
+namespace fieldmon {
+
+class NavigationStack;
+
+class Screen : public QWidget {
+    Q_OBJECT
+public:
+    enum class Orientation { Portrait, Landscape };
+
+    explicit Screen(QWidget* parent = nullptr);
+
+    const QString& title() const { return title_; }
+    void setTitle(const QString& title);
+
+    // The stack the screen is on, or null.
+    NavigationStack* navigationStack() const { return stack_; }
+
+    // How the window shows this screen; a landscape screen turns the window's
+    // content to 480 × 320 while it is on top.
+    virtual Orientation orientation() const { return Orientation::Portrait; }
+
+    virtual void viewWillAppear(bool /*animated*/) {}
+    virtual void viewDidAppear(bool /*animated*/) {}
+    virtual void viewWillDisappear(bool /*animated*/) {}
+
+    // The bar's back button was pressed while this screen was on top; the
+    // stack pops it right after.
+    virtual void backButtonPressed() {}
+
+signals:
+    void titleChanged(const QString& title);
+
+private:
+    friend class NavigationStack;
+    QString title_;
+    NavigationStack* stack_ = nullptr;
+};
+
+} // namespace fieldmon
