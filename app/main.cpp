@@ -1,28 +1,40 @@
 // fieldmon: the hand-held monitor for networked field devices.
 //
-// For now the window shows the empty "Devices" screen; discovery and the
-// device list attach here.
+// The program takes no arguments and keeps no settings. Two environment
+// variables serve unattended runs (the demo and smoke tests):
+//   FIELDMON_QUIT_AFTER=<seconds>  ends the run by itself;
+//   FIELDMON_SCREENSHOTS=<folder>  walks through the screens once devices
+//                                  have appeared, saves a picture of each
+//                                  into the folder and ends the run.
+
+#include "app/DemoTour.h"
+#include "app/TollgarAppDelegate.h"
+#include "widgets/PhoneStyle.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
 #include <QTimer>
 
 #include <cstdlib>
+#include <memory>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("Devices");
-    window.resize(320, 480);
-    auto* label = new QLabel("Devices", &window);
-    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    window.setCentralWidget(label);
-    window.show();
+    QApplication::setFont(fieldmon::phone::systemFont(14));
 
-    // FIELDMON_QUIT_AFTER=<seconds> ends the run by itself (demo and smoke tests).
+    fieldmon::TollgarAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+
     if (const char* quitAfter = std::getenv("FIELDMON_QUIT_AFTER"))
         QTimer::singleShot(static_cast<int>(std::atof(quitAfter) * 1000), &app, &QApplication::quit);
-    return app.exec();
+
+    std::unique_ptr<fieldmon::DemoTour> tour;
+    if (const char* folder = std::getenv("FIELDMON_SCREENSHOTS")) {
+        tour = std::make_unique<fieldmon::DemoTour>(delegate, QString::fromLocal8Bit(folder));
+        QObject::connect(tour.get(), &fieldmon::DemoTour::done, &app, &QApplication::quit);
+        tour->start();
+    }
+    int status = app.exec();
+    tour.reset();
+    return status;
 }

@@ -1,0 +1,387 @@
+#include "app/ClientDetailView.h"
+
+#include "device/Client.h"
+#include "discovery/ClientFinder.h"
+#include "events/EventLog.h"
+#include "platform/MainLoop.h"
+#include "widgets/ActivitySpinner.h"
+#include "widgets/NavigationStack.h"
+#include "widgets/PhoneStyle.h"
+#include "widgets/ToggleSwitch.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace fieldmon {
+
+namespace {
+
+const QString kInfoIdentifier = QStringLiteral("ClientDetailViewIdentifier");
+const QString kToggleIdentifier = QStringLiteral("ClientDetailViewIdentifierToggle");
+const QString kSpinIdentifier = QStringLiteral("ClientDetailViewIdentifierButtonSpin");
+const QString kButtonIdentifier = QStringLiteral("ClientDetailViewIdentifierButton");
+const char* const kDescriptionFile = "ui.xml";
+
+QLabel* makeLabel(QWidget* parent, int tag, Qt::Alignment align, QColor colour)
+{
+    auto* label = new QLabel(parent);
+    label->setFont(phone::systemFont(16));
+    label->setAlignment(align | Qt::AlignVCenter);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+    TableCell::setTag(label, tag);
+    return label;
+}
+
+// Rows 0 to 3: a title on the left and the value in blue on the right. The
+// value may take what the title leaves; a value too long ends in "…".
+class InfoCell : public TableCell {
+public:
+    InfoCell() : TableCell(kInfoIdentifier)
+    {
+        setSelectionStyle(SelectionStyle::None);
+        title_ = makeLabel(this, ClientDetailView::TitleTag, Qt::AlignLeft, Qt::black);
+        value_ = makeLabel(this, ClientDetailView::ValueTag, Qt::AlignRight, phone::valueBlue());
+    }
+    void set(const QString& title, const QString& value)
+    {
+        titleText_ = title;
+        valueText_ = value;
+        layout();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override
+    {
+        TableCell::resizeEvent(e);
+        layout();
+    }
+
+private:
+    void layout()
+    {
+        QRect r = contentRect();
+        QFontMetrics fm(title_->font());
+        int titleWidth = std::min(fm.horizontalAdvance(titleText_) + 2, r.width() / 2);
+        title_->setGeometry(r.left(), r.top(), titleWidth, r.height());
+        title_->setText(fm.elidedText(titleText_, Qt::ElideRight, titleWidth));
+        int valueLeft = r.left() + titleWidth + 10;
+        int valueWidth = std::max(0, r.right() + 1 - valueLeft);
+        value_->setGeometry(valueLeft, r.top(), valueWidth, r.height());
+        value_->setText(fm.elidedText(valueText_, Qt::ElideRight, valueWidth));
+    }
+    QLabel* title_;
+    QLabel* value_;
+    QString titleText_;
+    QString valueText_;
+};
+
+// Row 4: the title and the service mode switch.
+class ToggleCell : public TableCell {
+public:
+    ToggleCell() : TableCell(kToggleIdentifier)
+    {
+        setSelectionStyle(SelectionStyle::None);
+        title_ = makeLabel(this, ClientDetailView::TitleTag, Qt::AlignLeft, Qt::black);
+        switch_ = new ToggleSwitch(this);
+        TableCell::setTag(switch_, ClientDetailView::SwitchTag);
+    }
+    QLabel* title() const { return title_; }
+    ToggleSwitch* toggle() const { return switch_; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override
+    {
+        TableCell::resizeEvent(e);
+        QRect r = contentRect();
+        QSize s = switch_->size();
+        switch_->move(r.right() + 1 - s.width(), (height() - s.height()) / 2);
+        title_->setGeometry(r.left(), r.top(), std::max(0, switch_->x() - r.left() - 8), r.height());
+    }
+
+private:
+    QLabel* title_;
+    ToggleSwitch* switch_;
+};
+
+// Rows 5 to 7: a centred text; the Connect row also carries the spinner.
+class ButtonCell : public TableCell {
+public:
+    explicit ButtonCell(const QString& identifier, bool withSpinner) : TableCell(identifier)
+    {
+        textLabel()->setAlignment(Qt::AlignCenter);
+        if (withSpinner) {
+            spinner_ = new ActivitySpinner(QColor(0x70, 0x70, 0x70), this);
+            TableCell::setTag(spinner_, ClientDetailView::SpinnerTag);
+        }
+    }
+    ActivitySpinner* spinner() const { return spinner_; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override
+    {
+        TableCell::resizeEvent(e);
+        if (spinner_) {
+            QRect r = contentRect();
+            spinner_->setGeometry(r.right() + 1 - 20, (height() - 20) / 2, 20, 20);
+        }
+    }
+
+private:
+    ActivitySpinner* spinner_ = nullptr;
+};
+
+template <class Cell, class... Args>
+Cell* reuse(GroupedTableView& table, const QString& identifier, Args&&... args)
+{
+    if (auto* cell = dynamic_cast<Cell*>(table.dequeueReusableCell(identifier)))
+        return cell;
+    return new Cell(std::forward<Args>(args)...);
+}
+
+} // namespace
+
+ClientDetailView::ClientDetailView(platform::MainLoop& loop, platform::NotificationCenter& notifications,
+                                   QWidget* parent)
+    : Screen(parent), loop_(loop), notifications_(notifications), tableView_(new GroupedTableView(this))
+{
+    tableView_->setSource(this);
+    setTitle(QStringLiteral("Device"));
+    found_ = notifications_.subscribe(ClientFinder::kFoundNewClient,
+                                      [this](const platform::Notification&) { catchCenterMessage(); });
+}
+
+ClientDetailView::~ClientDetailView()
+{
+    stopObserving();
+    tableView_->setSource(nullptr);
+}
+
+void ClientDetailView::stopObserving()
+{
+    stop_.request_stop();
+    found_.reset();
+    stopObservingFile();
+}
+
+void ClientDetailView::catchCenterMessage()
+{
+    loop_.postAndWait([this] { reloadData(); }, stop_.get_token());
+}
+
+void ClientDetailView::reloadData()
+{
+    tableView_->reloadData();
+}
+
+void ClientDetailView::setRemoteClient(std::shared_ptr<Client> client)
+{
+    if (client != remoteClient_) {
+        stopObservingFile();
+        fetching_ = false;
+        if (activityView_ && activityView_->isAnimating()) {
+            activityView_->stopAnimating();
+            setActivity(false);
+        }
+    }
+    remoteClient_ = std::move(client);
+}
+
+void ClientDetailView::resizeEvent(QResizeEvent*)
+{
+    tableView_->setGeometry(rect());
+}
+
+void ClientDetailView::viewWillAppear(bool)
+{
+    if (remoteClient_)
+        remoteClient_->sendString("E");
+    tableView_->reloadData();
+    tableView_->viewport()->update();
+}
+
+void ClientDetailView::hitBack()
+{
+    std::printf("Hit back button\n");
+}
+
+QString ClientDetailView::titleForHeader(GroupedTableView&, int)
+{
+    if (!remoteClient_)
+        return {};
+    return remoteClient_->name().empty() ? QStringLiteral("Unnamed") : QString::fromStdString(remoteClient_->name());
+}
+
+TableCell* ClientDetailView::cellForRow(GroupedTableView& table, IndexPath path)
+{
+    const Client* c = remoteClient_.get();
+    auto info = [&](const QString& title, const QString& value) {
+        auto* cell = reuse<InfoCell>(table, kInfoIdentifier);
+        cell->set(title, c ? value : QString());
+        return cell;
+    };
+    switch (static_cast<Row>(path.row)) {
+    case PlatformRow:
+        return info(QStringLiteral("Platform"), c ? QString::fromStdString(c->platform()) : QString());
+    case TypeRow:
+        return info(QStringLiteral("Type"),
+                    c ? QStringLiteral("%1 v%2").arg(QString::fromStdString(c->type())).arg(c->version()) : QString());
+    case SerialRow:
+        return info(QStringLiteral("Serial Number"), c ? QString::number(c->serialNumber()) : QString());
+    case AddressRow:
+        return info(QStringLiteral("IP Address"), c ? QString::fromStdString(c->dictionaryIPString()) : QString());
+    case ServiceRow: {
+        auto* cell = reuse<ToggleCell>(table, kToggleIdentifier);
+        cell->title()->setText(QStringLiteral("Service Mode"));
+        // The switch shows the device's reported mode each time the cell is
+        // built; only the user's own flips send a command (clicked).
+        cell->toggle()->setChecked(c && c->service());
+        QObject::disconnect(cell->toggle(), &QAbstractButton::clicked, nullptr, nullptr);
+        QObject::connect(cell->toggle(), &QAbstractButton::clicked, this, [this](bool on) { setServiceMode(on); });
+        return cell;
+    }
+    case ConnectRow: {
+        auto* cell = reuse<ButtonCell>(table, kSpinIdentifier, kSpinIdentifier, true);
+        cell->setText(QStringLiteral("Connect"));
+        // A fetch in flight keeps its spinner turning across reloads.
+        if (activityView_ && activityView_ != cell->spinner() && activityView_->isAnimating())
+            cell->spinner()->startAnimating();
+        activityView_ = cell->spinner();
+        return cell;
+    }
+    case HostRequestRow: {
+        auto* cell = reuse<ButtonCell>(table, kButtonIdentifier, kButtonIdentifier, false);
+        cell->setText(QStringLiteral("Host Request"));
+        return cell;
+    }
+    case EventLogRow: {
+        auto* cell = reuse<ButtonCell>(table, kButtonIdentifier, kButtonIdentifier, false);
+        cell->setText(QStringLiteral("Event Log"));
+        return cell;
+    }
+    case kRows:
+        break;
+    }
+    return nullptr;
+}
+
+void ClientDetailView::didSelectRow(GroupedTableView& table, IndexPath path)
+{
+    switch (static_cast<Row>(path.row)) {
+    case HostRequestRow:
+        if (remoteClient_)
+            remoteClient_->sendString("chostreq\n");
+        table.deselectRow(path, true);
+        return;
+    case EventLogRow: {
+        auto* log = remoteClient_ ? new EventLog(remoteClient_) : nullptr;
+        table.deselectRow(path, true);
+        if (log) {
+            log->setAttribute(Qt::WA_DeleteOnClose);
+            if (NavigationStack* stack = navigationStack())
+                stack->push(log, false);
+            else
+                delete log;
+        }
+        return;
+    }
+    case ConnectRow:
+        table.deselectRow(path, true);
+        connectToDevice();
+        return;
+    case PlatformRow:
+    case TypeRow:
+    case SerialRow:
+    case AddressRow:
+    case ServiceRow:
+    case kRows:
+        table.deselectRow(path, false);
+        return;
+    }
+}
+
+void ClientDetailView::setServiceMode(bool on)
+{
+    if (remoteClient_)
+        remoteClient_->setServiceMode(on);
+}
+
+void ClientDetailView::stopObservingFile()
+{
+    fileObservation_.reset();
+    lastNotificationID_.reset();
+}
+
+void ClientDetailView::setActivity(bool on)
+{
+    if (networkActivity)
+        networkActivity(on);
+}
+
+void ClientDetailView::connectToDevice()
+{
+    if (!remoteClient_)
+        return;
+    // One observation of the description's notification at a time.
+    std::string name = remoteClient_->fileNotificationIDString() + kDescriptionFile;
+    stopObservingFile();
+    lastNotificationID_ = name;
+    fileObservation_ = notifications_.subscribe(
+        name, [this](const platform::Notification& note) { catchFileHereMessage(note); });
+
+    setActivity(true);
+    if (activityView_)
+        activityView_->startAnimating();
+
+    if (xmlfile_) {
+        std::printf("Reusing XML\n");
+        QPointer<ClientDetailView> self(this);
+        loop_.post([self, text = *xmlfile_] {
+            if (self)
+                self->parseXML(text);
+        });
+        return;
+    }
+    // A fetch already under way delivers to the observation just renewed.
+    if (fetching_)
+        return;
+    fetching_ = true;
+    remoteClient_->requestFile(kDescriptionFile);
+}
+
+void ClientDetailView::catchFileHereMessage(const platform::Notification& note)
+{
+    fetching_ = false;
+    const platform::Bytes* bytes = note.bytes();
+    std::printf("Got a file\n");
+    if (!bytes) {
+        // The transfer failed. Nothing is kept, so the next Connect tries
+        // again; the reader is given no text and opens nothing.
+        loop_.postAndWait([this] { parseXML(std::nullopt); });
+        return;
+    }
+    // The description is text up to the first 0 byte, if the file has one.
+    const auto* data = reinterpret_cast<const char*>(bytes->data());
+    std::size_t length = bytes->empty() ? 0 : strnlen(data, bytes->size());
+    xmlfile_ = std::string(data, length);
+    loop_.postAndWait([this, text = *xmlfile_] { parseXML(text); });
+}
+
+void ClientDetailView::parseXML(const std::optional<std::string>& text)
+{
+    stopObservingFile();
+    if (text) {
+        if (NavigationStack* stack = navigationStack())
+            stack->setNavigationBarHidden(false);
+        std::printf("Got file '%s'\n", text->c_str());
+        // FIXME: the UI description reader is not part of the app yet; the
+        // text stays in xmlfile for it, and no page opens until it reads it.
+    }
+    setActivity(false);
+    if (activityView_)
+        activityView_->stopAnimating();
+}
+
+} // namespace fieldmon

@@ -1,0 +1,115 @@
+#pragma once
+// The device detail screen ("Device"): one device's identity, its service
+// mode switch, Host Request, Event Log and Connect, in one section headed by
+// the device's name. One screen serves every device: the list sets the
+// device before pushing it and clears it (with the stored description) each
+// time the list reappears.
+//
+// Rows: Platform; Type ("PUMP v3"); Serial Number; IP Address (values in
+// blue, right-aligned); Service Mode with a switch that sends
+// "cservice 1\r\n"/"cservice 0\r\n"; Connect with a spinner; Host Request
+// ("chostreq\n"); Event Log. Each appearance sends "E" to the device.
+//
+// Connect fetches the device's "ui.xml" (fileFrom<serial>ui.xml), keeps its
+// text in xmlfile and hands it to parseXML(); a second Connect while the
+// device is shown reads the kept text again ("Reusing XML") without a
+// transfer, and one pressed while a fetch is still running waits for that
+// fetch rather than starting another.
+//
+// Thread rule: main thread only. "ListeningFoundNewClient" may come from the
+// listen thread; the reload is moved to the main thread and waited for,
+// unless the screen is shutting down (stopObserving()).
+
+#include "platform/NotificationCenter.h"
+#include "widgets/GroupedTableView.h"
+#include "widgets/Screen.h"
+
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+namespace fieldmon {
+
+class ActivitySpinner;
+class Client;
+
+namespace platform {
+class MainLoop;
+}
+
+class ClientDetailView : public Screen, public TableSource {
+    Q_OBJECT
+public:
+    enum Row { PlatformRow, TypeRow, SerialRow, AddressRow, ServiceRow, ConnectRow, HostRequestRow, EventLogRow, kRows };
+    // Tags of the cells' children.
+    enum Tag { TitleTag = 1, ValueTag = 2, SwitchTag = 3, SpinnerTag = 4 };
+
+    ClientDetailView(platform::MainLoop& loop, platform::NotificationCenter& notifications,
+                     QWidget* parent = nullptr);
+    ~ClientDetailView() override;
+
+    // Also ends any file observation and forgets a fetch in flight.
+    void setRemoteClient(std::shared_ptr<Client> client);
+    const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
+    void setXmlfile(std::optional<std::string> text) { xmlfile_ = std::move(text); }
+    const std::optional<std::string>& xmlfile() const { return xmlfile_; }
+    const std::optional<std::string>& lastNotificationID() const { return lastNotificationID_; }
+
+    // The platform's network activity indicator.
+    std::function<void(bool)> networkActivity;
+
+    void reloadData();
+    void stopObserving();
+
+    // The switch: sends the service mode command; the switch's state is not
+    // the device's, which reports its mode itself.
+    void setServiceMode(bool on);
+    // Row 5: observe the file, start the spinner, read the kept description
+    // or fetch it.
+    void connectToDevice();
+    // The file notification for "ui.xml": bytes on success, nothing on failure.
+    void catchFileHereMessage(const platform::Notification& note);
+    // Reads a UI description and opens its first page; without a text (a
+    // failed transfer) nothing opens. Stops the spinner in every case.
+    void parseXML(const std::optional<std::string>& text);
+    void hitBack();
+
+    ActivitySpinner* activityView() const { return activityView_.data(); }
+    GroupedTableView* tableView() const { return tableView_; }
+
+    void viewWillAppear(bool animated) override;
+    void backButtonPressed() override { hitBack(); }
+
+    // TableSource
+    int numberOfSections(GroupedTableView&) override { return 1; }
+    QString titleForHeader(GroupedTableView&, int) override;
+    int numberOfRows(GroupedTableView&, int) override { return kRows; }
+    TableCell* cellForRow(GroupedTableView& table, IndexPath path) override;
+    void didSelectRow(GroupedTableView& table, IndexPath path) override;
+
+protected:
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    void catchCenterMessage();
+    void stopObservingFile();
+    void setActivity(bool on);
+
+    platform::MainLoop& loop_;
+    platform::NotificationCenter& notifications_;
+    GroupedTableView* tableView_;
+    std::shared_ptr<Client> remoteClient_;
+    std::optional<std::string> xmlfile_;
+    std::optional<std::string> lastNotificationID_;
+    QPointer<ActivitySpinner> activityView_;
+    bool fetching_ = false;
+    std::stop_source stop_;
+    platform::Subscription fileObservation_;
+    platform::Subscription found_;
+};
+
+} // namespace fieldmon

@@ -1,0 +1,79 @@
+#pragma once
+// The device list ("Devices"): the finder's registry shown directly, one
+// section per type key in order of first appearance, each listing the
+// records of that type in the order they were found, as "name (serial)".
+// With no device the list shows one empty section headed "No clients found".
+//
+// The registry is read under its locks (clientdict_mutex, and inside it
+// clienttype_mutex whenever the type array is read) on every question the
+// table asks; the listen thread may change it in between, so every lookup
+// is bounds-checked and the list reloads on "ListeningFoundNewClient".
+//
+// Thread rule: main thread only. The notification may come from the listen
+// thread; the reload is moved to the main thread and waited for, unless the
+// list is shutting down (stopObserving()).
+
+#include "platform/NotificationCenter.h"
+#include "widgets/GroupedTableView.h"
+#include "widgets/Screen.h"
+
+#include <memory>
+#include <stop_token>
+
+namespace fieldmon {
+
+class Client;
+class ClientDetailView;
+class ClientFinder;
+
+namespace platform {
+class MainLoop;
+}
+
+class TableViewController : public Screen, public TableSource {
+    Q_OBJECT
+public:
+    TableViewController(platform::MainLoop& loop, platform::NotificationCenter& notifications,
+                        QWidget* parent = nullptr);
+    ~TableViewController() override;
+
+    void setRemoteClients(ClientFinder* finder) { remoteClients_ = finder; }
+    ClientFinder* remoteClients() const { return remoteClients_; }
+    void setClientDetailVC(ClientDetailView* detail) { clientDetailVC_ = detail; }
+
+    // Reloads the table; runs on the main thread.
+    void reloadData();
+    // Ends the observation; a reload waited for by another thread is called
+    // off. Call before the finder goes.
+    void stopObserving();
+
+    void viewWillAppear(bool animated) override;
+    GroupedTableView* tableView() const { return tableView_; }
+
+    // The text of a row: "%@ (%d)" with name and serial number.
+    static QString rowText(const Client& client);
+
+    // TableSource
+    int numberOfSections(GroupedTableView&) override;
+    QString titleForHeader(GroupedTableView&, int section) override;
+    int numberOfRows(GroupedTableView&, int section) override;
+    TableCell* cellForRow(GroupedTableView& table, IndexPath path) override;
+    void didSelectRow(GroupedTableView& table, IndexPath path) override;
+
+protected:
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    void catchCenterMessage();
+    // The record at (section, row), read under both locks; null if gone.
+    std::shared_ptr<Client> clientAt(IndexPath path);
+
+    platform::MainLoop& loop_;
+    GroupedTableView* tableView_;
+    ClientFinder* remoteClients_ = nullptr;
+    ClientDetailView* clientDetailVC_ = nullptr;
+    std::stop_source stop_;
+    platform::Subscription found_;
+};
+
+} // namespace fieldmon

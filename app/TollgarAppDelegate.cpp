@@ -1,0 +1,60 @@
+#include "app/TollgarAppDelegate.h"
+
+#include "app/AppWindow.h"
+#include "app/ClientDetailView.h"
+#include "app/TableViewController.h"
+#include "widgets/NavigationStack.h"
+
+namespace fieldmon {
+
+TollgarAppDelegate::TollgarAppDelegate(ClientFinder::Seams seams)
+    : services_{loop_, notifications_, alerts_, &files_}, seams_(std::move(seams))
+{
+}
+
+TollgarAppDelegate::~TollgarAppDelegate()
+{
+    // The listen thread may be waiting in a screen's reload; call those
+    // waits off before the finder joins the thread.
+    if (myTableViewController_)
+        myTableViewController_->stopObserving();
+    if (myClientViewController_)
+        myClientViewController_->stopObserving();
+    finder_.reset();
+    window_.reset();
+}
+
+void TollgarAppDelegate::applicationDidFinishLaunching()
+{
+    // 1. The window: black, touches on.
+    window_ = std::make_unique<AppWindow>();
+    alerts_.setParent(window_.get());
+    nc_ = window_->navigationStack();
+
+    // 2-3. The device list and the detail screen.
+    myTableViewController_ = new TableViewController(loop_, notifications_, nc_);
+    myClientViewController_ = new ClientDetailView(loop_, notifications_, nc_);
+    myClientViewController_->hide();
+    myTableViewController_->setClientDetailVC(myClientViewController_);
+    AppWindow* window = window_.get();
+    myClientViewController_->networkActivity = [window](bool on) {
+        window->statusBar()->setNetworkActivityIndicatorVisible(on);
+    };
+
+    // 4. Discovery, handed to the list, and the search.
+    finder_ = std::make_unique<ClientFinder>(services_, false, seams_);
+    myTableViewController_->setRemoteClients(finder_.get());
+    finder_->initiateSearch();
+
+    // 5-6. The stack with the list as root; the bar is visible.
+    nc_->setDelegate(&displayBar_);
+    nc_->setNavigationBarHidden(false);
+    nc_->setRoot(myTableViewController_);
+    myTableViewController_->setTitle(QStringLiteral("Devices"));
+
+    // 7. On screen.
+    window_->show();
+    window_->activateWindow();
+}
+
+} // namespace fieldmon

@@ -1,0 +1,68 @@
+#pragma once
+// The application delegate: builds the app's object graph at start-up and
+// owns it for the whole run — the platform services (Qt main loop,
+// notifications, alerts, HTTP file transport), the window, the device list,
+// the one detail screen, the navigation stack and the discovery service.
+//
+// Start-up order: the window; the device list and the detail screen, the
+// list given the detail screen; the finder, handed to the list, and the
+// search started; the stack with the list as root and DisplayBar as its
+// delegate, bar visible; the list titled "Devices"; the window shown.
+//
+// Shutdown: the screens stop waiting for the main thread first, then the
+// finder stops its listen thread, then the screens and services go.
+//
+// Thread rule: main thread only.
+
+#include "app/DisplayBar.h"
+#include "discovery/ClientFinder.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Services.h"
+#include "platform/qt/QtAlerts.h"
+#include "platform/qt/QtFileTransport.h"
+#include "platform/qt/QtMainLoop.h"
+
+#include <memory>
+
+namespace fieldmon {
+
+class AppWindow;
+class ClientDetailView;
+class NavigationStack;
+class TableViewController;
+
+class TollgarAppDelegate {
+public:
+    // `seams` let tests run the finder on loopback; the app passes none.
+    explicit TollgarAppDelegate(ClientFinder::Seams seams = {});
+    ~TollgarAppDelegate();
+
+    TollgarAppDelegate(const TollgarAppDelegate&) = delete;
+    TollgarAppDelegate& operator=(const TollgarAppDelegate&) = delete;
+
+    void applicationDidFinishLaunching();
+
+    AppWindow* window() const { return window_.get(); }
+    NavigationStack* nc() const { return nc_; }
+    TableViewController* myTableViewController() const { return myTableViewController_; }
+    ClientDetailView* myClientViewController() const { return myClientViewController_; }
+    ClientFinder* remoteClients() const { return finder_.get(); }
+    const platform::Services& services() const { return services_; }
+
+private:
+    platform::QtMainLoop loop_;
+    platform::NotificationCenter notifications_;
+    platform::QtAlerts alerts_;
+    platform::QtFileTransport files_;
+    platform::Services services_;
+    ClientFinder::Seams seams_;
+
+    std::unique_ptr<AppWindow> window_;
+    DisplayBar displayBar_;
+    NavigationStack* nc_ = nullptr;                          // owned by the window
+    TableViewController* myTableViewController_ = nullptr;  // owned by the stack
+    ClientDetailView* myClientViewController_ = nullptr;    // owned by the stack
+    std::unique_ptr<ClientFinder> finder_;
+};
+
+} // namespace fieldmon
