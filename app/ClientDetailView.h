@@ -21,6 +21,7 @@
 // unless the screen is shutting down (stopObserving()).
 
 #include "platform/NotificationCenter.h"
+#include "widgets/ActivitySpinner.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/Screen.h"
 
@@ -34,7 +35,6 @@
 
 namespace fieldmon {
 
-class ActivitySpinner;
 class Client;
 
 namespace platform {
