@@ -7,8 +7,8 @@
 
 namespace fieldmon {
 
-TollgarAppDelegate::TollgarAppDelegate(ClientFinder::Seams seams)
-    : services_{loop_, notifications_, alerts_, &files_}, seams_(std::move(seams))
+TollgarAppDelegate::TollgarAppDelegate(ClientFinder::Seams seams, platform::FileTransport* files)
+    : services_{loop_, notifications_, alerts_, files ? files : &httpFiles_}, seams_(std::move(seams))
 {
 }
 

@@ -33,8 +33,9 @@ class TableViewController;
 
 class TollgarAppDelegate {
 public:
-    // `seams` let tests run the finder on loopback; the app passes none.
-    explicit TollgarAppDelegate(ClientFinder::Seams seams = {});
+    // `seams` let tests run the finder on loopback, and `files` replaces the
+    // HTTP transport (not owned); the app passes neither.
+    explicit TollgarAppDelegate(ClientFinder::Seams seams = {}, platform::FileTransport* files = nullptr);
     ~TollgarAppDelegate();
 
     TollgarAppDelegate(const TollgarAppDelegate&) = delete;
@@ -53,7 +54,7 @@ private:
     platform::QtMainLoop loop_;
     platform::NotificationCenter notifications_;
     platform::QtAlerts alerts_;
-    platform::QtFileTransport files_;
+    platform::QtFileTransport httpFiles_;
     platform::Services services_;
     ClientFinder::Seams seams_;
 

@@ -10,6 +10,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libmuparser-dev libcpp-httplib-dev nlohmann-json3-dev
   iproute2 util-linux
+  fonts-dejavu-core
 )
 
 missing=()

@@ -80,6 +80,7 @@ GroupedTableView::GroupedTableView(QWidget* parent)
     viewport()->setAttribute(Qt::WA_AcceptTouchEvents);
     QPalette pal = viewport()->palette();
     pal.setBrush(QPalette::Window, pinstripes());
+    pal.setBrush(QPalette::Base, pinstripes());
     viewport()->setPalette(pal);
     viewport()->setAutoFillBackground(true);
     content_->setAttribute(Qt::WA_AcceptTouchEvents);

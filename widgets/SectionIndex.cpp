@@ -54,7 +54,7 @@ void SectionIndex::paintEvent(QPaintEvent*)
         p.setBrush(QColor(0, 0, 0, 50));
         p.drawRoundedRect(QRectF(rect()).adjusted(4, 2, -4, -2), 10, 10);
     }
-    p.setFont(phone::systemFont(12, true));
+    p.setFont(phone::systemFont(11, true));
     p.setPen(QColor(0x50, 0x5a, 0x70));
     for (int i = 0; i < titles_.size(); ++i)
         if (!titles_[i].isEmpty())

@@ -1,0 +1,248 @@
+// The device detail screen against a real finder and fake devices on
+// loopback, with a fake file transport standing in for the device's HTTP.
+
+#include "events/EventLog.h"
+#include "ui/AppRig.h"
+#include "widgets/PhoneStyle.h"
+#include "widgets/SectionIndex.h"
+#include "widgets/ToggleSwitch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace fieldmon;
+using fieldmon::test::AppRig;
+using fieldmon::test::waitFor;
+
+namespace {
+
+// Opens device 127.0.0.`host` from the list the way a finger does.
+void openDevice(AppRig& rig, int host, const std::string& fields)
+{
+    ASSERT_TRUE(rig.announce(host, fields));
+    auto& table = *rig.list().tableView();
+    ASSERT_TRUE(waitFor([&] { return table.numberOfRows(0) > 0; }));
+    auto client = rig.at(("127.0.0." + std::to_string(host)).c_str());
+    for (int s = 0; s < table.numberOfSections(); ++s)
+        for (int r = 0; r < table.numberOfRows(s); ++r)
+            if (table.cellForRow({s, r})->text().endsWith(QStringLiteral("(%1)").arg(client->serialNumber()))) {
+                test::tapRow(table, {s, r});
+                ASSERT_TRUE(waitFor([&] { return rig.stack().top() == &rig.detail(); }));
+                return;
+            }
+    FAIL() << "device not listed";
+}
+
+QString labelText(TableCell* cell, int tag)
+{
+    auto* label = qobject_cast<QLabel*>(cell->viewWithTag(tag));
+    return label ? label->text() : QStringLiteral("<no label %1>").arg(tag);
+}
+
+int count(const std::vector<std::string>& all, const std::string& what)
+{
+    return static_cast<int>(std::count(all.begin(), all.end(), what));
+}
+
+} // namespace
+
+TEST(DetailScreen, ShowsTheEightRowsOfTheDevice)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;1");
+    auto& table = *rig.detail().tableView();
+    ASSERT_EQ(table.numberOfSections(), 1);
+    ASSERT_EQ(table.numberOfRows(0), 8);
+    EXPECT_EQ(table.headerTitle(0), "North well");
+    EXPECT_EQ(rig.detail().title(), "Device");
+    EXPECT_TRUE(table.sectionIndex()->isHidden());
+
+    struct Row {
+        int row;
+        QString identifier;
+        QString title;
+        QString value;
+    };
+    const Row info[] = {
+        {0, "ClientDetailViewIdentifier", "Platform", "PLAT"},
+        {1, "ClientDetailViewIdentifier", "Type", "PUMP v3"},
+        {2, "ClientDetailViewIdentifier", "Serial Number", "1207"},
+        {3, "ClientDetailViewIdentifier", "IP Address", "127.0.0.2"},
+    };
+    for (const Row& r : info) {
+        TableCell* cell = table.cellForRow({0, r.row});
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->reuseIdentifier(), r.identifier);
+        EXPECT_EQ(labelText(cell, 1), r.title);
+        EXPECT_EQ(labelText(cell, 2), r.value);
+        EXPECT_EQ(cell->selectionStyle(), TableCell::SelectionStyle::None);
+        auto* value = cell->viewWithTag(2);
+        EXPECT_EQ(value->palette().color(QPalette::WindowText), phone::valueBlue());
+        EXPECT_TRUE(static_cast<QLabel*>(value)->alignment() & Qt::AlignRight);
+        EXPECT_EQ(value->font().pixelSize(), 16);
+        EXPECT_EQ(cell->viewWithTag(1)->font().pixelSize(), 16);
+    }
+    TableCell* toggle = table.cellForRow({0, 4});
+    EXPECT_EQ(toggle->reuseIdentifier(), "ClientDetailViewIdentifierToggle");
+    EXPECT_EQ(labelText(toggle, 1), "Service Mode");
+    auto* sw = qobject_cast<ToggleSwitch*>(toggle->viewWithTag(3));
+    ASSERT_NE(sw, nullptr);
+    EXPECT_TRUE(sw->isChecked()) << "the device announced service mode on";
+
+    const Row buttons[] = {
+        {5, "ClientDetailViewIdentifierButtonSpin", "Connect", {}},
+        {6, "ClientDetailViewIdentifierButton", "Host Request", {}},
+        {7, "ClientDetailViewIdentifierButton", "Event Log", {}},
+    };
+    for (const Row& r : buttons) {
+        TableCell* cell = table.cellForRow({0, r.row});
+        EXPECT_EQ(cell->reuseIdentifier(), r.identifier);
+        EXPECT_EQ(cell->text(), r.title);
+        EXPECT_TRUE(cell->textLabel()->alignment() & Qt::AlignHCenter);
+    }
+    auto* spinner = table.cellForRow({0, 5})->viewWithTag(4);
+    ASSERT_NE(spinner, nullptr);
+    EXPECT_EQ(spinner, rig.detail().activityView());
+    EXPECT_FALSE(spinner->isVisible()) << "a stopped spinner hides";
+    // Nothing is clipped: every row lies inside the 416-point page.
+    EXPECT_LE(table.rectForRow({0, 7}).bottom(), 416);
+    test::shot(rig.screen(), "03-device-detail");
+}
+
+TEST(DetailScreen, EachAppearanceSendsEToTheDevice)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;1");
+    EXPECT_EQ(count(rig.received(2), "E"), 1);
+
+    // Leaving for the event log and coming back is another appearance.
+    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::EventLogRow});
+    ASSERT_NE(dynamic_cast<EventLog*>(rig.stack().top()), nullptr);
+    rig.stack().pop(false);
+    EXPECT_EQ(count(rig.received(2), "E"), 1);
+}
+
+TEST(DetailScreen, TheSwitchSendsServiceModeCommandsAndShowsTheReportedModeWhenRebuilt)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    rig.received(2);
+    auto& table = *rig.detail().tableView();
+    auto* sw = qobject_cast<ToggleSwitch*>(table.cellForRow({0, 4})->viewWithTag(3));
+    ASSERT_NE(sw, nullptr);
+    EXPECT_FALSE(sw->isChecked());
+
+    QTest::mouseClick(sw, Qt::LeftButton);
+    EXPECT_EQ(count(rig.received(2), "cservice 1\r\n"), 1);
+    QTest::mouseClick(sw, Qt::LeftButton);
+    EXPECT_EQ(count(rig.received(2), "cservice 0\r\n"), 1);
+    EXPECT_FALSE(rig.at("127.0.0.2")->service()) << "the command does not change the device's mode";
+
+    // The device reports service mode on; the rebuilt switch shows it.
+    rig.send(2, "e12:00:01 EVENTSYS_SVC_MODE_ON");
+    ASSERT_TRUE(waitFor([&] { return rig.at("127.0.0.2")->service(); }));
+    rig.detail().reloadData();
+    sw = qobject_cast<ToggleSwitch*>(table.cellForRow({0, 4})->viewWithTag(3));
+    EXPECT_TRUE(sw->isChecked());
+    // A rebuilt switch must not send anything by being set.
+    EXPECT_EQ(count(rig.received(2), "cservice 1\r\n"), 0);
+    EXPECT_EQ(count(rig.received(2), "cservice 0\r\n"), 0);
+}
+
+TEST(DetailScreen, HostRequestSendsChostreq)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    rig.received(2);
+    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::HostRequestRow});
+    EXPECT_EQ(count(rig.received(2), "chostreq\n"), 1);
+    EXPECT_EQ(rig.stack().top(), &rig.detail());
+}
+
+TEST(DetailScreen, ConnectFetchesUiXmlOnceEvenWhenPressedTwiceBeforeItArrives)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    auto& table = *rig.detail().tableView();
+    auto& nc = rig.app->services().notifications;
+    test::StdoutCapture out;
+
+    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    EXPECT_TRUE(rig.detail().activityView()->isAnimating());
+    EXPECT_TRUE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
+    EXPECT_EQ(rig.detail().lastNotificationID(), std::optional<std::string>("fileFrom1207ui.xml"));
+    test::shot(rig.screen(), "04-device-connecting");
+    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    ASSERT_EQ(rig.files.requests().size(), 1u);
+    EXPECT_EQ(rig.files.requests()[0].url, "http://127.0.0.2/ui.xml");
+    EXPECT_EQ(nc.observerCount("fileFrom1207ui.xml"), 1u) << "one observation at a time";
+
+    std::string document = "<ui><page name=\"Main\"/></ui>";
+    ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, document + std::string(1, '\0') + "trailing"));
+    ASSERT_TRUE(waitFor([&] { return !rig.detail().activityView()->isAnimating(); }));
+    EXPECT_EQ(rig.detail().xmlfile(), std::optional<std::string>(document)) << "text ends at the first 0 byte";
+    EXPECT_FALSE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
+    EXPECT_EQ(nc.observerCount("fileFrom1207ui.xml"), 0u);
+    EXPECT_FALSE(rig.detail().lastNotificationID());
+    std::string printed = out.take();
+    EXPECT_EQ(test::occurrences(printed, "Got a file\n"), 1);
+    EXPECT_EQ(test::occurrences(printed, "Got file '" + document + "'\n"), 1);
+}
+
+TEST(DetailScreen, SecondConnectReusesTheDescriptionUntilTheListReappears)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    auto& table = *rig.detail().tableView();
+    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    ASSERT_EQ(rig.files.requests().size(), 1u);
+    ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, "<ui/>"));
+    ASSERT_TRUE(waitFor([&] { return rig.detail().xmlfile().has_value(); }));
+
+    {
+        test::StdoutCapture out;
+        test::tapRow(table, {0, ClientDetailView::ConnectRow});
+        ASSERT_TRUE(waitFor([&] { return !rig.detail().activityView()->isAnimating(); }));
+        std::string printed = out.take();
+        EXPECT_EQ(test::occurrences(printed, "Reusing XML\n"), 1);
+        EXPECT_EQ(test::occurrences(printed, "Got file '<ui/>'\n"), 1);
+    }
+    EXPECT_EQ(rig.files.requests().size(), 1u) << "no new HTTP request";
+
+    // Back to the list and the same device again: the description is fetched anew.
+    rig.stack().pop(false);
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    EXPECT_EQ(rig.files.requests().size(), 2u);
+}
+
+TEST(DetailScreen, AFailedTransferStopsTheSpinnerKeepsNothingAndTheNextConnectTriesAgain)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    auto& table = *rig.detail().tableView();
+    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    ASSERT_EQ(rig.files.requests().size(), 1u);
+    ASSERT_TRUE(rig.files.fail(rig.files.requests()[0].id, "Could not connect to server"));
+    ASSERT_TRUE(waitFor([&] { return !rig.detail().activityView()->isAnimating(); }));
+    EXPECT_FALSE(rig.detail().xmlfile());
+    EXPECT_FALSE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
+    EXPECT_EQ(rig.stack().top(), &rig.detail()) << "no page opens";
+
+    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    EXPECT_EQ(rig.files.requests().size(), 2u);
+}
+
+TEST(DetailScreen, ADescriptionArrivingAfterTheUserLeftTheDeviceIsIgnored)
+{
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::ConnectRow});
+    ASSERT_EQ(rig.files.requests().size(), 1u);
+    rig.stack().pop(false);
+    ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, "<ui/>"));
+    QTest::qWait(20);
+    EXPECT_FALSE(rig.detail().xmlfile());
+    EXPECT_FALSE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
+}

@@ -1,0 +1,150 @@
+// The window and its navigation stack: geometry, the order of the
+// appearance hooks, the bar's title and back button, the bar rule for
+// "Control" pages, and landscape screens turning the window.
+
+#include "app/AppWindow.h"
+#include "app/DisplayBar.h"
+#include "ui/UiSupport.h"
+#include "widgets/NavigationStack.h"
+
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace fieldmon;
+
+namespace {
+
+// A screen that logs its hooks with its title and the size it had then.
+class LoggingScreen : public Screen {
+public:
+    LoggingScreen(const QString& title, std::vector<std::string>& log, Orientation o = Orientation::Portrait)
+        : log_(log), orientation_(o)
+    {
+        setTitle(title);
+    }
+    Orientation orientation() const override { return orientation_; }
+    void viewWillAppear(bool) override { note("willAppear"); }
+    void viewDidAppear(bool) override { note("didAppear"); }
+    void viewWillDisappear(bool) override { note("willDisappear"); }
+
+    QSize sizeAtWillAppear;
+
+private:
+    void note(const char* what)
+    {
+        if (std::string(what) == "willAppear")
+            sizeAtWillAppear = size();
+        log_.push_back(title().toStdString() + ":" + what);
+    }
+    std::vector<std::string>& log_;
+    Orientation orientation_;
+};
+
+} // namespace
+
+TEST(NavigationStack, WindowIsAPortraitPhoneWithA320By416PageUnderTheBar)
+{
+    AppWindow window;
+    std::vector<std::string> log;
+    auto* root = new LoggingScreen("Devices", log);
+    window.navigationStack()->setRoot(root);
+    window.show();
+    EXPECT_EQ(window.size(), QSize(320, 480));
+    EXPECT_EQ(window.statusBar()->geometry(), QRect(0, 0, 320, 20));
+    EXPECT_EQ(window.navigationStack()->bar()->height(), 44);
+    EXPECT_EQ(root->size(), QSize(320, 416));
+    EXPECT_EQ(root->mapTo(window.phoneScreen(), QPoint(0, 0)), QPoint(0, 64));
+}
+
+TEST(NavigationStack, PushAndPopRunTheHooksInOrderAndTheBarFollows)
+{
+    AppWindow window;
+    std::vector<std::string> log;
+    NavigationStack* stack = window.navigationStack();
+    auto* root = new LoggingScreen("Devices", log);
+    stack->setRoot(root);
+    window.show();
+    log.clear();
+
+    auto* detail = new LoggingScreen("Device", log);
+    stack->push(detail, true);
+    EXPECT_EQ(log, (std::vector<std::string>{"Devices:willDisappear", "Device:willAppear", "Device:didAppear"}));
+    EXPECT_EQ(stack->top(), detail);
+    EXPECT_EQ(stack->bar()->title(), "Device");
+    EXPECT_TRUE(stack->bar()->backButton()->isVisible());
+    EXPECT_EQ(stack->bar()->backButton()->text(), "Devices");
+    EXPECT_FALSE(root->isVisible());
+    EXPECT_EQ(detail->sizeAtWillAppear, QSize(320, 416)) << "placed before it is told it appears";
+    test::shot(window.phoneScreen(), "nav-pushed");
+
+    log.clear();
+    QTest::mouseClick(stack->bar()->backButton(), Qt::LeftButton);
+    EXPECT_EQ(log, (std::vector<std::string>{"Device:willDisappear", "Devices:willAppear", "Devices:didAppear"}));
+    EXPECT_EQ(stack->top(), root);
+    EXPECT_EQ(stack->bar()->title(), "Devices");
+    EXPECT_FALSE(stack->bar()->backButton()->isVisible());
+    EXPECT_EQ(stack->pop(false), nullptr) << "the root stays";
+}
+
+TEST(NavigationStack, PoppedScreensAreDeletedOnlyWhenTheyAskForIt)
+{
+    AppWindow window;
+    std::vector<std::string> log;
+    NavigationStack* stack = window.navigationStack();
+    stack->setRoot(new LoggingScreen("Devices", log));
+    QPointer<Screen> kept = new LoggingScreen("Device", log);
+    QPointer<Screen> dropped = new LoggingScreen("Event Log", log);
+    dropped->setAttribute(Qt::WA_DeleteOnClose);
+    stack->push(kept, false);
+    stack->push(dropped, false);
+    stack->popToRoot(false);
+    ASSERT_TRUE(test::waitFor([&] { return dropped.isNull(); }));
+    EXPECT_FALSE(kept.isNull());
+    EXPECT_EQ(stack->depth(), 1);
+}
+
+TEST(NavigationStack, DisplayBarHidesTheBarForControlPagesOnly)
+{
+    struct Case {
+        QString title;
+        bool barHidden;
+    };
+    for (const Case& c : {Case{"Control", true}, Case{"Device", false}, Case{"control", false}, Case{"Controls", false}}) {
+        AppWindow window;
+        DisplayBar displayBar;
+        std::vector<std::string> log;
+        NavigationStack* stack = window.navigationStack();
+        stack->setDelegate(&displayBar);
+        stack->setRoot(new LoggingScreen("Devices", log));
+        auto* page = new LoggingScreen(c.title, log);
+        stack->push(page, true);
+        EXPECT_EQ(stack->isNavigationBarHidden(), c.barHidden) << c.title.toStdString();
+        EXPECT_EQ(stack->bar()->isHidden(), c.barHidden) << c.title.toStdString();
+        // A full-screen page takes the bar's place as well.
+        EXPECT_EQ(page->height(), c.barHidden ? 460 : 416) << c.title.toStdString();
+    }
+}
+
+TEST(NavigationStack, ALandscapeScreenTurnsTheWindowBeforeItAppearsAndBackWhenItLeaves)
+{
+    AppWindow window;
+    std::vector<std::string> log;
+    NavigationStack* stack = window.navigationStack();
+    stack->setRoot(new LoggingScreen("Device", log));
+    window.show();
+    auto* wide = new LoggingScreen("Event Log", log, Screen::Orientation::Landscape);
+    stack->push(wide, false);
+    EXPECT_EQ(window.orientation(), Screen::Orientation::Landscape);
+    EXPECT_EQ(window.phoneScreen()->size(), QSize(480, 320));
+    EXPECT_EQ(wide->sizeAtWillAppear, QSize(480, 256));
+    EXPECT_EQ(stack->bar()->width(), 480);
+
+    stack->pop(false);
+    EXPECT_EQ(window.orientation(), Screen::Orientation::Portrait);
+    EXPECT_EQ(window.phoneScreen()->size(), QSize(320, 480));
+    EXPECT_EQ(stack->top()->size(), QSize(320, 416));
+}

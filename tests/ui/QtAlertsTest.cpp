@@ -1,0 +1,103 @@
+// Alerts as non-modal message boxes: what they show, which button the
+// callback hears about, and dismissal from code.
+
+#include "platform/qt/QtAlerts.h"
+#include "ui/UiSupport.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMessageBox>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using fieldmon::platform::AlertSpec;
+using fieldmon::platform::QtAlerts;
+using fieldmon::test::waitFor;
+
+namespace {
+
+QAbstractButton* button(QMessageBox* box, const QString& text)
+{
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(QtAlerts, ShowsANonModalBoxWithTitleMessageAndButtonsInOrder)
+{
+    QWidget window;
+    window.resize(320, 480);
+    window.show();
+    QtAlerts alerts(&window);
+    auto id = alerts.show({"Lost client", "Client 1207 disappeared", {"Ok"}, {}});
+    QMessageBox* box = alerts.box(id);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+    EXPECT_EQ(box->windowTitle(), "Lost client");
+    EXPECT_TRUE(box->text().contains("Lost client"));
+    EXPECT_EQ(box->informativeText(), "Client 1207 disappeared");
+    ASSERT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->buttons()[0]->text(), "Ok");
+    fieldmon::test::shot(box, "alert-lost-client");
+}
+
+TEST(QtAlerts, PressingAButtonReportsItsIndexOnceAndClosesTheBox)
+{
+    QtAlerts alerts;
+    std::vector<int> pressed;
+    auto id = alerts.show({"Confirm", "Run pump?", {"Cancel", "Run"}, [&](int i) { pressed.push_back(i); }});
+    QPointer<QMessageBox> box = alerts.box(id);
+    ASSERT_TRUE(box);
+    QTest::mouseClick(button(box, "Run"), Qt::LeftButton);
+    EXPECT_EQ(pressed, std::vector<int>{1});
+    EXPECT_EQ(alerts.openCount(), 0u);
+    EXPECT_EQ(alerts.box(id), nullptr);
+    ASSERT_TRUE(waitFor([&] { return box.isNull(); })) << "the box is deleted once closed";
+}
+
+TEST(QtAlerts, EscapeCountsAsButtonZero)
+{
+    QtAlerts alerts;
+    std::vector<int> pressed;
+    auto id = alerts.show({"Confirm", "Run pump?", {"Cancel", "Run"}, [&](int i) { pressed.push_back(i); }});
+    QTest::keyClick(alerts.box(id), Qt::Key_Escape);
+    EXPECT_EQ(pressed, std::vector<int>{0});
+}
+
+TEST(QtAlerts, DismissFromCodeClosesWithoutCallingBackAndUnknownIdsAreIgnored)
+{
+    QtAlerts alerts;
+    int calls = 0;
+    auto id = alerts.show({"Network Error", "Can't access local WiFi", {"Ok"}, [&](int) { ++calls; }});
+    QPointer<QMessageBox> box = alerts.box(id);
+    alerts.dismiss(id, 0, false);
+    alerts.dismiss(id, 0, false);
+    alerts.dismiss(12345, 0, true);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(alerts.openCount(), 0u);
+    ASSERT_TRUE(waitFor([&] { return box.isNull(); }));
+}
+
+TEST(QtAlerts, ACallbackMayShowTheNextAlert)
+{
+    // The finder forgets its alert in the callback and may raise another at
+    // once; the new one must stay open after the first box has gone.
+    QtAlerts alerts;
+    fieldmon::platform::Alerts::AlertId second = 0;
+    auto first = alerts.show({"Lost client", "Client 1 disappeared", {"Ok"}, [&](int) {
+                                  second = alerts.show({"Found client", "Client 1 came back", {"Ok"}, {}});
+                              }});
+    QTest::mouseClick(alerts.box(first)->buttons()[0], Qt::LeftButton);
+    QTest::qWait(20);
+    ASSERT_NE(second, 0u);
+    ASSERT_NE(alerts.box(second), nullptr);
+    EXPECT_TRUE(alerts.box(second)->isVisible());
+    EXPECT_EQ(alerts.openCount(), 1u);
+}

@@ -1,0 +1,84 @@
+#pragma once
+// Helpers of the screen tests: waiting on the Qt event loop, pictures of
+// widgets for a person to look at, captured standard output, and clicks on
+// table rows.
+
+#include "widgets/GroupedTableView.h"
+
+#include <QDir>
+#include <QPixmap>
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace fieldmon::test {
+
+// Runs the event loop until `done` holds or `ms` have passed.
+template <class Pred>
+bool waitFor(Pred done, int ms = 3000)
+{
+    return QTest::qWaitFor(done, ms);
+}
+
+// Saves a picture of `w` as <shots>/<name>.png and returns its path.
+inline QString shot(QWidget* w, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(FIELDMON_SHOT_DIR));
+    QString path = QDir(QStringLiteral(FIELDMON_SHOT_DIR)).absoluteFilePath(name + ".png");
+    EXPECT_TRUE(w->grab().save(path)) << path.toStdString();
+    return path;
+}
+
+// A click in the middle of a row, as a finger or the mouse makes it.
+inline void tapRow(GroupedTableView& table, IndexPath path)
+{
+    TableCell* cell = table.cellForRow(path);
+    ASSERT_NE(cell, nullptr) << "no cell at " << path.section << "/" << path.row;
+    QTest::mouseClick(cell, Qt::LeftButton, {}, cell->rect().center());
+}
+
+// Counts occurrences of `needle` in `text`.
+inline int occurrences(const std::string& text, const std::string& needle)
+{
+    int n = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        ++n;
+    return n;
+}
+
+// Captures what the code under test prints with printf.
+class StdoutCapture {
+public:
+    StdoutCapture()
+    {
+        std::fflush(stdout);
+        testing::internal::CaptureStdout();
+    }
+    ~StdoutCapture()
+    {
+        if (!taken_)
+            take();
+    }
+    std::string take()
+    {
+        std::fflush(stdout);
+        taken_ = true;
+        return testing::internal::GetCapturedStdout();
+    }
+
+private:
+    bool taken_ = false;
+};
+
+} // namespace fieldmon::test
