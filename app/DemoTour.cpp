@@ -6,7 +6,10 @@
 #include "app/TollgarAppDelegate.h"
 #include "widgets/NavigationStack.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 
 #include <cstdio>
@@ -81,7 +84,23 @@ void DemoTour::next()
 
 void DemoTour::save(const QString& name)
 {
-    QPixmap picture = app_.window()->phoneScreen()->grab();
+    QWidget* screen = app_.window()->phoneScreen();
+    QPixmap picture = screen->grab();
+    // Alerts are boxes of their own; on the phone they sit over the screen,
+    // so the picture shows them there.
+    QPainter painter(&picture);
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible())
+            continue;
+        QPixmap alert = box->grab();
+        QSize room = picture.size() / picture.devicePixelRatio();
+        QSize size = alert.size() / alert.devicePixelRatio();
+        QPoint at((room.width() - size.width()) / 2, (room.height() - size.height()) / 2);
+        painter.fillRect(QRect(QPoint(0, 0), room), QColor(0, 0, 0, 90));
+        painter.drawPixmap(at, alert);
+    }
+    painter.end();
     QString path = QDir(folder_).absoluteFilePath(name);
     if (picture.save(path))
         saved_ << name;

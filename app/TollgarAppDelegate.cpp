@@ -14,6 +14,7 @@ TollgarAppDelegate::TollgarAppDelegate(ClientFinder::Seams seams, platform::File
 
 TollgarAppDelegate::~TollgarAppDelegate()
 {
+    alerts_.dismissAll();
     // The listen thread may be waiting in a screen's reload; call those
     // waits off before the finder joins the thread.
     if (myTableViewController_)

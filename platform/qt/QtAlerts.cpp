@@ -11,7 +11,15 @@ QtAlerts::QtAlerts(QWidget* parent) : parent_(parent) {}
 
 QtAlerts::~QtAlerts()
 {
-    for (auto& [id, box] : open_)
+    dismissAll();
+}
+
+void QtAlerts::dismissAll()
+{
+    // Forget them first: a box that reports its closing finds nothing to answer.
+    auto open = std::move(open_);
+    open_.clear();
+    for (auto& [id, box] : open)
         delete box.data();
 }
 

@@ -30,6 +30,9 @@ public:
 
     AlertId show(AlertSpec spec) override;
     void dismiss(AlertId id, int buttonIndex, bool animated) override;
+    // Closes every open box without calling back (at shutdown, before the
+    // objects the callbacks talk to go away).
+    void dismissAll();
 
     // The box of an open alert (for tests and screenshots), or null.
     QMessageBox* box(AlertId id) const;

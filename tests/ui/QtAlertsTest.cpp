@@ -101,3 +101,24 @@ TEST(QtAlerts, ACallbackMayShowTheNextAlert)
     EXPECT_TRUE(alerts.box(second)->isVisible());
     EXPECT_EQ(alerts.openCount(), 1u);
 }
+
+TEST(QtAlerts, ShutdownClosesEveryBoxWithoutCallingBack)
+{
+    // At shutdown the callbacks' targets (the finder) may already be going;
+    // closing the boxes then must not report a button to them.
+    int calls = 0;
+    QPointer<QMessageBox> a, b;
+    {
+        QWidget window;
+        QtAlerts alerts(&window);
+        a = alerts.box(alerts.show({"Lost client", "Client 1 disappeared", {"Ok"}, [&](int) { ++calls; }}));
+        b = alerts.box(alerts.show({"Network Error", "Can't access local WiFi", {"Ok"}, [&](int) { ++calls; }}));
+        alerts.dismissAll();
+        EXPECT_EQ(alerts.openCount(), 0u);
+        alerts.show({"Found client", "Client 1 came back", {"Ok"}, [&](int) { ++calls; }});
+    } // the destructor closes the last one
+    QTest::qWait(10);
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(a.isNull());
+    EXPECT_TRUE(b.isNull());
+}
