@@ -417,3 +417,33 @@ TEST(RemoteDataRequest, Pieces)
     EXPECT_NE(r.description().find("storeData address=0x100 size=70>"), std::string::npos);
     EXPECT_NE(RemoteDataRequest::requesters({}).description().find(" requeue>"), std::string::npos);
 }
+
+TEST(RequestQueuesShortage, EveryPayloadLength)
+{
+    // Two 2-byte items: how many values land and how many "Missing data."
+    // lines (the requester entry after a shortage counts too) for each
+    // payload length, one byte at a time across both boundaries.
+    struct Case {
+        std::size_t length;
+        int stored;
+        int missing;
+    };
+    for (const Case c : {Case{0, 0, 3}, Case{1, 0, 3}, Case{2, 1, 2}, Case{3, 1, 2}, Case{4, 2, 0}, Case{5, 2, 0}}) {
+        SCOPED_TRACE(c.length);
+        RecordingStore s;
+        auto a = s.var("WORD", 0, 0x10);
+        auto b = s.var("WORD", 1, 0x20);
+        s.store.requests().queue(a->varRequest());
+        s.store.requests().queue(b->varRequest());
+        s.store.requests().submitRequests();
+        std::vector<std::uint8_t> payload(c.length, 0x11);
+        testing::internal::CaptureStdout();
+        s.store.requests().realServiceAddressPacket(reply('A', 'b', payload));
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(!a->invalid() + !b->invalid(), c.stored);
+        int lines = 0;
+        for (std::size_t at = 0; (at = out.find("Missing data.\n", at)) != std::string::npos; ++at)
+            ++lines;
+        EXPECT_EQ(lines, c.missing);
+    }
+}
