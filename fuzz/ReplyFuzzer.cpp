@@ -104,6 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (op & 0x10)
             v->invalidate();
+        // Now and then a whole array, enough items to overflow one datagram.
+        if ((op & 0x0E) == 0x0E && v->isReady()) {
+            unsigned n = in.byte() * 4u;
+            for (unsigned k = 1; k <= n; ++k)
+                if (auto e = v->arrayElement(static_cast<std::int32_t>(k)))
+                    store.requests().queue(e->varRequest());
+        }
         store.requests().queue(v->varRequest());
         if (op & 0x20) {
             auto r = std::make_shared<Requeuer>(store, v, op >> 6);

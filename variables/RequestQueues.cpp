@@ -117,6 +117,31 @@ std::size_t RequestQueues::fitInDatagram(const RequestList& list, std::size_t us
     return list.size();
 }
 
+void RequestQueues::keepForNextDatagram(RequestList& rest)
+{
+    // The same variable asked for twice needs one request. Without this, a
+    // silent device whose requests keep being queued faster than they fit
+    // would grow the queue by every leftover duplicate at every pass. The
+    // list is sorted, so equal keys sit together.
+    auto key = [](const RemoteDataRequest& r) { return r.isAddressRequest() ? r.index() : r.address(); };
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        bool duplicate = false;
+        for (std::size_t j = kept; j-- > 0 && key(rest[j]) == key(rest[i]);)
+            if (rest[j].responder() == rest[i].responder()) {
+                duplicate = true;
+                break;
+            }
+        if (duplicate)
+            continue;
+        if (kept != i)
+            rest[kept] = std::move(rest[i]);
+        rest[kept].reset();
+        ++kept;
+    }
+    rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(kept), rest.end());
+}
+
 bool RequestQueues::sendList(char kind, RequestList& list, QueryTable& table)
 {
     char id = store_.link().uniqueIdentifier ? store_.link().uniqueIdentifier() : 'a';
@@ -124,8 +149,7 @@ bool RequestQueues::sendList(char kind, RequestList& list, QueryTable& table)
     RequestList rest(std::make_move_iterator(list.begin() + static_cast<std::ptrdiff_t>(cut)),
                      std::make_move_iterator(list.end()));
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(cut), list.end());
-    for (auto& r : rest)
-        r.reset();
+    keepForNextDatagram(rest);
 
     std::string text;
     text.reserve(kMaxRequestText);

@@ -82,6 +82,9 @@ private:
     // Cuts `list` after the last whole item that fits into a datagram whose
     // text is already `used` bytes long; returns where the rest begins.
     static std::size_t fitInDatagram(const RequestList& list, std::size_t used);
+    // Readies requests cut off a datagram for the next one: batching undone,
+    // repeated requests of one variable dropped.
+    static void keepForNextDatagram(RequestList& rest);
     bool sendList(char kind, RequestList& list, QueryTable& table);
     static void batchAddressRequests(RequestList& list);
     static void batchValueRequests(RequestList& list);
