@@ -16,6 +16,7 @@
 
 #include "device/FileTransfers.h"
 #include "device/Thumbwheels.h"
+#include "device/UpdateScheduler.h"
 #include "expr/Expressions.h"
 #include "platform/Services.h"
 #include "variables/VariableStore.h"
@@ -212,6 +213,33 @@ public:
     std::size_t runningFileTransfers() const { return files_.runningCount(); }
 
     // --- Update scheduler ----------------------------------------------------------
+    // Binds a compiled expression to a widget: `notifier` runs when the
+    // expression's values are in, `redraw` answers whether the widget wants a
+    // refresh now, `updateRate` is "once", "load" or seconds (no text: "load").
+    // A constant expression's notifier runs at once, inside this call, and
+    // the binding is not kept. Otherwise the expression queues its requests;
+    // they go out with the next batch. Does not start the refresh chain.
+    void scheduleDataUpdate(std::shared_ptr<expr::ClientData> compiledString, ClientUpdate::Notifier notifier,
+                            ClientUpdate::RedrawRequest redraw, std::string_view updateRate);
+    // The same with target-and-method pairs; the binding keeps both targets alive.
+    template <class N, class R>
+    void scheduleDataUpdate(std::shared_ptr<expr::ClientData> compiledString, std::shared_ptr<N> notifierTarget,
+                            void (N::*notifier)(), std::shared_ptr<R> redrawTarget, bool (R::*redraw)(),
+                            std::string_view updateRate)
+    {
+        scheduleDataUpdate(std::move(compiledString), ClientUpdate::notifierFor(std::move(notifierTarget), notifier),
+                           ClientUpdate::redrawFor(std::move(redrawTarget), redraw), updateRate);
+    }
+    // Sends the queued requests and (re)starts the refresh chain at once. The
+    // UI reader calls it after reading a device's UI description.
+    void startDataUpdate();
+    // Drops every binding and ends the chain: the device's start page calls
+    // it when the user leaves the device's pages, which breaks the cycle
+    // record -> binding -> widget/expression -> record.
+    void unscheduleAll();
+    // One firing of the refresh chain (normally run by its timer).
+    void serviceDataUpdateTimer();
+    UpdateScheduler& scheduler() { return scheduler_; }
 
 private:
     Client(bool debug, const platform::Services& services);
@@ -251,6 +279,10 @@ private:
 
     // File transfer state; running transfers are cancelled with the record.
     FileTransfers files_{services_.notifications, services_.files};
+
+    // Update scheduler (ClientScheduler.cpp).
+    UpdateScheduler::Link schedulerLink();
+    UpdateScheduler scheduler_{services_.loop, schedulerLink()};
 
     // Global environment and predefined variables of the expression language.
     std::unique_ptr<expr::Expressions> expressions_ = std::make_unique<expr::Expressions>();

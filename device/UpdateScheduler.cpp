@@ -1,0 +1,198 @@
+#include "device/UpdateScheduler.h"
+
+#include "expr/ClientData.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fieldmon {
+
+namespace {
+
+// std::push_heap builds a max-heap; "later due" as "less" puts the earliest
+// due binding at the front. Due times are never NaN (rates are parsed
+// numbers), so this is a strict weak order.
+template <class S>
+bool dueLater(const S& a, const S& b)
+{
+    return a.due > b.due;
+}
+
+} // namespace
+
+UpdateScheduler::UpdateScheduler(platform::MainLoop& loop, Link link)
+    : loop_(loop), link_(std::move(link)), self_(std::make_shared<UpdateScheduler*>(this))
+{
+}
+
+UpdateScheduler::~UpdateScheduler()
+{
+    if (timer_)
+        loop_.cancel(timer_);
+    self_.reset();
+    // Bindings go last, with the scheduler already empty: their widgets'
+    // destructors may call back into the record.
+    auto heap = std::move(heap_);
+    auto waiting = std::move(waitingOnce_);
+    heap_.clear();
+    waitingOnce_.clear();
+}
+
+double UpdateScheduler::nextDue() const
+{
+    return heap_.empty() ? ClientUpdate::kNever : heap_.front().due;
+}
+
+void UpdateScheduler::push(Entry binding)
+{
+    double due = binding->nextUpdate();
+    heap_.push_back(Slot{due, std::move(binding)});
+    std::push_heap(heap_.begin(), heap_.end(), dueLater<Slot>);
+}
+
+UpdateScheduler::Entry UpdateScheduler::popEarliest()
+{
+    std::pop_heap(heap_.begin(), heap_.end(), dueLater<Slot>);
+    Entry e = std::move(heap_.back().binding);
+    heap_.pop_back();
+    return e;
+}
+
+void UpdateScheduler::schedule(Entry binding)
+{
+    const auto& expression = binding->clientData();
+    if (expression->isConst()) {
+        // Told once, synchronously; the binding ends with this call.
+        binding->updateTarget();
+        return;
+    }
+    push(binding);
+    if (expression->invalidateRemoteVariableValues())
+        expression->queueVariableRequests();
+}
+
+void UpdateScheduler::start()
+{
+    link_.submitRequests();
+    if (timer_)
+        loop_.cancel(timer_);
+    timer_ = 0;
+    arm(0);
+}
+
+void UpdateScheduler::unscheduleAll()
+{
+    ++generation_;
+    if (timer_)
+        loop_.cancel(timer_);
+    timer_ = 0;
+    auto heap = std::move(heap_);
+    auto waiting = std::move(waitingOnce_);
+    heap_.clear();
+    waitingOnce_.clear();
+    // `heap` and `waiting` release the bindings here, with our state already
+    // consistent, in case a widget's destructor calls back.
+}
+
+void UpdateScheduler::arm(double delay)
+{
+    std::weak_ptr<UpdateScheduler*> self = self_;
+    timer_ = loop_.after(std::clamp(delay, 0.0, kMaxTimerDelay), [self] {
+        if (auto s = self.lock())
+            (*s)->service();
+    });
+}
+
+void UpdateScheduler::serviceOne(Entry binding, std::uint64_t generation)
+{
+    binding->servicedInPass_ = pass_;
+    binding->updateDate(loop_.now());
+    if (!binding->needsReschedule()) {
+        // A "once" binding: its requests went out when it was scheduled; it
+        // only waits for its values now, outside the heap.
+        if (binding->timesTold() != 0)
+            return;
+        // Let go of it soon after its notifier has run: not inside the call,
+        // which comes from the expression while it is still at work.
+        std::weak_ptr<UpdateScheduler*> self = self_;
+        binding->whenTold_ = [self, &loop = loop_] {
+            loop.post([self] {
+                if (auto s = self.lock())
+                    (*s)->sweepWaitingOnce();
+            });
+        };
+        waitingOnce_.push_back(std::move(binding));
+        return;
+    }
+    push(binding);
+    if (!binding->needsUpdate() || generation != generation_)
+        return;
+    const auto& expression = binding->clientData();
+    if (expression->invalidateRemoteVariableValues())
+        expression->queueVariableRequests();
+}
+
+void UpdateScheduler::sweepWaitingOnce()
+{
+    std::erase_if(waitingOnce_, [](const Entry& e) { return e->timesTold() != 0; });
+}
+
+void UpdateScheduler::service()
+{
+    timer_ = 0;
+    // Widgets may drop the device record from inside this pass; keep it (and
+    // so this scheduler) alive until the pass is over.
+    auto owner = link_.retainOwner ? link_.retainOwner() : nullptr;
+    sweepWaitingOnce();
+    if (heap_.empty())
+        return; // the chain ends
+
+    const double now = loop_.now();
+    const std::uint64_t generation = generation_;
+    ++pass_;
+    link_.setTime(now);
+
+    // Bindings that are never due again ("load" after its first service) are
+    // not serviced again, even by the first firing of a restarted chain. A
+    // timer armed at the delay limit wakes up long before its binding is due:
+    // it re-arms instead of servicing it early.
+    double earliest = heap_.front().due;
+    if (earliest == ClientUpdate::kNever)
+        return;
+    if (earliest - now >= kMaxTimerDelay) {
+        arm(earliest - now);
+        return;
+    }
+
+    // The earliest binding is serviced even if it is a little early: the
+    // timer was set for it.
+    serviceOne(popEarliest(), generation);
+    std::vector<Entry> setAside;
+    while (!heap_.empty() && generation == generation_) {
+        double diff = heap_.front().due - now;
+        if (!(diff < kLookAhead))
+            break;
+        Entry next = popEarliest();
+        if (next->servicedInPass_ == pass_)
+            setAside.push_back(std::move(next)); // a rate below the look-ahead
+        else
+            serviceOne(std::move(next), generation);
+    }
+    if (generation == generation_)
+        for (auto& e : setAside)
+            push(std::move(e));
+
+    link_.submitRequests();
+
+    if (heap_.empty() || timer_ != 0)
+        return; // ended, or a callback restarted the chain meanwhile
+    double due = heap_.front().due;
+    if (due == ClientUpdate::kNever)
+        return; // only "load" bindings left: nothing will come due again
+    double delay = due - now; // -infinity for a negative infinite rate: at once
+    if (heap_.front().binding->servicedInPass_ == pass_)
+        delay = std::max(delay, kLookAhead);
+    arm(delay);
+}
+
+} // namespace fieldmon

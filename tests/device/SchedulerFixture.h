@@ -1,0 +1,200 @@
+#pragma once
+// A device record on the manual loop whose request datagrams go over
+// loopback UDP to a fake device, which the test lets answer: addresses are
+// 0x100 + 0x40 * index, and each memory byte holds the low byte of its own
+// address. Widgets count how often they were asked and told.
+
+#include "device/Client.h"
+#include "expr/ClientData.h"
+
+#include "support/TestServices.h"
+#include "support/UdpPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace fieldmon::test {
+
+struct CountingWidget {
+    int told = 0;
+    int asked = 0;
+    bool visible = true;
+    std::vector<double> askedAt;
+    platform::ManualLoop* loop = nullptr;
+    std::function<void()> onTold;
+    std::function<void()> onAsked;
+
+    void update()
+    {
+        ++told;
+        if (onTold)
+            onTold();
+    }
+    bool isVisible()
+    {
+        ++asked;
+        if (loop)
+            askedAt.push_back(loop->now());
+        if (onAsked)
+            onAsked();
+        return visible;
+    }
+};
+
+struct SchedulerFixture : ::testing::Test {
+    TestServices s;
+    std::shared_ptr<Client> client = Client::create(false, s.services);
+    UdpPeer device{"127.0.0.1"};
+    int sock = makeSendSocket();
+    std::mutex send_mutex;
+    std::vector<std::string> sent; // every request datagram the device got
+
+    SchedulerFixture()
+    {
+        client->setSocket(sock, &send_mutex);
+        client->setAddress(ipv4("127.0.0.1"), device.port());
+        quietly([&] { client->parseVariableDeclaration("(int) temp = 0; (int) pressure = 1; (int) level = 2;"); });
+    }
+    ~SchedulerFixture() override
+    {
+        // Bindings hold the record through their expressions and widgets.
+        client->unscheduleAll();
+        client->clearRequests();
+        ::close(sock);
+    }
+
+    static int& quietDepth()
+    {
+        static int depth = 0;
+        return depth;
+    }
+
+    // Runs f with standard output swallowed (callbacks may nest this).
+    template <typename F>
+    static void quietly(F&& f)
+    {
+        int& depth = quietDepth();
+        if (depth++ == 0) {
+            std::fflush(stdout);
+            ::testing::internal::CaptureStdout();
+        }
+        f();
+        if (--depth == 0) {
+            std::fflush(stdout);
+            ::testing::internal::GetCapturedStdout();
+        }
+    }
+
+    std::shared_ptr<CountingWidget> widget()
+    {
+        auto w = std::make_shared<CountingWidget>();
+        w->loop = &s.loop;
+        return w;
+    }
+
+    expr::NodePtr compile(std::string_view text)
+    {
+        expr::NodePtr n;
+        quietly([&] { n = client->compileString(text); });
+        return n;
+    }
+
+    void bind(const std::string& text, const std::shared_ptr<CountingWidget>& w, std::string_view rate)
+    {
+        client->scheduleDataUpdate(compile(text), w, &CountingWidget::update, w, &CountingWidget::isVisible, rate);
+    }
+
+    // Request datagrams that reached the device since the last call.
+    std::vector<std::string> received()
+    {
+        std::vector<std::string> got;
+        while (auto d = device.receive(0))
+            got.push_back(d->bytes);
+        sent.insert(sent.end(), got.begin(), got.end());
+        return got;
+    }
+
+    static std::string reply(const std::string& request)
+    {
+        std::string out;
+        out += char(request[0] - 'a' + 'A');
+        out += request[1];
+        std::size_t i = 2;
+        if (request[0] == 'v') {
+            while (i < request.size()) {
+                int index = static_cast<unsigned char>(request[i++]) - 65;
+                int bytes = 0;
+                while (i < request.size() && request[i] >= '0' && request[i] <= '9')
+                    bytes = bytes * 10 + (request[i++] - '0');
+                for (int k = 0; k < bytes / 4; ++k) {
+                    std::uint32_t addr = 0x100 + 0x40 * (index + k);
+                    for (int b = 0; b < 4; ++b)
+                        out += char((addr >> (8 * b)) & 0xff);
+                }
+            }
+        } else {
+            while (i + 9 <= request.size()) {
+                std::uint32_t addr = std::strtoul(request.substr(i, 8).c_str(), nullptr, 16);
+                int n = static_cast<unsigned char>(request[i + 8]) - 65;
+                for (int k = 0; k < n; ++k)
+                    out += char((addr + k) & 0xff);
+                i += 9;
+            }
+        }
+        out += '\0'; // the closing byte
+        return out;
+    }
+
+    // The device's reply to one request, handled as the main thread would.
+    void answer(const std::string& request)
+    {
+        quietly([&] {
+            if (request[0] == 'v')
+                client->realServicePacket(reply(request));
+            else
+                client->realServiceAddressPacket(reply(request));
+        });
+    }
+
+    // Lets the device answer every request until none is left; each answer
+    // is handled as the main thread would (the next request may follow at
+    // once). Returns how many datagrams were answered.
+    int answerAll()
+    {
+        int answered = 0;
+        for (auto batch = received(); !batch.empty(); batch = received()) {
+            for (const auto& req : batch) {
+                answer(req);
+                ++answered;
+            }
+        }
+        return answered;
+    }
+
+    // Advances virtual time in small steps to exactly `seconds` from now,
+    // answering the device in between.
+    void run(double seconds, double step = 0.01)
+    {
+        const double start = s.loop.now(), end = start + seconds;
+        for (int k = 1; start + k * step < end; ++k) {
+            quietly([&] { s.loop.advance(start + k * step - s.loop.now()); });
+            answerAll();
+        }
+        quietly([&] { s.loop.advance(end - s.loop.now()); });
+        answerAll();
+    }
+
+    static int valueRequests(const std::vector<std::string>& datagrams)
+    {
+        int n = 0;
+        for (const auto& d : datagrams)
+            n += d[0] == 'a';
+        return n;
+    }
+};
+
+} // namespace fieldmon::test

@@ -1,0 +1,313 @@
+#include "SchedulerFixture.h"
+
+#include <cmath>
+
+using namespace fieldmon;
+using fieldmon::test::CountingWidget;
+using Sched = fieldmon::test::SchedulerFixture;
+
+TEST_F(Sched, ConstantIsToldAtOnceAndNotKept)
+{
+    for (const char* text : {"3 * 4", "\"label\"", "max(1, 2.5)"}) {
+        SCOPED_TRACE(text);
+        auto w = widget();
+        auto e = compile(text);
+        client->scheduleDataUpdate(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "1");
+        EXPECT_EQ(w->told, 1); // synchronously, inside the call
+        EXPECT_EQ(client->scheduler().size(), 0u);
+        EXPECT_EQ(e->clientUpdate(), nullptr); // the binding is gone and let go of the expression
+        EXPECT_EQ(w.use_count(), 1);
+    }
+    client->startDataUpdate();
+    EXPECT_TRUE(received().empty());
+}
+
+TEST_F(Sched, PeriodicRatesAreServicedOnTime)
+{
+    struct Case {
+        const char* rate;
+        std::vector<double> at; // seconds after start when the widget is asked
+    };
+    for (const Case& c : {Case{"1", {0, 1, 2, 3}}, Case{"0.5", {0, 0.5, 1, 1.5, 2, 2.5, 3}},
+                          Case{"1.5 s", {0, 1.5, 3}}}) {
+        SCOPED_TRACE(c.rate);
+        client->unscheduleAll();
+        double start = s.loop.now();
+        auto w = widget();
+        bind("temp", w, c.rate);
+        client->startDataUpdate();
+        run(3.005);
+        ASSERT_EQ(w->askedAt.size(), c.at.size());
+        for (std::size_t i = 0; i < c.at.size(); ++i)
+            EXPECT_NEAR(w->askedAt[i] - start, c.at[i], 1e-6) << i;
+        // Each refresh got its values: the widget was told once per service,
+        // plus once for the requests queued when it was scheduled.
+        EXPECT_EQ(w->told, int(c.at.size()) + 1);
+    }
+}
+
+TEST_F(Sched, RefreshReadsFreshValuesOnlyForVisibleWidgets)
+{
+    auto shown = widget(), hidden = widget();
+    hidden->visible = false;
+    bind("temp", shown, "1");
+    bind("pressure", hidden, "1");
+    client->startDataUpdate();
+    run(2.005);
+    EXPECT_EQ(shown->told, 1 + 3); // scheduling, then each service
+    EXPECT_EQ(shown->asked, 3);
+    // Still asked at its times, and moved on each time, but never refreshed
+    // after the values it queued when it was scheduled.
+    EXPECT_EQ(hidden->asked, 3);
+    EXPECT_EQ(hidden->told, 1);
+    EXPECT_EQ(client->scheduler().size(), 2u);
+}
+
+TEST_F(Sched, OnceIsQueuedAtSchedulingAndToldWhenItsValuesArrive)
+{
+    for (const char* rate : {"once", "every 2 s once"}) {
+        SCOPED_TRACE(rate);
+        client->unscheduleAll();
+        auto w = widget();
+        bind("temp + level", w, rate);
+        EXPECT_FALSE(client->vrequest().empty() && client->arequest().empty()); // queued already
+        client->startDataUpdate();
+        auto first = received();
+        ASSERT_EQ(first.size(), 1u); // the queued requests, in the first batch
+
+        // The first firing comes before the device has answered. It drops the
+        // binding from the heap without asking the widget.
+        quietly([&] { s.loop.advance(0); });
+        EXPECT_EQ(client->scheduler().size(), 0u);
+        EXPECT_EQ(w->asked, 0);
+        EXPECT_EQ(w->told, 0);
+
+        // The values arriving after that first firing still reach the widget:
+        // the binding once died with the heap entry, its expression lost its
+        // back-reference and the notifier never ran.
+        for (const auto& req : first)
+            answer(req);
+        answerAll();
+        EXPECT_EQ(w->told, 1);
+        EXPECT_EQ(w->asked, 0);
+        s.loop.runPending();
+        EXPECT_EQ(client->scheduler().waitingOnce(), 0u); // told: let go
+        EXPECT_EQ(w.use_count(), 1);
+        run(3);
+        EXPECT_EQ(w->told, 1);
+    }
+}
+
+TEST_F(Sched, LoadIsServicedOnceAndStays)
+{
+    // "load" anywhere, and no rate text at all, mean the same.
+    for (const char* rate : {"load", "onload", ""}) {
+        SCOPED_TRACE(rate);
+        client->unscheduleAll();
+        auto w = widget();
+        bind("pressure", w, rate);
+        client->startDataUpdate();
+        run(5);
+        EXPECT_EQ(w->asked, 1);
+        EXPECT_EQ(w->told, 2); // scheduling, and the first pass
+        EXPECT_EQ(client->scheduler().size(), 1u);
+        EXPECT_TRUE(std::isinf(client->scheduler().nextDue()));
+        EXPECT_EQ(s.loop.pendingTimers(), 0u); // nothing will come due: the chain ended
+        // A new start does not service it again.
+        client->startDataUpdate();
+        run(1);
+        EXPECT_EQ(w->asked, 1);
+    }
+}
+
+TEST_F(Sched, BindingsDueTogetherShareOneBatch)
+{
+    struct Case {
+        const char* secondRate;
+        int firingsAfterStart; // between start+0.9 s and start+1.5 s
+        int valueDatagrams;
+    };
+    for (Case c : {Case{"1.03", 1, 1}, Case{"1.2", 2, 2}}) {
+        SCOPED_TRACE(c.secondRate);
+        client->unscheduleAll();
+        auto a = widget(), b = widget();
+        bind("temp", a, "1");
+        bind("pressure", b, c.secondRate);
+        client->startDataUpdate();
+        run(0.9);
+        std::uint64_t passes = client->scheduler().passes();
+        sent.clear();
+        run(0.6);
+        EXPECT_EQ(client->scheduler().passes() - passes, std::uint64_t(c.firingsAfterStart));
+        EXPECT_EQ(valueRequests(sent), c.valueDatagrams);
+        EXPECT_EQ(a->told, 1 + 2);
+        EXPECT_EQ(b->told, 1 + 2);
+        if (c.valueDatagrams == 1) {
+            // Both variables' items in the one datagram: "a" + id + 2 x 9 bytes.
+            ASSERT_EQ(sent.size(), 1u);
+            EXPECT_EQ(sent[0].size(), 2u + 18u);
+        }
+    }
+}
+
+TEST_F(Sched, UnscheduleAllEndsTheChainAndReleasesEverything)
+{
+    auto w = widget();
+    std::weak_ptr<CountingWidget> weak = w;
+    auto e = compile("temp");
+    client->scheduleDataUpdate(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "0.5");
+    w.reset();
+    client->startDataUpdate();
+    run(1);
+    ASSERT_FALSE(weak.expired()); // the binding keeps its widget alive
+    client->unscheduleAll();
+    EXPECT_EQ(client->scheduler().size(), 0u);
+    EXPECT_FALSE(client->scheduler().running());
+    EXPECT_EQ(s.loop.pendingTimers(), 0u);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(e->clientUpdate(), nullptr);
+    sent.clear();
+    run(3);
+    EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(Sched, RecordIsFreedOnceItsBindingsAreUnscheduled)
+{
+    // The cycle record -> binding -> expression -> record holds until the
+    // bindings go; after unscheduleAll the record is freed with its last holder.
+    std::weak_ptr<Client> weak = client;
+    auto w = widget();
+    bind("temp", w, "1");
+    client->startDataUpdate();
+    run(1.5);
+    client->unscheduleAll();
+    client->clearRequests();
+    client.reset();
+    EXPECT_TRUE(weak.expired());
+    client = Client::create(false, s.services); // for the fixture's tear-down
+}
+
+TEST_F(Sched, TimeVariableAdvancesWithEachPass)
+{
+    auto w = widget();
+    std::vector<double> seen;
+    auto timeExpr = compile("time");
+    w->onAsked = [&] { seen.push_back(timeExpr->doubleValue()); };
+    run(2.5); // the record's clock starts before the page does
+    bind("temp", w, "0.75");
+    client->startDataUpdate();
+    run(1.6);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_NEAR(seen[0], 2.5, 1e-6);
+    EXPECT_NEAR(seen[1], 3.25, 1e-6);
+    EXPECT_NEAR(seen[2], 4.0, 1e-6);
+    EXPECT_NEAR(client->varTime(), 4.0, 1e-6);
+}
+
+TEST_F(Sched, RatesBelowTheLookAheadAreBoundedPerPass)
+{
+    // A rate of 0 (also what a text without a number gives, or a negative
+    // one) comes due again inside the look-ahead window every time; each pass
+    // must still end, and firings come at most every 0.05 s.
+    for (const char* rate : {"0", "fast", "-2", "0.01"}) {
+        SCOPED_TRACE(rate);
+        client->unscheduleAll();
+        auto fast = widget(), slow = widget();
+        bind("temp", fast, rate);
+        bind("pressure", slow, "0.5");
+        client->startDataUpdate();
+        std::uint64_t passes = client->scheduler().passes();
+        run(1.0, 0.005);
+        // Firings at 0, 0.05, ..., 1.0 at the most.
+        EXPECT_LE(client->scheduler().passes() - passes, 21u);
+        EXPECT_GE(fast->asked, 20);
+        EXPECT_LE(fast->asked, 21);
+        EXPECT_EQ(slow->asked, 3);
+        for (std::size_t i = 1; i < fast->askedAt.size(); ++i)
+            EXPECT_GE(fast->askedAt[i] - fast->askedAt[i - 1], 0.05 - 1e-9);
+    }
+}
+
+TEST_F(Sched, FastBindingDoesNotBreakGroupingOfOthers)
+{
+    // The rate-0 binding is set aside after its service; the one due 0.03 s
+    // later is still serviced in the same firing.
+    auto fast = widget(), a = widget(), b = widget();
+    bind("level", fast, "0");
+    bind("temp", a, "1");
+    bind("pressure", b, "1.03");
+    client->startDataUpdate();
+    run(0.98, 0.005);
+    std::vector<double> aAt = a->askedAt, bAt = b->askedAt;
+    run(0.1, 0.005);
+    ASSERT_EQ(a->askedAt.size(), 2u);
+    ASSERT_EQ(b->askedAt.size(), 2u);
+    EXPECT_DOUBLE_EQ(a->askedAt[1], b->askedAt[1]);
+}
+
+TEST_F(Sched, SecondStartRestartsTheOneChain)
+{
+    auto w = widget();
+    bind("temp", w, "1");
+    client->startDataUpdate();
+    client->startDataUpdate();
+    EXPECT_EQ(s.loop.pendingTimers(), 1u);
+    run(0.5);
+    client->startDataUpdate(); // mid-way: services at once, then on its new beat
+    EXPECT_EQ(s.loop.pendingTimers(), 1u);
+    run(2.6);
+    // 0, 0.5 (restart), 1.5, 2.5 and nothing doubled.
+    ASSERT_EQ(w->askedAt.size(), 4u);
+    double t0 = w->askedAt[0];
+    EXPECT_NEAR(w->askedAt[1] - t0, 0.5, 1e-6);
+    EXPECT_NEAR(w->askedAt[2] - t0, 1.5, 1e-6);
+    EXPECT_NEAR(w->askedAt[3] - t0, 2.5, 1e-6);
+}
+
+TEST_F(Sched, CallbacksMayChangeTheSchedulerDuringAPass)
+{
+    // A widget that leaves the device's pages from inside its redraw request:
+    // the pass stops at once and puts nothing back.
+    {
+        auto a = widget(), b = widget();
+        bind("temp", a, "1");
+        bind("pressure", b, "1");
+        a->onAsked = [&] { client->unscheduleAll(); };
+        b->onAsked = [&] { client->unscheduleAll(); };
+        client->startDataUpdate();
+        run(2);
+        EXPECT_EQ(a->asked + b->asked, 1);
+        EXPECT_EQ(client->scheduler().size(), 0u);
+        EXPECT_EQ(s.loop.pendingTimers(), 0u);
+    }
+    // A notifier that schedules more bindings (a table adding rows).
+    {
+        auto table = widget(), row = widget();
+        bool added = false;
+        table->onTold = [&] {
+            if (!added) {
+                added = true;
+                bind("level", row, "1");
+            }
+        };
+        bind("temp", table, "1");
+        client->startDataUpdate();
+        run(2.005);
+        EXPECT_EQ(client->scheduler().size(), 2u);
+        EXPECT_GE(row->told, 2);
+    }
+}
+
+TEST_F(Sched, ArmedTimerNeitherKeepsNorOutlivesTheRecord)
+{
+    // A chain armed when the record goes away: the timer must not keep the
+    // record alive, and when it fires it must not reach into freed memory
+    // (AddressSanitizer catches that).
+    client->startDataUpdate();
+    ASSERT_EQ(s.loop.pendingTimers(), 1u);
+    std::weak_ptr<Client> weak = client;
+    client.reset();
+    EXPECT_TRUE(weak.expired());
+    s.loop.advance(1);
+    client = Client::create(false, s.services); // for the fixture's tear-down
+}
