@@ -280,12 +280,13 @@ private:
     // File transfer state; running transfers are cancelled with the record.
     FileTransfers files_{services_.notifications, services_.files};
 
-    // Update scheduler (ClientScheduler.cpp).
-    UpdateScheduler::Link schedulerLink();
-    UpdateScheduler scheduler_{services_.loop, schedulerLink()};
-
     // Global environment and predefined variables of the expression language.
     std::unique_ptr<expr::Expressions> expressions_ = std::make_unique<expr::Expressions>();
+
+    // Update scheduler (ClientScheduler.cpp). Last, so that its bindings go
+    // first, while the expressions' environment and the variables still exist.
+    UpdateScheduler::Link schedulerLink();
+    UpdateScheduler scheduler_{services_.loop, schedulerLink()};
 };
 
 } // namespace fieldmon

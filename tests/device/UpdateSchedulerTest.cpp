@@ -1,5 +1,7 @@
 #include "SchedulerFixture.h"
 
+#include "expr/ClientDataEnvironment.h"
+
 #include <cmath>
 
 using namespace fieldmon;
@@ -310,4 +312,29 @@ TEST_F(Sched, ArmedTimerNeitherKeepsNorOutlivesTheRecord)
     EXPECT_TRUE(weak.expired());
     s.loop.advance(1);
     client = Client::create(false, s.services); // for the fixture's tear-down
+}
+
+TEST_F(Sched, OneShotCommandRunsWhenItsValuesAreIn)
+{
+    // A switch's command: its expression wrapped in an environment binding
+    // `state`, scheduled "once" with no redraw method, then sent off with a
+    // batch of its own while the page's chain is running.
+    auto page = widget();
+    bind("pressure", page, "1");
+    client->startDataUpdate();
+    run(0.5);
+
+    auto command = expr::ClientDataEnvironment::create(client, compile("state + temp"));
+    command->setVariable("state", expr::ClientData::integer(client, 1));
+    std::vector<std::int32_t> sentWith;
+    client->scheduleDataUpdate(command, [&] { sentWith.push_back(command->intValue()); }, nullptr, "once");
+    client->submitRequests();
+    answerAll();
+    // temp lives at 0x100; its bytes are 00 01 02 03, little-endian.
+    ASSERT_EQ(sentWith, (std::vector<std::int32_t>{0x03020100 + 1}));
+    run(2);
+    EXPECT_EQ(sentWith.size(), 1u);
+    s.loop.runPending();
+    EXPECT_EQ(client->scheduler().size(), 1u); // only the page's binding
+    EXPECT_EQ(client->scheduler().waitingOnce(), 0u);
 }
