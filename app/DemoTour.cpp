@@ -53,7 +53,7 @@ void DemoTour::waitForDevices()
         {0, [listScreen] { listScreen->didSelectRow(*listScreen->tableView(), {0, 0}); }},
         {1000, [this] { save("02-device.png"); }},
         {0, [detail] { detail->didSelectRow(*detail->tableView(), {0, ClientDetailView::EventLogRow}); }},
-        {2500, [this] { save("03-event-log.png"); }},
+        {4000, [this] { save("03-event-log.png"); }},
         {0, [this] { app_.nc()->pop(false); }},
         {0, [detail] { detail->didSelectRow(*detail->tableView(), {0, ClientDetailView::ConnectRow}); }},
         {1500, [this] { save("04-device-connected.png"); }},

@@ -253,3 +253,41 @@ TEST(EventLogScreen, EventsFromADeviceOnTheNetworkAppearInItsLog)
     ASSERT_TRUE(waitFor([&] { return !log->tableView()->isAnimatingScroll(); }));
     test::shot(rig.screen(), "09-event-log-live");
 }
+
+TEST(EventLogScreen, ARealDragCarriesOnSmoothlyWhenLinesAreDroppedUnderIt)
+{
+    // Without the coordinate shift, the scroller would put back the old
+    // position on the next move and the list would jump by a row per event.
+    LogRig rig(100);
+    auto& table = rig.table();
+    table.setContentOffset(30 * 45);
+    QWidget* vp = table.viewport();
+    QPoint p(200, 200);
+    QTest::mousePress(vp, Qt::LeftButton, {}, p);
+    for (int i = 1; i <= 6; ++i) {
+        QTest::qWait(16);
+        QTest::mouseMove(vp, p - QPoint(0, 10 * i));
+    }
+    QTest::qWait(50);
+    ASSERT_TRUE(rig.log->moving());
+    const QString under = rig.textAt(120);
+    const double realBefore = table.contentOffset() + rig.log->offset();
+
+    rig.add();
+    rig.add();
+    EXPECT_EQ(rig.textAt(120), under) << "the content moved with the dropped lines";
+    EXPECT_DOUBLE_EQ(table.contentOffset() + rig.log->offset(), realBefore - 2 * 45);
+
+    // The drag goes on from there: 30 more points up, no jump back.
+    const QPoint last = p - QPoint(0, 60);
+    for (int i = 1; i <= 3; ++i) {
+        QTest::qWait(16);
+        QTest::mouseMove(vp, last - QPoint(0, 10 * i));
+    }
+    QTest::qWait(50);
+    double moved = table.contentOffset() + rig.log->offset() - (realBefore - 2 * 45);
+    EXPECT_NEAR(moved, 30, 12);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, last - QPoint(0, 30));
+    ASSERT_TRUE(waitFor([&] { return !rig.log->moving(); }, 5000));
+    EXPECT_DOUBLE_EQ(rig.log->offset(), 0);
+}
