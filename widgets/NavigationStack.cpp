@@ -2,6 +2,8 @@
 
 #include "widgets/PhoneStyle.h"
 
+#include <QPropertyAnimation>
+
 namespace fieldmon {
 
 NavigationStack::NavigationStack(QWidget* parent) : QWidget(parent), bar_(new NavigationBar(this))
@@ -46,7 +48,7 @@ void NavigationStack::setRoot(Screen* root)
     screens_.push_back(root);
     root->stack_ = this;
     root->setParent(this);
-    show(root, leaving, false);
+    show(root, leaving, false, Direction::Push);
 }
 
 void NavigationStack::push(Screen* screen, bool animated)
@@ -58,7 +60,7 @@ void NavigationStack::push(Screen* screen, bool animated)
     if (screen->parent() != this)
         screen->setParent(this);
     screens_.push_back(screen);
-    show(screen, leaving, animated);
+    show(screen, leaving, animated, Direction::Push);
 }
 
 Screen* NavigationStack::pop(bool animated)
@@ -67,11 +69,15 @@ Screen* NavigationStack::pop(bool animated)
         return nullptr;
     Screen* leaving = top();
     screens_.pop_back();
-    show(top(), leaving, animated);
+    show(top(), leaving, animated, Direction::Pop);
     if (leaving) {
         leaving->stack_ = nullptr;
-        if (leaving->testAttribute(Qt::WA_DeleteOnClose))
-            leaving->deleteLater();
+        if (leaving->testAttribute(Qt::WA_DeleteOnClose)) {
+            if (leaving == sliding_)
+                deleteSlidingAfter_ = true; // once it has slid out
+            else
+                leaving->deleteLater();
+        }
     }
     return leaving;
 }
@@ -82,10 +88,12 @@ void NavigationStack::popToRoot(bool animated)
         pop(animated);
 }
 
-void NavigationStack::show(Screen* incoming, Screen* leaving, bool animated)
+void NavigationStack::show(Screen* incoming, Screen* leaving, bool animated, Direction direction)
 {
+    finishSlide();
     if (leaving && leaving != incoming)
         leaving->viewWillDisappear(animated);
+    bool sameOrientation = !leaving || leaving->orientation() == incoming->orientation();
     emit aboutToShow(incoming);
     if (delegate_)
         delegate_->willShow(*this, *incoming, animated);
@@ -93,14 +101,66 @@ void NavigationStack::show(Screen* incoming, Screen* leaving, bool animated)
     incoming->show();
     incoming->raise();
     bar_->raise();
-    if (leaving && leaving != incoming)
-        leaving->hide();
+    if (leaving && leaving != incoming) {
+        if (animated && sameOrientation && isVisible())
+            slide(incoming, leaving, direction);
+        else
+            leaving->hide();
+    }
     incoming->viewWillAppear(animated);
     updateBar();
     connect(incoming, &Screen::titleChanged, this, &NavigationStack::updateBar, Qt::UniqueConnection);
     if (delegate_)
         delegate_->didShow(*this, *incoming, animated);
     incoming->viewDidAppear(animated);
+}
+
+void NavigationStack::slide(Screen* incoming, Screen* leaving, Direction direction)
+{
+    QRect page = pageRect();
+    int w = page.width();
+    int in = direction == Direction::Push ? w : -w;
+    auto* group = new QParallelAnimationGroup(this);
+    auto move = [&](Screen* s, QPoint from, QPoint to) {
+        auto* a = new QPropertyAnimation(s, "pos", group);
+        a->setDuration(300);
+        a->setEasingCurve(QEasingCurve::OutCubic);
+        a->setStartValue(from);
+        a->setEndValue(to);
+        group->addAnimation(a);
+    };
+    move(incoming, page.topLeft() + QPoint(in, 0), page.topLeft());
+    move(leaving, page.topLeft(), page.topLeft() - QPoint(in, 0));
+    incoming->move(page.topLeft() + QPoint(in, 0));
+    sliding_ = leaving;
+    deleteSlidingAfter_ = false;
+    slide_ = group;
+    connect(group, &QAbstractAnimation::finished, this, [this] { finishSlide(); });
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+bool NavigationStack::isAnimating() const
+{
+    return slide_ && slide_->state() == QAbstractAnimation::Running;
+}
+
+void NavigationStack::finishSlide()
+{
+    if (slide_) {
+        QPointer<QParallelAnimationGroup> group = slide_;
+        slide_.clear();
+        group->disconnect(this);
+        group->stop(); // deletes it
+    }
+    if (sliding_ && sliding_ != top()) {
+        sliding_->hide();
+        if (deleteSlidingAfter_)
+            sliding_->deleteLater();
+    }
+    sliding_.clear();
+    deleteSlidingAfter_ = false;
+    if (Screen* t = top())
+        t->setGeometry(pageRect());
 }
 
 void NavigationStack::updateBar()

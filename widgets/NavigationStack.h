@@ -7,7 +7,9 @@
 // aboutToShow (the window turns to the new screen's orientation here), the
 // delegate's willShow, the new screen placed and shown, its viewWillAppear,
 // the bar updated, the delegate's didShow and the new screen's viewDidAppear.
-// Screens are switched at once; "animated" is passed on to the hooks.
+// All of that happens at once; an animated push or pop then slides the new
+// screen in from the right (from the left for a pop) while the old one slides
+// out, over 0.3 s. A change of orientation is never animated.
 //
 // Ownership: screens become children of the stack. A popped screen stays a
 // hidden child, unless it has Qt::WA_DeleteOnClose, in which case it is
@@ -18,6 +20,7 @@
 #include "widgets/NavigationBar.h"
 #include "widgets/Screen.h"
 
+#include <QParallelAnimationGroup>
 #include <QPointer>
 
 #include <vector>
@@ -58,6 +61,10 @@ public:
     // The page rectangle in the stack's coordinates.
     QRect pageRect() const;
 
+    // A slide is under way; finishSlide() puts every screen in its place.
+    bool isAnimating() const;
+    void finishSlide();
+
 signals:
     void aboutToShow(fieldmon::Screen* screen);
 
@@ -65,7 +72,9 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
-    void show(Screen* incoming, Screen* leaving, bool animated);
+    enum class Direction { Push, Pop };
+    void show(Screen* incoming, Screen* leaving, bool animated, Direction direction);
+    void slide(Screen* incoming, Screen* leaving, Direction direction);
     void layoutChildren();
     void updateBar();
 
@@ -73,6 +82,10 @@ private:
     NavigationDelegate* delegate_ = nullptr;
     std::vector<QPointer<Screen>> screens_;
     bool barHidden_ = false;
+    QPointer<QParallelAnimationGroup> slide_;
+    // The screen sliding out, hidden (or deleted) when the slide ends.
+    QPointer<Screen> sliding_;
+    bool deleteSlidingAfter_ = false;
 };
 
 } // namespace fieldmon

@@ -77,7 +77,11 @@ TEST(NavigationStack, PushAndPopRunTheHooksInOrderAndTheBarFollows)
     EXPECT_EQ(stack->bar()->title(), "Device");
     EXPECT_TRUE(stack->bar()->backButton()->isVisible());
     EXPECT_EQ(stack->bar()->backButton()->text(), "Devices");
+    EXPECT_TRUE(stack->isAnimating()) << "an animated push slides";
+    EXPECT_TRUE(root->isVisible()) << "the old screen slides out";
+    ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
     EXPECT_FALSE(root->isVisible());
+    EXPECT_EQ(detail->geometry(), stack->pageRect());
     EXPECT_EQ(detail->sizeAtWillAppear, QSize(320, 416)) << "placed before it is told it appears";
     test::shot(window.phoneScreen(), "nav-pushed");
 
@@ -85,9 +89,34 @@ TEST(NavigationStack, PushAndPopRunTheHooksInOrderAndTheBarFollows)
     QTest::mouseClick(stack->bar()->backButton(), Qt::LeftButton);
     EXPECT_EQ(log, (std::vector<std::string>{"Device:willDisappear", "Devices:willAppear", "Devices:didAppear"}));
     EXPECT_EQ(stack->top(), root);
+    ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
+    EXPECT_FALSE(detail->isVisible());
+    EXPECT_EQ(root->geometry(), stack->pageRect());
     EXPECT_EQ(stack->bar()->title(), "Devices");
     EXPECT_FALSE(stack->bar()->backButton()->isVisible());
     EXPECT_EQ(stack->pop(false), nullptr) << "the root stays";
+}
+
+TEST(NavigationStack, APushDuringASlideFinishesItFirst)
+{
+    AppWindow window;
+    std::vector<std::string> log;
+    NavigationStack* stack = window.navigationStack();
+    auto* root = new LoggingScreen("Devices", log);
+    stack->setRoot(root);
+    window.show();
+    auto* a = new LoggingScreen("Device", log);
+    auto* b = new LoggingScreen("Settings", log);
+    stack->push(a, true);
+    stack->push(b, true);
+    EXPECT_FALSE(root->isVisible()) << "the first slide was finished";
+    stack->pop(true);
+    stack->pop(true);
+    ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
+    EXPECT_TRUE(root->isVisible());
+    EXPECT_FALSE(a->isVisible());
+    EXPECT_FALSE(b->isVisible());
+    EXPECT_EQ(root->geometry(), stack->pageRect());
 }
 
 TEST(NavigationStack, PoppedScreensAreDeletedOnlyWhenTheyAskForIt)
@@ -99,8 +128,10 @@ TEST(NavigationStack, PoppedScreensAreDeletedOnlyWhenTheyAskForIt)
     QPointer<Screen> kept = new LoggingScreen("Device", log);
     QPointer<Screen> dropped = new LoggingScreen("Event Log", log);
     dropped->setAttribute(Qt::WA_DeleteOnClose);
+    window.show();
     stack->push(kept, false);
     stack->push(dropped, false);
+    stack->pop(true); // deleted once it has slid out
     stack->popToRoot(false);
     ASSERT_TRUE(test::waitFor([&] { return dropped.isNull(); }));
     EXPECT_FALSE(kept.isNull());

@@ -4,6 +4,7 @@
 // table rows.
 
 #include "widgets/GroupedTableView.h"
+#include "widgets/NavigationStack.h"
 
 #include <QDir>
 #include <QPixmap>
@@ -31,9 +32,15 @@ bool waitFor(Pred done, int ms = 3000)
     return QTest::qWaitFor(done, ms);
 }
 
-// Saves a picture of `w` as <shots>/<name>.png and returns its path.
+// Saves a picture of `w` as <shots>/<name>.png and returns its path, once
+// any screen that is sliding in has arrived.
 inline QString shot(QWidget* w, const QString& name)
 {
+    auto stacks = w->findChildren<NavigationStack*>();
+    if (auto* self = qobject_cast<NavigationStack*>(w))
+        stacks << self;
+    for (NavigationStack* s : stacks)
+        EXPECT_TRUE(waitFor([s] { return !s->isAnimating(); }, 2000));
     QDir().mkpath(QStringLiteral(FIELDMON_SHOT_DIR));
     QString path = QDir(QStringLiteral(FIELDMON_SHOT_DIR)).absoluteFilePath(name + ".png");
     EXPECT_TRUE(w->grab().save(path)) << path.toStdString();
