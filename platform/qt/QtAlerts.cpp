@@ -1,11 +1,39 @@
 #include "platform/qt/QtAlerts.h"
 
 #include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
 
 namespace fieldmon::platform {
+
+namespace {
+
+// A phone alert: a dark blue panel, the title and message centred in white,
+// wide buttons underneath.
+void styleLikeThePhone(QMessageBox* box)
+{
+    box->setStyleSheet(QStringLiteral(
+        "QMessageBox { background-color: #1f3566; border: 2px solid #d8dde8; }"
+        "QLabel { color: white; font-size: 15px; }"
+        "QPushButton { color: white; font-weight: bold; font-size: 15px; min-width: 100px;"
+        " min-height: 30px; border: 1px solid #0d1a35; border-radius: 6px;"
+        " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #7b8db3, stop:1 #3d5384); }"
+        "QPushButton:pressed { background: #2b3d66; }"));
+    if (auto* buttons = box->findChild<QDialogButtonBox*>())
+        buttons->setCenterButtons(true);
+    for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+        if (auto* label = box->findChild<QLabel*>(QLatin1String(name))) {
+            label->setAlignment(Qt::AlignCenter);
+            label->setMinimumWidth(230);
+            label->setWordWrap(true);
+        }
+    }
+}
+
+} // namespace
 
 QtAlerts::QtAlerts(QWidget* parent) : parent_(parent) {}
 
@@ -35,6 +63,7 @@ Alerts::AlertId QtAlerts::show(AlertSpec spec)
     box->setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(spec.title).toHtmlEscaped()));
     box->setInformativeText(QString::fromStdString(spec.message).toHtmlEscaped());
     box->setTextFormat(Qt::RichText);
+    styleLikeThePhone(box);
 
     std::vector<QAbstractButton*> buttons;
     for (const auto& title : spec.buttons)
