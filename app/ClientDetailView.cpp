@@ -48,7 +48,7 @@ public:
     void set(const QString& title, const QString& value)
     {
         titleText_ = title;
-        valueText_ = value;
+        valueText_ = phone::singleLine(value);
         layout();
     }
 

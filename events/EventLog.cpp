@@ -98,8 +98,12 @@ TableCell* EventLog::cellForRow(GroupedTableView& table, IndexPath path)
         cell->setSelectionStyle(TableCell::SelectionStyle::None);
         cell->textLabel()->setFont(phone::systemFont(16));
     }
-    const auto& log = remoteClient_->eventLog();
     QString text;
+    if (!remoteClient_) {
+        cell->setText(text);
+        return cell;
+    }
+    const auto& log = remoteClient_->eventLog();
     if (path.row >= 0 && static_cast<std::size_t>(path.row) < log.size())
         text = QString::fromUtf8(log[static_cast<std::size_t>(path.row)]);
     cell->setText(text);

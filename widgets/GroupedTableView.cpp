@@ -203,7 +203,7 @@ void GroupedTableView::reloadData()
         sections_.resize(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             auto& s = sections_[static_cast<std::size_t>(i)];
-            s.title = source_->titleForHeader(*this, i);
+            s.title = phone::singleLine(source_->titleForHeader(*this, i));
             s.rows = std::max(0, source_->numberOfRows(*this, i));
         }
         for (int i = 0; i < count; ++i) {

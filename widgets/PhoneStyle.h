@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QString>
 
 namespace fieldmon::phone {
 
@@ -26,6 +27,16 @@ inline QFont systemFont(int pixels, bool bold = false)
     f.setPixelSize(pixels);
     f.setBold(bold);
     return f;
+}
+
+// Text from a device shown on one row: line breaks, tabs and other control
+// characters become blanks, so a row never grows a second line.
+inline QString singleLine(QString text)
+{
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    return text;
 }
 
 inline QColor valueBlue() { return QColor(0x38, 0x54, 0x87); }

@@ -26,7 +26,7 @@ TableCell::TableCell(QString reuseIdentifier, QWidget* parent)
 
 void TableCell::setText(const QString& text)
 {
-    text_ = text;
+    text_ = phone::singleLine(text);
     layoutLabel();
 }
 

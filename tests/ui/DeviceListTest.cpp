@@ -154,3 +154,16 @@ TEST(DeviceList, AMouseDragScrollsALongListKinetically)
     EXPECT_EQ(rig.stack().top(), &rig.list()) << "a drag is not a tap";
     test::shot(rig.screen(), "10-devices-scrolled");
 }
+
+TEST(DeviceList, DeviceTextsWithLineBreaksStayOnOneRow)
+{
+    // A name or type carrying control characters must not break a row or a
+    // header into two lines (the texts come from the network).
+    AppRig rig;
+    auto& table = *rig.list().tableView();
+    ASSERT_TRUE(rig.announce(2, "PL\tAT;PU\nMP;North\r\nwell;3;1207;1"));
+    ASSERT_TRUE(waitFor([&] { return table.numberOfRows(0) == 1; }));
+    EXPECT_EQ(table.headerTitle(0), "PU MP (PL AT)");
+    EXPECT_EQ(table.cellForRow({0, 0})->text(), "North  well (1207)");
+    EXPECT_FALSE(table.cellForRow({0, 0})->textLabel()->text().contains('\n'));
+}
