@@ -468,3 +468,20 @@ TEST_F(Queues, SilentDeviceDoesNotGrowTheLeftovers)
     EXPECT_LE(most, vars.size());
     EXPECT_GT(most, 0u);
 }
+
+TEST_F(Queues, DebugOutput)
+{
+    s.debugFlag = true;
+    testing::internal::CaptureStdout();
+    auto v = s.store.createVar("speed", "WORD", 2);
+    v->setRealAddress(0x10);
+    q.queue(v->varRequest());
+    q.submitRequests();
+    q.realServiceAddressPacket(reply('A', 'b', bytes({0x34, 0x12})));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "Name: 'speed', Type: 'WORD', withOffset: '2'\n"
+                   "Submitting\n"
+                   "We got 2 bytes\n"
+                   "Storing data for 'speed' 1234\n"
+                   "Had 2 bytes worth of waiting people\n");
+}
