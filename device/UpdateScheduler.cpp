@@ -139,6 +139,10 @@ void UpdateScheduler::sweepWaitingOnce()
 
 void UpdateScheduler::service()
 {
+    // Called by the chain's own timer (whose id is then spent, and cancelling
+    // it does nothing) or directly: either way this pass arms the one next timer.
+    if (timer_)
+        loop_.cancel(timer_);
     timer_ = 0;
     // Widgets may drop the device record from inside this pass; keep it (and
     // so this scheduler) alive until the pass is over.

@@ -257,6 +257,9 @@ TEST_F(Sched, SecondStartRestartsTheOneChain)
     run(0.5);
     client->startDataUpdate(); // mid-way: services at once, then on its new beat
     EXPECT_EQ(s.loop.pendingTimers(), 1u);
+    // A pass run by hand (not by the timer) does not fork a second chain either.
+    client->serviceDataUpdateTimer();
+    EXPECT_EQ(s.loop.pendingTimers(), 1u);
     run(2.6);
     // 0, 0.5 (restart), 1.5, 2.5 and nothing doubled.
     ASSERT_EQ(w->askedAt.size(), 4u);
