@@ -58,6 +58,10 @@ protected:
             ++hits;
             res.set_content(kUiXml, "text/xml");
         });
+        http.server.Get("/moved.xml", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html>moved</html>", "text/html"); // a redirect page's own body
+            res.set_redirect("/ui.xml", 302);
+        });
         http.server.Get("/slow.png", [this](const httplib::Request&, httplib::Response& res) {
             http.nap(300ms);
             res.set_content("slow picture", "image/png");
@@ -134,6 +138,14 @@ TEST_F(QtFiles, UiXmlArrivesUnderTheDeviceNotification)
                        " bytes of data\n");
     EXPECT_EQ(client->runningFileTransfers(), 0u);
     EXPECT_EQ(transport.runningCount(), 0u);
+}
+
+TEST_F(QtFiles, RedirectDeliversOnlyTheFinalBody)
+{
+    expect("moved.xml");
+    client->requestFile("moved.xml");
+    ASSERT_TRUE(waitFor(1, 5000));
+    EXPECT_EQ(received["moved.xml"], kUiXml);
 }
 
 TEST_F(QtFiles, TwoFilesAtOnceEachUnderItsOwnName)
