@@ -122,6 +122,8 @@ GroupedTableView::~GroupedTableView()
 {
     source_ = nullptr;
     animation_->stop();
+    // Gives back the gesture recognizer that grabGesture() registered.
+    QScroller::ungrabGesture(viewport());
 }
 
 void GroupedTableView::setSource(TableSource* source)
