@@ -29,6 +29,8 @@ ClientDataEnvironment::Ptr ClientDataEnvironment::create(ClientPtr client, Ptr p
 
 void ClientDataEnvironment::setSuperEnvironment(ClientDataEnvironment* parent)
 {
+    adopted_ = nullptr;
+    adoptedLife_.reset();
     if (parent == this) {
         std::printf("Bad idea\n");
         superEnv_.reset();
@@ -43,8 +45,40 @@ void ClientDataEnvironment::setSuperEnvironment(ClientDataEnvironment* parent)
 
 void ClientDataEnvironment::adopt(ClientDataEnvironment* env)
 {
-    if (env)
+    if (!env)
+        return;
+    if (env == this) {
         setSuperEnvironment(env);
+        return;
+    }
+    superIsSelf_ = false;
+    if (env == superEnv_.get()) {
+        adopted_ = nullptr;
+        adoptedLife_.reset();
+        return;
+    }
+    if (env == adopted_ && !adoptedLife_.expired())
+        return;
+    adopted_ = env;
+    adoptedLife_ = env->weak_from_this();
+}
+
+const ClientDataEnvironment* ClientDataEnvironment::parent() const
+{
+    if (superIsSelf_)
+        return this;
+    if (adopted_ && !adoptedLife_.expired())
+        return adopted_;
+    return superEnv_.get();
+}
+
+ClientDataEnvironment::Ptr ClientDataEnvironment::superEnvironment() const
+{
+    const ClientDataEnvironment* p = parent();
+    if (!p || p == this)
+        return nullptr;
+    return std::static_pointer_cast<ClientDataEnvironment>(
+        std::const_pointer_cast<ClientData>(p->shared_from_this()));
 }
 
 void ClientDataEnvironment::setVariable(const std::string& name, NodePtr value)
@@ -60,7 +94,10 @@ ClientData* ClientDataEnvironment::findVariable(std::string_view name) const
 {
     // Walk the chain without recursion; it is as long as the nesting of
     // wrappers, and a scope that is its own parent stops the walk.
-    for (const ClientDataEnvironment* e = this; e; e = e->superEnv_.get()) {
+    // A chain made of adopted callers can loop back (a scope adopting one of
+    // its own callers); the walk is bounded by the chain's length.
+    int steps = 0;
+    for (const ClientDataEnvironment* e = this; e && steps < kMaxChain; e = e->parent(), ++steps) {
         auto it = e->env_.find(name);
         if (it != e->env_.end())
             return it->second.get();
@@ -82,11 +119,24 @@ NodePtr ClientDataEnvironment::getVariable(std::string_view name) const
 
 std::string ClientDataEnvironment::description() const
 {
+    return describe(0);
+}
+
+std::string ClientDataEnvironment::describe(int depth) const
+{
     char head[64];
     std::snprintf(head, sizeof head, "<ClientDataEnvironment: 0x%x superenv=",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(this)));
     std::string s = head;
-    s += superIsSelf_ ? "(self)" : superEnv_ ? superEnv_->description() : "(null)";
+    const ClientDataEnvironment* p = parent();
+    if (superIsSelf_)
+        s += "(self)";
+    else if (!p)
+        s += "(null)";
+    else if (depth >= kMaxChain)
+        s += "...";
+    else
+        s += p->describe(depth + 1);
     s += " env={";
     for (const auto& [name, value] : env_)
         s += "\n    " + name + " = " + value->description() + ";";

@@ -14,12 +14,14 @@
 // environment keep the parent as it is. A device variable of the same name
 // hides a local variable (the expression nodes look at the device first).
 //
-// Ownership: the parent, the bound values and the wrapped expression are held.
-// An environment given itself as parent prints "Bad idea" and does not hold
-// itself (that would keep it alive for ever); its lookups then print
-// "Hmm.  Super is self" and stop at its own scope. Nothing in the program
-// makes a wrapper the parent of an environment it wraps, which would be a
-// cycle.
+// Ownership: the bound values, the wrapped expression and the parent given at
+// construction (or by setSuperEnvironment) are held. A parent adopted from a
+// caller is not: the caller often holds this environment (a wrapper calls
+// what it wraps with itself as the environment), so holding it back would be
+// a reference cycle. The caller is alive during the call; once it is gone,
+// lookups go to the held parent again. An environment given itself as parent
+// prints "Bad idea" and does not hold itself; its lookups then print
+// "Hmm.  Super is self" and stop at its own scope.
 //
 // Thread rule: main thread only.
 
@@ -34,6 +36,8 @@ namespace fieldmon::expr {
 class ClientDataEnvironment : public ClientData {
 public:
     using Ptr = std::shared_ptr<ClientDataEnvironment>;
+    // Lookups and descriptions follow at most this many parents.
+    static constexpr int kMaxChain = 256;
 
     // The record's own global environment: no record, no parent.
     static Ptr createGlobal();
@@ -49,8 +53,10 @@ public:
     // As getVariable without taking a reference (for evaluation).
     ClientData* findVariable(std::string_view name) const;
 
-    const Ptr& superEnvironment() const { return superEnv_; }
-    // Makes `parent` the parent; "Bad idea" when it is this environment.
+    // The parent lookups go to: the caller's scope adopted last while it
+    // lives, else the held one.
+    Ptr superEnvironment() const;
+    // Makes `parent` the held parent; "Bad idea" when it is this environment.
     void setSuperEnvironment(ClientDataEnvironment* parent);
     const NodePtr& expression() const { return expr_; }
 
@@ -89,7 +95,15 @@ private:
     // Adopts `env` as parent when one is given (the "WithEnvironment" rule).
     void adopt(ClientDataEnvironment* env);
 
+    // The parent lookups go to, without taking a reference.
+    const ClientDataEnvironment* parent() const;
+    std::string describe(int depth) const;
+
     Ptr superEnv_;
+    // The caller's scope adopted last; `adopted_` is valid while `adoptedLife_`
+    // has not expired.
+    const ClientDataEnvironment* adopted_ = nullptr;
+    std::weak_ptr<ClientData> adoptedLife_;
     bool superIsSelf_ = false;
     std::map<std::string, NodePtr, std::less<>> env_;
     NodePtr expr_;

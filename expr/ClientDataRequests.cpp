@@ -266,7 +266,12 @@ int ClientData::queueVariableRequestsWithEnvironment(ClientDataEnvironment* env)
     }
     RequestList requests = requestVariablesWithEnvironment(env);
     const int count = static_cast<int>(requests.size());
-    if (remoteClient_) {
+    // Only an expression that is waiting for a reply is recorded as a
+    // requester of the next datagram. One with nothing to ask for is told
+    // below at once; recording it too would tell it a second time when some
+    // other expression's reply comes in, and would keep it (and through it
+    // this record) alive until then.
+    if (remoteClient_ && count > 0) {
         remoteClient_->compiledStringRequesters().push_back(hold);
         for (auto& r : requests)
             remoteClient_->queueRequest(std::move(r));

@@ -64,6 +64,45 @@ TEST_F(EnvironmentTest, CallingWithAnEnvironmentMakesItTheParent)
     EXPECT_EQ(wrapper->superEnvironment(), client->environment());
 }
 
+TEST_F(EnvironmentTest, AdoptedParentsAreNotKeptAlive)
+{
+    // A wrapper calls what it wraps with itself as the environment. When
+    // the wrapped node was itself an environment, holding the adopted parent
+    // made a cycle (outer -> inner -> outer) and both leaked.
+    std::weak_ptr<ClientDataEnvironment> outerLife, innerLife;
+    {
+        auto inner = ClientDataEnvironment::create(client, nullptr, compile("k + 1"));
+        auto outer = ClientDataEnvironment::create(client, inner);
+        outer->setVariable("k", ClientData::integer(nullptr, 1));
+        EXPECT_EQ(outer->eval(), Value::integer(2));
+        EXPECT_EQ(inner->superEnvironment(), outer);
+        outerLife = outer;
+        innerLife = inner;
+    }
+    EXPECT_TRUE(outerLife.expired());
+    EXPECT_TRUE(innerLife.expired());
+
+    // Once the adopted caller is gone, lookups go to the held parent again.
+    auto held = ClientDataEnvironment::create(client);
+    held->setVariable("k", ClientData::integer(nullptr, 7));
+    auto wrapper = ClientDataEnvironment::create(client, held, compile("k"));
+    {
+        auto caller = ClientDataEnvironment::create(client);
+        caller->setVariable("k", ClientData::integer(nullptr, 3));
+        EXPECT_EQ(wrapper->evalWithEnvironment(caller.get()), Value::integer(3));
+    }
+    EXPECT_EQ(wrapper->superEnvironment(), held);
+    EXPECT_EQ(wrapper->eval(), Value::integer(7));
+
+    // Two wrappers that adopted each other do not send lookups round for ever.
+    auto a = ClientDataEnvironment::create(client, compile("nosuch"));
+    auto b = ClientDataEnvironment::create(client, compile("nosuch"));
+    a->evalWithEnvironment(b.get());
+    b->evalWithEnvironment(a.get());
+    EXPECT_EQ(a->getVariable("nosuch"), nullptr);
+    EXPECT_FALSE(a->description().empty());
+}
+
 TEST_F(EnvironmentTest, SelfAsParentIsRefusedAndDoesNotLoop)
 {
     auto e = ClientDataEnvironment::create(client, compile("z"));
