@@ -2,7 +2,9 @@
 
 #include "device/Client.h"
 #include "expr/ClientDataEnvironment.h"
+#include "expr/NumericProgram.h"
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 
@@ -54,6 +56,31 @@ std::string replaceAll(std::string s, std::string_view from, std::string_view to
 ClientData::ClientData(ClientPtr client, NodeKind kind) : kind_(kind), remoteClient_(std::move(client)) {}
 
 ClientData::~ClientData() = default;
+
+namespace {
+constexpr std::uint8_t kMaxStaleRebuilds = 8;
+} // namespace
+
+void ClientData::structureChanged()
+{
+    std::uint32_t next = structureGeneration_.load(std::memory_order_relaxed) + 1;
+    structureGeneration_.store(next == 0 ? 1 : next, std::memory_order_relaxed);
+}
+
+const NumericProgram* ClientData::rebuildProgram(ClientDataEnvironment* env)
+{
+    programGeneration_ = generation();
+    program_ = staleRebuilds_ < kMaxStaleRebuilds ? NumericProgram::build(*this, env) : nullptr;
+    return program_.get();
+}
+
+void ClientData::programIsStale()
+{
+    program_.reset();
+    programGeneration_ = 0;
+    if (staleRebuilds_ < kMaxStaleRebuilds)
+        ++staleRebuilds_;
+}
 
 NodePtr ClientData::create(ClientPtr client)
 {
@@ -195,6 +222,7 @@ void ClientData::addArg(NodePtr arg)
     if (arg->height_ + 1 > height_)
         height_ = arg->height_ + 1;
     args_.push_back(std::move(arg));
+    structureChanged();
 }
 
 bool ClientData::isConst() const
@@ -330,6 +358,7 @@ std::string ClientData::description() const
 
 void ClientData::dropOperands()
 {
+    structureChanged();
     remoteData_.reset();
     args_.clear();
     struct_.reset();

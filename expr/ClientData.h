@@ -34,6 +34,7 @@
 #include "variables/RemoteDataRequest.h"
 #include "variables/Requester.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,6 +50,7 @@ namespace fieldmon::expr {
 class Binding;
 class ClientData;
 class ClientDataEnvironment;
+class NumericProgram;
 
 using NodePtr = std::shared_ptr<ClientData>;
 using ClientPtr = std::shared_ptr<Client>;
@@ -191,11 +193,30 @@ protected:
 
 private:
     friend class Evaluator;
+    friend class NumericProgram;
+
+    // Counts changes of kind and resolutions of any node. A node's numeric
+    // program is valid for the count it was built at.
+    static std::uint32_t generation() { return structureGeneration_.load(std::memory_order_relaxed); }
+    static void structureChanged();
+    // The compiled form of this tree, rebuilt when the count has moved;
+    // null when the tree is not purely numeric.
+    const NumericProgram* program(ClientDataEnvironment* env)
+    {
+        return programGeneration_ == generation() ? program_.get() : rebuildProgram(env);
+    }
+    const NumericProgram* rebuildProgram(ClientDataEnvironment* env);
+    // The program no longer fits the kinds of the values it reads: rebuild
+    // it next time, unless that keeps happening (values that change kind
+    // from run to run are left to the tree walk).
+    void programIsStale();
 
     void dropOperands();
     std::string argsDescription() const;
 
     char op_ = 0;
+    // Which built-in a function node calls, found once (0: not looked up yet).
+    std::uint8_t function_ = 0;
     bool requeue_ = true;
     std::uint32_t height_ = 1;
     std::int32_t intVal_ = 0;
@@ -209,6 +230,11 @@ private:
     std::string varName_; // variable name, or function name
     std::string element_; // element name of an element node
     Binding* clientUpdate_ = nullptr;
+    std::unique_ptr<NumericProgram> program_;
+    std::uint32_t programGeneration_ = 0;
+    std::uint8_t staleRebuilds_ = 0;
+    // Starts at 1 so that a programGeneration_ of 0 means "never built".
+    static inline std::atomic<std::uint32_t> structureGeneration_{1};
 };
 
 } // namespace fieldmon::expr

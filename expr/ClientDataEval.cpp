@@ -11,6 +11,8 @@
 #include "device/Client.h"
 #include "expr/ClientDataEnvironment.h"
 #include "expr/Format.h"
+#include "expr/Numeric.h"
+#include "expr/NumericProgram.h"
 #include "expr/RemoteAccess.h"
 #include "variables/RemoteData.h"
 
@@ -23,140 +25,6 @@ namespace fieldmon::expr {
 
 namespace {
 
-constexpr std::int32_t kIntMin = std::numeric_limits<std::int32_t>::min();
-
-bool isValidOperator(char c)
-{
-    switch (c) {
-    case '+':
-    case '-':
-    case '*':
-    case '/':
-    case '%':
-    case '&':
-    case '|':
-    case '<':
-    case '>':
-    case 'L':
-    case 'G':
-    case 'A':
-    case 'O':
-    case 'E':
-    case '?':
-    case ':': return true;
-    }
-    return false;
-}
-
-// 32-bit arithmetic that wraps instead of overflowing.
-std::int32_t wrapAdd(std::int32_t a, std::int32_t b)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-std::int32_t wrapSub(std::int32_t a, std::int32_t b)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
-}
-std::int32_t wrapMul(std::int32_t a, std::int32_t b)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
-}
-std::int32_t wrapNeg(std::int32_t a)
-{
-    return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a));
-}
-
-// Integer operation; false when the result is an error (division or
-// remainder by zero, INT_MIN / -1, an operator integers do not have).
-bool applyInt(char op, std::int32_t a, std::int32_t b, std::int32_t& r)
-{
-    switch (op) {
-    case '+': r = wrapAdd(a, b); return true;
-    case '-': r = wrapSub(a, b); return true;
-    case '*': r = wrapMul(a, b); return true;
-    case '/':
-        if (b == 0 || (a == kIntMin && b == -1))
-            return false;
-        r = a / b;
-        return true;
-    case '%':
-        if (b == 0)
-            return false;
-        r = b == -1 ? 0 : a % b;
-        return true;
-    case '&': r = a & b; return true;
-    case '|': r = a | b; return true;
-    case 'A': r = (a != 0 && b != 0) ? 1 : 0; return true;
-    case 'O': r = (a != 0 || b != 0) ? 1 : 0; return true;
-    case '<': r = a < b; return true;
-    case '>': r = a > b; return true;
-    case 'L': r = a <= b; return true;
-    case 'G': r = a >= b; return true;
-    case 'E': r = a == b; return true;
-    case ':': r = a; return true;
-    }
-    return false;
-}
-
-bool applyDouble(char op, double a, double b, double& r)
-{
-    switch (op) {
-    case '+': r = a + b; return true;
-    case '-': r = a - b; return true;
-    case '*': r = a * b; return true;
-    case '/': r = a / b; return true;
-    case '%': {
-        double q = a / b;
-        r = (q - std::trunc(q)) * b;
-        return true;
-    }
-    case '<': r = a < b ? 1.0 : 0.0; return true;
-    case '>': r = a > b ? 1.0 : 0.0; return true;
-    case 'L': r = a <= b ? 1.0 : 0.0; return true;
-    case 'G': r = a >= b ? 1.0 : 0.0; return true;
-    case 'E': r = a == b ? 1.0 : 0.0; return true;
-    case ':': r = a; return true;
-    }
-    return false;
-}
-
-enum class Fn { Unknown, Max, Min, Printf, Atan2, Double, Int, Abs };
-
-Fn functionOf(std::string_view name)
-{
-    if (name == "max")
-        return Fn::Max;
-    if (name == "min")
-        return Fn::Min;
-    if (name == "printf")
-        return Fn::Printf;
-    if (name == "atan2")
-        return Fn::Atan2;
-    if (name == "double")
-        return Fn::Double;
-    if (name == "int")
-        return Fn::Int;
-    if (name == "abs")
-        return Fn::Abs;
-    return Fn::Unknown;
-}
-
-// The argument count a function needs, or -1 for any.
-int arityOf(Fn f)
-{
-    switch (f) {
-    case Fn::Atan2: return 2;
-    case Fn::Double:
-    case Fn::Int:
-    case Fn::Abs: return 1;
-    case Fn::Unknown:
-    case Fn::Max:
-    case Fn::Min:
-    case Fn::Printf: break;
-    }
-    return -1;
-}
-
 // Size a value takes in printf's packed argument buffer: 4-byte integers,
 // 8-byte doubles, texts and errors as 4-byte references.
 constexpr std::size_t kPrintfBuffer = 512;
@@ -167,25 +35,17 @@ std::size_t packedSize(const Value& v)
 
 } // namespace
 
-// A number on the numeric path.
-struct Num {
-    bool isInt;
-    std::int32_t i;
-    double d;
-    static Num ofInt(std::int32_t v) { return {true, v, 0.0}; }
-    static Num ofDouble(double v) { return {false, 0, v}; }
-    double asDouble() const { return isInt ? static_cast<double>(i) : d; }
-    Value value() const { return isInt ? Value::integer(i) : Value::real(d); }
-};
-
 class Evaluator {
 public:
-    static bool number(ClientData& n, ClientDataEnvironment* env, Num& out);
+    // The numeric value through the node's compiled program, or the tree
+    // walk where there is none; Num::fail() where Values must take over.
+    static Num fast(ClientData& n, ClientDataEnvironment* env);
+    static Num number(ClientData& n, ClientDataEnvironment* env);
     static Value value(ClientData& n, ClientDataEnvironment* env);
 
 private:
-    static bool numberOfOperator(ClientData& n, ClientDataEnvironment* env, Num& out);
-    static bool numberOfFunction(ClientData& n, ClientDataEnvironment* env, Num& out);
+    static Num numberOfOperator(ClientData& n, ClientDataEnvironment* env);
+    static Num numberOfFunction(ClientData& n, ClientDataEnvironment* env);
     static ClientData* branchOf(ClientData& n, std::int32_t condition);
     static Value child(ClientData& c, ClientDataEnvironment* env);
     static Value valueOfOperator(ClientData& n, ClientDataEnvironment* env);
@@ -195,6 +55,20 @@ private:
 };
 
 // --- Numeric path ------------------------------------------------------------------
+
+[[gnu::always_inline]] inline Num Evaluator::fast(ClientData& n, ClientDataEnvironment* env)
+{
+    if (const NumericProgram* p = n.program(env)) {
+        NumericProgram::Outcome outcome;
+        const Num r = p->run(env, outcome);
+        if (outcome == NumericProgram::Outcome::Done)
+            return r;
+        if (outcome == NumericProgram::Outcome::GaveUp)
+            return Num::fail();
+        n.programIsStale();
+    }
+    return number(n, env);
+}
 
 // The ":" node's argument that "?" selects, or null when the tree is not
 // shaped as cond ? a : b.
@@ -208,25 +82,34 @@ ClientData* Evaluator::branchOf(ClientData& n, std::int32_t condition)
     return colon.args_[condition != 0 ? 0 : 1].get();
 }
 
-bool Evaluator::number(ClientData& n, ClientDataEnvironment* env, Num& out)
+Num Evaluator::number(ClientData& n, ClientDataEnvironment* env)
 {
     switch (n.kind_) {
-    case NodeKind::Integer: out = Num::ofInt(n.intVal_); return true;
-    case NodeKind::Double: out = Num::ofDouble(n.doubleVal_); return true;
+    case NodeKind::Integer: return Num::ofInt(n.intVal_);
+    case NodeKind::Double: return Num::ofDouble(n.doubleVal_);
     case NodeKind::RemoteVariable: {
         // Only a variable already resolved; resolving may print.
         if (!n.remoteData_)
-            return false;
-        return remoteNumber(*n.remoteData_, out.isInt, out.i, out.d);
+            return Num::fail();
+        bool isInt = false;
+        std::int32_t i = 0;
+        double d = 0.0;
+        if (!n.remoteData_->numberValue(isInt, i, d))
+            return Num::fail();
+        return isInt ? Num::ofInt(i) : Num::ofDouble(d);
     }
     case NodeKind::LocalVariable: {
+        // The numeric path is given no environment when the caller meant the
+        // global one; it is looked up only here, where it is needed.
+        if (!env)
+            env = n.globalEnvironment();
         ClientData* bound = env ? env->findVariable(n.varName_) : nullptr;
         if (!bound || bound->kind_ == NodeKind::Environment)
-            return false;
-        return number(*bound, n.globalEnvironment(), out);
+            return Num::fail();
+        return number(*bound, nullptr);
     }
-    case NodeKind::Operator: return numberOfOperator(n, env, out);
-    case NodeKind::Function: return numberOfFunction(n, env, out);
+    case NodeKind::Operator: return numberOfOperator(n, env);
+    case NodeKind::Function: return numberOfFunction(n, env);
     case NodeKind::String:
     case NodeKind::Error:
     case NodeKind::Plain:
@@ -234,68 +117,68 @@ bool Evaluator::number(ClientData& n, ClientDataEnvironment* env, Num& out)
     case NodeKind::Index:
     case NodeKind::Environment: break;
     }
-    return false;
+    return Num::fail();
 }
 
-bool Evaluator::numberOfOperator(ClientData& n, ClientDataEnvironment* env, Num& out)
+Num Evaluator::numberOfOperator(ClientData& n, ClientDataEnvironment* env)
 {
     const char op = n.op_;
-    auto& args = n.args_;
+    const auto& args = n.args_;
     if (op == '?') {
-        Num c;
-        if (args.empty() || !number(*args[0], env, c))
-            return false;
-        ClientData* branch = branchOf(n, c.isInt ? c.i : truncateToInt(c.d));
-        return branch && number(*branch, env, out);
+        if (args.empty())
+            return Num::fail();
+        const Num c = number(*args[0], env);
+        if (c.failed())
+            return c;
+        ClientData* branch = branchOf(n, c.isInt() ? c.i : truncateToInt(c.d));
+        return branch ? number(*branch, env) : Num::fail();
     }
     if (!isValidOperator(op))
-        return false;
-    if (args.empty()) {
-        out = Num::ofInt(0);
-        return true;
-    }
-    Num acc;
-    if (!number(*args[0], env, acc))
-        return false;
-    if (op == '-' && args.size() == 1) {
-        out = acc.isInt ? Num::ofInt(wrapNeg(acc.i)) : Num::ofDouble(-acc.d);
-        return true;
-    }
-    for (std::size_t k = 1; k < args.size(); ++k) {
-        Num v;
-        if (!number(*args[k], env, v))
-            return false;
-        if (acc.isInt && v.isInt) {
-            if (!applyInt(op, acc.i, v.i, acc.i))
-                return false;
+        return Num::fail();
+    const std::size_t count = args.size();
+    if (count == 0)
+        return Num::ofInt(0);
+    Num acc = number(*args[0], env);
+    if (acc.failed())
+        return acc;
+    if (op == '-' && count == 1)
+        return acc.isInt() ? Num::ofInt(wrapNeg(acc.i)) : Num::ofDouble(-acc.d);
+    for (std::size_t k = 1; k < count; ++k) {
+        const Num v = number(*args[k], env);
+        if (v.failed())
+            return v;
+        if (acc.isInt() && v.isInt()) {
+            std::int32_t r;
+            if (!applyInt(op, acc.i, v.i, r))
+                return Num::fail();
+            acc = Num::ofInt(r);
             continue;
         }
         double r;
         if (!applyDouble(op, acc.asDouble(), v.asDouble(), r))
-            return false;
+            return Num::fail();
         acc = Num::ofDouble(r);
     }
-    out = acc;
-    return true;
+    return acc;
 }
 
-bool Evaluator::numberOfFunction(ClientData& n, ClientDataEnvironment* env, Num& out)
+Num Evaluator::numberOfFunction(ClientData& n, ClientDataEnvironment* env)
 {
-    const Fn f = functionOf(n.varName_);
-    auto& args = n.args_;
+    const Fn f = functionOf(n.function_, n.varName_);
+    const auto& args = n.args_;
     const int arity = arityOf(f);
     if (arity >= 0 && static_cast<int>(args.size()) != arity)
-        return false;
+        return Num::fail();
     switch (f) {
     case Fn::Max:
     case Fn::Min: {
         Num best = Num::ofInt(0);
         bool allInt = true;
         for (std::size_t k = 0; k < args.size(); ++k) {
-            Num v;
-            if (!number(*args[k], env, v))
-                return false;
-            allInt = allInt && v.isInt;
+            const Num v = number(*args[k], env);
+            if (v.failed())
+                return v;
+            allInt = allInt && v.isInt();
             if (k == 0) {
                 best = v;
                 continue;
@@ -304,41 +187,35 @@ bool Evaluator::numberOfFunction(ClientData& n, ClientDataEnvironment* env, Num&
             if (better)
                 best = v;
         }
-        out = allInt ? best : Num::ofDouble(best.asDouble());
-        return true;
+        return allInt ? best : Num::ofDouble(best.asDouble());
     }
     case Fn::Atan2: {
-        Num y, x;
-        if (!number(*args[0], env, y) || !number(*args[1], env, x))
-            return false;
-        out = Num::ofDouble(std::atan2(y.asDouble(), x.asDouble()));
-        return true;
+        const Num y = number(*args[0], env);
+        if (y.failed())
+            return y;
+        const Num x = number(*args[1], env);
+        if (x.failed())
+            return x;
+        return Num::ofDouble(std::atan2(y.asDouble(), x.asDouble()));
     }
     case Fn::Double: {
-        Num v;
-        if (!number(*args[0], env, v))
-            return false;
-        out = Num::ofDouble(v.asDouble());
-        return true;
+        const Num v = number(*args[0], env);
+        return v.failed() ? v : Num::ofDouble(v.asDouble());
     }
     case Fn::Int: {
-        Num v;
-        if (!number(*args[0], env, v))
-            return false;
-        out = Num::ofInt(v.isInt ? v.i : truncateToInt(v.d));
-        return true;
+        const Num v = number(*args[0], env);
+        return v.failed() ? v : Num::ofInt(v.isInt() ? v.i : truncateToInt(v.d));
     }
     case Fn::Abs: {
-        Num v;
-        if (!number(*args[0], env, v))
-            return false;
-        out = v.isInt ? Num::ofInt(v.i < 0 ? wrapNeg(v.i) : v.i) : Num::ofDouble(std::fabs(v.d));
-        return true;
+        const Num v = number(*args[0], env);
+        if (v.failed())
+            return v;
+        return v.isInt() ? Num::ofInt(v.i < 0 ? wrapNeg(v.i) : v.i) : Num::ofDouble(std::fabs(v.d));
     }
     case Fn::Printf:
     case Fn::Unknown: break;
     }
-    return false;
+    return Num::fail();
 }
 
 // --- General path ------------------------------------------------------------------
@@ -487,7 +364,7 @@ Value Evaluator::valueOfOperator(ClientData& n, ClientDataEnvironment* env)
 
 Value Evaluator::valueOfFunction(ClientData& n, ClientDataEnvironment* env)
 {
-    const Fn f = functionOf(n.varName_);
+    const Fn f = functionOf(n.function_, n.varName_);
     const int arity = arityOf(f);
     const std::vector<NodePtr> args = n.args_;
     if (arity >= 0 && static_cast<int>(args.size()) != arity) {
@@ -571,17 +448,28 @@ Value Evaluator::valueOfFunction(ClientData& n, ClientDataEnvironment* env)
     return {};
 }
 
+Num evaluateNumber(ClientData& n, ClientDataEnvironment* env)
+{
+    return Evaluator::number(n, env);
+}
+
 // --- Entry points -----------------------------------------------------------------
+
+// Debug output needs every message, so it takes the general path.
+[[gnu::always_inline]] inline bool tracing(const ClientPtr& client)
+{
+    return client && client->debug();
+}
 
 Value ClientData::evalWithEnvironment(ClientDataEnvironment* env)
 {
-    if (!env)
-        env = globalEnvironment();
-    if (!debug()) {
-        Num r;
-        if (Evaluator::number(*this, env, r))
+    if (!tracing(remoteClient_)) {
+        const Num r = Evaluator::fast(*this, env);
+        if (!r.failed())
             return r.value();
     }
+    if (!env)
+        env = globalEnvironment();
     // Keep this node alive while it evaluates: a node may be the last holder
     // of things that its evaluation lets go of (a wrapper changing parent).
     NodePtr hold = shared_from_this();
@@ -590,26 +478,26 @@ Value ClientData::evalWithEnvironment(ClientDataEnvironment* env)
 
 double ClientData::doubleValueWithEnvironment(ClientDataEnvironment* env)
 {
-    if (!env)
-        env = globalEnvironment();
-    if (!debug()) {
-        Num r;
-        if (Evaluator::number(*this, env, r))
+    if (!tracing(remoteClient_)) {
+        const Num r = Evaluator::fast(*this, env);
+        if (!r.failed())
             return r.asDouble();
     }
+    if (!env)
+        env = globalEnvironment();
     NodePtr hold = shared_from_this();
     return Evaluator::value(*this, env).doubleValue();
 }
 
 std::int32_t ClientData::intValueWithEnvironment(ClientDataEnvironment* env)
 {
+    if (!tracing(remoteClient_)) {
+        const Num r = Evaluator::fast(*this, env);
+        if (!r.failed())
+            return r.isInt() ? r.i : truncateToInt(r.d);
+    }
     if (!env)
         env = globalEnvironment();
-    if (!debug()) {
-        Num r;
-        if (Evaluator::number(*this, env, r))
-            return r.isInt ? r.i : truncateToInt(r.d);
-    }
     NodePtr hold = shared_from_this();
     return Evaluator::value(*this, env).intValue();
 }

@@ -53,6 +53,8 @@ void ClientData::updateRemoteDataWithEnvironment(ClientDataEnvironment* env)
         remoteData_ = findRemoteVariable(*remoteClient_, varName_);
         if (!remoteData_ && env && env->findVariable(varName_))
             kind_ = NodeKind::LocalVariable;
+        if (remoteData_ || kind_ == NodeKind::LocalVariable)
+            structureChanged();
         return;
     }
     case NodeKind::Element: {

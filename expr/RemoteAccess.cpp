@@ -13,27 +13,6 @@ std::shared_ptr<RemoteData> findRemoteVariable(Client& client, const std::string
     return client.variables().variableNamed(name);
 }
 
-bool remoteNumber(const RemoteData& var, bool& isInt, std::int32_t& i, double& d)
-{
-    if (!var.readsAsNumber())
-        return false;
-    const Value v = var.defaultClientDataRepresentation();
-    switch (v.kind()) {
-    case Kind::Integer:
-        isInt = true;
-        i = v.asInt();
-        return true;
-    case Kind::Double:
-        isInt = false;
-        d = v.asDouble();
-        return true;
-    case Kind::String:
-    case Kind::Error:
-    case Kind::None: break;
-    }
-    return false;
-}
-
 std::shared_ptr<RemoteData> structureElement(RemoteData& structure, const std::string& element, bool debug,
                                              bool& failed)
 {

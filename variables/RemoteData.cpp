@@ -161,21 +161,6 @@ void RemoteData::storeData(const std::uint8_t* bytes, std::int32_t /*count*/)
     invalid_ = false;
 }
 
-std::int32_t RemoteData::s32() const
-{
-    std::uint32_t v = static_cast<std::uint32_t>(byte(0)) | static_cast<std::uint32_t>(byte(1)) << 8 |
-                      static_cast<std::uint32_t>(byte(2)) << 16 | static_cast<std::uint32_t>(byte(3)) << 24;
-    return static_cast<std::int32_t>(v);
-}
-
-float RemoteData::f32() const
-{
-    std::uint32_t bits = static_cast<std::uint32_t>(s32());
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
 std::shared_ptr<RemoteData> RemoteData::enumerationType() const
 {
     if (!store_)

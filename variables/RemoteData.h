@@ -21,6 +21,7 @@
 #include "expr/Value.h"
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -102,14 +103,11 @@ public:
     std::int32_t intValue() const;
     double doubleValue() const;
     expr::Value defaultClientDataRepresentation() const;
-    // True when defaultClientDataRepresentation() is a number for this
-    // variable's built-in type, found without lookups, diagnostics or text
-    // (expressions use it to read numbers without allocating).
-    bool readsAsNumber() const
-    {
-        return kind_ != Builtin::IpAddr && kind_ != Builtin::SizeT && kind_ != Builtin::EnumElement &&
-               kind_ != Builtin::Other;
-    }
+    // defaultClientDataRepresentation() when it is a number of a built-in
+    // type: an integer (isInt) in i or a double in d, without lookups,
+    // diagnostics or allocation. False, touching nothing, for every other
+    // type (expressions then take the general reading).
+    bool numberValue(bool& isInt, std::int32_t& i, double& d) const;
 
     // --- Requests ----------------------------------------------------------------
     RemoteDataRequest addressRequest(std::string_view key = {}) const;
@@ -170,5 +168,45 @@ private:
     Builtin kind_ = Builtin::Other;
     VariableStore* store_;
 };
+
+inline std::int32_t RemoteData::s32() const
+{
+    std::uint32_t v = static_cast<std::uint32_t>(byte(0)) | static_cast<std::uint32_t>(byte(1)) << 8 |
+                      static_cast<std::uint32_t>(byte(2)) << 16 | static_cast<std::uint32_t>(byte(3)) << 24;
+    return static_cast<std::int32_t>(v);
+}
+
+inline float RemoteData::f32() const
+{
+    std::uint32_t bits = static_cast<std::uint32_t>(s32());
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// Inline: expressions call it for every remote value they read.
+inline bool RemoteData::numberValue(bool& isInt, std::int32_t& i, double& d) const
+{
+    switch (kind_) {
+    case Builtin::Dec1000: isInt = false; d = s16() / 1000.0; return true;
+    case Builtin::Dec100: isInt = false; d = s16() / 100.0; return true;
+    case Builtin::Dec10: isInt = false; d = s16() / 10.0; return true;
+    case Builtin::Float: isInt = false; d = f32(); return true;
+    case Builtin::DWord:
+    case Builtin::Int: isInt = true; i = s32(); return true;
+    case Builtin::SignedShort:
+    case Builtin::Short:
+    case Builtin::SWord: isInt = true; i = s16(); return true;
+    case Builtin::UnsignedShort:
+    case Builtin::Word: isInt = true; i = u16(); return true;
+    case Builtin::Char:
+    case Builtin::Byte: isInt = true; i = s8(); return true;
+    case Builtin::IpAddr:
+    case Builtin::SizeT:
+    case Builtin::EnumElement:
+    case Builtin::Other: break;
+    }
+    return false;
+}
 
 } // namespace fieldmon

@@ -1,0 +1,185 @@
+#pragma once
+// Arithmetic shared by the two evaluators of expression trees (the general
+// one over Values, the numeric ones over plain numbers): the operations of
+// each operator on integers and doubles, the built-in functions, and the
+// number type of the numeric paths. Internal to expr/.
+//
+// Thread rule: pure functions; any thread.
+
+#include "expr/Value.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace fieldmon::expr {
+
+class ClientData;
+class ClientDataEnvironment;
+
+inline constexpr std::int32_t kIntMin = std::numeric_limits<std::int32_t>::min();
+
+[[gnu::always_inline]] inline bool isValidOperator(char c)
+{
+    switch (c) {
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '%':
+    case '&':
+    case '|':
+    case '<':
+    case '>':
+    case 'L':
+    case 'G':
+    case 'A':
+    case 'O':
+    case 'E':
+    case '?':
+    case ':': return true;
+    }
+    return false;
+}
+
+// 32-bit arithmetic that wraps instead of overflowing.
+inline std::int32_t wrapAdd(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrapSub(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrapMul(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrapNeg(std::int32_t a)
+{
+    return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a));
+}
+
+// Integer operation; false when the result is an error (division or
+// remainder by zero, INT_MIN / -1, an operator integers do not have).
+[[gnu::always_inline]] inline bool applyInt(char op, std::int32_t a, std::int32_t b, std::int32_t& r)
+{
+    switch (op) {
+    case '+': r = wrapAdd(a, b); return true;
+    case '-': r = wrapSub(a, b); return true;
+    case '*': r = wrapMul(a, b); return true;
+    case '/':
+        if (b == 0 || (a == kIntMin && b == -1))
+            return false;
+        r = a / b;
+        return true;
+    case '%':
+        if (b == 0)
+            return false;
+        r = b == -1 ? 0 : a % b;
+        return true;
+    case '&': r = a & b; return true;
+    case '|': r = a | b; return true;
+    case 'A': r = (a != 0 && b != 0) ? 1 : 0; return true;
+    case 'O': r = (a != 0 || b != 0) ? 1 : 0; return true;
+    case '<': r = a < b; return true;
+    case '>': r = a > b; return true;
+    case 'L': r = a <= b; return true;
+    case 'G': r = a >= b; return true;
+    case 'E': r = a == b; return true;
+    case ':': r = a; return true;
+    }
+    return false;
+}
+
+[[gnu::always_inline]] inline bool applyDouble(char op, double a, double b, double& r)
+{
+    switch (op) {
+    case '+': r = a + b; return true;
+    case '-': r = a - b; return true;
+    case '*': r = a * b; return true;
+    case '/': r = a / b; return true;
+    case '%': {
+        double q = a / b;
+        r = (q - std::trunc(q)) * b;
+        return true;
+    }
+    case '<': r = a < b ? 1.0 : 0.0; return true;
+    case '>': r = a > b ? 1.0 : 0.0; return true;
+    case 'L': r = a <= b ? 1.0 : 0.0; return true;
+    case 'G': r = a >= b ? 1.0 : 0.0; return true;
+    case 'E': r = a == b ? 1.0 : 0.0; return true;
+    case ':': r = a; return true;
+    }
+    return false;
+}
+
+enum class Fn { Unknown, Max, Min, Printf, Atan2, Double, Int, Abs };
+
+inline Fn functionOf(std::string_view name)
+{
+    if (name == "max")
+        return Fn::Max;
+    if (name == "min")
+        return Fn::Min;
+    if (name == "printf")
+        return Fn::Printf;
+    if (name == "atan2")
+        return Fn::Atan2;
+    if (name == "double")
+        return Fn::Double;
+    if (name == "int")
+        return Fn::Int;
+    if (name == "abs")
+        return Fn::Abs;
+    return Fn::Unknown;
+}
+
+// The argument count a function needs, or -1 for any.
+// The built-in a function node calls, looked up by name on first use.
+inline Fn functionOf(std::uint8_t& cached, const std::string& name)
+{
+    if (cached == 0)
+        cached = static_cast<std::uint8_t>(static_cast<int>(functionOf(name)) + 1);
+    return static_cast<Fn>(cached - 1);
+}
+
+inline int arityOf(Fn f)
+{
+    switch (f) {
+    case Fn::Atan2: return 2;
+    case Fn::Double:
+    case Fn::Int:
+    case Fn::Abs: return 1;
+    case Fn::Unknown:
+    case Fn::Max:
+    case Fn::Min:
+    case Fn::Printf: break;
+    }
+    return -1;
+}
+
+// A number on the numeric path, or the sign to give up. Small enough to be
+// returned in registers (a double and a word): the path never stores a
+// number to memory piecemeal and reads it back whole, which stalls.
+struct Num {
+    enum Tag : std::uint8_t { Int, Dbl, Fail };
+    double d;
+    std::int32_t i;
+    Tag tag;
+    static Num ofInt(std::int32_t v) { return {0.0, v, Int}; }
+    static Num ofDouble(double v) { return {v, 0, Dbl}; }
+    static Num fail() { return {0.0, 0, Fail}; }
+    bool failed() const { return tag == Fail; }
+    bool isInt() const { return tag == Int; }
+    double asDouble() const { return tag == Int ? static_cast<double>(i) : d; }
+    Value value() const { return tag == Int ? Value::integer(i) : Value::real(d); }
+};
+
+// The numeric value of a node, or Num::fail() where the general path must
+// take over (before anything visible has happened).
+Num evaluateNumber(ClientData& n, ClientDataEnvironment* env);
+
+} // namespace fieldmon::expr

@@ -1,0 +1,499 @@
+#include "expr/NumericProgram.h"
+
+#include "expr/ClientData.h"
+#include "expr/ClientDataEnvironment.h"
+#include "variables/RemoteData.h"
+
+namespace fieldmon::expr {
+
+namespace {
+
+using Step = NumericProgram::Step;
+using Context = NumericProgram::Context;
+using Outcome = NumericProgram::Outcome;
+
+void giveUp(Context& x)
+{
+    if (x.outcome == Outcome::Done)
+        x.outcome = Outcome::GaveUp;
+}
+
+void stale(Context& x)
+{
+    x.outcome = Outcome::Stale;
+}
+
+void stale(Context& x);
+
+[[gnu::always_inline]] inline std::int32_t readInt(const Step& s, Context& x)
+{
+    bool isInt = false;
+    std::int32_t i = 0;
+    double d = 0.0;
+    if (!static_cast<const RemoteData*>(s.p)->numberValue(isInt, i, d) || !isInt)
+        stale(x);
+    return i;
+}
+
+[[gnu::always_inline]] inline double readDouble(const Step& s, Context& x)
+{
+    bool isInt = true;
+    std::int32_t i = 0;
+    double d = 0.0;
+    if (!static_cast<const RemoteData*>(s.p)->numberValue(isInt, i, d) || isInt)
+        stale(x);
+    return d;
+}
+
+// Constants are read in place; other steps are called (reading a remote
+// value in place too makes every operator step larger and is no faster).
+[[gnu::always_inline]] inline std::int32_t intOf(const Step& s, Context& x)
+{
+    if (s.leaf == Step::ConstInt)
+        return *static_cast<const std::int32_t*>(s.p);
+    return s.i(s, x);
+}
+
+[[gnu::always_inline]] inline double doubleOf(const Step& s, Context& x)
+{
+    if (s.leaf == Step::ConstDouble)
+        return *static_cast<const double*>(s.p);
+    if (s.isInt)
+        return static_cast<double>(intOf(s, x));
+    return s.d(s, x);
+}
+
+
+// --- Leaves ----------------------------------------------------------------------
+
+std::int32_t constInt(const Step& s, Context&)
+{
+    return *static_cast<const std::int32_t*>(s.p);
+}
+
+double constDouble(const Step& s, Context&)
+{
+    return *static_cast<const double*>(s.p);
+}
+
+std::int32_t remoteInt(const Step& s, Context& x)
+{
+    return readInt(s, x);
+}
+
+double remoteDouble(const Step& s, Context& x)
+{
+    return readDouble(s, x);
+}
+
+Num localValue(const Step& s, Context& x)
+{
+    return evaluateNumber(*const_cast<ClientData*>(static_cast<const ClientData*>(s.p)), x.env);
+}
+
+std::int32_t localInt(const Step& s, Context& x)
+{
+    const Num v = localValue(s, x);
+    if (v.tag != Num::Int) {
+        stale(x);
+        return 0;
+    }
+    return v.i;
+}
+
+double localDouble(const Step& s, Context& x)
+{
+    const Num v = localValue(s, x);
+    if (v.tag != Num::Dbl) {
+        stale(x);
+        return 0.0;
+    }
+    return v.d;
+}
+
+std::int32_t unresolved(const Step&, Context& x)
+{
+    // A name not resolved yet (a branch not taken so far): the tree resolves
+    // it, and the resolution rebuilds the program.
+    giveUp(x);
+    return 0;
+}
+
+// --- Operators -------------------------------------------------------------------
+
+template <char Op>
+std::int32_t binaryInt(const Step& s, Context& x)
+{
+    const std::int32_t l = intOf(*s.a, x);
+    const std::int32_t r = intOf(*s.b, x);
+    std::int32_t out = 0;
+    if (!applyInt(Op, l, r, out))
+        giveUp(x);
+    return out;
+}
+
+template <char Op>
+double binaryDouble(const Step& s, Context& x)
+{
+    const double l = doubleOf(*s.a, x);
+    const double r = doubleOf(*s.b, x);
+    double out = 0.0;
+    applyDouble(Op, l, r, out);
+    return out;
+}
+
+std::int32_t negInt(const Step& s, Context& x)
+{
+    return wrapNeg(intOf(*s.a, x));
+}
+
+double negDouble(const Step& s, Context& x)
+{
+    return -doubleOf(*s.a, x);
+}
+
+bool conditionOf(const Step& s, Context& x)
+{
+    const Step& c = *s.a;
+    return (c.isInt ? intOf(c, x) : truncateToInt(doubleOf(c, x))) != 0;
+}
+
+std::int32_t chooseInt(const Step& s, Context& x)
+{
+    return intOf(conditionOf(s, x) ? *s.b : *s.c, x);
+}
+
+double chooseDouble(const Step& s, Context& x)
+{
+    return doubleOf(conditionOf(s, x) ? *s.b : *s.c, x);
+}
+
+template <bool Max>
+std::int32_t extremeInt(const Step& s, Context& x)
+{
+    std::int32_t best = intOf(*s.list[0], x);
+    for (int k = 1; k < s.count; ++k) {
+        const std::int32_t v = intOf(*s.list[k], x);
+        if (Max ? v > best : v < best)
+            best = v;
+    }
+    return best;
+}
+
+template <bool Max>
+double extremeDouble(const Step& s, Context& x)
+{
+    double best = doubleOf(*s.list[0], x);
+    for (int k = 1; k < s.count; ++k) {
+        const double v = doubleOf(*s.list[k], x);
+        if (Max ? v > best : v < best)
+            best = v;
+    }
+    return best;
+}
+
+std::int32_t absInt(const Step& s, Context& x)
+{
+    const std::int32_t v = intOf(*s.a, x);
+    return v < 0 ? wrapNeg(v) : v;
+}
+
+double absDouble(const Step& s, Context& x)
+{
+    return std::fabs(doubleOf(*s.a, x));
+}
+
+std::int32_t toInt(const Step& s, Context& x)
+{
+    return s.a->isInt ? intOf(*s.a, x) : truncateToInt(doubleOf(*s.a, x));
+}
+
+double toDouble(const Step& s, Context& x)
+{
+    return doubleOf(*s.a, x);
+}
+
+double atan2Of(const Step& s, Context& x)
+{
+    const double y = doubleOf(*s.a, x);
+    return std::atan2(y, doubleOf(*s.b, x));
+}
+
+// The step functions of one operator character.
+struct BinaryFns {
+    Step::IntFn i;
+    Step::DoubleFn d;
+    bool doubles; // whether doubles have the operator at all
+};
+
+template <char Op>
+constexpr BinaryFns binaryFns(bool doubles)
+{
+    return {&binaryInt<Op>, &binaryDouble<Op>, doubles};
+}
+
+bool binaryFnsOf(char op, BinaryFns& out)
+{
+    switch (op) {
+    case '+': out = binaryFns<'+'>(true); return true;
+    case '-': out = binaryFns<'-'>(true); return true;
+    case '*': out = binaryFns<'*'>(true); return true;
+    case '/': out = binaryFns<'/'>(true); return true;
+    case '%': out = binaryFns<'%'>(true); return true;
+    case '&': out = binaryFns<'&'>(false); return true;
+    case '|': out = binaryFns<'|'>(false); return true;
+    case 'A': out = binaryFns<'A'>(false); return true;
+    case 'O': out = binaryFns<'O'>(false); return true;
+    case '<': out = binaryFns<'<'>(true); return true;
+    case '>': out = binaryFns<'>'>(true); return true;
+    case 'L': out = binaryFns<'L'>(true); return true;
+    case 'G': out = binaryFns<'G'>(true); return true;
+    case 'E': out = binaryFns<'E'>(true); return true;
+    case ':': out = binaryFns<':'>(true); return true;
+    }
+    return false; // "=" and strangers turn into errors in the tree
+}
+
+// The kind a local variable has now, for the step that reads it.
+bool localKind(const ClientData& n, ClientDataEnvironment* env, bool& isInt)
+{
+    const Num v = evaluateNumber(const_cast<ClientData&>(n), env);
+    if (v.failed())
+        return false;
+    isInt = v.tag == Num::Int;
+    return true;
+}
+
+} // namespace
+
+NumericProgram::~NumericProgram() = default;
+
+std::unique_ptr<NumericProgram> NumericProgram::build(const ClientData& tree, ClientDataEnvironment* env)
+{
+    std::unique_ptr<NumericProgram> p(new NumericProgram);
+    p->env_ = env;
+    const int root = p->emit(tree, 0);
+    if (root < 0)
+        return nullptr;
+    // The steps stop moving now: turn indexes into pointers.
+    for (Step& s : p->steps_) {
+        if (s.ia >= 0)
+            s.a = &p->steps_[static_cast<std::size_t>(s.ia)];
+        if (s.ib >= 0)
+            s.b = &p->steps_[static_cast<std::size_t>(s.ib)];
+        if (s.ic >= 0)
+            s.c = &p->steps_[static_cast<std::size_t>(s.ic)];
+    }
+    // Argument lists become arrays of step pointers.
+    p->listSteps_.reserve(p->lists_.size());
+    for (int index : p->lists_)
+        p->listSteps_.push_back(&p->steps_[static_cast<std::size_t>(index)]);
+    for (Step& s : p->steps_)
+        if (s.ilist >= 0)
+            s.list = &p->listSteps_[static_cast<std::size_t>(s.ilist)];
+    p->root_ = &p->steps_[static_cast<std::size_t>(root)];
+    return p;
+}
+
+int NumericProgram::emit(const ClientData& n, int depth)
+{
+    if (depth > kMaxDepth)
+        return -1;
+    Step s;
+    switch (n.kind_) {
+    case NodeKind::Integer:
+        s.i = &constInt;
+        s.p = &n.intVal_;
+        s.leaf = Step::ConstInt;
+        break;
+    case NodeKind::Double:
+        s.isInt = false;
+        s.d = &constDouble;
+        s.p = &n.doubleVal_;
+        s.leaf = Step::ConstDouble;
+        break;
+    case NodeKind::RemoteVariable: {
+        if (!n.remoteData_) {
+            s.i = &unresolved;
+            break;
+        }
+        bool isInt = false;
+        std::int32_t i = 0;
+        double d = 0.0;
+        if (!n.remoteData_->numberValue(isInt, i, d))
+            return -1;
+        s.isInt = isInt;
+        if (isInt)
+            s.i = &remoteInt;
+        else
+            s.d = &remoteDouble;
+        s.p = n.remoteData_.get();
+        s.leaf = isInt ? Step::RemoteInt : Step::RemoteDouble;
+        break;
+    }
+    case NodeKind::LocalVariable: {
+        bool isInt = false;
+        if (!localKind(n, env_, isInt))
+            return -1;
+        s.isInt = isInt;
+        if (isInt)
+            s.i = &localInt;
+        else
+            s.d = &localDouble;
+        s.p = &n;
+        break;
+    }
+    case NodeKind::Operator: {
+        const auto& args = n.args_;
+        const char op = n.op_;
+        if (op == '?') {
+            if (args.size() < 2)
+                return -1;
+            const ClientData& colon = *args[1];
+            if (colon.kind_ != NodeKind::Operator || colon.op_ != ':' || colon.args_.size() < 2)
+                return -1;
+            s.ia = emit(*args[0], depth + 1);
+            s.ib = emit(*colon.args_[0], depth + 1);
+            s.ic = emit(*colon.args_[1], depth + 1);
+            if (s.ia < 0 || s.ib < 0 || s.ic < 0)
+                return -1;
+            const bool thenInt = steps_[static_cast<std::size_t>(s.ib)].isInt;
+            const bool elseInt = steps_[static_cast<std::size_t>(s.ic)].isInt;
+            if (thenInt != elseInt)
+                return -1; // the kind depends on the branch: left to the tree
+            s.isInt = thenInt;
+            if (thenInt)
+                s.i = &chooseInt;
+            else
+                s.d = &chooseDouble;
+            break;
+        }
+        BinaryFns fns;
+        if (!binaryFnsOf(op, fns))
+            return -1;
+        if (args.empty()) {
+            s.i = &constInt;
+            static const std::int32_t zero = 0;
+            s.p = &zero;
+            break;
+        }
+        int acc = emit(*args[0], depth + 1);
+        if (acc < 0)
+            return -1;
+        if (op == '-' && args.size() == 1) {
+            s.ia = acc;
+            s.isInt = steps_[static_cast<std::size_t>(acc)].isInt;
+            if (s.isInt)
+                s.i = &negInt;
+            else
+                s.d = &negDouble;
+            break;
+        }
+        if (args.size() == 1)
+            return acc; // one argument: its value
+        // Fold from the left: each further argument makes one step.
+        for (std::size_t k = 1; k < args.size(); ++k) {
+            const int right = emit(*args[k], depth + 1);
+            if (right < 0)
+                return -1;
+            Step f;
+            f.ia = acc;
+            f.ib = right;
+            const Step& l = steps_[static_cast<std::size_t>(acc)];
+            const Step& r = steps_[static_cast<std::size_t>(right)];
+            f.isInt = l.isInt && r.isInt;
+            if (f.isInt) {
+                f.i = fns.i;
+            } else {
+                if (!fns.doubles)
+                    return -1; // an error in the tree
+                f.d = fns.d;
+            }
+            steps_.push_back(f);
+            acc = static_cast<int>(steps_.size()) - 1;
+        }
+        return acc;
+    }
+    case NodeKind::Function: {
+        std::uint8_t cached = n.function_;
+        const Fn f = functionOf(cached, n.varName_);
+        const auto& args = n.args_;
+        const int arity = arityOf(f);
+        if (arity >= 0 && static_cast<int>(args.size()) != arity)
+            return -1;
+        if (args.empty()) {
+            if (f != Fn::Max && f != Fn::Min)
+                return -1;
+            static const std::int32_t zero = 0;
+            s.i = &constInt;
+            s.p = &zero;
+            break;
+        }
+        switch (f) {
+        case Fn::Max:
+        case Fn::Min: {
+            std::vector<int> kids;
+            bool allInt = true;
+            for (const NodePtr& a : args) {
+                const int k = emit(*a, depth + 1);
+                if (k < 0)
+                    return -1;
+                kids.push_back(k);
+                allInt = allInt && steps_[static_cast<std::size_t>(k)].isInt;
+            }
+            s.ilist = static_cast<int>(lists_.size());
+            lists_.insert(lists_.end(), kids.begin(), kids.end());
+            s.count = static_cast<int>(kids.size());
+            s.isInt = allInt;
+            if (allInt)
+                s.i = f == Fn::Max ? &extremeInt<true> : &extremeInt<false>;
+            else
+                s.d = f == Fn::Max ? &extremeDouble<true> : &extremeDouble<false>;
+            break;
+        }
+        case Fn::Atan2:
+            s.ia = emit(*args[0], depth + 1);
+            s.ib = emit(*args[1], depth + 1);
+            if (s.ia < 0 || s.ib < 0)
+                return -1;
+            s.isInt = false;
+            s.d = &atan2Of;
+            break;
+        case Fn::Double:
+        case Fn::Int:
+        case Fn::Abs: {
+            s.ia = emit(*args[0], depth + 1);
+            if (s.ia < 0)
+                return -1;
+            const bool argInt = steps_[static_cast<std::size_t>(s.ia)].isInt;
+            if (f == Fn::Double) {
+                s.isInt = false;
+                s.d = &toDouble;
+            } else if (f == Fn::Int) {
+                s.i = &toInt;
+            } else {
+                s.isInt = argInt;
+                if (argInt)
+                    s.i = &absInt;
+                else
+                    s.d = &absDouble;
+            }
+            break;
+        }
+        case Fn::Printf:
+        case Fn::Unknown: return -1;
+        }
+        break;
+    }
+    case NodeKind::String:
+    case NodeKind::Error:
+    case NodeKind::Plain:
+    case NodeKind::Element:
+    case NodeKind::Index:
+    case NodeKind::Environment: return -1;
+    }
+    steps_.push_back(s);
+    return static_cast<int>(steps_.size()) - 1;
+}
+
+} // namespace fieldmon::expr
