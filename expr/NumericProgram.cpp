@@ -45,10 +45,11 @@ void stale(Context& x);
     return d;
 }
 
-// Constants are read in place; other steps are called (reading a remote
-// value in place too makes every operator step larger and is no faster).
+// Leaves (constants, remote values) are read in place; other steps are called.
 [[gnu::always_inline]] inline std::int32_t intOf(const Step& s, Context& x)
 {
+    if (s.leaf == Step::RemoteInt)
+        return readInt(s, x);
     if (s.leaf == Step::ConstInt)
         return *static_cast<const std::int32_t*>(s.p);
     return s.i(s, x);
@@ -56,6 +57,8 @@ void stale(Context& x);
 
 [[gnu::always_inline]] inline double doubleOf(const Step& s, Context& x)
 {
+    if (s.leaf == Step::RemoteDouble)
+        return readDouble(s, x);
     if (s.leaf == Step::ConstDouble)
         return *static_cast<const double*>(s.p);
     if (s.isInt)

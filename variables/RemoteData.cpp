@@ -132,12 +132,14 @@ void RemoteData::setType(std::string type)
     defaultDataType_ = std::move(type);
     kind_ = classify(defaultDataType_);
     resizeBuffer(storageSize(defaultDataType_));
+    updateNumber();
 }
 
 void RemoteData::setSize(std::int32_t bytes)
 {
     size_ = std::clamp<std::int32_t>(bytes, 0, kMaxStorageSize);
     resizeBuffer(size_);
+    updateNumber();
 }
 
 void RemoteData::setAddress(const std::uint8_t* bytes)
@@ -159,6 +161,7 @@ void RemoteData::storeData(const std::uint8_t* bytes, std::int32_t /*count*/)
     }
     data_.assign(bytes, bytes + maxSize_);
     invalid_ = false;
+    updateNumber();
 }
 
 std::shared_ptr<RemoteData> RemoteData::enumerationType() const
@@ -267,6 +270,34 @@ expr::Value RemoteData::defaultClientDataRepresentation() const
     if (debug())
         std::printf("Unknown type '%s'\n", defaultDataType_.c_str());
     return expr::Value::error();
+}
+
+void RemoteData::updateNumber()
+{
+    auto& n = number_;
+    n.isNumber = true;
+    n.i = 0;
+    n.d = 0.0;
+    switch (kind_) {
+    case Builtin::Dec1000: n.isInt = false; n.d = s16() / 1000.0; return;
+    case Builtin::Dec100: n.isInt = false; n.d = s16() / 100.0; return;
+    case Builtin::Dec10: n.isInt = false; n.d = s16() / 10.0; return;
+    case Builtin::Float: n.isInt = false; n.d = f32(); return;
+    case Builtin::DWord:
+    case Builtin::Int: n.isInt = true; n.i = s32(); return;
+    case Builtin::SignedShort:
+    case Builtin::Short:
+    case Builtin::SWord: n.isInt = true; n.i = s16(); return;
+    case Builtin::UnsignedShort:
+    case Builtin::Word: n.isInt = true; n.i = u16(); return;
+    case Builtin::Char:
+    case Builtin::Byte: n.isInt = true; n.i = s8(); return;
+    case Builtin::IpAddr:
+    case Builtin::SizeT:
+    case Builtin::EnumElement:
+    case Builtin::Other: break;
+    }
+    n.isNumber = false;
 }
 
 RemoteDataRequest RemoteData::addressRequest(std::string_view /*key*/) const

@@ -153,6 +153,8 @@ private:
     // The enumeration type object this variable's type names, or null.
     std::shared_ptr<RemoteData> enumerationType() const;
     void resizeBuffer(std::int32_t bytes);
+    // Decodes the buffer into number_ (after every change of type or bytes).
+    void updateNumber();
 
     std::string defaultDataType_;
     std::string name_;
@@ -167,6 +169,14 @@ private:
     bool invalid_ = true;
     Builtin kind_ = Builtin::Other;
     VariableStore* store_;
+    // The value as numberValue() gives it, decoded when the bytes or the
+    // type change rather than at every reading.
+    struct {
+        bool isNumber = false;
+        bool isInt = false;
+        std::int32_t i = 0;
+        double d = 0.0;
+    } number_;
 };
 
 inline std::int32_t RemoteData::s32() const
@@ -187,26 +197,12 @@ inline float RemoteData::f32() const
 // Inline: expressions call it for every remote value they read.
 inline bool RemoteData::numberValue(bool& isInt, std::int32_t& i, double& d) const
 {
-    switch (kind_) {
-    case Builtin::Dec1000: isInt = false; d = s16() / 1000.0; return true;
-    case Builtin::Dec100: isInt = false; d = s16() / 100.0; return true;
-    case Builtin::Dec10: isInt = false; d = s16() / 10.0; return true;
-    case Builtin::Float: isInt = false; d = f32(); return true;
-    case Builtin::DWord:
-    case Builtin::Int: isInt = true; i = s32(); return true;
-    case Builtin::SignedShort:
-    case Builtin::Short:
-    case Builtin::SWord: isInt = true; i = s16(); return true;
-    case Builtin::UnsignedShort:
-    case Builtin::Word: isInt = true; i = u16(); return true;
-    case Builtin::Char:
-    case Builtin::Byte: isInt = true; i = s8(); return true;
-    case Builtin::IpAddr:
-    case Builtin::SizeT:
-    case Builtin::EnumElement:
-    case Builtin::Other: break;
-    }
-    return false;
+    if (!number_.isNumber)
+        return false;
+    isInt = number_.isInt;
+    i = number_.i;
+    d = number_.d;
+    return true;
 }
 
 } // namespace fieldmon
