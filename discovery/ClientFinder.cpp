@@ -4,7 +4,7 @@
 
 #include <arpa/inet.h>
 #include <sys/eventfd.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -83,7 +83,7 @@ ClientFinder::ClientFinder(const platform::Services& services, bool debug, Seams
 ClientFinder::~ClientFinder()
 {
     // Cancels a hand-off the listen thread may be waiting in, wakes its
-    // select, and waits for it to end before anything it uses goes away.
+    // wait, and waits for it to end before anything it uses goes away.
     stop_.request_stop();
     if (wakeFd_ >= 0) {
         std::uint64_t one = 1;
@@ -140,12 +140,10 @@ void ClientFinder::listenForClients(std::stop_token stop)
     const auto tickInterval = std::chrono::duration<double>(kTickSeconds);
 
     while (!stop.stop_requested()) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(listenSock_, &readable);
-        FD_SET(wakeFd_, &readable);
-        timeval timeout{0, 250000};
-        int ready = ::select(std::max(listenSock_, wakeFd_) + 1, &readable, nullptr, nullptr, &timeout);
+        // poll rather than select: an application with many open files may
+        // hand us a descriptor beyond what an fd_set can hold.
+        pollfd fds[2] = {{listenSock_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        int ready = ::poll(fds, 2, static_cast<int>(kTickSeconds * 1000));
         if (stop.stop_requested())
             break;
         if (ready < 0) {
@@ -157,7 +155,7 @@ void ClientFinder::listenForClients(std::stop_token stop)
             std::this_thread::sleep_for(tickInterval);
             continue;
         }
-        if (ready > 0 && FD_ISSET(listenSock_, &readable)) {
+        if (ready > 0 && (fds[0].revents & (POLLIN | POLLERR))) {
             socklen_t len = sizeof from;
             ssize_t n = ::recvfrom(listenSock_, buffer, kMaxDatagram, 0, reinterpret_cast<sockaddr*>(&from), &len);
             if (n < 0) {

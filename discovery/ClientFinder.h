@@ -181,7 +181,7 @@ private:
     std::mutex send_mutex;
 
     int listenSock_ = -1;
-    int wakeFd_ = -1; // eventfd that wakes the listen thread's select to stop
+    int wakeFd_ = -1; // eventfd that wakes the listen thread's wait to stop
     std::uint16_t boundListenPort_ = 0;
 
     ClientRegistry registry_;
