@@ -22,10 +22,11 @@
 // ClientFinderRegistry.cpp (adding, removing, presence), ClientFinderAlerts.cpp
 // (alerts and presence event lines).
 //
-// Thread rule: construct, destroy and call on the main thread, except the
-// registry locks and containers, which screens read on the main thread under
-// the locks while the listen thread changes them; charSendMsg() may be called
-// from either thread.
+// Thread rule: construct, destroy and call on the main thread, except
+// removeClient() and checkPresence(), which belong to the listen thread, and
+// charSendMsg(), which either thread may call. Screens read the registry
+// containers on the main thread holding the matching locks while the listen
+// thread changes them.
 
 #include "discovery/ClientRegistry.h"
 #include "discovery/LocalNetwork.h"
@@ -108,6 +109,8 @@ public:
     // Unregisters a record: its LOST event, the graveyard if a screen still
     // holds it, and all containers. Listen thread (waits for the main thread
     // before taking any lock); on the main thread the event runs inline.
+    // `client` must be the caller's own copy: that one reference counts as
+    // the removal in progress when deciding whether a screen still holds it.
     void removeClient(const std::shared_ptr<Client>& client);
     // One presence tick: 'F' to devices silent for more than 1.5 s, removal of
     // devices silent for more than 6.0 s. Listen thread.
