@@ -39,4 +39,11 @@ ip link set veth0 up
 ip route add default dev veth0
 nsenter -t "$holder" -n sh -c 'ip link set lo up && ip addr add 10.77.0.2/24 dev veth1 && ip link set veth1 up'
 
+# Both ends must carry traffic before the first search goes out (bounded).
+for _ in $(seq 50); do
+  ip -o link show veth0 | grep -q 'state UP' &&
+    nsenter -t "$holder" -n ip -o link show veth1 | grep -q 'state UP' && break
+  sleep 0.1
+done
+
 FIELDMON_NETNS_DEVICE=/proc/$holder/ns/net timeout 30 "$BIN" --gtest_filter='BroadcastNamespace.*'
