@@ -43,7 +43,7 @@ void DemoTour::waitForDevices()
     if (!found) {
         std::printf("demo: no device answered within %d s\n", kMaxWaitMs / 1000);
         save("01-devices.png");
-        emit done();
+        emit done(false);
         return;
     }
     TableViewController* listScreen = app_.myTableViewController();
@@ -71,7 +71,7 @@ void DemoTour::next()
         for (const QString& name : saved_)
             std::printf("  %s\n", qPrintable(QDir(folder_).absoluteFilePath(name)));
         std::fflush(stdout);
-        emit done();
+        emit done(true);
         return;
     }
     const Step& step = steps_[current_];

@@ -26,7 +26,8 @@ public:
     void start();
 
 signals:
-    void done();
+    // The walk is over; `devicesFound` is false when no device answered.
+    void done(bool devicesFound);
 
 private:
     // Steps run one after another, each after its own delay.

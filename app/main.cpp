@@ -5,7 +5,8 @@
 //   FIELDMON_QUIT_AFTER=<seconds>  ends the run by itself;
 //   FIELDMON_SCREENSHOTS=<folder>  walks through the screens once devices
 //                                  have appeared, saves a picture of each
-//                                  into the folder and ends the run.
+//                                  into the folder and ends the run (exit
+//                                  status 3 when no device answered).
 
 #include "app/DemoTour.h"
 #include "app/TollgarAppDelegate.h"
@@ -31,7 +32,8 @@ int main(int argc, char** argv)
     std::unique_ptr<fieldmon::DemoTour> tour;
     if (const char* folder = std::getenv("FIELDMON_SCREENSHOTS")) {
         tour = std::make_unique<fieldmon::DemoTour>(delegate, QString::fromLocal8Bit(folder));
-        QObject::connect(tour.get(), &fieldmon::DemoTour::done, &app, &QApplication::quit);
+        QObject::connect(tour.get(), &fieldmon::DemoTour::done, &app,
+                         [](bool devicesFound) { QApplication::exit(devicesFound ? 0 : 3); });
         tour->start();
     }
     int status = app.exec();
