@@ -1,0 +1,60 @@
+#pragma once
+// DeviceHttp: the HTTP server of one simulated device. It serves the files of
+// the device's folder (ui.xml, pictures) on the device's own address, and can
+// misbehave on purpose for transfer tests: answer only after a delay, answer
+// 404, or promise a body and drop the connection half-way.
+//
+// Thread rule: start() and stop() from the owner's thread; the server runs
+// its own threads and touches only its own settings and the log.
+
+#include "sim/DeviceConfig.h"
+#include "sim/SimLog.h"
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+}
+
+namespace fieldmon::sim {
+
+class DeviceHttp {
+public:
+    DeviceHttp(std::string who, std::string folder, HttpSpec spec, SimLog& log);
+    ~DeviceHttp();
+    DeviceHttp(const DeviceHttp&) = delete;
+    DeviceHttp& operator=(const DeviceHttp&) = delete;
+
+    // Listens on `address` at the configured port (0: any free port). False
+    // with a reason when the port cannot be bound.
+    bool start(in_addr address, std::string& why);
+    void stop();
+    int port() const { return port_; }
+
+    // The content type served for a file name (by extension).
+    static std::string contentType(const std::string& file);
+
+private:
+    bool applies(const std::string& file) const;
+    void waitDelay();
+
+    std::string who_;
+    std::string folder_;
+    HttpSpec spec_;
+    SimLog& log_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::mutex stopMutex_;
+    std::condition_variable stopCv_;
+    bool stopping_ = false;
+};
+
+} // namespace fieldmon::sim

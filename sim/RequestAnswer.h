@@ -1,0 +1,42 @@
+#pragma once
+// RequestAnswer: the device side of the variable request datagrams.
+//
+//   address request  "v" id items   item: one character (65 + low byte of the
+//                                    first variable index), then the number
+//                                    of address bytes in decimal (4 per variable)
+//   value request    "a" id items   item: 8 hexadecimal digits of the start
+//                                    address, then one character (65 + count)
+//   replies          "V"/"A" id payload, then one closing byte (0)
+//
+// The payload answers each item in order with nothing between: the 4-byte
+// little-endian addresses of the variables of an address item, or exactly
+// the bytes asked for by a value item (zeros beyond the memory). Item
+// characters above 127 arrive as UTF-8 (two bytes) or as one raw byte; both
+// are accepted. A malformed item ends the list: the items before it are
+// answered and `note` says where reading stopped.
+//
+// Thread rule: pure functions.
+
+#include "sim/DeviceMemory.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace fieldmon::sim {
+
+// Largest payload a reply carries; items beyond it are not answered (a UDP
+// datagram holds at most 65507 bytes).
+inline constexpr std::size_t kMaxReplyPayload = 65000;
+
+// Both return nothing when the datagram has no identifier byte.
+std::optional<std::string> answerAddressRequest(std::string_view request, const DeviceMemory& memory,
+                                                std::string& note);
+std::optional<std::string> answerValueRequest(std::string_view request, const DeviceMemory& memory,
+                                              std::string& note);
+
+// One item character at `pos`: a two-byte UTF-8 sequence or a single byte.
+// Advances `pos`; -1 at the end of the text.
+int readItemCode(std::string_view text, std::size_t& pos);
+
+} // namespace fieldmon::sim

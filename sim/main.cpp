@@ -1,0 +1,187 @@
+// fieldsim: runs simulated field devices described by JSON files; see
+// `fieldsim --help`.
+
+#include "sim/DeviceConfig.h"
+#include "sim/Simulator.h"
+#include "sim/UiDeclarations.h"
+#include "sim/UiDocCheck.h"
+
+#include <arpa/inet.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace fieldmon::sim;
+
+namespace {
+
+Simulator* g_simulator = nullptr;
+
+void onSignal(int)
+{
+    if (g_simulator)
+        g_simulator->requestStop();
+}
+
+bool endsWith(const std::string& s, const char* suffix)
+{
+    const std::size_t n = std::strlen(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+std::string readAll(const std::string& path, bool& ok)
+{
+    std::ifstream in(path, std::ios::binary);
+    ok = static_cast<bool>(in);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Checks one ui.xml (given directly or through a device file).
+int checkOne(const std::string& arg)
+{
+    std::string uiPath = arg;
+    if (endsWith(arg, ".json")) {
+        std::vector<std::string> errors;
+        auto config = loadDeviceConfig(arg, errors);
+        for (const auto& e : errors)
+            std::printf("%s\n", e.c_str());
+        if (!config)
+            return 1;
+        uiPath = config->folder + "/" + config->uiFile;
+    }
+    bool ok = false;
+    const std::string xml = readAll(uiPath, ok);
+    if (!ok) {
+        std::printf("%s: cannot be read\n", uiPath.c_str());
+        return 1;
+    }
+    std::vector<std::string> declErrors;
+    const auto declared = declaredVariables(declarationTexts(xml, declErrors), declErrors);
+    const DocReport report = checkUiDocument(xml, declared, declErrors);
+    std::printf("%s", report.format(uiPath).c_str());
+    std::printf("%s: %d errors, %d warnings\n", uiPath.c_str(), report.errors(), report.warnings());
+    return report.errors() ? 1 : 0;
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: fieldsim [--log FILE] [--ready-file FILE] [--for SECONDS] [--port N] "
+                         "[--app-port N] DEVICE.json...\n       fieldsim --check FILE...\n"
+                         "       fieldsim --addresses DEVICE.json...\n       fieldsim --help\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> files;
+    std::string logPath;
+    std::string readyFile;
+    double seconds = 0;
+    SimulatorOptions options;
+    enum class Mode { Run, Check, Addresses } mode = Mode::Run;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (a == "--help" || a == "-h") {
+            std::printf("%s", deviceConfigHelp());
+            return 0;
+        }
+        if (a == "--check") {
+            mode = Mode::Check;
+        } else if (a == "--addresses") {
+            mode = Mode::Addresses;
+        } else if (a == "--log" || a == "--ready-file" || a == "--for" || a == "--port" || a == "--app-port") {
+            const char* v = value();
+            if (!v)
+                return usage();
+            if (a == "--log")
+                logPath = v;
+            else if (a == "--ready-file")
+                readyFile = v;
+            else if (a == "--for")
+                seconds = std::atof(v);
+            else if (a == "--port")
+                options.devicePort = static_cast<std::uint16_t>(std::atoi(v));
+            else
+                options.appPort = static_cast<std::uint16_t>(std::atoi(v));
+        } else if (!a.empty() && a[0] == '-') {
+            return usage();
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.empty())
+        return usage();
+
+    if (mode == Mode::Check) {
+        int status = 0;
+        for (const auto& f : files)
+            status |= checkOne(f);
+        return status;
+    }
+
+    std::vector<DeviceConfig> configs;
+    std::vector<std::string> errors;
+    for (const auto& f : files)
+        if (auto c = loadDeviceConfig(f, errors))
+            configs.push_back(std::move(*c));
+    if (!errors.empty()) {
+        for (const auto& e : errors)
+            std::fprintf(stderr, "%s\n", e.c_str());
+        return 1;
+    }
+
+    if (mode == Mode::Addresses) {
+        for (const auto& c : configs)
+            for (in_addr a : c.allAddresses()) {
+                char text[INET_ADDRSTRLEN] = {};
+                inet_ntop(AF_INET, &a, text, sizeof text);
+                std::printf("%s\n", text);
+            }
+        return 0;
+    }
+
+    SimLog log;
+    if (!logPath.empty() && !log.open(logPath)) {
+        std::fprintf(stderr, "fieldsim: cannot open log file %s\n", logPath.c_str());
+        return 1;
+    }
+    Simulator simulator(log, options);
+    for (auto& c : configs) {
+        std::vector<std::string> problems;
+        const bool ok = simulator.addDevice(std::move(c), problems);
+        for (const auto& p : problems)
+            log.line("fieldsim", "problem: " + p);
+        if (!ok)
+            return 1;
+    }
+    std::string why;
+    if (!simulator.open(why)) {
+        std::fprintf(stderr, "fieldsim: %s\n", why.c_str());
+        return 1;
+    }
+    g_simulator = &simulator;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!readyFile.empty()) {
+        std::ofstream ready(readyFile);
+        ready << "ready\n";
+    }
+    log.line("fieldsim", "running " + std::to_string(simulator.deviceCount()) + " device(s)");
+    simulator.run(seconds);
+    log.line("fieldsim", "stopped");
+    g_simulator = nullptr;
+    return 0;
+}
