@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -402,7 +403,12 @@ std::optional<DeviceConfig> parseDeviceConfig(const std::string& text, const std
 
     std::string folder = ".";
     r.text(doc, "folder", folder, "file");
-    c.folder = (!folder.empty() && folder[0] == '/') || baseDir.empty() ? folder : baseDir + "/" + folder;
+    const std::filesystem::path folderPath(folder);
+    c.folder = (folderPath.is_absolute() || baseDir.empty() ? folderPath : std::filesystem::path(baseDir) / folderPath)
+                   .lexically_normal()
+                   .string();
+    if (c.folder.size() > 1 && c.folder.back() == '/')
+        c.folder.pop_back();
 
     if (auto h = doc.find("http"); h != doc.end())
         readHttp(r, *h, c);

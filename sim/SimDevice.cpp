@@ -272,7 +272,9 @@ double SimDevice::tick(double now, std::vector<Datagram>& out)
         if (m.due <= now) {
             std::string why;
             memory_.set(m.path, SimValue{false, m.behaviour->valueAt(now - startTime_), {}}, why);
-            m.due = std::max(m.due + m.behaviour->every(), now);
+            m.due += m.behaviour->every();
+            if (m.due <= now) // fell behind: skip what was missed
+                m.due = now + m.behaviour->every();
         }
         next = std::min(next, m.due);
     }
@@ -281,7 +283,9 @@ double SimDevice::tick(double now, std::vector<Datagram>& out)
             ++p.count;
             if (!config_.silent)
                 sendEvent(withCount(p.spec.text, p.count), p.spec.stamp, now, out);
-            p.due = std::max(p.due + p.spec.every, now);
+            p.due += p.spec.every;
+            if (p.due <= now)
+                p.due = now + p.spec.every;
         }
         next = std::min(next, p.due);
     }
