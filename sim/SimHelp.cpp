@@ -8,7 +8,7 @@ const char* deviceConfigHelp()
 
 Usage:
   fieldsim [--log FILE] [--ready-file FILE] [--for SECONDS]
-           [--port N] [--app-port N] DEVICE.json...
+           [--port N] [--app-port N] [--stop-with-parent] DEVICE.json...
   fieldsim --check DEVICE.json|ui.xml...   check UI descriptions, run nothing
   fieldsim --addresses DEVICE.json...      print every address the devices use
   fieldsim --help
@@ -23,7 +23,9 @@ private network of tools/netns, which adds them (10.77.0.10 and up).
 
 Every datagram received and sent is logged with a time stamp on standard
 output, or appended to FILE with --log. --ready-file writes FILE once every
-socket is open. --for stops after SECONDS. SIGINT and SIGTERM stop it.
+socket is open. --for stops after SECONDS. SIGINT and SIGTERM stop it, and so does the end
+of its parent process with --stop-with-parent. --port and --app-port change
+the two UDP ports (for tests on loopback addresses such as 127.0.0.10).
 
 The device file (JSON; "//" comments are not allowed, use "comment"):
 

@@ -7,6 +7,8 @@
 #include "sim/UiDocCheck.h"
 
 #include <arpa/inet.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -74,7 +76,7 @@ int checkOne(const std::string& arg)
 int usage()
 {
     std::fprintf(stderr, "usage: fieldsim [--log FILE] [--ready-file FILE] [--for SECONDS] [--port N] "
-                         "[--app-port N] DEVICE.json...\n       fieldsim --check FILE...\n"
+                         "[--app-port N] [--stop-with-parent] DEVICE.json...\n       fieldsim --check FILE...\n"
                          "       fieldsim --addresses DEVICE.json...\n       fieldsim --help\n");
     return 2;
 }
@@ -88,6 +90,7 @@ int main(int argc, char** argv)
     std::string readyFile;
     double seconds = 0;
     SimulatorOptions options;
+    bool stopWithParent = false;
     enum class Mode { Run, Check, Addresses } mode = Mode::Run;
 
     for (int i = 1; i < argc; ++i) {
@@ -97,7 +100,9 @@ int main(int argc, char** argv)
             std::printf("%s", deviceConfigHelp());
             return 0;
         }
-        if (a == "--check") {
+        if (a == "--stop-with-parent") {
+            stopWithParent = true;
+        } else if (a == "--check") {
             mode = Mode::Check;
         } else if (a == "--addresses") {
             mode = Mode::Addresses;
@@ -174,6 +179,13 @@ int main(int argc, char** argv)
     g_simulator = &simulator;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    if (stopWithParent) {
+        // A script that runs us in a private network may itself be killed;
+        // we must not outlive it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1)
+            return 0;
+    }
     std::signal(SIGPIPE, SIG_IGN);
     if (!readyFile.empty()) {
         std::ofstream ready(readyFile);
