@@ -70,10 +70,13 @@ void DeviceMemory::layout(const std::vector<DeclaredVariable>& vars, const Devic
             next = alignUp(static_cast<std::uint32_t>(at + std::max<std::uint64_t>(bytes, 1)), align);
         }
         v.address = static_cast<std::uint32_t>(at);
-        if (d.index != DeclaredVariable::kNoIndex && !byIndex_.count(d.index))
-            byIndex_[d.index] = v.address;
+        if (d.index != DeclaredVariable::kNoIndex && !byIndex_.count(d.index & 0xFF))
+            byIndex_[d.index & 0xFF] = v.address;
         vars_.push_back(std::move(v));
     }
+    for (const VariableLayout& v : vars_)
+        if (v.decl.index == DeclaredVariable::kNoIndex && !byIndex_.count(0))
+            byIndex_[0] = v.address;
 
     // Pinned variables must not overlap laid-out ones: a device author who pins
     // addresses wants to know when two variables share bytes.
@@ -96,9 +99,9 @@ const VariableLayout* DeviceMemory::find(std::string_view name) const
     return nullptr;
 }
 
-std::uint32_t DeviceMemory::addressOfIndex(int index) const
+std::uint32_t DeviceMemory::addressOfIndex(int lowByte) const
 {
-    auto it = byIndex_.find(index);
+    auto it = byIndex_.find(lowByte & 0xFF);
     return it == byIndex_.end() ? 0 : it->second;
 }
 

@@ -65,9 +65,12 @@ public:
     const std::vector<VariableLayout>& variables() const { return vars_; }
     const VariableLayout* find(std::string_view name) const;
 
-    // The address of the variable with this declared index; 0 (an always
-    // zero area below the base) when the device has no such variable.
-    std::uint32_t addressOfIndex(int index) const;
+    // The address of the variable whose declared index has this low byte
+    // (requests carry only the low byte); 0, an always zero area below the
+    // base, when the device has none. When two variables share a low byte the
+    // first declared wins; variables declared without an index answer for 0,
+    // as the app asks for them, unless a variable declares 0.
+    std::uint32_t addressOfIndex(int lowByte) const;
 
     // Appends `count` bytes from `address`; bytes beyond the memory are zeros.
     void read(std::uint64_t address, std::uint64_t count, std::string& out) const;

@@ -52,10 +52,6 @@ std::optional<std::string> answerAddressRequest(std::string_view request, const 
     while (pos < request.size()) {
         const std::size_t itemStart = pos;
         const int code = readItemCode(request, pos);
-        if (code < 65) {
-            note = "bad index character at byte " + std::to_string(itemStart);
-            break;
-        }
         std::uint64_t count = 0;
         std::size_t digits = 0;
         while (pos < request.size() && isDigit(request[pos]) && digits < 12) {
@@ -76,7 +72,7 @@ std::optional<std::string> answerAddressRequest(std::string_view request, const 
         // that the reply still holds exactly the bytes asked for.
         const int first = (code - 65) & 0xFF;
         for (std::uint64_t k = 0; k < count / 4; ++k)
-            appendLE32(reply, memory.addressOfIndex(first + static_cast<int>(k)));
+            appendLE32(reply, memory.addressOfIndex((first + static_cast<int>(k)) & 0xFF));
         reply.append(count % 4, '\0');
     }
     reply.push_back('\0');
@@ -110,11 +106,11 @@ std::optional<std::string> answerValueRequest(std::string_view request, const De
         }
         pos += 8;
         const int code = readItemCode(request, pos);
-        if (code < 65) {
-            note = "bad size character at byte " + std::to_string(itemStart + 8);
+        if (code < 0) {
+            note = "no size character at byte " + std::to_string(itemStart + 8);
             break;
         }
-        const std::uint64_t count = static_cast<std::uint64_t>(code - 65);
+        const std::uint64_t count = static_cast<std::uint64_t>((code - 65) & 0xFF);
         if (reply.size() - 2 + count > kMaxReplyPayload) {
             note = "reply would exceed " + std::to_string(kMaxReplyPayload) + " bytes; later items dropped";
             break;

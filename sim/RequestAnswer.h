@@ -10,9 +10,10 @@
 //
 // The payload answers each item in order with nothing between: the 4-byte
 // little-endian addresses of the variables of an address item, or exactly
-// the bytes asked for by a value item (zeros beyond the memory). Item
-// characters above 127 arrive as UTF-8 (two bytes) or as one raw byte; both
-// are accepted. A malformed item ends the list: the items before it are
+// the bytes asked for by a value item (zeros beyond the memory). An item
+// character is the single byte (65 + n) mod 256, so indexes from 191 on wrap
+// to bytes below 'A'; a two-byte UTF-8 form of a character above 127 is
+// accepted as well. A malformed item ends the list: the items before it are
 // answered and `note` says where reading stopped.
 //
 // Thread rule: pure functions.
