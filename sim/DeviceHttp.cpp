@@ -139,6 +139,10 @@ bool DeviceHttp::start(in_addr address, std::string& why)
         port_ = spec_.port;
     }
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // stop() only reaches a server that has started listening: wait for it,
+    // so that a stop right after the start cannot leave the thread running.
+    for (int i = 0; i < 2000 && !server_->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     log_.line(who_, std::string("http serving ") + folder_ + " on " + host + ":" + std::to_string(port_));
     return true;
 }
