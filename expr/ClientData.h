@@ -162,6 +162,9 @@ public:
     virtual std::vector<std::string> remoteNotificationsWithEnvironment(ClientDataEnvironment* env);
     std::vector<std::string> remoteNotifications();
 
+    // Whether every remote value the tree reads is resolved and valid.
+    bool valuesPresent() const;
+
     // Resolves a variable, element or index node to its remote variable (or
     // turns a variable node into a local one). Others: nothing.
     void updateRemoteDataWithEnvironment(ClientDataEnvironment* env);

@@ -164,9 +164,10 @@ RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
             becomeError();
             break;
         }
-        out = index_->prepForEvalWithEnvironment(env);
-        if (out.empty())
-            out = index_->requestVariablesWithEnvironment(env);
+        // The index's address requests, or else its value requests (which is
+        // what requestVariables gives; calling prepForEval first as well
+        // would double the work at every level of nested indexes).
+        out = index_->requestVariablesWithEnvironment(env);
         append(out, struct_->prepForEvalWithEnvironment(env));
         if (out.empty())
             updateRemoteDataWithEnvironment(env);
@@ -181,7 +182,7 @@ RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
             if (!out.empty() || args_.size() < 2)
                 break;
             // No branch is chosen before the condition's values are in.
-            if (!args_[0]->requestVariablesWithEnvironment(env).empty())
+            if (!args_[0]->valuesPresent())
                 break;
             const NodePtr& colon = args_[1];
             if (colon->type() != NodeKind::Operator || colon->opperator() != ':' || colon->args().size() < 2)
@@ -204,6 +205,27 @@ RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
     case NodeKind::Environment: std::printf("Error: Unknown type\n"); break;
     }
     return out;
+}
+
+bool ClientData::valuesPresent() const
+{
+    // A plain walk: it builds no requests and resolves nothing, so that
+    // asking it at every level of nested conditionals stays linear.
+    switch (kind_) {
+    case NodeKind::RemoteVariable:
+    case NodeKind::Element:
+    case NodeKind::Index:
+        if (!remoteData_ || remoteData_->invalid())
+            return false;
+        return (!struct_ || struct_->valuesPresent()) && (!index_ || index_->valuesPresent());
+    case NodeKind::Operator:
+    case NodeKind::Function:
+        for (const NodePtr& a : args_)
+            if (!a->valuesPresent())
+                return false;
+        return true;
+    default: return true;
+    }
 }
 
 RequestList ClientData::requestVariables()

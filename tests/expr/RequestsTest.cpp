@@ -271,6 +271,33 @@ TEST_F(RequestsTest, InvalidateAnswersWhetherRemoteDataIsRead)
     EXPECT_TRUE(var("temp")->invalid());
 }
 
+TEST_F(RequestsTest, NestedConditionsAndIndexesCostLinearWork)
+{
+    // Gathering requests once asked each nested condition (and each nested
+    // index) for its requests twice over, so the work doubled with every
+    // level: forty levels ran for ever and grew memory without bound.
+    var("c")->setRealAddress(0x10);
+    var("a")->setRealAddress(0x20);
+    var("t")->setRealAddress(0x30);
+    std::string conditions = "c";
+    std::string indexes = "a";
+    for (int i = 0; i < 40; ++i) {
+        conditions += " ? c";
+        indexes = "t[" + indexes + "]";
+    }
+    for (const std::string& text : {conditions, indexes}) {
+        NodePtr n = compile(text);
+        int queued = -1;
+        printedBy([&] {
+            n->invalidateRemoteVariableValues();
+            queued = n->queueVariableRequests();
+            n->eval();
+        });
+        EXPECT_GE(queued, 0) << text;
+        client->clearRequests();
+    }
+}
+
 TEST_F(RequestsTest, StaticPartNamesTheVariablesRead)
 {
     using V = std::vector<std::string>;
