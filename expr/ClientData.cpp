@@ -464,11 +464,6 @@ void ClientData::simplify()
 // They pass no environment; evaluation then uses the record's global one. An
 // environment node keeps its own parent when called this way.
 
-Value ClientData::eval()
-{
-    return evalWithEnvironment(nullptr);
-}
-
 std::string ClientData::stringValue()
 {
     return stringValueWithEnvironment(nullptr);

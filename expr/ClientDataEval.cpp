@@ -42,6 +42,7 @@ public:
     static Num fast(ClientData& n, ClientDataEnvironment* env);
     static Num number(ClientData& n, ClientDataEnvironment* env);
     static Value value(ClientData& n, ClientDataEnvironment* env);
+    static Value general(ClientData& n, ClientDataEnvironment* env);
 
 private:
     static Num numberOfOperator(ClientData& n, ClientDataEnvironment* env);
@@ -461,6 +462,17 @@ Num evaluateNumber(ClientData& n, ClientDataEnvironment* env)
     return client && client->debug();
 }
 
+// The general path, kept out of line so that the numeric one stays small.
+[[gnu::noinline]] Value Evaluator::general(ClientData& n, ClientDataEnvironment* env)
+{
+    if (!env)
+        env = n.globalEnvironment();
+    // Keep the node alive while it evaluates: a node may be the last holder
+    // of things that its evaluation lets go of (a wrapper changing parent).
+    NodePtr hold = n.shared_from_this();
+    return value(n, env);
+}
+
 Value ClientData::evalWithEnvironment(ClientDataEnvironment* env)
 {
     if (!tracing(remoteClient_)) {
@@ -468,12 +480,16 @@ Value ClientData::evalWithEnvironment(ClientDataEnvironment* env)
         if (!r.failed())
             return r.value();
     }
-    if (!env)
-        env = globalEnvironment();
-    // Keep this node alive while it evaluates: a node may be the last holder
-    // of things that its evaluation lets go of (a wrapper changing parent).
-    NodePtr hold = shared_from_this();
-    return Evaluator::value(*this, env);
+    return Evaluator::general(*this, env);
+}
+
+Value ClientData::eval()
+{
+    // Only environments evaluate differently; everything else takes the
+    // base evaluation without a virtual call.
+    if (kind_ == NodeKind::Environment)
+        return evalWithEnvironment(nullptr);
+    return ClientData::evalWithEnvironment(nullptr);
 }
 
 double ClientData::doubleValueWithEnvironment(ClientDataEnvironment* env)
