@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace fieldmon::sim;
 using fieldmon::sim::test::var;
 
@@ -230,4 +232,24 @@ TEST(SimDevice, ReportsJsonValuesThatDoNotFitTheDeclarations)
     ASSERT_EQ(h.problems.size(), 2u);
     EXPECT_NE(h.problems[0].find("ghost"), std::string::npos);
     EXPECT_NE(h.problems[1].find("no member"), std::string::npos);
+}
+
+TEST(SimDevice, HostileDatagramsGetBoundedAnswers)
+{
+    // Random bytes of every kind the device understands: nothing may crash,
+    // and no answer may exceed one UDP datagram.
+    Harness h;
+    std::mt19937 random(12345);
+    const std::string kinds = "HhFsEcvaAVmie";
+    for (int i = 0; i < 20000; ++i) {
+        std::string d(1, kinds[random() % kinds.size()]);
+        const std::size_t n = random() % 64;
+        for (std::size_t k = 0; k < n; ++k)
+            d.push_back(static_cast<char>(random() % 256));
+        if (i % 97 == 0)
+            d += std::string(6000, '9'); // long digit runs in address items
+        for (const Datagram& out : h.send(d))
+            ASSERT_LE(out.bytes.size(), 65507u) << SimLog::printable(d, 40);
+    }
+    EXPECT_EQ(h.send("H").size(), 1u) << "still answering";
 }
