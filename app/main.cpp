@@ -15,12 +15,17 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdlib>
 #include <memory>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // QApplication adopts the user's locale for the C library too. Numbers in
+    // device documents, expressions ("%f") and rate texts are always written
+    // with a decimal point, whatever language the technician's phone speaks.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setFont(fieldmon::phone::systemFont(14));
 
     fieldmon::TollgarAppDelegate delegate;
