@@ -185,11 +185,11 @@ TEST_F(QtFiles, SilentAndTricklingDevicesFailAtTheTimeOut)
     testing::internal::CaptureStdout();
     client->requestFile("silent");
     client->requestFile("trickle");
-    ASSERT_TRUE(waitFor(2, 14000));
+    ASSERT_TRUE(waitFor(2, 14500));
     std::string out = testing::internal::GetCapturedStdout();
     double seconds = clock.elapsed() / 1000.0;
     EXPECT_GE(seconds, 9.8);
-    EXPECT_LT(seconds, 12.0);
+    EXPECT_LT(seconds, 14.5); // the servers answer at 15 s; anything before that is the time-out
     EXPECT_EQ(received["silent"], std::nullopt);
     EXPECT_EQ(received["trickle"], std::nullopt);
     EXPECT_GT(trickled.load(), 20);
