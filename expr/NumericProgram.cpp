@@ -171,6 +171,53 @@ double chooseDouble(const Step& s, Context& x)
     return doubleOf(conditionOf(s, x) ? *s.b : *s.c, x);
 }
 
+// "cond ? a : b" whose condition is a comparison of two integers, the usual
+// shape in documents: the comparison is made in place rather than through a
+// step of its own. Comparisons never fail, so nothing else changes.
+template <char Op>
+bool compareInts(const Step& c, Context& x)
+{
+    const std::int32_t l = intOf(*c.a, x);
+    const std::int32_t r = intOf(*c.b, x);
+    std::int32_t out = 0;
+    applyInt(Op, l, r, out);
+    return out != 0;
+}
+
+template <char Op>
+std::int32_t chooseIntOnCompare(const Step& s, Context& x)
+{
+    return intOf(compareInts<Op>(*s.a, x) ? *s.b : *s.c, x);
+}
+
+template <char Op>
+double chooseDoubleOnCompare(const Step& s, Context& x)
+{
+    return doubleOf(compareInts<Op>(*s.a, x) ? *s.b : *s.c, x);
+}
+
+// Gives the fused choice for a condition step that is an integer
+// comparison; false for any other condition.
+template <char Op>
+bool fuseChoiceOn(const Step& cond, Step& s)
+{
+    if (cond.i != &binaryInt<Op>)
+        return false;
+    if (s.isInt)
+        s.i = &chooseIntOnCompare<Op>;
+    else
+        s.d = &chooseDoubleOnCompare<Op>;
+    return true;
+}
+
+bool fuseChoice(const Step& cond, Step& s)
+{
+    if (cond.leaf != Step::Inner || !cond.isInt || cond.ia < 0 || cond.ib < 0)
+        return false;
+    return fuseChoiceOn<'<'>(cond, s) || fuseChoiceOn<'>'>(cond, s) || fuseChoiceOn<'L'>(cond, s) ||
+           fuseChoiceOn<'G'>(cond, s) || fuseChoiceOn<'E'>(cond, s);
+}
+
 template <bool Max>
 std::int32_t extremeInt(const Step& s, Context& x)
 {
@@ -365,6 +412,8 @@ int NumericProgram::emit(const ClientData& n, int depth)
             if (thenInt != elseInt)
                 return -1; // the kind depends on the branch: left to the tree
             s.isInt = thenInt;
+            if (fuseChoice(steps_[static_cast<std::size_t>(s.ia)], s))
+                break;
             if (thenInt)
                 s.i = &chooseInt;
             else
