@@ -149,22 +149,12 @@ TableCell* TableViewController::cellForRow(GroupedTableView& table, IndexPath pa
         cell = new TableCell(kCellIdentifier);
         cell->setAccessory(TableCell::Accessory::DisclosureIndicator);
     }
-    // The text is formatted while both locks are held: the listen thread
-    // must not change the record's list under us.
+    // clientAt() reads the registry under its locks and hands back a reference
+    // that keeps the record alive; its name and serial number change only on
+    // the main thread, where this runs, so the text is formatted unlocked.
     QString text;
-    if (remoteClients_) {
-        remoteClients_->lockTypeDictionary();
-        remoteClients_->lockTypeArray();
-        const auto& keys = remoteClients_->clientTypeArray();
-        const auto& dict = remoteClients_->clientTypeDictionary();
-        if (path.section >= 0 && static_cast<std::size_t>(path.section) < keys.size()) {
-            auto it = dict.find(keys[static_cast<std::size_t>(path.section)]);
-            if (it != dict.end() && path.row >= 0 && static_cast<std::size_t>(path.row) < it->second.size())
-                text = rowText(*it->second[static_cast<std::size_t>(path.row)]);
-        }
-        remoteClients_->unlockTypeArray();
-        remoteClients_->unlockTypeDictionary();
-    }
+    if (std::shared_ptr<Client> client = clientAt(path))
+        text = rowText(*client);
     cell->setText(text);
     return cell;
 }

@@ -58,15 +58,15 @@ void ClientFinder::showAlert(std::string title, std::string message, bool animat
     // The callback learns its alert's id once show() has returned it.
     auto id = std::make_shared<platform::Alerts::AlertId>(0);
     std::weak_ptr<ClientFinder*> alive = self_;
-    platform::AlertSpec spec;
-    spec.title = title;
-    spec.message = std::move(message);
-    spec.buttons = {"Ok"};
-    spec.onButton = [this, alive, id](int button) {
+    platform::AlertContent content;
+    content.title = title;
+    content.message = std::move(message);
+    content.buttons = {"Ok"};
+    content.onButton = [this, alive, id](int button) {
         if (alive.lock())
             alertView(*id, button);
     };
-    *id = services_.alerts.show(std::move(spec));
+    *id = services_.alerts.show(std::move(content));
     lastAlert_ = ShownAlert{*id, std::move(title)};
 }
 

@@ -12,7 +12,7 @@
 
 namespace fieldmon::platform {
 
-struct AlertSpec {
+struct AlertContent {
     std::string title;
     std::string message;
     std::vector<std::string> buttons;
@@ -24,7 +24,7 @@ public:
     using AlertId = std::uint64_t;
 
     virtual ~Alerts() = default;
-    virtual AlertId show(AlertSpec spec) = 0;
+    virtual AlertId show(AlertContent content) = 0;
     // Takes the alert off the screen as if `buttonIndex` had been chosen,
     // without calling its callback. Unknown ids are ignored.
     virtual void dismiss(AlertId id, int buttonIndex, bool animated) = 0;

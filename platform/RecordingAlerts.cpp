@@ -4,12 +4,12 @@
 
 namespace fieldmon::platform {
 
-Alerts::AlertId RecordingAlerts::show(AlertSpec spec)
+Alerts::AlertId RecordingAlerts::show(AlertContent content)
 {
     AlertId id = nextId_++;
     Shown shown;
     shown.id = id;
-    shown.spec = std::move(spec);
+    shown.content = std::move(content);
     history_.push_back(std::move(shown));
     return id;
 }
@@ -36,7 +36,7 @@ bool RecordingAlerts::press(AlertId id, int buttonIndex)
     if (!s || !s->open)
         return false;
     s->open = false;
-    auto callback = s->spec.onButton; // the callback may show another alert
+    auto callback = s->content.onButton; // the callback may show another alert
     if (callback)
         callback(buttonIndex);
     return true;

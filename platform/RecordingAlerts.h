@@ -14,13 +14,13 @@ class RecordingAlerts final : public Alerts {
 public:
     struct Shown {
         AlertId id = 0;
-        AlertSpec spec;
+        AlertContent content;
         bool open = true;
         std::optional<int> dismissedWith;
         bool dismissedAnimated = false;
     };
 
-    AlertId show(AlertSpec spec) override;
+    AlertId show(AlertContent content) override;
     void dismiss(AlertId id, int buttonIndex, bool animated) override;
 
     // Simulates the user pressing a button of an open alert; returns false if

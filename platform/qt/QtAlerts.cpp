@@ -51,7 +51,7 @@ void QtAlerts::dismissAll()
         delete box.data();
 }
 
-Alerts::AlertId QtAlerts::show(AlertSpec spec)
+Alerts::AlertId QtAlerts::show(AlertContent content)
 {
     AlertId id = nextId_++;
     auto* box = new QMessageBox(parent_.data());
@@ -59,21 +59,21 @@ Alerts::AlertId QtAlerts::show(AlertSpec spec)
     box->setWindowModality(Qt::NonModal);
     box->setModal(false);
     box->setIcon(QMessageBox::NoIcon);
-    box->setWindowTitle(QString::fromStdString(spec.title));
-    box->setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(spec.title).toHtmlEscaped()));
-    box->setInformativeText(QString::fromStdString(spec.message).toHtmlEscaped());
+    box->setWindowTitle(QString::fromStdString(content.title));
+    box->setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(content.title).toHtmlEscaped()));
+    box->setInformativeText(QString::fromStdString(content.message).toHtmlEscaped());
     box->setTextFormat(Qt::RichText);
     styleLikeThePhone(box);
 
     std::vector<QAbstractButton*> buttons;
-    for (const auto& title : spec.buttons)
+    for (const auto& title : content.buttons)
         buttons.push_back(box->addButton(QString::fromStdString(title), QMessageBox::AcceptRole));
     if (buttons.empty())
         buttons.push_back(box->addButton(QMessageBox::Ok));
     box->setEscapeButton(buttons.front());
     box->setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
 
-    auto onButton = std::move(spec.onButton);
+    auto onButton = std::move(content.onButton);
     // Each handler first checks that the alert is still open: a box that
     // dismiss() closed, or whose button already answered, reports nothing.
     auto answer = [this, id, onButton](int index) {

@@ -28,7 +28,7 @@ public:
 
     void setParent(QWidget* parent) { parent_ = parent; }
 
-    AlertId show(AlertSpec spec) override;
+    AlertId show(AlertContent content) override;
     void dismiss(AlertId id, int buttonIndex, bool animated) override;
     // Closes every open box without calling back (at shutdown, before the
     // objects the callbacks talk to go away).

@@ -162,7 +162,7 @@ TEST(ClientFinder, NewDeviceAtOccupiedAddressReplacesTheEarlierOne)
     // the user is told.
     rig.pumpUntil([&] { return rig.s.alerts.openCount() == 1; });
     ASSERT_NE(rig.s.alerts.lastOpen(), nullptr);
-    EXPECT_EQ(rig.s.alerts.lastOpen()->spec.message, "Client 1 disappeared");
+    EXPECT_EQ(rig.s.alerts.lastOpen()->content.message, "Client 1 disappeared");
 }
 
 TEST(ClientFinder, AddressedDatagramsGoToTheRegisteredDevice)

@@ -117,9 +117,9 @@ TEST(Presence, LostDeviceOnScreenReturnsWithItsRecord)
     ASSERT_TRUE(rig.pumpUntil([&] { return rig.registered() == 0 && rig.s.alerts.openCount() == 1; }));
     EXPECT_EQ(graveyardSize(*rig.finder), 1u);
     const auto* lost = rig.s.alerts.lastOpen();
-    EXPECT_EQ(lost->spec.title, "Lost client");
-    EXPECT_EQ(lost->spec.message, "Client 1207 disappeared");
-    EXPECT_EQ(lost->spec.buttons, std::vector<std::string>{"Ok"});
+    EXPECT_EQ(lost->content.title, "Lost client");
+    EXPECT_EQ(lost->content.message, "Client 1207 disappeared");
+    EXPECT_EQ(lost->content.buttons, std::vector<std::string>{"Ok"});
     auto lostId = lost->id;
 
     // It comes back from another address and with a new name.
@@ -140,8 +140,8 @@ TEST(Presence, LostDeviceOnScreenReturnsWithItsRecord)
     EXPECT_FALSE(history[0].open);
     EXPECT_EQ(history[0].dismissedWith, 0);
     EXPECT_TRUE(history[0].dismissedAnimated);
-    EXPECT_EQ(history[1].spec.title, "Found client");
-    EXPECT_EQ(history[1].spec.message, "Client 1207 came back");
+    EXPECT_EQ(history[1].content.title, "Found client");
+    EXPECT_EQ(history[1].content.message, "Client 1207 came back");
     EXPECT_EQ(rig.s.alerts.openCount(), 1u);
 }
 
@@ -176,10 +176,10 @@ TEST(Alerts, AtMostOneAtATimeAndNetworkErrorsDoNotStack)
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Already have a network error\n");
     ASSERT_EQ(alerts.history().size(), 2u);
-    EXPECT_EQ(alerts.history()[0].spec.message, "Network Error: first");
+    EXPECT_EQ(alerts.history()[0].content.message, "Network Error: first");
     EXPECT_EQ(alerts.history()[0].dismissedWith, 0);
     EXPECT_FALSE(alerts.history()[0].dismissedAnimated);
-    EXPECT_EQ(alerts.history()[1].spec.message, "Can't access local WiFi");
+    EXPECT_EQ(alerts.history()[1].content.message, "Can't access local WiFi");
     EXPECT_EQ(alerts.openCount(), 1u);
 
     // Pressing "Ok" forgets the alert, so the next network error shows again.
@@ -199,8 +199,8 @@ TEST(Alerts, LocalNetworkTestAtStartUp)
         FinderRig rig(state);
         ASSERT_EQ(rig.s.alerts.history().size(), alerted ? 1u : 0u);
         if (alerted) {
-            EXPECT_EQ(rig.s.alerts.history()[0].spec.title, "Network Error");
-            EXPECT_EQ(rig.s.alerts.history()[0].spec.message, "Can't access local WiFi");
+            EXPECT_EQ(rig.s.alerts.history()[0].content.title, "Network Error");
+            EXPECT_EQ(rig.s.alerts.history()[0].content.message, "Can't access local WiFi");
         }
     }
 }
@@ -234,8 +234,8 @@ TEST(Alerts, FailedBroadcastFollowsTheSendFailureRule)
         EXPECT_EQ(out.find("Error sending packet") != std::string::npos, c.network == LocalNetwork::Direct);
         EXPECT_TRUE(f.searching()); // searching starts whether or not the send went out
         ASSERT_EQ(s.alerts.history().size(), 1u);
-        EXPECT_EQ(s.alerts.history()[0].spec.title, "Network Error");
-        EXPECT_EQ(s.alerts.history()[0].spec.message, c.message);
+        EXPECT_EQ(s.alerts.history()[0].content.title, "Network Error");
+        EXPECT_EQ(s.alerts.history()[0].content.message, c.message);
         EXPECT_EQ(f.charSendMsg('h'), -1);
         EXPECT_EQ(s.alerts.history().size(), c.network == LocalNetwork::Untestable ? 2u : 1u); // lostNetwork never stacks
     }

@@ -12,7 +12,7 @@
 
 #include <vector>
 
-using fieldmon::platform::AlertSpec;
+using fieldmon::platform::AlertContent;
 using fieldmon::platform::QtAlerts;
 using fieldmon::test::waitFor;
 
