@@ -6,11 +6,14 @@
 //
 // Thread rule: main thread only.
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 #include <QWidget>
 
 namespace fieldmon {
 
+class GroupedTableView;
 class NavigationStack;
 
 class Screen : public QWidget {
@@ -37,6 +40,20 @@ public:
     // The bar's back button was pressed while this screen was on top; the
     // stack pops it right after.
     virtual void backButtonPressed() {}
+
+    // What the automation interface reads of the screen. Each answers what
+    // the user sees; none of them changes the screen.
+    //
+    // The kind of screen: "devices", "detail", "eventlog", "page" or "table".
+    virtual QString automationKind() const { return {}; }
+    // Fields of the screen beyond title, kind and orientation (a device
+    // page adds its background colour).
+    virtual void inspect(QJsonObject& /*screen*/) const {}
+    // The widgets of a device page in document order, one object each
+    // ("class", "tag", "frame" in page points, and what the widget shows).
+    virtual QJsonArray inspectWidgets() const { return {}; }
+    // The grouped table the screen shows, for reading and touching rows.
+    virtual GroupedTableView* automationTable() const { return nullptr; }
 
 signals:
     void titleChanged(const QString& title);
