@@ -51,6 +51,12 @@ public:
         valueText_ = phone::singleLine(value);
         layout();
     }
+    void inspect(QJsonObject& row) const override
+    {
+        TableCell::inspect(row);
+        row.insert(QStringLiteral("text"), titleText_);
+        row.insert(QStringLiteral("detail"), valueText_);
+    }
 
 protected:
     void resizeEvent(QResizeEvent* e) override
@@ -90,6 +96,13 @@ public:
     }
     QLabel* title() const { return title_; }
     ToggleSwitch* toggle() const { return switch_; }
+    void inspect(QJsonObject& row) const override
+    {
+        TableCell::inspect(row);
+        row.insert(QStringLiteral("text"), title_->text());
+        row.insert(QStringLiteral("switch"), QJsonObject{{QStringLiteral("on"), switch_->isChecked()},
+                                                         {QStringLiteral("frame"), Screen::pageFrame(switch_)}});
+    }
 
 protected:
     void resizeEvent(QResizeEvent* e) override
@@ -118,6 +131,12 @@ public:
         }
     }
     ActivitySpinner* spinner() const { return spinner_; }
+    void inspect(QJsonObject& row) const override
+    {
+        TableCell::inspect(row);
+        if (spinner_)
+            row.insert(QStringLiteral("busy"), spinner_->isAnimating());
+    }
 
 protected:
     void resizeEvent(QResizeEvent* e) override

@@ -83,6 +83,8 @@ public:
 
     void viewWillAppear(bool animated) override;
     void backButtonPressed() override { hitBack(); }
+    QString automationKind() const override { return QStringLiteral("detail"); }
+    GroupedTableView* automationTable() const override { return tableView_; }
 
     // TableSource
     int numberOfSections(GroupedTableView&) override { return 1; }

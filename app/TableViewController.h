@@ -49,6 +49,8 @@ public:
 
     void viewWillAppear(bool animated) override;
     GroupedTableView* tableView() const { return tableView_; }
+    QString automationKind() const override { return QStringLiteral("devices"); }
+    GroupedTableView* automationTable() const override { return tableView_; }
 
     // The text of a row: "%@ (%d)" with name and serial number.
     static QString rowText(const Client& client);

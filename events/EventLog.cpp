@@ -55,6 +55,11 @@ int EventLog::eventNumber() const
     return remoteClient_ ? remoteClient_->eventNumber() : 0;
 }
 
+GroupedTableView* EventLog::automationTable() const
+{
+    return tableView_;
+}
+
 void EventLog::resizeEvent(QResizeEvent*)
 {
     tableView_->setGeometry(rect());

@@ -57,6 +57,8 @@ public:
     void viewWillDisappear(bool animated) override;
 
     TrackingTableView* tableView() const { return tableView_; }
+    QString automationKind() const override { return QStringLiteral("eventlog"); }
+    GroupedTableView* automationTable() const override;
 
     // State, for tests and diagnostics.
     int count() const { return count_; }

@@ -397,6 +397,14 @@ QRect GroupedTableView::rectForRow(IndexPath path) const
     return QRect(rowLeft(), s.firstRowTop + path.row * rowHeight_, rowWidth(), rowHeight_);
 }
 
+QRect GroupedTableView::visualRectForRow(IndexPath path) const
+{
+    QRect r = rectForRow(path);
+    if (r.isNull())
+        return r;
+    return r.translated(content_->pos());
+}
+
 std::optional<IndexPath> GroupedTableView::lastVisibleRow() const
 {
     double top = realOffset();

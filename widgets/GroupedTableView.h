@@ -99,6 +99,9 @@ public:
 
     // Content geometry in points, unshifted.
     QRect rectForRow(IndexPath path) const;
+    // Where a row is now, in viewport coordinates: above or below the
+    // viewport when it is scrolled out of view.
+    QRect visualRectForRow(IndexPath path) const;
     int contentHeight() const { return contentHeight_; }
     double maxContentOffset() const;
 

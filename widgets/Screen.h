@@ -8,13 +8,24 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QPointF>
 #include <QString>
 #include <QWidget>
+
+#include <vector>
 
 namespace fieldmon {
 
 class GroupedTableView;
 class NavigationStack;
+
+// A drag that the automation interface performs with real input events:
+// press at `from`, move to `to` over `ms` milliseconds, release (page points).
+struct AutomationDrag {
+    QPointF from;
+    QPointF to;
+    int ms = 300;
+};
 
 class Screen : public QWidget {
     Q_OBJECT
@@ -54,6 +65,21 @@ public:
     virtual QJsonArray inspectWidgets() const { return {}; }
     // The grouped table the screen shows, for reading and touching rows.
     virtual GroupedTableView* automationTable() const { return nullptr; }
+    // The drags that turn column `column` of the picker tagged `tag` to row
+    // `row`, as a finger flicking it would. Empty, with `error` set, when
+    // the screen has no such picker, column or row (the default: a screen
+    // without pickers).
+    virtual std::vector<AutomationDrag> pickDrags(int tag, int column, int row, QString& error) const;
+    // True while a widget of the screen still moves by itself after a
+    // gesture (a picker column gliding to rest); scripts are answered once
+    // it has settled.
+    virtual bool automationSettling() const { return false; }
+
+    // `rect` (in `widget`'s coordinates) in the coordinates of the screen
+    // that holds the widget, that is in page points, as [x, y, w, h]: the
+    // "frame" the automation interface reports.
+    static QJsonArray pageFrame(const QWidget* widget, const QRect& rect);
+    static QJsonArray pageFrame(const QWidget* widget) { return pageFrame(widget, widget->rect()); }
 
 signals:
     void titleChanged(const QString& title);

@@ -62,6 +62,13 @@ QRect TableCell::contentRect() const
     return QRect(kTextInset, 1, width() - kTextInset - right, height() - 2);
 }
 
+void TableCell::inspect(QJsonObject& row) const
+{
+    if (!text_.isEmpty())
+        row.insert(textLabel_->alignment() & Qt::AlignHCenter ? QStringLiteral("center") : QStringLiteral("text"), text_);
+    row.insert(QStringLiteral("selectable"), selectionStyle_ != SelectionStyle::None);
+}
+
 void TableCell::setTag(QWidget* w, int tag)
 {
     w->setProperty(kTagProperty, tag);

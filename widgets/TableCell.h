@@ -9,6 +9,7 @@
 //
 // Thread rule: main thread only.
 
+#include <QJsonObject>
 #include <QLabel>
 #include <QString>
 #include <QWidget>
@@ -47,6 +48,15 @@ public:
     // The area inside the cell's border and left of the accessory, in cell
     // coordinates; children placed by screens should stay inside it.
     QRect contentRect() const;
+
+    // What the row shows, for the automation interface: the base cell adds
+    // its main text ("text", or "center" when centred) and whether a touch
+    // selects it ("selectable"); cells with more children add their own
+    // fields. Fields the row does not have are left out.
+    virtual void inspect(QJsonObject& row) const;
+    // The row's text field, which a script can focus instead of selecting
+    // the row; null when the row has none.
+    virtual QWidget* automationField() const { return nullptr; }
 
     static void setTag(QWidget* w, int tag);
     static int tag(const QWidget* w);
