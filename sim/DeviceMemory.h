@@ -15,6 +15,7 @@
 // Thread rule: one owner (the simulator's loop thread).
 
 #include "sim/DeviceConfig.h"
+#include "variables/RequestAnswer.h"
 
 #include <array>
 #include <cstdint>
@@ -49,7 +50,7 @@ struct VariableLayout {
     int length = 1; // elements reserved
 };
 
-class DeviceMemory {
+class DeviceMemory : public AnswerMemory {
 public:
     static constexpr std::uint32_t kSize = 65536;
 
@@ -70,10 +71,10 @@ public:
     // base, when the device has none. When two variables share a low byte the
     // first declared wins; variables declared without an index answer for 0,
     // as the app asks for them, unless a variable declares 0.
-    std::uint32_t addressOfIndex(int lowByte) const;
+    std::uint32_t addressOfIndex(int lowByte) const override;
 
     // Appends `count` bytes from `address`; bytes beyond the memory are zeros.
-    void read(std::uint64_t address, std::uint64_t count, std::string& out) const;
+    void read(std::uint64_t address, std::uint64_t count, std::string& out) const override;
     void write(std::uint32_t address, const void* data, std::size_t count);
     std::uint8_t at(std::uint32_t address) const { return address < kSize ? bytes_[address] : 0; }
 

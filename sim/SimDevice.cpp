@@ -1,7 +1,7 @@
 #include "sim/SimDevice.h"
 
 #include "sim/CommandPattern.h"
-#include "sim/RequestAnswer.h"
+#include "variables/RequestAnswer.h"
 #include "platform/TimeStamp.h"
 
 #include <arpa/inet.h>

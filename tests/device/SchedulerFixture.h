@@ -6,6 +6,7 @@
 
 #include "device/Client.h"
 #include "expr/ClientData.h"
+#include "variables/RequestAnswer.h"
 
 #include "support/TestServices.h"
 #include "support/UdpPeer.h"
@@ -13,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -118,35 +118,23 @@ struct SchedulerFixture : ::testing::Test {
         return got;
     }
 
+    // The fake device's memory: variable i at 0x100 + 0x40 * i, every byte
+    // the low byte of its own address.
+    struct FakeMemory : AnswerMemory {
+        std::uint32_t addressOfIndex(int index) const override { return 0x100 + 0x40 * static_cast<std::uint32_t>(index); }
+        void read(std::uint64_t address, std::uint64_t count, std::string& out) const override
+        {
+            for (std::uint64_t k = 0; k < count; ++k)
+                out += static_cast<char>((address + k) & 0xff);
+        }
+    };
+
     static std::string reply(const std::string& request)
     {
-        std::string out;
-        out += char(request[0] - 'a' + 'A');
-        out += request[1];
-        std::size_t i = 2;
-        if (request[0] == 'v') {
-            while (i < request.size()) {
-                int index = static_cast<unsigned char>(request[i++]) - 65;
-                int bytes = 0;
-                while (i < request.size() && request[i] >= '0' && request[i] <= '9')
-                    bytes = bytes * 10 + (request[i++] - '0');
-                for (int k = 0; k < bytes / 4; ++k) {
-                    std::uint32_t addr = 0x100 + 0x40 * (index + k);
-                    for (int b = 0; b < 4; ++b)
-                        out += char((addr >> (8 * b)) & 0xff);
-                }
-            }
-        } else {
-            while (i + 9 <= request.size()) {
-                std::uint32_t addr = std::strtoul(request.substr(i, 8).c_str(), nullptr, 16);
-                int n = static_cast<unsigned char>(request[i + 8]) - 65;
-                for (int k = 0; k < n; ++k)
-                    out += char((addr + k) & 0xff);
-                i += 9;
-            }
-        }
-        out += '\0'; // the closing byte
-        return out;
+        std::string note;
+        auto answer = request[0] == 'v' ? answerAddressRequest(request, FakeMemory{}, note)
+                                        : answerValueRequest(request, FakeMemory{}, note);
+        return answer.value_or(std::string());
     }
 
     // The device's reply to one request, handled as the main thread would.

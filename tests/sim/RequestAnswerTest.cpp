@@ -1,9 +1,10 @@
-#include "sim/RequestAnswer.h"
+#include "variables/RequestAnswer.h"
 
 #include "sim/MemoryFixtures.h"
 
 #include <gtest/gtest.h>
 
+using namespace fieldmon;
 using namespace fieldmon::sim;
 using fieldmon::sim::test::var;
 

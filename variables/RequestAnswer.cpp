@@ -1,6 +1,6 @@
-#include "sim/RequestAnswer.h"
+#include "variables/RequestAnswer.h"
 
-namespace fieldmon::sim {
+namespace fieldmon {
 
 int readItemCode(std::string_view text, std::size_t& pos)
 {
@@ -41,7 +41,7 @@ void appendLE32(std::string& out, std::uint32_t v)
 
 } // namespace
 
-std::optional<std::string> answerAddressRequest(std::string_view request, const DeviceMemory& memory,
+std::optional<std::string> answerAddressRequest(std::string_view request, const AnswerMemory& memory,
                                                 std::string& note)
 {
     if (request.size() < 2)
@@ -79,7 +79,7 @@ std::optional<std::string> answerAddressRequest(std::string_view request, const 
     return reply;
 }
 
-std::optional<std::string> answerValueRequest(std::string_view request, const DeviceMemory& memory,
+std::optional<std::string> answerValueRequest(std::string_view request, const AnswerMemory& memory,
                                               std::string& note)
 {
     if (request.size() < 2)
@@ -121,4 +121,4 @@ std::optional<std::string> answerValueRequest(std::string_view request, const De
     return reply;
 }
 
-} // namespace fieldmon::sim
+} // namespace fieldmon

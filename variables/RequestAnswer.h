@@ -1,5 +1,7 @@
 #pragma once
-// RequestAnswer: the device side of the variable request datagrams.
+// RequestAnswer: the device side of the variable request datagrams, so that
+// the simulator and the tests answer requests the way a device does. The app
+// itself only sends requests and cuts replies (RequestQueues).
 //
 //   address request  "v" id items   item: one character (65 + low byte of the
 //                                    first variable index), then the number
@@ -16,28 +18,38 @@
 // accepted as well. A malformed item ends the list: the items before it are
 // answered and `note` says where reading stopped.
 //
-// Thread rule: pure functions.
+// Thread rule: pure functions; `memory` is only read.
 
-#include "sim/DeviceMemory.h"
-
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace fieldmon::sim {
+namespace fieldmon {
+
+// What answering needs of a device's memory.
+class AnswerMemory {
+public:
+    virtual ~AnswerMemory() = default;
+    // The address of the variable whose declared index has this low byte
+    // (requests carry only the low byte).
+    virtual std::uint32_t addressOfIndex(int lowByte) const = 0;
+    // Appends `count` bytes from `address`; zeros where there is no memory.
+    virtual void read(std::uint64_t address, std::uint64_t count, std::string& out) const = 0;
+};
 
 // Largest payload a reply carries; items beyond it are not answered (a UDP
 // datagram holds at most 65507 bytes).
 inline constexpr std::size_t kMaxReplyPayload = 65000;
 
 // Both return nothing when the datagram has no identifier byte.
-std::optional<std::string> answerAddressRequest(std::string_view request, const DeviceMemory& memory,
+std::optional<std::string> answerAddressRequest(std::string_view request, const AnswerMemory& memory,
                                                 std::string& note);
-std::optional<std::string> answerValueRequest(std::string_view request, const DeviceMemory& memory,
+std::optional<std::string> answerValueRequest(std::string_view request, const AnswerMemory& memory,
                                               std::string& note);
 
 // One item character at `pos`: a two-byte UTF-8 sequence or a single byte.
 // Advances `pos`; -1 at the end of the text.
 int readItemCode(std::string_view text, std::size_t& pos);
 
-} // namespace fieldmon::sim
+} // namespace fieldmon
