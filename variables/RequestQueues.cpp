@@ -53,7 +53,16 @@ void RequestQueues::batchAddressRequests(RequestList& list)
 
 void RequestQueues::batchValueRequests(RequestList& list)
 {
-    std::sort(list.begin(), list.end(), RemoteDataRequest::sortByAddress);
+    // Of several requests for one address, only the last asks; the ones
+    // before it become passive and store from where it starts. The last must
+    // be the largest, or a passive one would copy bytes past its item as its
+    // own. Sorting by size within an address, stably, makes that so whatever
+    // order the requests were queued in.
+    std::stable_sort(list.begin(), list.end(), [](const RemoteDataRequest& a, const RemoteDataRequest& b) {
+        if (a.address() != b.address())
+            return RemoteDataRequest::sortByAddress(a, b);
+        return a.requestSize() < b.requestSize();
+    });
     for (std::size_t i = 1; i < list.size(); ++i)
         if (list[i].address() == list[i - 1].address())
             list[i - 1].becomePassive();
@@ -66,7 +75,10 @@ void RequestQueues::batchValueRequests(RequestList& list)
     // exactly the gap. Variables may overlap (a device may report any
     // address), so the previous request's share is cut back (never below 0,
     // the list being sorted) to wherever the next one starts, and the item
-    // only grows by what reaches past its end.
+    // only grows by what reaches past its end. When the item closes, its
+    // last request consumes whatever is left of it: a last variable lying
+    // inside an earlier one would otherwise leave the item's tail to nobody,
+    // and every later item would be read from the wrong offset.
     //
     // An item never grows past 75 bytes: the request that would make it
     // larger starts an item of its own, rather than being cut off and
@@ -74,6 +86,10 @@ void RequestQueues::batchValueRequests(RequestList& list)
     RemoteDataRequest* head = nullptr;
     RemoteDataRequest* previous = nullptr;
     std::int64_t consumed = 0;
+    auto closeItem = [&] {
+        if (previous)
+            previous->addToSize(static_cast<std::int32_t>(head->requestSize() - consumed));
+    };
     for (auto& r : list) {
         if (r.size() == 0)
             continue;
@@ -92,9 +108,11 @@ void RequestQueues::batchValueRequests(RequestList& list)
                 continue;
             }
         }
+        closeItem();
         head = previous = &r;
         consumed = r.size();
     }
+    closeItem();
 }
 
 std::size_t RequestQueues::fitInDatagram(const RequestList& list, std::size_t used)

@@ -1,4 +1,5 @@
 #include "variables/RemoteDataRequest.h"
+#include "variables/RequestAnswer.h"
 #include "variables/RequestQueues.h"
 
 #include "StoreFixture.h"
@@ -93,107 +94,89 @@ TEST_F(Queues, AddressItemsForSeparateRuns)
     EXPECT_EQ(s.sent, std::vector<std::string>{"vbA4C8"});
 }
 
-TEST_F(Queues, ValueRequestTexts)
+TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
 {
+    // Value requests queued in the given order go out as `text` (when given);
+    // a device whose every byte is the low byte of its own address answers,
+    // and every variable must then hold the bytes of its own address, valid.
+    using Vars = std::vector<std::pair<std::int32_t, const char*>>; // address, type
+    Vars twenty, twins;
+    for (std::int32_t a = 0; a < 80; a += 4)
+        twenty.emplace_back(a, "DWORD");
+    const char* sizes[] = {"BYTE", "WORD", "DWORD"};
+    for (int i = 0; i < 60; ++i)
+        twins.emplace_back(i / 3 * 10, sizes[(i * 7 + i / 3) % 3]);
     struct Case {
         const char* name;
-        std::vector<std::pair<std::int32_t, const char*>> vars; // address, type
+        Vars vars;
         std::string text;
     };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         // Gap of 2: one item of 6 bytes (character 71, G).
         {"gap2", {{100, "WORD"}, {104, "WORD"}}, "ab00000064G"},
         {"gap3", {{100, "WORD"}, {105, "WORD"}}, "ab00000064C00000069C"},
         {"adjacent", {{104, "WORD"}, {100, "WORD"}, {102, "WORD"}}, "ab00000064G"},
         {"duplicate", {{100, "DWORD"}, {100, "DWORD"}}, "ab00000064E"},
+        {"gapsAndTwins", {{104, "WORD"}, {100, "WORD"}, {120, "WORD"}, {104, "WORD"}, {108, "BYTE"}},
+         "ab00000064J00000078C"},
         // A variable inside another joins its item without growing it.
-        {"nested", {{100, "DWORD"}, {101, "WORD"}}, "ab00000064E"},
+        {"nested", {{100, "DWORD"}, {101, "WORD"}, {105, "BYTE"}}, "ab00000064G"},
+        // The last variable of an item lay inside an earlier one: the item's
+        // tail bytes belonged to nobody, so the next item was read 2 bytes
+        // early (the BYTE at 200 got the byte of 102, marked valid).
+        {"innerLast", {{100, "DWORD"}, {101, "BYTE"}, {200, "BYTE"}}, "ab00000064E000000c8B"},
+        // Same address, different sizes: the smaller once stayed active and
+        // asked for 1 byte, and the passive DWORD copied the next item's
+        // bytes as its own. The request that covers the others asks.
+        {"twinsLargeFirst", {{100, "DWORD"}, {100, "BYTE"}, {110, "WORD"}}, "ab00000064E0000006eC"},
+        {"twinsSmallFirst", {{100, "BYTE"}, {100, "DWORD"}, {110, "WORD"}}, "ab00000064E0000006eC"},
         // Twenty adjacent DWORDs: 18 fill an item of 72 bytes (character
         // 137); the 19th would pass 75 and starts the next item.
-        {"cap",
-         {{0, "DWORD"}, {4, "DWORD"}, {8, "DWORD"}, {12, "DWORD"}, {16, "DWORD"}, {20, "DWORD"}, {24, "DWORD"},
-          {28, "DWORD"}, {32, "DWORD"}, {36, "DWORD"}, {40, "DWORD"}, {44, "DWORD"}, {48, "DWORD"}, {52, "DWORD"},
-          {56, "DWORD"}, {60, "DWORD"}, {64, "DWORD"}, {68, "DWORD"}, {72, "DWORD"}, {76, "DWORD"}},
-         "ab00000000\x89" "00000048I"},
+        {"cap", twenty, "ab00000000\x89" "00000048I"},
+        // Merging once capped an item at 75 bytes while its requests still
+        // consumed more, so every later item's bytes landed on the wrong
+        // variables. b is 1 byte after a, but an 81-byte item is too long.
+        {"past75", {{0, "s40"}, {41, "s40"}, {90, "BYTE"}}, "ab00000000i00000029i0000005aB"},
+        // Many twins of three sizes in a list long enough for std::sort to
+        // reorder equal addresses as it likes.
+        {"manyTwins", twins, ""},
+    };
+
+    struct AddressBytes : AnswerMemory {
+        std::uint32_t addressOfIndex(int) const override { return 0; }
+        void read(std::uint64_t address, std::uint64_t count, std::string& out) const override
+        {
+            for (std::uint64_t k = 0; k < count; ++k)
+                out += static_cast<char>((address + k) & 0xff);
+        }
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingStore rs;
-        for (auto [address, type] : c.vars)
-            rs.store.requests().queue(rs.var(type, 0, address)->varRequest());
+        rs.store.parseVariableDeclaration("(struct) s40 { (size_t) size = 40; };");
+        std::vector<std::shared_ptr<RemoteData>> vars;
+        for (auto [address, type] : c.vars) {
+            vars.push_back(rs.var(type, 0, address));
+            rs.store.requests().queue(vars.back()->varRequest());
+        }
         testing::internal::CaptureStdout();
-        ASSERT_TRUE(rs.store.requests().submitRequests());
+        rs.store.requests().submitRequests();
+        std::string note;
+        auto answer = answerValueRequest(rs.sent.empty() ? "" : rs.sent[0], AddressBytes{}, note);
+        rs.store.requests().realServiceAddressPacket(answer.value_or(""));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         ASSERT_EQ(rs.sent.size(), 1u);
-        EXPECT_EQ(rs.sent[0], c.text);
+        if (!c.text.empty()) {
+            EXPECT_EQ(rs.sent[0], c.text);
+        }
+        for (const auto& v : vars) {
+            std::vector<std::uint8_t> own(v->data().size());
+            for (std::size_t k = 0; k < own.size(); ++k)
+                own[k] = static_cast<std::uint8_t>(v->realAddress() + static_cast<std::int32_t>(k));
+            EXPECT_EQ(v->data(), own) << v->type() << " at " << v->realAddress();
+            EXPECT_FALSE(v->invalid());
+        }
     }
-}
-
-TEST_F(Queues, MergedItemsNeverPass75Bytes)
-{
-    // Merging once capped an item at 75 bytes while its requests still
-    // consumed more, so every later item's bytes landed on the wrong
-    // variables. A request that would push an item past 75 starts a new one.
-    s.store.parseVariableDeclaration("(struct) s40 { (size_t) size = 40; };");
-    auto a = s.var("s40", 0, 0);
-    auto b = s.var("s40", 1, 41);
-    auto c = s.var("BYTE", 2, 90);
-    for (auto& v : {a, b, c})
-        q.queue(v->varRequest());
-    testing::internal::CaptureStdout();
-    q.submitRequests();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    // b is 1 byte after a but a 81-byte item is too long; c is 9 bytes after
-    // b. Three items.
-    EXPECT_EQ(s.sent[0], "ab00000000i00000029i0000005aB");
-
-    std::vector<std::uint8_t> payload(81);
-    for (std::size_t i = 0; i < payload.size(); ++i)
-        payload[i] = static_cast<std::uint8_t>(i);
-    EXPECT_EQ(store(reply('A', 'b', payload), true), "");
-    EXPECT_EQ(a->data()[0], 0);
-    EXPECT_EQ(b->data()[0], 40);
-    EXPECT_EQ(c->intValue(), 80);
-}
-
-TEST_F(Queues, ValueReplyCutting)
-{
-    auto w100 = addressed("WORD", 100);
-    auto w104 = addressed("WORD", 104);
-    auto w104b = addressed("WORD", 104);
-    auto b108 = addressed("BYTE", 108);
-    auto w120 = addressed("WORD", 120);
-    for (auto& v : {w104, w100, w120, w104b, b108})
-        q.queue(v->varRequest());
-    q.submitRequests();
-    // 100..108 is one item of 9 bytes (gaps of 2 and 2), 120 its own.
-    ASSERT_EQ(s.sent[0], "ab00000064J00000078C");
-
-    // 9 bytes for the first item, 2 for the second.
-    auto payload = bytes({0x01, 0x02, 0xEE, 0xEE, 0x03, 0x04, 0xEE, 0xEE, 0x05, 0x06, 0x07});
-    EXPECT_EQ(store(reply('A', 'b', payload), true), "");
-    EXPECT_EQ(w100->intValue(), 0x0201);
-    EXPECT_EQ(w104->intValue(), 0x0403);
-    EXPECT_EQ(w104b->intValue(), 0x0403);
-    EXPECT_EQ(b108->intValue(), 5);
-    EXPECT_EQ(w120->intValue(), 0x0706);
-    for (auto& v : {w100, w104, w104b, b108, w120})
-        EXPECT_FALSE(v->invalid());
-}
-
-TEST_F(Queues, NestedVariablesReadTheirOwnBytes)
-{
-    auto outer = addressed("DWORD", 100);
-    auto inner = addressed("WORD", 101);
-    auto after = addressed("BYTE", 105);
-    for (auto& v : {outer, inner, after})
-        q.queue(v->varRequest());
-    q.submitRequests();
-    ASSERT_EQ(s.sent[0], "ab00000064G");
-    EXPECT_EQ(store(reply('A', 'b', bytes({0x11, 0x22, 0x33, 0x44, 0xEE, 0x55})), true), "");
-    EXPECT_EQ(static_cast<std::uint32_t>(outer->intValue()), 0x44332211u);
-    EXPECT_EQ(inner->intValue(), 0x3322);
-    EXPECT_EQ(after->intValue(), 0x55);
 }
 
 TEST_F(Queues, ShortAddressReplyStoresWhatFitsAndStillContinues)
