@@ -409,7 +409,11 @@ void Automation::type(const Request& request, Answer& answer)
         answer(Reply::failure(args.error()));
         return;
     }
+    // The window's focus widget takes the keys even while another
+    // program's window is active (Qt delivers them to it all the same).
     QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        focus = reader_.window().focusWidget();
     if (!focus || !focus->window()->windowHandle()) {
         answer(Reply::failure(QStringLiteral("no widget has the keyboard focus; tap a text field first")));
         return;

@@ -5,9 +5,11 @@
 
 #include "app/AppWindow.h"
 #include "app/automation/Automation.h"
+#include "platform/qt/QtAlerts.h"
 #include "ui/UiSupport.h"
 #include "widgets/NavigationStack.h"
 
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTouchEvent>
@@ -76,6 +78,38 @@ protected:
 
 private:
     Orientation orientation_;
+};
+
+// A list of 30 rows with a text field under it.
+class ListScreen : public Screen, public TableSource {
+public:
+    ListScreen() : table(new GroupedTableView(this)), field(new QLineEdit(this))
+    {
+        table->setSource(this);
+        table->reloadData();
+    }
+    ~ListScreen() override { table->setSource(nullptr); }
+    GroupedTableView* automationTable() const override { return table; }
+    int numberOfRows(GroupedTableView&, int) override { return 30; }
+    TableCell* cellForRow(GroupedTableView& t, IndexPath path) override
+    {
+        TableCell* cell = t.dequeueReusableCell("row");
+        cell = cell ? cell : new TableCell("row");
+        cell->setText(QStringLiteral("Row %1").arg(path.row));
+        return cell;
+    }
+    void didSelectRow(GroupedTableView&, IndexPath path) override { selected.push_back(path.row); }
+
+    GroupedTableView* table;
+    QLineEdit* field;
+    std::vector<int> selected;
+
+protected:
+    void resizeEvent(QResizeEvent*) override
+    {
+        table->setGeometry(0, 0, width(), height() - 40);
+        field->setGeometry(10, height() - 35, width() - 20, 30);
+    }
 };
 
 // Runs one request and waits for its answer.
@@ -193,4 +227,55 @@ TEST(AutomationProtocol, RepliesPutOkAndIdFirstAndArgumentsAreTypeChecked)
         args.choice("pointer", {"touch", "mouse"}, "touch");
         EXPECT_EQ(args.error().toStdString(), c.error) << c.line;
     }
+}
+
+TEST(Automation, RowsOffScreenAreListedWhereTheyWouldBeAndTapRowBringsThemIntoView)
+{
+    AppWindow window;
+    auto* screen = new ListScreen;
+    window.navigationStack()->setRoot(screen);
+    window.show();
+    Automation automation(window);
+
+    QJsonArray rows = run(automation, {{"cmd", "rows"}}).fields["sections"][0]["rows"].toArray();
+    ASSERT_EQ(rows.size(), 30);
+    EXPECT_EQ(QJsonValue(rows[29])["text"].toString(), "Row 29");
+    EXPECT_GT(QJsonValue(rows[29])["frame"][1].toInt(), 376) << "below the visible list";
+
+    EXPECT_TRUE(run(automation, {{"cmd", "tap_row"}, {"section", 0}, {"row", 29}, {"pointer", "mouse"}}).ok);
+    EXPECT_EQ(screen->selected, std::vector<int>{29});
+    QJsonArray frame = run(automation, {{"cmd", "rows"}}).fields["sections"][0]["rows"][29]["frame"].toArray();
+    EXPECT_TRUE(QRect(0, 0, 320, 376).contains(QRect(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt())));
+
+    // Typing goes to the widget a tap focused, Return included.
+    int returned = 0;
+    QObject::connect(screen->field, &QLineEdit::returnPressed, [&] { ++returned; });
+    screen->table->setFocus();
+    EXPECT_TRUE(run(automation, {{"cmd", "type"}, {"text", "x"}}).ok);
+    EXPECT_EQ(screen->field->text(), QString()) << "the field has no focus yet";
+    EXPECT_TRUE(run(automation, {{"cmd", "tap"}, {"x", 160}, {"y", 396}}).ok);
+    EXPECT_TRUE(run(automation, {{"cmd", "type"}, {"text", "set 42 °"}, {"enter", true}}).ok);
+    EXPECT_EQ(screen->field->text(), QStringLiteral("set 42 °"));
+    EXPECT_EQ(returned, 1);
+}
+
+TEST(Automation, AlertsAreReadAndAnsweredThroughTheirOwnWindow)
+{
+    AppWindow window;
+    window.navigationStack()->setRoot(new ListScreen);
+    window.show();
+    platform::QtAlerts alerts(&window);
+    Automation automation(window);
+    EXPECT_EQ(run(automation, {{"cmd", "alert"}}).fields, (QJsonObject{{"shown", false}}));
+
+    int answered = -1;
+    alerts.show({"Are you sure?", "Reset <all> counters", {"No", "Yes"}, [&](int i) { answered = i; }});
+    QJsonObject shown = run(automation, {{"cmd", "alert"}}).fields;
+    EXPECT_EQ(shown["title"].toString(), "Are you sure?");
+    EXPECT_EQ(shown["message"].toString(), "Reset <all> counters");
+    EXPECT_EQ(shown["buttons"].toArray(), (QJsonArray{"No", "Yes"}));
+    EXPECT_FALSE(run(automation, {{"cmd", "alert_button"}, {"index", 2}}).ok);
+    EXPECT_TRUE(run(automation, {{"cmd", "alert_button"}, {"index", 1}}).ok);
+    EXPECT_EQ(answered, 1);
+    EXPECT_TRUE(test::waitFor([&] { return !run(automation, {{"cmd", "alert"}}).fields["shown"].toBool(); }));
 }
