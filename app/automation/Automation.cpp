@@ -67,7 +67,35 @@ void Automation::run(const Request& request, Answer answer)
         answer(Reply::failure(QStringLiteral("unknown command \"%1\"").arg(request.command())));
         return;
     }
-    (this->*(it->second))(request, answer);
+    Command command = it->second;
+    // A command that acts, or takes a picture, waits for a slide that is
+    // under way (a page that Connect pushed, say) to end first, so that it
+    // touches or shows the screen where it comes to rest.
+    if (!readsOnly(command) && reader_.stack().isAnimating()) {
+        auto started = std::make_shared<QElapsedTimer>();
+        started->start();
+        auto retry = std::make_shared<std::function<void()>>();
+        *retry = [this, request, answer, command, started, weak = std::weak_ptr(retry)]() mutable {
+            if (reader_.stack().isAnimating() && started->elapsed() < kSettleLimitMs) {
+                if (auto again = weak.lock())
+                    later(kSettlePollMs, [again] { (*again)(); });
+                return;
+            }
+            (this->*command)(request, answer);
+        };
+        (*retry)();
+        return;
+    }
+    (this->*command)(request, answer);
+}
+
+bool Automation::readsOnly(Command command)
+{
+    for (Command reading : {&Automation::screen, &Automation::rows, &Automation::widgets, &Automation::alert,
+                            &Automation::log, &Automation::wait, &Automation::quit})
+        if (command == reading)
+            return true;
+    return false;
 }
 
 void Automation::clientLeft()

@@ -1,9 +1,10 @@
 #pragma once
 // The automation commands: what each request line does, through the real
 // screens and Qt's real event path (see the README for the protocol).
-// Reading commands answer at once; acting commands answer once their events
-// have been delivered and the screen has settled (a navigation slide or a
-// picker gliding to rest), so scripts need no sleeps for ordinary steps.
+// Reading commands answer at once; acting commands (and screenshots) first
+// wait for a navigation slide under way to end, and answer once their events
+// have been delivered and the screen has settled again (a slide, or a picker
+// gliding to rest), so scripts need no sleeps for ordinary steps.
 //
 // One request runs at a time (the LineChannel waits for each answer).
 // Commands that take time (wait, drag, pick, settling) keep running on
@@ -71,6 +72,8 @@ private:
     void log(const Request&, Answer&);
     void quit(const Request&, Answer&);
 
+    // Reading commands run at once, even while a slide is under way.
+    static bool readsOnly(Command command);
     // The window position of a page point, or nothing (with an answer
     // given) when it lies outside the window.
     std::optional<QPointF> toWindow(QPointF page, Answer& answer) const;

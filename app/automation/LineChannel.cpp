@@ -30,10 +30,14 @@ LineChannel::LineChannel(qintptr fd, Handler handler, QObject* parent)
 
 LineChannel::~LineChannel()
 {
-    if (socket_) {
-        socket_->disconnect(this);
-        socket_->abort();
-    }
+    if (!socket_)
+        return;
+    socket_->disconnect(this);
+    // The last answer (that of "quit", say) still goes out if the client
+    // reads it within a moment.
+    if (socket_->state() == QLocalSocket::ConnectedState && socket_->bytesToWrite() > 0 && socket_->flush())
+        socket_->waitForBytesWritten(200);
+    socket_->abort();
 }
 
 bool LineChannel::isConnected() const

@@ -279,3 +279,21 @@ TEST(Automation, AlertsAreReadAndAnsweredThroughTheirOwnWindow)
     EXPECT_EQ(answered, 1);
     EXPECT_TRUE(test::waitFor([&] { return !run(automation, {{"cmd", "alert"}}).fields["shown"].toBool(); }));
 }
+
+TEST(Automation, ATapDuringASlideLandsWhereTheNewScreenComesToRest)
+{
+    // Connect pushes a page with a slide while the script polls `screen`; a
+    // tap sent the moment the page is on top must not land on the screen
+    // sliding out under it.
+    AppWindow window;
+    auto* below = new CornerScreen(Screen::Orientation::Portrait);
+    window.navigationStack()->setRoot(below);
+    window.show();
+    Automation automation(window);
+    auto* pushed = new CornerScreen(Screen::Orientation::Portrait);
+    window.navigationStack()->push(pushed, true);
+    ASSERT_TRUE(window.navigationStack()->isAnimating());
+    EXPECT_TRUE(run(automation, {{"cmd", "tap"}, {"x", 4}, {"y", 4}}).ok);
+    EXPECT_EQ(pushed->pads[0]->touches, 1);
+    EXPECT_EQ(below->pads[0]->touches, 0);
+}
