@@ -247,6 +247,17 @@ TEST(Automation, RowsOffScreenAreListedWhereTheyWouldBeAndTapRowBringsThemIntoVi
     QJsonArray frame = run(automation, {{"cmd", "rows"}}).fields["sections"][0]["rows"][29]["frame"].toArray();
     EXPECT_TRUE(QRect(0, 0, 320, 376).contains(QRect(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt())));
 
+    // A finger dragging up scrolls the list, through the kinetic scroller.
+    EXPECT_TRUE(run(automation, {{"cmd", "tap_row"}, {"section", 0}, {"row", 0}}).ok);
+    ASSERT_EQ(screen->table->contentOffset(), 0);
+    for (const char* pointer : {"touch", "mouse"}) {
+        double before = screen->table->contentOffset();
+        EXPECT_TRUE(run(automation, {{"cmd", "drag"}, {"from", QJsonArray{160, 300}}, {"to", QJsonArray{160, 100}},
+                                     {"ms", 300}, {"pointer", pointer}}).ok);
+        EXPECT_TRUE(test::waitFor([&] { return !screen->table->isDecelerating(); }));
+        EXPECT_GT(screen->table->contentOffset(), before + 10) << pointer;
+    }
+
     // Typing goes to the widget a tap focused, Return included.
     int returned = 0;
     QObject::connect(screen->field, &QLineEdit::returnPressed, [&] { ++returned; });
