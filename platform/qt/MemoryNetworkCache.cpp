@@ -9,8 +9,11 @@ MemoryNetworkCache::MemoryNetworkCache(qint64 budgetBytes, QObject* parent)
 
 MemoryNetworkCache::~MemoryNetworkCache()
 {
-    for (auto& p : pending_)
+    // Closing first tells a reply still holding the buffer to let go of it.
+    for (auto& p : pending_) {
+        p.buffer->close();
         delete p.buffer;
+    }
 }
 
 QNetworkCacheMetaData MemoryNetworkCache::metaData(const QUrl& url)
@@ -44,16 +47,27 @@ QIODevice* MemoryNetworkCache::data(const QUrl& url)
 
 bool MemoryNetworkCache::remove(const QUrl& url)
 {
-    // A transfer that fails after prepare() is abandoned through remove():
-    // drop its unfinished buffer as well.
+    // Qt abandons a transfer that fails after prepare() through remove(url),
+    // which cannot say which of several transfers of one URL failed. Every
+    // unfinished buffer of the URL goes, each closed before it is released:
+    // a reply forgets its cache buffer when the buffer closes, so the
+    // transfers that are still running stop writing to it (and are simply
+    // not cached) instead of writing into freed memory.
     for (auto it = pending_.begin(); it != pending_.end();) {
         if (it->metaData.url() == url) {
-            it->buffer->deleteLater();
+            QBuffer* buffer = it->buffer;
             it = pending_.erase(it);
+            buffer->close();
+            buffer->deleteLater();
         } else {
             ++it;
         }
     }
+    return dropEntry(url);
+}
+
+bool MemoryNetworkCache::dropEntry(const QUrl& url)
+{
     auto it = entries_.find(url);
     if (it == entries_.end())
         return false;
@@ -83,7 +97,9 @@ void MemoryNetworkCache::insert(QIODevice* device)
     p.buffer->deleteLater();
     if (body.size() > budget_)
         return;
-    remove(p.metaData.url());
+    // Only the stored entry is replaced: other transfers of the same URL may
+    // still be writing into their own buffers.
+    dropEntry(p.metaData.url());
     evictUntilFits(body.size());
     size_ += body.size();
     entries_.insert(p.metaData.url(), Entry{p.metaData, std::move(body), ++tick_});

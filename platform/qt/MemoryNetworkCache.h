@@ -49,6 +49,8 @@ private:
         QBuffer* buffer = nullptr;
     };
 
+    // Forgets the stored response of `url`; unfinished buffers stay.
+    bool dropEntry(const QUrl& url);
     void evictUntilFits(qint64 incoming);
 
     qint64 budget_;

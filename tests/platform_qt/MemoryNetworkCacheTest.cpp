@@ -1,5 +1,8 @@
 #include "platform/qt/MemoryNetworkCache.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -85,4 +88,43 @@ TEST(MemoryNetworkCache, AbandonedDownloadLeavesNothingBehind)
     cache.insert(dev);                              // a late insert of the dropped device is ignored
     EXPECT_EQ(readBack(cache, "http://d/x"), "<none>");
     EXPECT_EQ(cache.cacheSize(), 0);
+}
+
+TEST(MemoryNetworkCache, TwoDownloadsOfOneUrlKeepTheirOwnBuffers)
+{
+    // Two pictures of one file load at once. Storing the first used to drop
+    // every unfinished buffer of that URL, the second download's included,
+    // while Qt went on writing into it: a use after free.
+    MemoryNetworkCache cache;
+    QIODevice* first = cache.prepare(meta("http://d/Arrow.png"));
+    QPointer<QIODevice> second = cache.prepare(meta("http://d/Arrow.png"));
+    ASSERT_TRUE(first && second);
+    first->write("first");
+    second->write("sec");
+    cache.insert(first);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(second.isNull()) << "the second download's buffer was freed under it";
+    second->write("ond");
+    cache.insert(second);
+    EXPECT_EQ(readBack(cache, "http://d/Arrow.png"), "second"); // the newer response replaces the older
+    EXPECT_EQ(cache.cacheSize(), 6);
+}
+
+TEST(MemoryNetworkCache, AFailedDownloadReleasesTheOtherBuffersOfItsUrlOnlyThroughClose)
+{
+    // Qt abandons a failed download with remove(url), which cannot say which
+    // of several downloads of that URL failed. Every buffer of the URL is
+    // dropped, and each is closed first: Qt forgets a cache buffer when it
+    // closes, so no download writes into one that is gone.
+    MemoryNetworkCache cache;
+    QIODevice* failed = cache.prepare(meta("http://d/Arrow.png"));
+    QPointer<QIODevice> running = cache.prepare(meta("http://d/Arrow.png"));
+    ASSERT_TRUE(failed && running);
+    bool closedBeforeFreed = false;
+    QObject::connect(running, &QIODevice::aboutToClose, [&] { closedBeforeFreed = !running.isNull(); });
+    running->write("partial");
+    cache.remove(QUrl("http://d/Arrow.png"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closedBeforeFreed || !running.isNull());
+    EXPECT_EQ(readBack(cache, "http://d/Arrow.png"), "<none>");
 }

@@ -19,6 +19,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 
 using namespace fieldmon;
 using namespace std::chrono_literals;
@@ -103,6 +104,24 @@ protected:
             res.set_header("Cache-Control", "max-age=600");
             res.set_content("cacheable", "text/plain");
         });
+        // One picture that several widgets load at once: the first request
+        // is answered at once, later ones trickle in over about 0.3 s.
+        http.server.Get("/shared.png", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Cache-Control", "max-age=600");
+            if (++sharedHits == 1) {
+                res.set_content("picture", "image/png");
+                return;
+            }
+            res.set_chunked_content_provider("image/png", [this, chunk = 0](size_t, httplib::DataSink& sink) mutable {
+                http.nap(60ms);
+                if (chunk == 5 || http.stopping()) {
+                    sink.done();
+                    return true;
+                }
+                ++chunk;
+                return sink.write("PICT!", 5);
+            });
+        });
         if (!http.start("127.0.0.1", 80))
             GTEST_SKIP() << "127.0.0.1:80 is in use by something else; skipping the HTTP transport tests";
     }
@@ -122,6 +141,7 @@ protected:
     bool waitFor(std::size_t count, int ms) { return QTest::qWaitFor([&] { return received.size() >= count; }, ms); }
 
     std::atomic<int> trickled{0};
+    std::atomic<int> sharedHits{0};
 };
 
 } // namespace
@@ -263,4 +283,43 @@ TEST_F(QtFiles, RefusedConnectionAndUnusableUrls)
     auto sub = s.notifications.subscribe("fileFrom99ui.xml", [&](const Notification& n) { failed = n.empty(); });
     fresh->requestFile("ui.xml");
     EXPECT_EQ(failed, std::optional<bool>(true)); // at once, inside the call
+}
+
+TEST_F(QtFiles, TwoFetchesOfOneFileAtOnceBothComplete)
+{
+    // Image widgets fetch one picture for several widgets at once. Storing
+    // the first response in the cache used to free the cache buffer the
+    // second transfer was still writing into; a failing or cancelled
+    // transfer of the same file did the same.
+    struct Fetch {
+        std::string body;
+        std::optional<bool> ok;
+    };
+    auto start = [this](Fetch& f) {
+        platform::FileTransport::Callbacks cb;
+        cb.response = [&f] { f.body.clear(); };
+        cb.data = [&f](const std::uint8_t* b, std::size_t n) { f.body.append(reinterpret_cast<const char*>(b), n); };
+        cb.finished = [&f] { f.ok = true; };
+        cb.failed = [&f](const std::string&) { f.ok = false; };
+        return transport.get("http://127.0.0.1/shared.png", 10.0, cb);
+    };
+    Fetch a, b;
+    ASSERT_NE(start(a), 0u);
+    ASSERT_NE(start(b), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.ok && b.ok; }, 5000));
+    EXPECT_EQ(std::set<std::string>({a.body, b.body}), std::set<std::string>({"picture", "PICT!PICT!PICT!PICT!PICT!"}));
+    EXPECT_TRUE(*a.ok && *b.ok);
+
+    // The same again with one of the two cancelled half-way.
+    transport.cache().clear();
+    sharedHits = 1; // both trickle now
+    Fetch c, d;
+    auto cancelled = start(c);
+    ASSERT_NE(start(d), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c.body.empty() && !d.body.empty(); }, 5000));
+    transport.cancel(cancelled);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return d.ok.has_value(); }, 5000));
+    EXPECT_EQ(d.ok, std::optional<bool>(true));
+    EXPECT_EQ(d.body, "PICT!PICT!PICT!PICT!PICT!");
+    EXPECT_EQ(transport.runningCount(), 0u);
 }
