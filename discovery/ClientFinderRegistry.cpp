@@ -98,6 +98,13 @@ void ClientFinder::checkPresence()
         // Observers are screens: tell them on the main thread.
         onMainThread([this] { services_.notifications.post(kFoundNewClient, static_cast<const void*>(this)); });
     }
+    // `lost` may now hold the last reference to a removed record, and a
+    // record's destructor cancels its transfers and timers, which belong to
+    // the main thread: the references are dropped there, after the
+    // notifications above. (Posted even when the finder goes away meanwhile:
+    // the task touches nothing but the records.)
+    if (!lost.empty())
+        services_.loop.post([records = std::move(lost)]() mutable { records.clear(); });
 }
 
 std::shared_ptr<Client> ClientFinder::addClient(std::shared_ptr<Client> client)

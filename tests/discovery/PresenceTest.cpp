@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
+#include "platform/FileTransport.h"
 #include "platform/NotificationCenter.h"
 
 #include "support/FinderRig.h"
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 using namespace fieldmon;
 using fieldmon::test::FinderRig;
@@ -41,6 +43,18 @@ std::vector<std::string> unstamped(const std::deque<std::string>& log)
         out.push_back(line.size() > 9 ? line.substr(9) : line);
     return out;
 }
+
+// A file transport that records on which thread each transfer was cancelled.
+struct CancelThreadRecorder : platform::FileTransport {
+    std::mutex mutex;
+    std::vector<std::thread::id> cancelledOn;
+    TransferId get(const std::string&, double, Callbacks) override { return 1; }
+    void cancel(TransferId) override
+    {
+        std::lock_guard lock(mutex);
+        cancelledOn.push_back(std::this_thread::get_id());
+    }
+};
 
 std::size_t graveyardSize(ClientFinder& f)
 {
@@ -104,6 +118,22 @@ TEST(Presence, LostDeviceNotOnScreenLeavesNoTrace)
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
     auto fresh = rig.at("127.0.0.2");
     EXPECT_EQ(unstamped(fresh->eventLog()), std::vector<std::string>{"EVENTIPOD_FOUND_CLIENT"});
+}
+
+TEST(Presence, ALostRecordIsReleasedOnTheMainThread)
+{
+    // The presence check used to hold the last reference to a removed record
+    // and drop it on the listen thread, whose destructor then cancelled the
+    // record's HTTP transfers and main-loop timers from the wrong thread.
+    CancelThreadRecorder files;
+    FinderRig rig(LocalNetwork::Direct, false, &files);
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
+    std::weak_ptr<Client> weak = rig.at("127.0.0.2");
+    weak.lock()->requestFile("ui.xml"); // still running when the record goes
+    rig.s.loop.advance(7.0);
+    ASSERT_TRUE(rig.pumpUntil([&] { return weak.expired(); }));
+    std::lock_guard lock(files.mutex);
+    EXPECT_EQ(files.cancelledOn, std::vector<std::thread::id>{std::this_thread::get_id()});
 }
 
 TEST(Presence, LostDeviceOnScreenReturnsWithItsRecord)

@@ -23,8 +23,11 @@ namespace fieldmon::test {
 
 class FinderRig {
 public:
-    explicit FinderRig(LocalNetwork network = LocalNetwork::Direct, bool debug = false)
+    // `files` becomes the records' file transport (none by default).
+    explicit FinderRig(LocalNetwork network = LocalNetwork::Direct, bool debug = false,
+                       platform::FileTransport* files = nullptr)
     {
+        s.services.files = files;
         // One device port shared by 127.0.0.1 (the search sink) and the fakes.
         for (int attempt = 0; attempt < 20 && !search_; ++attempt) {
             auto sink = std::make_unique<UdpPeer>("127.0.0.1");
