@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,14 +157,21 @@ void ClientFinder::listenForClients(std::stop_token stop)
             continue;
         }
         if (ready > 0 && (fds[0].revents & (POLLIN | POLLERR))) {
+            if (fds[0].revents & POLLERR)
+                discardSocketErrors();
+            // Never a blocking read: what poll saw may be gone by now (a
+            // datagram dropped for a bad checksum, a pending error that was
+            // all there was), and a blocked read would stop the ticks and
+            // the destructor's join. Nothing to read goes back to poll.
             socklen_t len = sizeof from;
-            ssize_t n = ::recvfrom(listenSock_, buffer, kMaxDatagram, 0, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n < 0) {
-                std::fprintf(stderr, "%s\n", std::strerror(errno));
-            } else {
+            ssize_t n = ::recvfrom(listenSock_, buffer, kMaxDatagram, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                                   &len);
+            if (n >= 0) {
                 buffer[n] = '\0';
                 std::string_view datagram(buffer, static_cast<std::size_t>(n));
                 onMainThreadAndWait([this, &from, datagram] { parsePacket(from, datagram); });
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                std::fprintf(stderr, "%s\n", std::strerror(errno));
             }
             // While data keeps arriving, a tick still runs every 0.25 s.
             if (Clock::now() - lastTick < tickInterval)
@@ -172,6 +180,27 @@ void ClientFinder::listenForClients(std::stop_token stop)
         lastTick = Clock::now();
         tick(presenceNext);
         presenceNext = !presenceNext;
+    }
+}
+
+// A socket error makes poll report the socket until the error is read: the
+// pending error (printed like a failed receive) and anything in the error
+// queue are taken and dropped. Bounded, so a flood of errors cannot hold up
+// the ticks.
+void ClientFinder::discardSocketErrors()
+{
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(listenSock_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error != 0)
+        std::fprintf(stderr, "%s\n", std::strerror(error));
+    char scratch[64];
+    for (int i = 0; i < 64; ++i) {
+        iovec io{scratch, sizeof scratch};
+        msghdr msg{};
+        msg.msg_iov = &io;
+        msg.msg_iovlen = 1;
+        if (::recvmsg(listenSock_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            return;
     }
 }
 

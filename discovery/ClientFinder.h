@@ -22,6 +22,10 @@
 // ClientFinderRegistry.cpp (adding, removing, presence), ClientFinderAlerts.cpp
 // (alerts and presence event lines).
 //
+// Records are always released on the main thread (their destructors cancel
+// transfers and timers): the listen thread hands its last references to a
+// removed record to the main loop.
+//
 // Thread rule: construct, destroy and call on the main thread, except
 // removeClient() and checkPresence(), which belong to the listen thread, and
 // charSendMsg(), which either thread may call. Screens read the registry
@@ -113,7 +117,8 @@ public:
     // the removal in progress when deciding whether a screen still holds it.
     void removeClient(const std::shared_ptr<Client>& client);
     // One presence tick: 'F' to devices silent for more than 1.5 s, removal of
-    // devices silent for more than 6.0 s. Listen thread.
+    // devices silent for more than 6.0 s. Listen thread. Removed records are
+    // released on the main thread.
     void checkPresence();
 
     void lockIDArray() { registry_.clientid_mutex.lock(); }
@@ -159,6 +164,7 @@ private:
 
     bool openListeningSocket();
     void listenForClients(std::stop_token stop);
+    void discardSocketErrors();
     void tick(bool presence);
     void reportSendFailure(int error);
     // Runs fn on the main thread and waits, unless the finder is stopping.

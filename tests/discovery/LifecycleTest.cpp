@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <thread>
 
 using namespace fieldmon;
@@ -110,4 +113,57 @@ TEST(Lifecycle, DebugOutput)
     for (const char* line : {"Creating client list\n", "Creating socket\n", "Created client array\n",
                              "Starting search\n", "Thread closed\n"})
         EXPECT_NE(out.find(line), std::string::npos) << line;
+}
+
+namespace {
+
+// The finder's listening socket, found among the process's descriptors by
+// its bound port.
+int listeningSocketOf(std::uint16_t port)
+{
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in sa{};
+        socklen_t len = sizeof sa;
+        int type = 0;
+        socklen_t typeLen = sizeof type;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0 && sa.sin_family == AF_INET &&
+            ntohs(sa.sin_port) == port && ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLen) == 0 &&
+            type == SOCK_DGRAM)
+            return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(Lifecycle, ReadinessWithNothingToReadDoesNotStopTheTicks)
+{
+    // The listen thread used to read with a blocking recvfrom once poll said
+    // the socket was ready. When nothing was there to read by then (a
+    // datagram dropped for a bad checksum, or as here a pending socket
+    // error), the thread sat in recvfrom: no presence checks, no search, and
+    // a destructor that never joined. The error comes from a datagram sent
+    // through the finder's own socket to a closed loopback port, with
+    // IP_RECVERR on so that the refusal stays queued.
+    FinderRig rig;
+    rig.finder->initiateSearch();
+    const int fd = listeningSocketOf(rig.listenPort());
+    ASSERT_GE(fd, 0);
+    int one = 1;
+    ASSERT_EQ(::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &one, sizeof one), 0);
+    sockaddr_in closed{};
+    closed.sin_family = AF_INET;
+    closed.sin_port = htons(9); // discard: nothing listens on loopback
+    closed.sin_addr = test::ipv4("127.0.0.1");
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(::sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&closed), sizeof closed), 1);
+
+    rig.search().drain(0);
+    bool searched = rig.search().receive(1500).has_value();
+    if (!searched)
+        rig.send(2, "f"); // frees a stuck thread so that the finder can go
+    rig.finder.reset();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(searched) << "the listen thread is stuck in a read";
+    EXPECT_NE(err.find("Connection refused\n"), std::string::npos) << err;
 }
