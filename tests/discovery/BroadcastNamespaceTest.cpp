@@ -3,7 +3,8 @@
 // network namespace that tests/discovery/netns-broadcast.sh makes: the finder
 // in one namespace, a fake device on the far end of a veth pair in another
 // (FIELDMON_NETNS_DEVICE names it). Anywhere else it is skipped, so nothing
-// is ever broadcast on the machine's own network.
+// is ever broadcast on the machine's own network. The app's namespace is an
+// ordinary LAN: a default gateway, no route of its own for 169.254/16.
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
@@ -81,6 +82,9 @@ TEST(BroadcastNamespace, SearchReachesADeviceAcrossTheLink)
     test::TestServices s;
     ClientFinder finder(s.services, false); // the application's defaults
     EXPECT_EQ(finder.listenPort(), ClientFinder::kListenPort);
+    // The start-up test once asked whether 169.254/16 was reachable without a
+    // gateway, so a LAN with a default gateway got "Can't access local WiFi".
+    EXPECT_EQ(checkLocalNetwork(), LocalNetwork::Direct);
     EXPECT_EQ(s.alerts.history().size(), 0u) << "the veth link counts as the local network";
     finder.initiateSearch();
 

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <net/route.h>
-
 #include <limits>
 
 using namespace fieldmon;
@@ -86,67 +83,27 @@ TEST(DatagramDump, ExactFormat)
               "recsize: 3\n datagram: 0x69 0x01 0xff\n            105   1   255\n");
 }
 
-namespace {
-
-Route route(const char* iface, const char* dest, const char* mask, const char* gw = "0.0.0.0", int metric = 0)
+TEST(LocalNetwork, AnyUpNonLoopbackIPv4InterfaceThatBroadcasts)
 {
-    Route r;
-    r.interface = iface;
-    r.destination = inet_addr(dest);
-    r.mask = inet_addr(mask);
-    r.gateway = inet_addr(gw);
-    r.flags = RTF_UP | (r.gateway ? RTF_GATEWAY : 0);
-    r.metric = metric;
-    return r;
-}
-
-} // namespace
-
-TEST(LocalNetwork, DirectOnlyWithoutGatewayOnAnUpInterface)
-{
-    const std::vector<NetworkInterface> ifaces = {
-        {"lo", true, true, true}, {"wlan0", true, false, true}, {"eth1", false, false, true}, {"tun0", true, false, false}};
+    // Routes are not asked: a LAN with a default gateway and no 169.254/16
+    // route of its own used to count as no local network.
+    const NetworkInterface wlan{"wlan0", true, false, true}, lo{"lo", true, true, false},
+        down{"eth1", false, false, true}, tun{"tun0", true, false, false};
     struct Case {
         const char* what;
-        std::vector<Route> routes;
+        std::vector<NetworkInterface> ipv4;
         LocalNetwork want;
     };
     const Case cases[] = {
-        {"no routes", {}, LocalNetwork::NotDirect},
-        {"default via gateway only", {route("wlan0", "0.0.0.0", "0.0.0.0", "192.168.1.1")}, LocalNetwork::NotDirect},
-        {"link-local route on wlan0",
-         {route("wlan0", "0.0.0.0", "0.0.0.0", "192.168.1.1"), route("wlan0", "169.254.0.0", "255.255.0.0", "0.0.0.0", 1000)},
-         LocalNetwork::Direct},
-        {"default route without gateway", {route("wlan0", "0.0.0.0", "0.0.0.0")}, LocalNetwork::Direct},
-        {"longest prefix wins over a direct default",
-         {route("wlan0", "0.0.0.0", "0.0.0.0"), route("wlan0", "169.254.0.0", "255.255.0.0", "10.0.0.1")},
-         LocalNetwork::NotDirect},
-        {"lower metric wins among equals",
-         {route("eth1", "169.254.0.0", "255.255.0.0", "0.0.0.0", 10), route("wlan0", "169.254.0.0", "255.255.0.0", "0.0.0.0", 5)},
-         LocalNetwork::Direct},
-        {"interface down", {route("eth1", "169.254.0.0", "255.255.0.0")}, LocalNetwork::NotDirect},
-        {"interface without IPv4", {route("tun0", "169.254.0.0", "255.255.0.0")}, LocalNetwork::NotDirect},
-        {"loopback", {route("lo", "169.254.0.0", "255.255.0.0")}, LocalNetwork::NotDirect},
-        {"route to another network", {route("wlan0", "10.0.0.0", "255.0.0.0")}, LocalNetwork::NotDirect},
+        {"no IPv4 address anywhere", {}, LocalNetwork::NotDirect},
+        {"loopback only", {lo}, LocalNetwork::NotDirect},
+        {"interface down", {lo, down}, LocalNetwork::NotDirect},
+        {"point-to-point link without broadcast", {lo, tun}, LocalNetwork::NotDirect},
+        {"wireless LAN", {lo, wlan}, LocalNetwork::Direct},
+        {"wireless LAN among others", {tun, down, wlan, lo}, LocalNetwork::Direct},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(evaluateLocalNetwork(ifaces, c.routes), c.want);
+        EXPECT_EQ(evaluateLocalNetwork(c.ipv4), c.want);
     }
-}
-
-TEST(LocalNetwork, ParsesTheKernelRouteTable)
-{
-    const char* text = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-                       "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
-                       "wlan0\t0000FEA9\t00000000\t0001\t0\t0\t1000\t0000FFFF\t0\t0\t0\n"
-                       "garbage line\n"
-                       "eth0\tZZZZZZZZ\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n";
-    auto routes = parseRouteTable(text);
-    ASSERT_EQ(routes.size(), 2u);
-    EXPECT_EQ(routes[0].gateway, inet_addr("192.168.1.1"));
-    EXPECT_EQ(routes[0].metric, 600);
-    EXPECT_EQ(routes[1].destination, inet_addr("169.254.0.0"));
-    EXPECT_EQ(routes[1].mask, inet_addr("255.255.0.0"));
-    EXPECT_EQ(evaluateLocalNetwork({{"wlan0", true, false, true}}, routes), LocalNetwork::Direct);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the real-broadcast test inside private network namespaces:
-#   app namespace:    veth0 10.77.0.1/24, default route on veth0 (no gateway)
+#   app namespace:    veth0 10.77.0.1/24, default route via the gateway
+#                     10.77.0.254 and no 169.254/16 route, as on an ordinary LAN
 #   device namespace: veth1 10.77.0.2/24
 # The search goes to 255.255.255.255:10024 and can only ever reach veth1.
 # Exits 77 (skipped) when the namespaces cannot be made.
@@ -36,7 +37,7 @@ ip link add veth0 type veth peer name veth1 || skip "veth links are not availabl
 ip link set veth1 netns "$holder"
 ip addr add 10.77.0.1/24 dev veth0
 ip link set veth0 up
-ip route add default dev veth0
+ip route add default via 10.77.0.254 dev veth0
 nsenter -t "$holder" -n sh -c 'ip link set lo up && ip addr add 10.77.0.2/24 dev veth1 && ip link set veth1 up'
 
 # Both ends must carry traffic before the first search goes out (bounded).
