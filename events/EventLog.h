@@ -15,8 +15,8 @@
 // event E - n + r. Positions are rows × 45 plus an in-row remainder, so a
 // pinned place is kept as (event number, remainder) = (stayAt, screenOffset).
 //
-// The index on the right ("Old" … "New") jumps through the log; "New" also
-// follows the end again.
+// The index on the right ("Old" … "New") jumps through the log; "New"
+// follows the end again, every other entry stops following.
 //
 // Thread rule: main thread only (events are posted on the main thread).
 
@@ -88,6 +88,7 @@ private:
     int lines() const;
     int eventNumber() const;
     void decelerationEnded();
+    void indexJumpEnded();
     void scrollToEnd();
 
     TrackingTableView* tableView_;
@@ -99,6 +100,7 @@ private:
     double screenOffset_ = 0;
     int lastIndex_ = -1;
     double scrollingOffset_ = 0;
+    bool indexJump_ = false; // a scroll started by the index is under way
     // Last member: dropped first, so no event reaches a half-destroyed screen.
     platform::Subscription events_;
 };
