@@ -3,6 +3,7 @@
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
 #include "events/EventLog.h"
+#include "platform/Alerts.h"
 #include "platform/MainLoop.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/NavigationStack.h"
@@ -397,10 +398,22 @@ void ClientDetailView::parseXML(const std::optional<std::string>& text)
         std::printf("Got file '%s'\n", text->c_str());
         // FIXME: the UI description reader is not part of the app yet; the
         // text stays in xmlfile for it, and no page opens until it reads it.
+    } else {
+        xmlTransferFailed();
     }
     setActivity(false);
     if (activityView_)
         activityView_->stopAnimating();
+}
+
+// There is no description to read: the user gets the alert a description
+// that cannot be read gets, saying why.
+void ClientDetailView::xmlTransferFailed()
+{
+    if (!remoteClient_)
+        return;
+    remoteClient_->alerts().show(platform::AlertContent{
+        "XML parse error", "Could not fetch ui.xml from " + remoteClient_->dictionaryIPString(), {"OK"}, {}});
 }
 
 } // namespace fieldmon

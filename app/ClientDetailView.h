@@ -74,8 +74,12 @@ public:
     // The file notification for "ui.xml": bytes on success, nothing on failure.
     void catchFileHereMessage(const platform::Notification& note);
     // Reads a UI description and opens its first page; without a text (a
-    // failed transfer) nothing opens. Stops the spinner in every case.
+    // failed transfer) nothing opens and xmlTransferFailed() tells the user.
+    // Stops the spinner in every case.
     void parseXML(const std::optional<std::string>& text);
+    // The "XML parse error" alert (one "OK" button) for a ui.xml that could
+    // not be fetched: "Could not fetch ui.xml from <address>".
+    void xmlTransferFailed();
     void hitBack();
 
     ActivitySpinner* activityView() const { return activityView_.data(); }

@@ -137,6 +137,7 @@ public:
     // --- Services ----------------------------------------------------------------
     platform::MainLoop& loop() const { return services_.loop; }
     platform::NotificationCenter& notifications() const { return services_.notifications; }
+    platform::Alerts& alerts() const { return services_.alerts; }
 
     // --- Remote variables: declarations, values and requests ----------------------
     // The device's variable store; the operations below forward to it.

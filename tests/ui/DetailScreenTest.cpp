@@ -7,6 +7,9 @@
 #include "widgets/SectionIndex.h"
 #include "widgets/ToggleSwitch.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -229,6 +232,16 @@ TEST(DetailScreen, AFailedTransferStopsTheSpinnerKeepsNothingAndTheNextConnectTr
     EXPECT_FALSE(rig.detail().xmlfile());
     EXPECT_FALSE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
     EXPECT_EQ(rig.stack().top(), &rig.detail()) << "no page opens";
+    // The failure used to pass in silence: the user saw the spinner stop and
+    // nothing else.
+    auto boxes = rig.app->window()->findChildren<QMessageBox*>();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0]->windowTitle(), "XML parse error");
+    EXPECT_EQ(boxes[0]->informativeText(), "Could not fetch ui.xml from 127.0.0.2");
+    ASSERT_EQ(boxes[0]->buttons().size(), 1);
+    EXPECT_EQ(boxes[0]->buttons()[0]->text(), "OK");
+    test::shot(boxes[0], "04-detail-fetch-failed");
+    QTest::mouseClick(boxes[0]->buttons()[0], Qt::LeftButton);
 
     test::tapRow(table, {0, ClientDetailView::ConnectRow});
     EXPECT_EQ(rig.files.requests().size(), 2u);
