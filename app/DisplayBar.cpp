@@ -4,8 +4,7 @@ namespace fieldmon {
 
 void DisplayBar::didShow(NavigationStack& stack, Screen& screen, bool animated)
 {
-    if (screen.title() == QLatin1String("Control"))
-        stack.setNavigationBarHidden(true, animated);
+    stack.setNavigationBarHidden(screen.title() == QLatin1String("Control"), animated);
 }
 
 } // namespace fieldmon

@@ -2,22 +2,92 @@
 
 #include "widgets/PhoneStyle.h"
 
+#include <QPainter>
+#include <QPainterPath>
 #include <QPropertyAnimation>
+#include <QShortcut>
+
+#include <algorithm>
 
 namespace fieldmon {
 
-NavigationStack::NavigationStack(QWidget* parent) : QWidget(parent), bar_(new NavigationBar(this))
+namespace {
+
+// The way back while the bar is hidden: a translucent rounded square with a
+// white chevron, 30 points wide, in the top left corner of the page.
+class HiddenBarBack final : public QAbstractButton {
+public:
+    explicit HiddenBarBack(QWidget* parent) : QAbstractButton(parent)
+    {
+        setFixedSize(30, 30);
+        setFocusPolicy(Qt::NoFocus);
+        setToolTip(QStringLiteral("Back"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, isDown() ? 150 : 90));
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
+        QPainterPath chevron;
+        chevron.moveTo(17.5, 8);
+        chevron.lineTo(10.5, 15);
+        chevron.lineTo(17.5, 22);
+        p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(chevron);
+    }
+};
+
+} // namespace
+
+NavigationStack::NavigationStack(QWidget* parent)
+    : QWidget(parent), bar_(new NavigationBar(this)), hiddenBarBack_(new HiddenBarBack(this))
 {
     setAttribute(Qt::WA_AcceptTouchEvents);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::black);
     setPalette(p);
-    connect(bar_, &NavigationBar::backPressed, this, [this] {
-        if (Screen* s = top())
-            s->backButtonPressed();
-        pop(true);
+    hiddenBarBack_->hide();
+    connect(bar_, &NavigationBar::backPressed, this, &NavigationStack::goBack);
+    connect(hiddenBarBack_, &QAbstractButton::clicked, this, &NavigationStack::goBack);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (barHidden_)
+            goBack();
     });
+}
+
+NavigationStack::~NavigationStack()
+{
+    // Screens owned elsewhere must survive their parent; the rest go with it.
+    finishSlide();
+    for (QObject* child : children())
+        if (auto* s = qobject_cast<Screen*>(child); s && !s->ownedByStack()) {
+            s->stack_ = nullptr;
+            s->hide();
+            s->setParent(nullptr);
+        }
+}
+
+void NavigationStack::goBack()
+{
+    if (depth() <= 1)
+        return;
+    if (Screen* s = top())
+        s->backButtonPressed();
+    pop(true);
+}
+
+bool NavigationStack::contains(const Screen* screen) const
+{
+    return screen && std::any_of(screens_.begin(), screens_.end(), [screen](const QPointer<Screen>& s) {
+               return s.data() == screen;
+           });
 }
 
 Screen* NavigationStack::top() const
@@ -70,16 +140,42 @@ Screen* NavigationStack::pop(bool animated)
     Screen* leaving = top();
     screens_.pop_back();
     show(top(), leaving, animated, Direction::Pop);
-    if (leaving) {
-        leaving->stack_ = nullptr;
-        if (leaving->testAttribute(Qt::WA_DeleteOnClose)) {
-            if (leaving == sliding_)
-                deleteSlidingAfter_ = true; // once it has slid out
-            else
-                leaving->deleteLater();
-        }
-    }
     return leaving;
+}
+
+void NavigationStack::popTo(Screen* screen, bool animated)
+{
+    auto at = std::find_if(screens_.begin(), screens_.end(),
+                           [screen](const QPointer<Screen>& s) { return s.data() == screen; });
+    if (!screen || at == screens_.end() || screen == top())
+        return;
+    Screen* leaving = top();
+    std::vector<QPointer<Screen>> between(at + 1, screens_.end() - 1);
+    screens_.erase(at + 1, screens_.end());
+    for (const QPointer<Screen>& s : between)
+        if (s && s != leaving)
+            letGo(s);
+    show(screen, leaving, animated, Direction::Pop);
+}
+
+void NavigationStack::letGo(Screen* screen)
+{
+    if (contains(screen))
+        return;
+    screen->stack_ = nullptr;
+    if (screen->testAttribute(Qt::WA_DeleteOnClose))
+        screen->deleteLater();
+    else if (!screen->ownedByStack())
+        screen->setParent(nullptr);
+}
+
+void NavigationStack::departed(Screen* screen, bool animated)
+{
+    screen->hide();
+    letGo(screen);
+    // Last: the screen may let itself go here (a device's start page ends
+    // the device's pages).
+    screen->viewDidDisappear(animated);
 }
 
 void NavigationStack::popToRoot(bool animated)
@@ -101,17 +197,23 @@ void NavigationStack::show(Screen* incoming, Screen* leaving, bool animated, Dir
     incoming->show();
     incoming->raise();
     bar_->raise();
+    QPointer<Screen> gone;
     if (leaving && leaving != incoming) {
         if (animated && sameOrientation && isVisible())
             slide(incoming, leaving, direction);
-        else
+        else {
             leaving->hide();
+            gone = leaving;
+        }
     }
     incoming->viewWillAppear(animated);
     updateBar();
     connect(incoming, &Screen::titleChanged, this, &NavigationStack::updateBar, Qt::UniqueConnection);
     if (delegate_)
         delegate_->didShow(*this, *incoming, animated);
+    updateHiddenBarBack();
+    if (gone)
+        departed(gone, animated);
     incoming->viewDidAppear(animated);
 }
 
@@ -133,7 +235,6 @@ void NavigationStack::slide(Screen* incoming, Screen* leaving, Direction directi
     move(leaving, page.topLeft(), page.topLeft() - QPoint(in, 0));
     incoming->move(page.topLeft() + QPoint(in, 0));
     sliding_ = leaving;
-    deleteSlidingAfter_ = false;
     slide_ = group;
     connect(group, &QAbstractAnimation::finished, this, [this] { finishSlide(); });
     group->start(QAbstractAnimation::DeleteWhenStopped);
@@ -152,15 +253,12 @@ void NavigationStack::finishSlide()
         group->disconnect(this);
         group->stop(); // deletes it
     }
-    if (sliding_ && sliding_ != top()) {
-        sliding_->hide();
-        if (deleteSlidingAfter_)
-            sliding_->deleteLater();
-    }
+    QPointer<Screen> gone = sliding_ != top() ? sliding_ : nullptr;
     sliding_.clear();
-    deleteSlidingAfter_ = false;
     if (Screen* t = top())
         t->setGeometry(pageRect());
+    if (gone)
+        departed(gone, true);
 }
 
 void NavigationStack::updateBar()
@@ -193,6 +291,14 @@ void NavigationStack::layoutChildren()
     bar_->setVisible(!barHidden_);
     if (Screen* t = top())
         t->setGeometry(pageRect());
+    updateHiddenBarBack();
+}
+
+void NavigationStack::updateHiddenBarBack()
+{
+    hiddenBarBack_->move(7, 7);
+    hiddenBarBack_->setVisible(barHidden_ && depth() > 1);
+    hiddenBarBack_->raise();
 }
 
 } // namespace fieldmon

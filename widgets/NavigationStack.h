@@ -11,9 +11,19 @@
 // screen in from the right (from the left for a pop) while the old one slides
 // out, over 0.3 s. A change of orientation is never animated.
 //
+// viewDidDisappear of the leaving screen comes last, once it is hidden: at
+// the end of the slide, or right after the new screen's didShow when nothing
+// slides.
+//
 // Ownership: screens become children of the stack. A popped screen stays a
 // hidden child, unless it has Qt::WA_DeleteOnClose, in which case it is
-// deleted once the pop is done.
+// deleted once the pop is done. A screen that is not ownedByStack() (a
+// device page, owned by its page table) is let go instead: unparented once
+// it is popped and hidden, and unparented, never deleted, when the stack
+// itself is destroyed.
+//
+// While the bar is hidden, a screen above the root keeps a way back: a small
+// back control of our own in the top left corner, and the Escape key.
 //
 // Thread rule: main thread only.
 
@@ -40,6 +50,7 @@ class NavigationStack : public QWidget {
     Q_OBJECT
 public:
     explicit NavigationStack(QWidget* parent = nullptr);
+    ~NavigationStack() override;
 
     void setDelegate(NavigationDelegate* d) { delegate_ = d; }
 
@@ -49,6 +60,11 @@ public:
     // (already deleted later when it asked for that).
     Screen* pop(bool animated);
     void popToRoot(bool animated);
+    // Pops every screen above `screen`, showing it; nothing when it is not
+    // on the stack or already on top. Only the top screen disappears: the
+    // ones in between were already covered and are just let go.
+    void popTo(Screen* screen, bool animated);
+    bool contains(const Screen* screen) const;
 
     Screen* top() const;
     int depth() const { return static_cast<int>(screens_.size()); }
@@ -57,6 +73,8 @@ public:
     void setNavigationBarHidden(bool hidden, bool animated = false);
     bool isNavigationBarHidden() const { return barHidden_; }
     NavigationBar* bar() const { return bar_; }
+    // The back control shown over the page while the bar is hidden.
+    QAbstractButton* hiddenBarBack() const { return hiddenBarBack_; }
 
     // The page rectangle in the stack's coordinates.
     QRect pageRect() const;
@@ -77,15 +95,22 @@ private:
     void slide(Screen* incoming, Screen* leaving, Direction direction);
     void layoutChildren();
     void updateBar();
+    void goBack();
+    void updateHiddenBarBack();
+    // A screen that has left: hidden, popped or covered.
+    void departed(Screen* screen, bool animated);
+    // Gives up a popped screen: deleted later when it asked for that, let
+    // go when it is owned elsewhere.
+    void letGo(Screen* screen);
 
     NavigationBar* bar_;
+    QAbstractButton* hiddenBarBack_;
     NavigationDelegate* delegate_ = nullptr;
     std::vector<QPointer<Screen>> screens_;
     bool barHidden_ = false;
     QPointer<QParallelAnimationGroup> slide_;
-    // The screen sliding out, hidden (or deleted) when the slide ends.
+    // The screen sliding out; it departs when the slide ends.
     QPointer<Screen> sliding_;
-    bool deleteSlidingAfter_ = false;
 };
 
 } // namespace fieldmon

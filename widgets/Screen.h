@@ -47,6 +47,17 @@ public:
     virtual void viewWillAppear(bool /*animated*/) {}
     virtual void viewDidAppear(bool /*animated*/) {}
     virtual void viewWillDisappear(bool /*animated*/) {}
+    // The screen has left: it is hidden and any slide has ended. The stack
+    // touches the screen no more after this call.
+    virtual void viewDidDisappear(bool /*animated*/) {}
+
+    // Whether the stack owns the screen. A screen the stack owns stays its
+    // child and is deleted with it (or once popped, with
+    // Qt::WA_DeleteOnClose). A screen owned elsewhere (a device's pages,
+    // owned by their page table) is only shown: the stack lets go of it
+    // when it is popped and when the stack itself goes, and never deletes it.
+    bool ownedByStack() const { return ownedByStack_; }
+    void setOwnedByStack(bool owned) { ownedByStack_ = owned; }
 
     // The bar's back button was pressed while this screen was on top; the
     // stack pops it right after.
@@ -88,6 +99,7 @@ private:
     friend class NavigationStack;
     QString title_;
     NavigationStack* stack_ = nullptr;
+    bool ownedByStack_ = true;
 };
 
 } // namespace fieldmon

@@ -9,6 +9,8 @@
 
 #include <QPointer>
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -30,6 +32,13 @@ public:
     void viewWillAppear(bool) override { note("willAppear"); }
     void viewDidAppear(bool) override { note("didAppear"); }
     void viewWillDisappear(bool) override { note("willDisappear"); }
+    void viewDidDisappear(bool) override
+    {
+        if (logDidDisappear)
+            note("didDisappear");
+    }
+
+    bool logDidDisappear = false;
 
     QSize sizeAtWillAppear;
 
@@ -178,4 +187,71 @@ TEST(NavigationStack, ALandscapeScreenTurnsTheWindowBeforeItAppearsAndBackWhenIt
     EXPECT_EQ(window.orientation(), Screen::Orientation::Portrait);
     EXPECT_EQ(window.phoneScreen()->size(), QSize(320, 480));
     EXPECT_EQ(stack->top()->size(), QSize(320, 416));
+}
+
+TEST(NavigationStack, DidDisappearComesOnceTheLeavingScreenIsHidden)
+{
+    AppWindow window;
+    std::vector<std::string> log;
+    NavigationStack* stack = window.navigationStack();
+    auto* root = new LoggingScreen("Devices", log);
+    root->logDidDisappear = true;
+    stack->setRoot(root);
+    window.show();
+    auto* page = new LoggingScreen("Page", log);
+    page->logDidDisappear = true;
+    log.clear();
+    stack->push(page, false);
+    EXPECT_EQ(log, (std::vector<std::string>{"Devices:willDisappear", "Page:willAppear", "Devices:didDisappear",
+                                             "Page:didAppear"}));
+    log.clear();
+    stack->pop(true);
+    EXPECT_EQ(log, (std::vector<std::string>{"Page:willDisappear", "Devices:willAppear", "Devices:didAppear"}))
+        << "while it slides out it has not disappeared";
+    ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
+    EXPECT_EQ(log.back(), "Page:didDisappear");
+}
+
+TEST(NavigationStack, AScreenOwnedElsewhereIsShownButNeverDeleted)
+{
+    std::vector<std::string> log;
+    auto page = std::make_unique<LoggingScreen>("Page", log);
+    page->setOwnedByStack(false);
+    {
+        AppWindow window;
+        NavigationStack* stack = window.navigationStack();
+        stack->setRoot(new LoggingScreen("Devices", log));
+        window.show();
+        stack->push(page.get(), false);
+        EXPECT_EQ(page->parent(), stack);
+        stack->pop(false);
+        EXPECT_EQ(page->parent(), nullptr) << "let go once popped";
+        stack->push(page.get(), true);
+        EXPECT_TRUE(page->isVisible());
+    } // the window goes while the page is shown
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->parent(), nullptr);
+    EXPECT_EQ(page->navigationStack(), nullptr);
+}
+
+TEST(NavigationStack, PopToGoesBackOverScreensInBetweenWithoutShowingThem)
+{
+    AppWindow window;
+    std::vector<std::string> log;
+    NavigationStack* stack = window.navigationStack();
+    stack->setRoot(new LoggingScreen("Devices", log));
+    window.show();
+    auto* a = new LoggingScreen("A", log);
+    auto* b = new LoggingScreen("B", log);
+    auto* c = new LoggingScreen("C", log);
+    for (Screen* s : {static_cast<Screen*>(a), static_cast<Screen*>(b), static_cast<Screen*>(c)})
+        stack->push(s, false);
+    log.clear();
+    stack->popTo(a, false);
+    EXPECT_EQ(log, (std::vector<std::string>{"C:willDisappear", "A:willAppear", "A:didAppear"}));
+    EXPECT_EQ(stack->depth(), 2);
+    EXPECT_EQ(stack->top(), a);
+    EXPECT_FALSE(stack->contains(b));
+    stack->popTo(b, false); // no longer on the stack
+    EXPECT_EQ(stack->top(), a);
 }
