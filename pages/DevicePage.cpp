@@ -1,0 +1,148 @@
+#include "pages/DevicePage.h"
+
+#include "device/Client.h"
+#include "expr/ClientData.h"
+#include "pages/RemoteView.h"
+#include "platform/MainLoop.h"
+#include "widgets/NavigationStack.h"
+
+#include <QWidget>
+
+#include <cstdio>
+
+namespace fieldmon {
+
+DevicePage::DevicePage()
+{
+    // The page table owns the page; the stack only shows it.
+    setOwnedByStack(false);
+}
+
+DevicePage::~DevicePage() = default;
+
+std::string DevicePage::description() const
+{
+    return "<ClientDynamicView: title=\"" + title().toStdString() + "\">";
+}
+
+void DevicePage::runCommand()
+{
+    if (!pageLoad_ || !remoteClient_)
+        return;
+    expr::Value value = pageLoad_->eval();
+    // An error value is no command a device could act on.
+    if (value.isError()) {
+        std::printf("Not sending the load command of %s: its value is an error\n", description().c_str());
+        return;
+    }
+    remoteClient_->sendString("c" + value.stringValue() + "\n");
+}
+
+void DevicePage::updateTitle()
+{
+    if (realName_)
+        setTitle(QString::fromStdString(realName_->stringValue()));
+}
+
+void DevicePage::bindTitleOnce()
+{
+    if (!realName_ || !remoteClient_)
+        return;
+    auto self = shared_from_this();
+    remoteClient_->scheduleDataUpdate(
+        realName_, [self] { self->updateTitle(); }, [self] { return self->alwaysTrue(); }, "once");
+    remoteClient_->submitRequests();
+}
+
+void DevicePage::bindPageLoadOnce()
+{
+    if (!pageLoad_ || !remoteClient_)
+        return;
+    auto self = shared_from_this();
+    remoteClient_->scheduleDataUpdate(
+        pageLoad_, [self] { self->runCommand(); }, [self] { return self->visible(); }, "once");
+}
+
+void DevicePage::linkWidgets(QWidget* viewParent)
+{
+    RemoteView* previous = nullptr;
+    for (const auto& widget : uiElements_) {
+        QObject* responder = widget->responder();
+        if (!responder)
+            continue;
+        if (previous)
+            previous->setResponder(responder);
+        previous = widget.get();
+    }
+    if (previous)
+        previous->setResponder(this);
+    for (auto it = uiElements_.rbegin(); it != uiElements_.rend(); ++it)
+        if (QWidget* view = (*it)->view()) {
+            view->setParent(viewParent);
+            view->show();
+        }
+}
+
+void DevicePage::buttonPress(int tag)
+{
+    const std::string key = std::to_string(tag);
+    if (buttonAction_.count(key)) {
+        std::printf("Action not implemented...\n");
+        return;
+    }
+    auto target = buttonData_.find(key);
+    pushPageWithTitle(target == buttonData_.end() ? std::string() : target->second);
+}
+
+void DevicePage::pushPageWithTitle(const std::string& name)
+{
+    std::shared_ptr<DevicePage> page;
+    if (dynamicPages_)
+        if (auto found = dynamicPages_->find(name); found != dynamicPages_->end())
+            page = found->second;
+    openPage(page, name);
+}
+
+void DevicePage::openPage(const std::shared_ptr<DevicePage>& page, const std::string& name)
+{
+    if (!page) {
+        std::printf("ERROR: No page named '%s' in dict for pushing\n", name.c_str());
+        return;
+    }
+    NavigationStack* stack = navigationStack();
+    if (!stack || page.get() == this)
+        return;
+    // A page already on the stack cannot be shown twice: go back to it.
+    if (stack->contains(page.get())) {
+        stack->popTo(page.get(), true);
+        return;
+    }
+    causedDisappear_ = true;
+    stack->push(page.get(), true);
+}
+
+void DevicePage::viewWillDisappear(bool)
+{
+    visible_ = false;
+}
+
+void DevicePage::viewDidDisappear(bool)
+{
+    if (cleanUp_ && !causedDisappear_)
+        endPages();
+}
+
+void DevicePage::endPages()
+{
+    auto self = shared_from_this();
+    if (remoteClient_)
+        remoteClient_->unscheduleAll();
+    if (auto pages = dynamicPages_)
+        for (const auto& entry : *pages)
+            entry.second->setDynamicPages(nullptr);
+    dynamicPages_.reset();
+    if (remoteClient_)
+        remoteClient_->loop().post([self] {});
+}
+
+} // namespace fieldmon

@@ -1,0 +1,141 @@
+#pragma once
+// DevicePage: the page protocol shared by the pages of a device's UI
+// description, the dynamic page (ClientDynamicView) and the table page. A
+// page keeps the device, its widgets in document order, its title and load
+// command expressions, the device's page table, and the flags that drive
+// the page's life on the navigation stack:
+//
+//   visible          true from viewDidAppear to viewWillDisappear; every
+//                    widget binding asks it before refreshing
+//   causedDisappear  true while this page has pushed another page over itself
+//   cleanUp          set on the device's start page only
+//
+// Going back from the start page (it disappears without having pushed
+// anything) ends the device's pages: the device drops every binding
+// (unscheduleAll) and every page of the page table drops the table.
+//
+// Ownership: a device's pages and its page table own one another (each page
+// holds the table; the table holds every page by name). The cycle is made by
+// the reader and broken by the start page's clean-up above, or by the reader
+// itself when a document yields no start page (endPages()). The navigation
+// stack shows pages but never owns them (ownedByStack() is false). Bindings
+// hold pages (redraw requests, notifiers) and widgets; unscheduleAll ends
+// that too.
+//
+// Geometry: a page is 320 × 416 points; widget positions are fractions of
+// that (viewWidth(), viewHeight()), also when the bar is hidden.
+//
+// Thread rule: main thread only.
+
+#include "widgets/Screen.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fieldmon {
+
+class Client;
+class DevicePage;
+class RemoteView;
+
+namespace expr {
+class ClientData;
+}
+
+using PageTable = std::map<std::string, std::shared_ptr<DevicePage>, std::less<>>;
+
+class DevicePage : public Screen, public std::enable_shared_from_this<DevicePage> {
+    Q_OBJECT
+public:
+    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using Widgets = std::vector<std::shared_ptr<RemoteView>>;
+
+    static constexpr double viewWidth() { return 320.0; }
+    static constexpr double viewHeight() { return 416.0; }
+
+    ~DevicePage() override;
+
+    // --- What the reader sets -----------------------------------------------
+    void setClient(std::shared_ptr<Client> client) { remoteClient_ = std::move(client); }
+    const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
+    void setDynamicPages(std::shared_ptr<PageTable> pages) { dynamicPages_ = std::move(pages); }
+    const std::shared_ptr<PageTable>& dynamicPages() const { return dynamicPages_; }
+    void setRealName(NodePtr title) { realName_ = std::move(title); }
+    const NodePtr& realName() const { return realName_; }
+    void setOnPageLoad(NodePtr command) { pageLoad_ = std::move(command); }
+    const NodePtr& onPageLoad() const { return pageLoad_; }
+    // The widgets in document order; the reader appends to it.
+    Widgets& uiElements() { return uiElements_; }
+    const Widgets& uiElements() const { return uiElements_; }
+    // Per plain button, keyed by its tag in decimal: an action of its own
+    // (the reader never sets one), and the name of the page it opens.
+    std::map<std::string, std::function<void()>>& buttonAction() { return buttonAction_; }
+    std::map<std::string, std::string>& buttonData() { return buttonData_; }
+    // Marks the device's start page.
+    void setCleanUp() { cleanUp_ = true; }
+    bool cleanUp() const { return cleanUp_; }
+
+    // --- What the scheduler asks and tells ------------------------------------
+    bool visible() const { return visible_; }
+    bool alwaysTrue() const { return true; }
+    // Sends the load command, "c" + its text + line feed.
+    void runCommand();
+    // The title becomes the title expression's text.
+    void updateTitle();
+    // A page has no rate of its own; the table page answers its rate.
+    virtual std::string refreshRate() const { return "never"; }
+
+    // --- What widgets call ----------------------------------------------------
+    // A plain button with this tag was pressed: opens the page it names.
+    void buttonPress(int tag);
+    // Opens the page of that name, animated (see openPage()).
+    void pushPageWithTitle(const std::string& name);
+    bool causedDisappear() const { return causedDisappear_; }
+
+    // --- Navigation stack -------------------------------------------------------
+    void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+
+    // Ends the device's pages: the device drops every binding and every page
+    // of the table drops the table. This page stays alive until the main
+    // loop's next pass, since its caller may still be returning through it.
+    void endPages();
+
+    // Text for diagnostics: "<ClientDynamicView: title="...">".
+    std::string description() const;
+
+protected:
+    DevicePage();
+
+    // Links the widgets that have a responder into a chain in document order
+    // ending at the page, and adds their views in reverse order, so that the
+    // first widget's view lies on top.
+    void linkWidgets(QWidget* viewParent);
+    // One-time bindings of the title and the load command; each only when
+    // the expression is present.
+    void bindTitleOnce();
+    void bindPageLoadOnce();
+
+    bool visible_ = false;
+    bool causedDisappear_ = false;
+
+private:
+    // Opens `page` over this one: pushes it (setting causedDisappear), or,
+    // when it is already on the stack, goes back to it. A missing page, or
+    // this page itself, opens nothing.
+    void openPage(const std::shared_ptr<DevicePage>& page, const std::string& name);
+
+    std::shared_ptr<Client> remoteClient_;
+    std::shared_ptr<PageTable> dynamicPages_;
+    Widgets uiElements_;
+    std::map<std::string, std::function<void()>> buttonAction_;
+    std::map<std::string, std::string> buttonData_;
+    NodePtr pageLoad_;
+    NodePtr realName_;
+    bool cleanUp_ = false;
+};
+
+} // namespace fieldmon

@@ -1,0 +1,20 @@
+#pragma once
+// The one alert of a device's UI description that could not be read: title
+// "XML parse error", the message, one button "OK". The reader shows its
+// error list with it; the detail screen shows it for a description that
+// could not be fetched.
+//
+// Thread rule: main thread only.
+
+#include "platform/Alerts.h"
+
+#include <string>
+
+namespace fieldmon {
+
+inline constexpr const char* kParseErrorTitle = "XML parse error";
+inline constexpr const char* kFetchFailedMessage = "The device's UI description (ui.xml) could not be fetched.\n";
+
+platform::Alerts::AlertId showParseErrorAlert(platform::Alerts& alerts, std::string message);
+
+} // namespace fieldmon

@@ -1,0 +1,307 @@
+#include "uidesc/XMLReader.h"
+
+#include "device/Client.h"
+#include "pages/RemoteView.h"
+#include "uidesc/ElementBuild.h"
+#include "uidesc/ElementBuilders.h"
+#include "uidesc/ElementTable.h"
+#include "uidesc/ParseErrorAlert.h"
+
+#include <QXmlStreamReader>
+
+#include <cstdio>
+
+namespace fieldmon {
+
+namespace {
+
+// The document as 7-bit ASCII: every byte above 127 becomes '?'. Answers
+// the line of the first such byte (0: none).
+int toAscii(std::string_view text, QByteArray& out)
+{
+    out.resize(static_cast<qsizetype>(text.size()));
+    int line = 1, firstBad = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c > 127) {
+            out[static_cast<qsizetype>(i)] = '?';
+            if (!firstBad)
+                firstBad = line;
+            continue;
+        }
+        out[static_cast<qsizetype>(i)] = static_cast<char>(c);
+        line += c == '\n';
+    }
+    return firstBad;
+}
+
+} // namespace
+
+XMLReader::XMLReader(const BuilderRegistry& builders) : builders_(builders) {}
+
+XMLReader::XMLReader() : XMLReader(elementBuilders()) {}
+
+XMLReader::~XMLReader()
+{
+    // A reading whose start page nobody took must not leave its pages
+    // (which hold one another) or their bindings behind.
+    if (!startPageHandedOut_)
+        releasePages();
+}
+
+void XMLReader::NSLogerror(std::string_view message, int line)
+{
+    errorstring_.append(message);
+    errorstring_ += ":line " + std::to_string(line) + "\n";
+}
+
+void XMLReader::stop(std::string_view message)
+{
+    std::printf("Error: %.*s\n", static_cast<int>(message.size()), message.data());
+    NSLogerror(message, line_);
+    stopped_ = true;
+}
+
+void XMLReader::parserDidStartDocument()
+{
+    errorstring_.clear();
+    lastName_.clear();
+    workingStack_.clear();
+    dynamicPages_ = std::make_shared<PageTable>();
+    currentPage_.reset();
+    elements_ = 0;
+    stopped_ = false;
+}
+
+bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseError)
+{
+    parserDidStartDocument();
+    if (text.size() > kMaxDocumentBytes) {
+        line_ = 1;
+        stop("Document larger than 16 MiB");
+        if (remoteClient_)
+            remoteClient_->startDataUpdate();
+        return false;
+    }
+    QByteArray ascii;
+    if (int line = toAscii(text, ascii))
+        NSLogerror("Characters outside 7-bit ASCII read as '?'", line);
+
+    // Decoded here, so that an encoding the document declares changes nothing.
+    QXmlStreamReader parser(QString::fromLatin1(ascii));
+    parser.setNamespaceProcessing(false);
+    // Text between two pieces of markup is delivered as one piece.
+    QString pending;
+    bool havePending = false;
+    auto flush = [&] {
+        if (!havePending)
+            return;
+        havePending = false;
+        foundCharacters(pending.toStdString());
+        pending.clear();
+    };
+    while (!parser.atEnd() && !stopped_) {
+        const QXmlStreamReader::TokenType token = parser.readNext();
+        line_ = static_cast<int>(parser.lineNumber());
+        switch (token) {
+        case QXmlStreamReader::StartElement: {
+            flush();
+            Attributes attributes;
+            attributes.reserve(static_cast<std::size_t>(parser.attributes().size()));
+            for (const QXmlStreamAttribute& a : parser.attributes())
+                attributes.emplace_back(a.qualifiedName().toString().toStdString(), a.value().toString().toStdString());
+            didStartElement(parser.qualifiedName().toString().toStdString(), std::move(attributes));
+            break;
+        }
+        case QXmlStreamReader::EndElement:
+            flush();
+            didEndElement();
+            break;
+        case QXmlStreamReader::Characters:
+            pending += parser.text();
+            havePending = true;
+            if (static_cast<std::size_t>(pending.size()) > kMaxTextLength && !lastName_.empty() &&
+                lastName_.back().name != "variables")
+                stop("Text longer than 65536 characters");
+            break;
+        case QXmlStreamReader::DTD:
+            flush();
+            // Nothing outside the document is ever read.
+            if (!parser.dtdSystemId().isEmpty())
+                NSLogerror("DTD '" + parser.dtdSystemId().toString().toStdString() + "' not read: only the document is",
+                           line_);
+            for (const QXmlStreamEntityDeclaration& entity : parser.entityDeclarations())
+                if (!entity.systemId().isEmpty())
+                    NSLogerror("Entity '" + entity.name().toString().toStdString() + "' not read: only the document is",
+                               line_);
+            break;
+        case QXmlStreamReader::EntityReference:
+            flush();
+            NSLogerror("Entity '" + parser.name().toString().toStdString() + "' not read: only the document is", line_);
+            break;
+        case QXmlStreamReader::Comment:
+        case QXmlStreamReader::ProcessingInstruction:
+            flush();
+            break;
+        case QXmlStreamReader::NoToken:
+        case QXmlStreamReader::Invalid:
+        case QXmlStreamReader::StartDocument:
+        case QXmlStreamReader::EndDocument:
+            break;
+        }
+    }
+    if (!stopped_)
+        flush();
+    bool complete = !stopped_ && !parser.hasError();
+    if (parser.hasError() && !stopped_) {
+        NSLogerror("syntax error", static_cast<int>(parser.lineNumber()));
+        if (parseError)
+            *parseError = parser.errorString().toStdString();
+    }
+    if (remoteClient_)
+        remoteClient_->startDataUpdate();
+    return complete;
+}
+
+void XMLReader::printUnrecognized(const std::string& name, const Attributes& attributes) const
+{
+    std::string dict = "{";
+    for (const auto& [key, value] : attributes)
+        dict += " " + key + " = \"" + value + "\";";
+    dict += attributes.empty() ? "}" : " }";
+    std::printf("Unrecognized node '%s' with dict '%s'\n", name.c_str(), dict.c_str());
+}
+
+void XMLReader::didStartElement(std::string name, Attributes attributes)
+{
+    if (lastName_.size() >= static_cast<std::size_t>(kMaxDepth)) {
+        stop("Elements nested too deeply");
+        return;
+    }
+    if (++elements_ > kMaxElements) {
+        stop("More than 20000 elements");
+        return;
+    }
+    for (const auto& attribute : attributes)
+        if (attribute.second.size() > kMaxTextLength) {
+            stop("Attribute longer than 65536 characters");
+            return;
+        }
+
+    OpenElement& element = lastName_.emplace_back();
+    element.name = std::move(name);
+    const uidesc::ElementSpec* spec = uidesc::findElement(element.name);
+    element.spec = spec;
+    if (!spec || spec->role == uidesc::ElementRole::Declarations) {
+        printUnrecognized(element.name, attributes);
+        return;
+    }
+    element.builder = builders_.find(spec->name);
+    if (!element.builder) {
+        std::printf("Error: '%s' is not supported yet\n", element.name.c_str());
+        NSLogerror("'" + element.name + "' is not supported yet", line_);
+        element.dropped = true;
+        return;
+    }
+    if (spec->isWidget() && !currentPage_) {
+        // A widget outside any page would be seen by nobody.
+        std::printf("Ignoring '%s' outside a page\n", element.name.c_str());
+        element.dropped = true;
+        return;
+    }
+    if (spec->takesRate()) {
+        const std::string* rate = nullptr;
+        for (const char* key : {"refresh", "update"}) {
+            for (const auto& [k, v] : attributes)
+                if (k == key) {
+                    rate = &v;
+                    break;
+                }
+            if (rate)
+                break;
+        }
+        tmpRate_ = rate ? *rate : std::string();
+    }
+    element.rate = tmpRate_;
+    ElementBuild build(*this, *spec, element, attributes);
+    element.dropped = !element.builder->start(build);
+}
+
+void XMLReader::foundCharacters(std::string_view text)
+{
+    if (lastName_.empty())
+        return;
+    OpenElement& element = lastName_.back();
+    if (!element.spec)
+        return;
+    switch (element.spec->text) {
+    case uidesc::CharacterData::Declarations:
+        if (remoteClient_)
+            remoteClient_->parseVariableDeclaration(text);
+        return;
+    case uidesc::CharacterData::Expression:
+    case uidesc::CharacterData::Title:
+        element.text.append(text);
+        element.hasText = true;
+        return;
+    case uidesc::CharacterData::None:
+        return;
+    }
+}
+
+void XMLReader::didEndElement()
+{
+    if (lastName_.empty())
+        return;
+    OpenElement& element = lastName_.back();
+    if (element.spec && element.builder && element.builder->end && !element.dropped) {
+        static const Attributes none;
+        ElementBuild build(*this, *element.spec, element, none);
+        element.builder->end(build);
+    }
+    lastName_.pop_back();
+}
+
+void XMLReader::registerPage(const std::string& name, std::shared_ptr<DevicePage> page)
+{
+    auto& entry = (*dynamicPages_)[name];
+    // The page it replaces is in the table no more, so it needs the table no more.
+    if (entry)
+        entry->setDynamicPages(nullptr);
+    entry = page;
+    page->setDynamicPages(dynamicPages_);
+    workingStack_.push_back(page);
+    currentPage_ = std::move(page);
+}
+
+std::shared_ptr<DevicePage> XMLReader::initialPage()
+{
+    if (!initialPageName_ || !dynamicPages_)
+        return nullptr;
+    auto found = dynamicPages_->find(*initialPageName_);
+    if (found == dynamicPages_->end())
+        return nullptr;
+    found->second->setCleanUp();
+    startPageHandedOut_ = true;
+    return found->second;
+}
+
+void XMLReader::showErrors()
+{
+    if (!errorstring_.empty() && remoteClient_)
+        showParseErrorAlert(remoteClient_->alerts(), errorstring_);
+}
+
+void XMLReader::releasePages()
+{
+    if (remoteClient_)
+        remoteClient_->unscheduleAll();
+    if (dynamicPages_)
+        for (const auto& entry : *dynamicPages_)
+            entry.second->setDynamicPages(nullptr);
+    dynamicPages_.reset();
+    currentPage_.reset();
+    workingStack_.clear();
+}
+
+} // namespace fieldmon

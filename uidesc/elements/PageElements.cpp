@@ -1,0 +1,103 @@
+// Builders of the elements that make pages and what the pages share: "page",
+// "start", and the thumbwheel definitions "thumb_def", "wheel", "entry".
+
+#include "device/Client.h"
+#include "pages/ClientDynamicView.h"
+#include "uidesc/ElementBuild.h"
+#include "uidesc/ElementBuilders.h"
+
+#include <cstdio>
+
+namespace fieldmon {
+
+namespace {
+
+// A page of widgets. A page without a name has no place in the page table:
+// it is reported and not built, and so are its widgets.
+bool startPage(ElementBuild& b)
+{
+    XMLReader& reader = b.reader();
+    const std::string* name = b.text("name");
+    if (!name) {
+        b.report(*b.spec().attribute("name"));
+        reader.endCurrentPage();
+        return false;
+    }
+    auto page = ClientDynamicView::create();
+    page->setClient(b.clientPtr());
+    page->setTitle(QString::fromStdString(*name));
+    page->setRealName(b.compile("title"));
+    reader.registerPage(*name, page);
+    if (auto load = b.compile("onPageLoad"))
+        page->setOnPageLoad(load);
+    // The colour is read each time the page appears; it is not bound.
+    b.arguments<ClientDynamicView>("color", page,
+                                   {&ClientDynamicView::setRColor, &ClientDynamicView::setGColor,
+                                    &ClientDynamicView::setBColor},
+                                   nullptr);
+    return true;
+}
+
+void endPage(ElementBuild& b)
+{
+    b.reader().endCurrentPage();
+}
+
+bool startStart(ElementBuild& b)
+{
+    const std::string* initial = b.text("initial");
+    b.reader().setInitialPageName(initial ? std::optional<std::string>(*initial) : std::nullopt);
+    std::printf("Initial page name '%s'\n", initial ? initial->c_str() : "(null)");
+    return true;
+}
+
+// Thumbwheel definitions are numbered in document order; "wheel" and
+// "entry" join the last one. Before any "thumb_def" there is none to join,
+// so they are ignored.
+bool startThumbDef(ElementBuild& b)
+{
+    Client& client = b.client();
+    client.initthumbArray();
+    client.setNumthumb(client.numthumb() + 1);
+    client.addthumbWheel(ThumbwheelDescription{});
+    return true;
+}
+
+int lastDefinition(ElementBuild& b)
+{
+    return b.client().numthumb() - 1;
+}
+
+bool startWheel(ElementBuild& b)
+{
+    int wheel = lastDefinition(b);
+    if (wheel < 0)
+        return false;
+    const std::string* name = b.text("name");
+    b.client().setwheelName(name ? *name : std::string(), "", "", wheel);
+    return true;
+}
+
+bool startEntry(ElementBuild& b)
+{
+    int wheel = lastDefinition(b);
+    if (wheel < 0)
+        return false;
+    const std::string* disp = b.text("disp");
+    const std::string* command = b.text("command");
+    b.client().setwheelName("", disp ? *disp : std::string(), command ? *command : std::string(), wheel);
+    return true;
+}
+
+} // namespace
+
+void registerPageElements(BuilderRegistry& registry)
+{
+    registry.add("page", {startPage, endPage});
+    registry.add("start", {startStart});
+    registry.add("thumb_def", {startThumbDef});
+    registry.add("wheel", {startWheel});
+    registry.add("entry", {startEntry});
+}
+
+} // namespace fieldmon
