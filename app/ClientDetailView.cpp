@@ -3,8 +3,9 @@
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
 #include "events/EventLog.h"
-#include "platform/Alerts.h"
 #include "platform/MainLoop.h"
+#include "uidesc/ParseErrorAlert.h"
+#include "uidesc/XMLReader.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/PhoneStyle.h"
@@ -392,12 +393,21 @@ void ClientDetailView::catchFileHereMessage(const platform::Notification& note)
 void ClientDetailView::parseXML(const std::optional<std::string>& text)
 {
     stopObservingFile();
-    if (text) {
-        if (NavigationStack* stack = navigationStack())
+    NavigationStack* stack = navigationStack();
+    if (text && remoteClient_) {
+        if (stack)
             stack->setNavigationBarHidden(false);
         std::printf("Got file '%s'\n", text->c_str());
-        // FIXME: the UI description reader is not part of the app yet; the
-        // text stays in xmlfile for it, and no page opens until it reads it.
+        XMLReader reader;
+        reader.setClient(remoteClient_);
+        reader.parseXMLFileAtString(*text);
+        std::shared_ptr<DevicePage> page = reader.initialPage();
+        reader.showErrors();
+        // Without a start page the reader ends what it made when it goes.
+        if (page && stack)
+            stack->push(page.get(), true);
+        else if (page)
+            page->endPages();
     } else {
         xmlTransferFailed();
     }
@@ -412,8 +422,7 @@ void ClientDetailView::xmlTransferFailed()
 {
     if (!remoteClient_)
         return;
-    remoteClient_->alerts().show(platform::AlertContent{
-        "XML parse error", "Could not fetch ui.xml from " + remoteClient_->dictionaryIPString(), {"OK"}, {}});
+    showParseErrorAlert(remoteClient_->alerts(), "Could not fetch ui.xml from " + remoteClient_->dictionaryIPString());
 }
 
 } // namespace fieldmon

@@ -73,9 +73,9 @@ public:
     void connectToDevice();
     // The file notification for "ui.xml": bytes on success, nothing on failure.
     void catchFileHereMessage(const platform::Notification& note);
-    // Reads a UI description and opens its first page; without a text (a
-    // failed transfer) nothing opens and xmlTransferFailed() tells the user.
-    // Stops the spinner in every case.
+    // Reads a UI description (XMLReader), shows its errors and opens its
+    // start page; without a text (a failed transfer) nothing opens and
+    // xmlTransferFailed() tells the user. Stops the spinner in every case.
     void parseXML(const std::optional<std::string>& text);
     // The "XML parse error" alert (one "OK" button) for a ui.xml that could
     // not be fetched: "Could not fetch ui.xml from <address>".

@@ -3,7 +3,10 @@
 #include "app/AppWindow.h"
 #include "app/ClientDetailView.h"
 #include "app/TableViewController.h"
+#include "pages/DevicePage.h"
 #include "widgets/NavigationStack.h"
+
+#include <QCoreApplication>
 
 namespace fieldmon {
 
@@ -21,6 +24,15 @@ TollgarAppDelegate::~TollgarAppDelegate()
         myTableViewController_->stopObserving();
     if (myClientViewController_)
         myClientViewController_->stopObserving();
+    // A device's pages still on the stack own one another: end them as
+    // leaving their start page would, and let the start page go while the
+    // services its device uses are still there.
+    if (nc_) {
+        for (int i = 0; i < nc_->depth(); ++i)
+            if (auto* page = qobject_cast<DevicePage*>(nc_->screenAt(i)); page && page->cleanUp())
+                page->endPages();
+        QCoreApplication::sendPostedEvents();
+    }
     finder_.reset();
     window_.reset();
 }

@@ -13,7 +13,6 @@
 namespace fieldmon {
 
 inline constexpr const char* kParseErrorTitle = "XML parse error";
-inline constexpr const char* kFetchFailedMessage = "The device's UI description (ui.xml) could not be fetched.\n";
 
 platform::Alerts::AlertId showParseErrorAlert(platform::Alerts& alerts, std::string message);
 
