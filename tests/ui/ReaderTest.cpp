@@ -1,0 +1,275 @@
+// The UI description reader: messages with their lines, argument lists,
+// label alignment, widget tags, character data cut into pieces, documents
+// that are broken or hostile, and the error alert.
+
+#include "expr/ClientData.h"
+#include "pages/LabelView.h"
+#include "pages/PageButton.h"
+#include "pages/RemoteButton.h"
+#include "pages/RemoteInfoButton.h"
+#include "pages/RemoteLabel.h"
+#include "pages/WidgetTags.h"
+#include "ui/PageRig.h"
+#include "uidesc/ElementBuild.h"
+#include "uidesc/ElementBuilders.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+using namespace fieldmon;
+using test::PageRig;
+
+namespace {
+
+std::string page(const std::string& widgets, const std::string& attributes = "")
+{
+    return "<device>\n<start initial='main'/>\n<page name='main'" + attributes + ">\n" + widgets + "\n</page>\n</device>\n";
+}
+
+struct Reader : PageRig {
+    std::string errorsOf(const std::string& doc) { return read(doc)->errors(); }
+};
+
+} // namespace
+
+TEST_F(Reader, EachProblemIsOneEntryWithItsLine)
+{
+    struct Case {
+        const char* what;
+        std::string doc;
+        std::string errors;
+    };
+    const Case cases[] = {
+        {"worked example line", page("<label position='(0.5)' refresh='1'>temp</label>"),
+         "Not enough args to the button:line 4\n"},
+        {"list of one character", page("<infobutton target='main' position='x'/>"),
+         "Not enough args to the InfoButton:line 4\n"},
+        {"colour with two arguments names the page's line", page("", " color='(0.5, 0.5)'"),
+         "Not enough args to the color for the page:line 3\n"},
+        {"page without a name", "<d>\n<page title='\"x\"'>\n<label>temp</label>\n</page>\n</d>",
+         "Didn't provide a name to the page:line 2\n"},
+        {"element of a later widget", page("<arrow position='(0.5, 0.5)' angle='0'/>"),
+         "'arrow' is not supported yet:line 4\n"},
+        {"unknown element", page("<gauge/>"), ""},
+        {"bytes above 127", "<d>\n<start initial='main'/>\n<page name='m\xc3\xa4in'/>\n</d>",
+         "Characters outside 7-bit ASCII read as '?':line 3\n"},
+        {"two problems, in order", page("<label position='(1)'>temp</label>\n<label>"),
+         "Not enough args to the button:line 4\nsyntax error:line 6\n"},
+        {"not a document", "", "syntax error:line 1\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(errorsOf(c.doc), c.errors) << c.what;
+}
+
+TEST_F(Reader, BracketsOfAnyKindAndWhatAListWithoutThemLoses)
+{
+    struct Case {
+        const char* position;
+        QPoint origin;
+    };
+    // Without brackets the first and last characters go: ".5" and "0.".
+    for (const Case& c : {Case{"(0.5,0.5)", {160, 208}}, Case{"[0.5, 0.5]", {160, 208}},
+                          Case{" {0.5,0.5}\n", {160, 208}}, Case{"0.5,0.5", {160, 0}}}) {
+        auto p = open(page(std::string("<infobutton target='main' position='") + c.position + "'/>"));
+        ASSERT_TRUE(p);
+        auto button = widgetAt<RemoteInfoButton>(*p, 0);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(button->view()->pos(), c.origin) << c.position;
+        stack->popToRoot(false);
+        settle();
+    }
+}
+
+TEST_F(Reader, LabelAlignmentAndTheOriginOfRightAlignedLabels)
+{
+    struct Case {
+        const char* attributes;
+        bool right;
+        int x;
+    };
+    const Case cases[] = {
+        {"position='(0.5, 0.1)'", false, 160},
+        {"left='0' position='(0.5, 0.1)'", true, -160},
+        {"left='1' right='1' position='(1.0, 0.1)'", true, 0},
+        {"right='0' position='(0.25, 0.1)'", false, 80},
+        {"right='7' position='(0.95, 0.1)'", true, 304 - 320},
+    };
+    for (const Case& c : cases) {
+        auto p = open(page(std::string("<label ") + c.attributes + ">\"x\"</label>"));
+        ASSERT_TRUE(p);
+        auto label = widgetAt<RemoteLabel>(*p, 0);
+        ASSERT_TRUE(label);
+        EXPECT_EQ(bool(label->label()->alignment() & Qt::AlignRight), c.right) << c.attributes;
+        EXPECT_EQ(label->view()->geometry(), QRect(c.x, 42, 320, 35)) << c.attributes;
+        stack->popToRoot(false);
+        settle();
+    }
+}
+
+TEST_F(Reader, TagsCountOnAcrossDocumentsAndPagesGetNone)
+{
+    const int first = widgettags::peek();
+    auto one = read(page("<label>temp</label>\n<infobutton target='main'/>"));
+    auto two = read(page("<button target='main'>\"Go\"</button>"));
+    auto a = one->dynamicPages()->at("main");
+    auto b = two->dynamicPages()->at("main");
+    EXPECT_EQ(a->uiElements()[0]->tag(), first);
+    EXPECT_EQ(a->uiElements()[1]->tag(), first + 1);
+    EXPECT_EQ(b->uiElements()[0]->tag(), first + 2);
+    EXPECT_EQ(widgettags::peek(), first + 3);
+    EXPECT_GE(first, widgettags::kFirstTag);
+}
+
+TEST_F(Reader, CharacterDataIsOnePieceBetweenTwoPiecesOfMarkup)
+{
+    // A label's text is all its pieces joined, entity references and CDATA
+    // included; a comment splits "variables" into two declaration texts.
+    auto p = open("<d><variables>(int) first = 0; <!-- split --> (int) second = 1;</variables>" +
+                  page("<label>\"a &amp; b\" + <!-- note -->\" &lt;c&gt;\"</label>\n"
+                       "<label><![CDATA[\"x<y\"]]> + \"!\"</label>") +
+                  "</d>");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(widgetAt<RemoteLabel>(*p, 0)->label()->text(), "a & b <c>");
+    EXPECT_EQ(widgetAt<RemoteLabel>(*p, 1)->label()->text(), "x<y!");
+    EXPECT_TRUE(client->varDict().count("first"));
+    EXPECT_TRUE(client->varDict().count("second"));
+}
+
+TEST_F(Reader, ALabelShowsNilUntilItsFirstValue)
+{
+    auto p = open(page("<label refresh='1'>te<!-- split -->mp</label>"));
+    ASSERT_TRUE(p);
+    auto label = widgetAt<RemoteLabel>(*p, 0);
+    EXPECT_EQ(label->label()->text(), "(nil)");
+    run(0.2);
+    // temp reads the bytes 00 01 02 03 of the fake device's memory.
+    EXPECT_EQ(label->label()->text(), "50462976");
+}
+
+TEST_F(Reader, AButtonTitleInPiecesIsOneTrimmedBindingAndNoTitleHidesTheButton)
+{
+    auto p = open(page("<button target='main'>\n  \"Tom &amp; \" + <!-- x --> \"Jerry\"  \n</button>\n"
+                       "<button target='other'>  \n </button>"));
+    ASSERT_TRUE(p);
+    ASSERT_EQ(p->uiElements().size(), 1u);
+    auto button = widgetAt<RemoteButton>(*p, 0);
+    EXPECT_EQ(button->button()->text(), "Tom & Jerry");
+    EXPECT_EQ(button->button()->geometry(), QRect(10, 10, 100, 40));
+    // The hidden button's target is registered all the same.
+    EXPECT_EQ(p->buttonData().size(), 2u);
+    EXPECT_EQ(p->buttonData().at(std::to_string(button->tag())), "main");
+}
+
+TEST_F(Reader, ADocumentWithoutStartOpensNothingButShowsItsErrorsAndLeavesNothingBehind)
+{
+    std::weak_ptr<DevicePage> made;
+    {
+        auto reader = read("<d><page name='main' color='(1)'><label refresh='1'>temp</label></page></d>");
+        EXPECT_EQ(reader->initialPage(), nullptr);
+        made = reader->dynamicPages()->at("main");
+        EXPECT_GT(client->scheduler().size(), 0u);
+        reader->showErrors();
+        ASSERT_EQ(s.alerts.history().size(), 1u);
+        const auto& alert = s.alerts.history()[0].content;
+        EXPECT_EQ(alert.title, "XML parse error");
+        EXPECT_EQ(alert.message, "Not enough args to the color for the page:line 1\n");
+        EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
+    }
+    EXPECT_TRUE(made.expired()) << "the pages and the page table own one another until the reader ends them";
+    EXPECT_EQ(client->scheduler().size(), 0u);
+    read(page("<label>\"fine\"</label>"))->showErrors();
+    EXPECT_EQ(s.alerts.history().size(), 1u) << "an empty error list shows no alert";
+}
+
+TEST_F(Reader, HostileDocumentsEndInAnErrorInBoundedTime)
+{
+    std::string deep = "<d>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<x>";
+    const std::string laughs =
+        "<!DOCTYPE d [<!ENTITY a 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa'>"
+        "<!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'><!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'>"
+        "<!ENTITY e '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'><!ENTITY f '&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;'>"
+        "<!ENTITY g '&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;'><!ENTITY h '&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;'>]>"
+        "<d><start initial='m'/><page name='m'><label>\"&h;\"</label></page></d>";
+    const std::string external = "<!DOCTYPE d [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>"
+                                 "<d><start initial='m'/><page name='m'><label>\"&x;\"</label></page></d>";
+    const std::string externalDtd = "<!DOCTYPE d SYSTEM 'file:///etc/passwd'><d><start initial='m'/><page name='m'/></d>";
+    const std::string longText = page("<label>\"" + std::string(200000, 'a') + "\"</label>");
+    const std::string longAttribute = page("<label position='(" + std::string(200000, '1') + ", 1)'/>");
+    struct Case {
+        const char* what;
+        const std::string& doc;
+        std::string error;
+    };
+    for (const Case& c : {Case{"deep nesting", deep, "Elements nested too deeply:line 1\n"},
+                          Case{"entity expansion", laughs, "syntax error:line 1\n"},
+                          Case{"external entity", external, "Entity 'x' not read: only the document is:line 1\n"},
+                          Case{"external DTD", externalDtd, "DTD 'file:///etc/passwd' not read: only the document is:line 1\n"},
+                          Case{"long text", longText, "Text longer than 65536 characters:line 4\n"},
+                          Case{"long attribute", longAttribute, "Attribute longer than 65536 characters:line 4\n"}}) {
+        QElapsedTimer clock;
+        clock.start();
+        auto reader = read(c.doc);
+        EXPECT_LT(clock.elapsed(), 2000) << c.what;
+        EXPECT_EQ(reader->errors(), c.error) << c.what;
+        if (auto p = reader->initialPage()) {
+            for (const auto& w : p->uiElements()) {
+                if (auto label = std::dynamic_pointer_cast<RemoteLabel>(w)) {
+                    EXPECT_EQ(label->label()->text().indexOf("root:"), -1) << c.what;
+                }
+            }
+            p->endPages();
+        }
+    }
+}
+
+namespace {
+
+// A stand-in for a widget of a later issue whose command is required.
+int switchesBuilt = 0;
+int switchEnds = 0;
+bool startSwitch(ElementBuild& b)
+{
+    if (!b.required("command"))
+        return false;
+    ++switchesBuilt;
+    return true;
+}
+void endSwitch(ElementBuild&)
+{
+    ++switchEnds;
+}
+
+} // namespace
+
+TEST_F(Reader, AMalformedRequiredCommandIsReportedLikeAMissingOneAndItsEndIsSkipped)
+{
+    BuilderRegistry builders = elementBuilders();
+    builders.replace("bool", {startSwitch, endSwitch});
+    switchesBuilt = switchEnds = 0;
+    XMLReader reader(builders);
+    reader.setClient(client);
+    quietly([&] {
+        reader.parseXMLFileAtString(page("<bool>temp</bool>\n<bool command='\"on \" +'>temp</bool>\n"
+                                         "<bool command='\"on \" + state'>temp</bool>"));
+    });
+    EXPECT_EQ(reader.errors(),
+              "Didn't provide a command to the bool:line 4\nDidn't provide a command to the bool:line 5\n");
+    EXPECT_EQ(switchesBuilt, 1);
+    EXPECT_EQ(switchEnds, 1) << "the end of a dropped element is skipped";
+}
+
+TEST_F(Reader, WheelsAndEntriesBeforeAnyDefinitionAreIgnored)
+{
+    const int before = client->numthumb();
+    EXPECT_EQ(errorsOf("<d><wheel name='Early'/><entry disp='x' command='y'/><thumb_def><wheel name='Mode'/>"
+                       "<entry disp='Off' command='mode 0'/><entry disp='On' command='mode 1'/></thumb_def></d>"),
+              "");
+    ASSERT_EQ(client->numthumb(), before + 1);
+    const int wheel = client->numthumb() - 1;
+    EXPECT_EQ(client->getthumbwheelCols(wheel), 1);
+    EXPECT_EQ(client->getthumbwheelRows(0, wheel), 2);
+    EXPECT_EQ(client->getthumbwheeldisprow(1, 0, wheel), "On");
+}
