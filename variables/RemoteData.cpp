@@ -347,8 +347,7 @@ std::shared_ptr<RemoteData> RemoteData::structureElement(const std::string& memb
     // Device addresses are 32-bit and wrap; so does the offset arithmetic.
     e->realAddress_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(realAddress_) +
                                                 static_cast<std::uint32_t>(tmpl.index_));
-    if (elements_.size() < kMaxCachedElements)
-        elements_.emplace(member, e);
+    cacheElement(member, e);
     return e;
 }
 
@@ -369,9 +368,19 @@ std::shared_ptr<RemoteData> RemoteData::arrayElement(std::int32_t k)
     std::uint32_t stride = static_cast<std::uint32_t>(storageSize(defaultDataType_));
     e->realAddress_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(realAddress_) +
                                                 static_cast<std::uint32_t>(k) * stride);
-    if (elements_.size() < kMaxCachedElements)
-        elements_.emplace(std::move(key), e);
+    cacheElement(std::move(key), e);
     return e;
+}
+
+void RemoteData::cacheElement(std::string key, const std::shared_ptr<RemoteData>& element)
+{
+    if (elements_.size() >= sweepAt_) {
+        // Main thread only, so a count of 1 means the cache is the only
+        // holder and nothing can take the element while we look.
+        std::erase_if(elements_, [](const auto& entry) { return entry.second.use_count() == 1; });
+        sweepAt_ = std::max(kMaxCachedElements, 2 * elements_.size());
+    }
+    elements_.emplace(std::move(key), element);
 }
 
 std::string RemoteData::description() const

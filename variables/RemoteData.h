@@ -41,8 +41,9 @@ public:
     // the device's document; a structure declared with a huge size must not
     // make every variable of its type allocate without bound.
     static constexpr std::int32_t kMaxStorageSize = 4096;
-    // Element variables cached per parent; more are created uncached, so an
-    // index that keeps changing cannot grow the cache without bound.
+    // Element variables cached per parent before a new one evicts those that
+    // nothing but the cache holds, so that an index walking through device
+    // values cannot grow the cache without bound.
     static constexpr std::size_t kMaxCachedElements = 1024;
 
     using ElementTable = std::map<std::string, std::shared_ptr<RemoteData>>;
@@ -127,6 +128,12 @@ public:
     // of the same name, type, index and size at address + k × storageSize,
     // cached under "%d" of k. Null while this variable has no address.
     std::shared_ptr<RemoteData> arrayElement(std::int32_t k);
+    //
+    // An element stays the same object for as long as anything else holds it
+    // (an expression that resolved to it, a request waiting for its reply):
+    // the reply must land in the object the expression reads. Elements that
+    // only the cache holds may be evicted once it is full; a later resolve
+    // makes a new one, which is asked for afresh like any invalid value.
 
     // --- Diagnostics ---------------------------------------------------------------
     std::string description() const;
@@ -153,6 +160,8 @@ private:
     // The enumeration type object this variable's type names, or null.
     std::shared_ptr<RemoteData> enumerationType() const;
     void resizeBuffer(std::int32_t bytes);
+    // Caches a new element under `key`, evicting first when the cache is full.
+    void cacheElement(std::string key, const std::shared_ptr<RemoteData>& element);
     // Decodes the buffer into number_ (after every change of type or bytes).
     void updateNumber();
 
@@ -165,6 +174,10 @@ private:
     std::int32_t size_ = 0;
     std::int32_t realAddress_ = -1;
     ElementTable elements_;
+    // The cache size at which the next new element sweeps it. Above the cap
+    // when most cached elements are in use, so that sweeping stays amortised
+    // constant per element (the cache then holds at most twice what is in use).
+    std::size_t sweepAt_ = kMaxCachedElements;
     bool base_ = false;
     bool invalid_ = true;
     Builtin kind_ = Builtin::Other;

@@ -1,4 +1,5 @@
 #include "device/ClientUpdate.h"
+#include "variables/RemoteData.h"
 
 #include "SchedulerFixture.h"
 
@@ -104,4 +105,24 @@ TEST_F(ClientUpdateFixture, OnceBindingNeverAsksAndNoRedrawMeansNo)
     EXPECT_FALSE(none.needsUpdate());
     none.updateTarget(); // no notifier: nothing to call, no crash
     EXPECT_EQ(none.timesTold(), 1u);
+}
+
+TEST_F(ClientUpdateFixture, ArrayWalkedPastTheElementCacheIsToldEveryValue)
+{
+    // Past the element cache's 1,024 entries each resolve once made a fresh
+    // element, so the reply never reached the one the expression read: the
+    // binding was never told and every reply asked again.
+    quietly([&] { client->parseVariableDeclaration("(BYTE) arr = 3;"); });
+    auto w = widget();
+    const int last = static_cast<int>(RemoteData::kMaxCachedElements) + 8;
+    for (int k = 1; k <= last; ++k) {
+        auto e = compile("arr[" + std::to_string(k) + "]");
+        quietly([&] {
+            client->scheduleDataUpdate(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "once");
+            client->submitRequests();
+        });
+        ASSERT_LE(answerAll(4), 2) << k; // the address once, then the value
+        ASSERT_EQ(w->told, k);
+        ASSERT_EQ(e->intValue(), static_cast<std::int8_t>(0x1C0 + k)) << k; // arr lives at 0x1C0
+    }
 }

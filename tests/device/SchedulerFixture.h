@@ -148,13 +148,13 @@ struct SchedulerFixture : ::testing::Test {
         });
     }
 
-    // Lets the device answer every request until none is left; each answer
-    // is handled as the main thread would (the next request may follow at
-    // once). Returns how many datagrams were answered.
-    int answerAll()
+    // Lets the device answer every request until none is left, or `most`
+    // were answered; each answer is handled as the main thread would (the
+    // next request may follow at once). Returns how many were answered.
+    int answerAll(int most = 1 << 30)
     {
         int answered = 0;
-        for (auto batch = received(); !batch.empty(); batch = received()) {
+        for (auto batch = received(); !batch.empty() && answered < most; batch = received()) {
             for (const auto& req : batch) {
                 answer(req);
                 ++answered;

@@ -11,6 +11,7 @@
 using namespace fieldmon;
 using fieldmon::test::bytes;
 using fieldmon::test::RecordingStore;
+using fieldmon::test::reply;
 
 namespace {
 
@@ -260,15 +261,35 @@ TEST(RemoteData, ArrayElements)
     EXPECT_EQ(w->arrayElement(1)->realAddress(), 8194);
 }
 
-TEST(RemoteData, ElementCacheIsBounded)
+TEST(RemoteData, ElementCacheEvictsOnlyWhatNobodyElseHolds)
 {
-    // An index that walks through device values must not grow the cache
-    // without bound; elements past the limit are made afresh each time.
+    // Past 1,024 cached elements every resolve once made a fresh element: the
+    // reply went into the object the request held while the expression read
+    // a new, invalid one and asked again forever. Now the cache evicts, but
+    // never an element that something else (an expression, a request) holds.
+    const auto cap = static_cast<std::int32_t>(RemoteData::kMaxCachedElements);
     RecordingStore s;
     auto w = s.var("BYTE", 0, 0);
-    for (std::int32_t k = 1; k <= static_cast<std::int32_t>(RemoteData::kMaxCachedElements) + 50; ++k)
-        ASSERT_EQ(w->arrayElement(k)->realAddress(), k);
-    EXPECT_EQ(w->elements().size(), RemoteData::kMaxCachedElements);
+    auto held = w->arrayElement(7);
+    for (std::int32_t k = 1; k <= 3 * cap; ++k) {
+        auto e = w->arrayElement(k);
+        ASSERT_EQ(e->realAddress(), k);
+        ASSERT_EQ(w->arrayElement(k).get(), e.get()) << k;
+        ASSERT_LE(w->elements().size(), RemoteData::kMaxCachedElements);
+    }
+    EXPECT_EQ(w->arrayElement(7).get(), held.get());
+
+    // An element whose request is out keeps its object, so the reply lands
+    // where the next resolve looks.
+    auto far = w->arrayElement(5 * cap);
+    s.store.requests().queue(far->varRequest());
+    s.store.requests().submitRequests();
+    far.reset();
+    for (std::int32_t k = 1; k <= 2 * cap; ++k)
+        w->arrayElement(k);
+    s.store.requests().realServiceAddressPacket(reply('A', 'b', bytes({42})));
+    EXPECT_FALSE(w->arrayElement(5 * cap)->invalid());
+    EXPECT_EQ(w->arrayElement(5 * cap)->intValue(), 42);
 }
 
 TEST(RemoteData, StructureElements)
