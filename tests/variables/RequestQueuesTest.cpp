@@ -179,68 +179,75 @@ TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
     }
 }
 
-TEST_F(Queues, ShortAddressReplyStoresWhatFitsAndStillContinues)
+TEST(RequestQueuesShortage, EveryReplyLength)
 {
-    auto r = std::make_shared<FakeRequester>();
-    auto v0 = s.var("WORD", 2);
-    auto v1 = s.var("WORD", 3);
-    q.queue(v0->addressRequest());
-    q.queue(v1->addressRequest());
-    q.compiledStringRequesters().push_back(r);
-    q.submitRequests();
-    ASSERT_EQ(s.sent[0], "vbC8");
+    // Replies cut at every length: a variable stores only when all its bytes
+    // are in the payload; from the first request that does not fit on, each
+    // prints "Missing data." (the requester entry too, which still runs); a
+    // datagram without an identifier, or with an unknown one, is ignored.
+    enum Setup { TwoWords, TwoAddresses, TwinsAndDword };
+    struct Case {
+        Setup setup;
+        char id;
+        std::size_t length; // of the whole datagram, closing byte included
+        int stored;
+        int missing;
+    };
+    const Case cases[] = {
+        // WORDs at 0x10 and 0x20, "ab00000010C00000020C".
+        {TwoWords, 'b', 0, 0, 0}, {TwoWords, 'b', 1, 0, 0}, {TwoWords, 'b', 2, 0, 3}, {TwoWords, 'b', 3, 0, 3},
+        {TwoWords, 'b', 4, 0, 3}, {TwoWords, 'b', 5, 1, 2}, {TwoWords, 'b', 6, 1, 2}, {TwoWords, 'b', 7, 2, 0},
+        {TwoWords, 'b', 8, 2, 0}, {TwoWords, 'z', 7, 0, 0},
+        // Addresses of variables 2 and 3, "vbC8": 4 bytes give the first.
+        {TwoAddresses, 'b', 7, 1, 2}, {TwoAddresses, 'b', 11, 2, 0},
+        // A WORD twice at 0x10 and a DWORD at 0x20: the passive twin stores
+        // only when its bytes are in the payload.
+        {TwinsAndDword, 'b', 4, 0, 3}, {TwinsAndDword, 'b', 6, 2, 2}, {TwinsAndDword, 'b', 9, 3, 0},
+    };
+    using Vars = std::vector<std::pair<std::int32_t, const char*>>; // address, type
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.setup << " " << c.id << " " << c.length);
+        RecordingStore s;
+        RequestQueues& q = s.store.requests();
+        std::vector<std::shared_ptr<RemoteData>> vars;
+        if (c.setup == TwoAddresses) {
+            for (int index : {2, 3}) {
+                vars.push_back(s.var("WORD", index));
+                q.queue(vars.back()->addressRequest());
+            }
+        } else {
+            for (auto [address, type] : c.setup == TwoWords ? Vars{{0x10, "WORD"}, {0x20, "WORD"}}
+                                                            : Vars{{0x10, "WORD"}, {0x10, "WORD"}, {0x20, "DWORD"}}) {
+                vars.push_back(s.var(type, 0, address));
+                q.queue(vars.back()->varRequest());
+            }
+        }
+        auto r = std::make_shared<FakeRequester>();
+        q.compiledStringRequesters().push_back(r);
+        q.submitRequests();
 
-    std::string out = store(reply('V', 'b', bytes({0x10, 0, 0, 0})), false);
-    EXPECT_EQ(v0->realAddress(), 0x10);
-    EXPECT_FALSE(v1->isReady());
-    // One line for the variable, one for the requester entry after it.
-    EXPECT_EQ(out, "Missing data.\nMissing data.\n");
-    EXPECT_EQ(r->queued, 1);
-    EXPECT_EQ(r->submitted, 1);
-}
-
-TEST_F(Queues, PassiveRequestAtAShortageStoresOnlyInsideThePayload)
-{
-    auto a = addressed("WORD", 200);
-    auto b = addressed("WORD", 200);
-    auto c = addressed("DWORD", 300);
-    for (auto& v : {a, b, c})
-        q.queue(v->varRequest());
-    q.submitRequests();
-    ASSERT_EQ(s.sent[0], "ab000000c8C0000012cE");
-
-    // Only the first item's 2 bytes and one more arrive.
-    store(reply('A', 'b', bytes({0x34, 0x12, 0x99})), true);
-    EXPECT_EQ(a->intValue() + b->intValue(), 2 * 0x1234);
-    EXPECT_TRUE(c->invalid());
-}
-
-TEST_F(Queues, RepliesOfAnyLength)
-{
-    // Datagrams of 0 to 3 bytes, a wrong kind of payload and an unknown
-    // identifier: nothing is read or written outside the datagram.
-    for (std::size_t n = 0; n <= 3; ++n) {
-        SCOPED_TRACE(n);
-        RecordingStore rs;
-        auto v = rs.var("DWORD", 0, 0x40);
-        rs.store.requests().queue(v->varRequest());
-        rs.store.requests().submitRequests();
-        std::string d = std::string("Ab\0", 3).substr(0, n);
+        const char kind = c.setup == TwoAddresses ? 'V' : 'A';
+        std::string datagram = reply(kind, c.id, std::vector<std::uint8_t>(16, 0x11)).substr(0, c.length);
         testing::internal::CaptureStdout();
-        rs.store.requests().realServiceAddressPacket(d);
+        if (kind == 'V')
+            q.realServicePacket(datagram);
+        else
+            q.realServiceAddressPacket(datagram);
         std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_TRUE(v->invalid());
-        // From 2 bytes on the identifier matches and the list is used up.
-        EXPECT_EQ(rs.store.requests().lookupAddrVarQuery('b') == nullptr, n >= 2);
-        EXPECT_EQ(out, n >= 2 ? "Missing data.\nMissing data.\n" : "");
-    }
 
-    auto v = addressed("WORD", 0x40);
-    q.queue(v->varRequest());
-    q.submitRequests();
-    EXPECT_EQ(store(reply('A', 'z', bytes({1, 2})), true), "");
-    EXPECT_TRUE(v->invalid());
-    EXPECT_NE(q.lookupAddrVarQuery('b'), nullptr);
+        int stored = 0;
+        for (const auto& v : vars)
+            stored += kind == 'V' ? v->isReady() : !v->invalid();
+        EXPECT_EQ(stored, c.stored);
+        std::string missing;
+        for (int i = 0; i < c.missing; ++i)
+            missing += "Missing data.\n";
+        EXPECT_EQ(out, missing);
+        const bool used = c.length >= 2 && c.id == 'b';
+        EXPECT_EQ(r->queued, used ? 1 : 0);
+        EXPECT_EQ(r->submitted, used ? 1 : 0);
+        EXPECT_EQ((kind == 'V' ? q.lookupVarQuery('b') : q.lookupAddrVarQuery('b')) == nullptr, used);
+    }
 }
 
 TEST_F(Queues, AddressRequestsGoFirst)
@@ -401,36 +408,6 @@ TEST(RemoteDataRequest, Pieces)
     EXPECT_NE(a.description().find("index=0x4 size=4>"), std::string::npos);
     EXPECT_NE(r.description().find("storeData address=0x100 size=70>"), std::string::npos);
     EXPECT_NE(RemoteDataRequest::requesters({}).description().find(" requeue>"), std::string::npos);
-}
-
-TEST(RequestQueuesShortage, EveryPayloadLength)
-{
-    // Two 2-byte items: how many values land and how many "Missing data."
-    // lines (the requester entry after a shortage counts too) for each
-    // payload length, one byte at a time across both boundaries.
-    struct Case {
-        std::size_t length;
-        int stored;
-        int missing;
-    };
-    for (const Case c : {Case{0, 0, 3}, Case{1, 0, 3}, Case{2, 1, 2}, Case{3, 1, 2}, Case{4, 2, 0}, Case{5, 2, 0}}) {
-        SCOPED_TRACE(c.length);
-        RecordingStore s;
-        auto a = s.var("WORD", 0, 0x10);
-        auto b = s.var("WORD", 1, 0x20);
-        s.store.requests().queue(a->varRequest());
-        s.store.requests().queue(b->varRequest());
-        s.store.requests().submitRequests();
-        std::vector<std::uint8_t> payload(c.length, 0x11);
-        testing::internal::CaptureStdout();
-        s.store.requests().realServiceAddressPacket(reply('A', 'b', payload));
-        std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(!a->invalid() + !b->invalid(), c.stored);
-        int lines = 0;
-        for (std::size_t at = 0; (at = out.find("Missing data.\n", at)) != std::string::npos; ++at)
-            ++lines;
-        EXPECT_EQ(lines, c.missing);
-    }
 }
 
 TEST_F(Queues, SilentDeviceDoesNotGrowTheLeftovers)
