@@ -44,6 +44,7 @@ void TableViewController::catchCenterMessage()
 
 void TableViewController::reloadData()
 {
+    registry_ = remoteClients_ ? remoteClients_->registrySnapshot() : RegistrySnapshot{};
     tableView_->reloadData();
 }
 
@@ -55,7 +56,7 @@ void TableViewController::resizeEvent(QResizeEvent*)
 void TableViewController::viewWillAppear(bool)
 {
     std::printf("View will appear\n");
-    tableView_->reloadData();
+    reloadData();
     if (auto sel = tableView_->selectedRow())
         tableView_->deselectRow(*sel, false);
     // The next selection starts fresh: no device, no stored description.
@@ -73,73 +74,23 @@ QString TableViewController::rowText(const Client& client)
 
 int TableViewController::numberOfSections(GroupedTableView&)
 {
-    if (!remoteClients_)
-        return 1;
-    remoteClients_->lockTypeDictionary();
-    int n = static_cast<int>(remoteClients_->clientTypeDictionary().size());
-    remoteClients_->unlockTypeDictionary();
-    return n == 0 ? 1 : n;
+    return registry_.sections.empty() ? 1 : static_cast<int>(registry_.sections.size());
 }
 
 QString TableViewController::titleForHeader(GroupedTableView&, int section)
 {
-    if (!remoteClients_)
+    if (registry_.sections.empty())
         return QStringLiteral("No clients found");
-    QString title;
-    remoteClients_->lockTypeDictionary();
-    if (remoteClients_->clientTypeDictionary().empty()) {
-        title = QStringLiteral("No clients found");
-    } else {
-        remoteClients_->lockTypeArray();
-        const auto& keys = remoteClients_->clientTypeArray();
-        if (section >= 0 && static_cast<std::size_t>(section) < keys.size())
-            title = QString::fromStdString(keys[static_cast<std::size_t>(section)]);
-        else
-            title = QStringLiteral("Failure");
-        remoteClients_->unlockTypeArray();
-    }
-    remoteClients_->unlockTypeDictionary();
-    return title;
+    if (section < 0 || static_cast<std::size_t>(section) >= registry_.sections.size())
+        return QStringLiteral("Failure");
+    return QString::fromStdString(registry_.sections[static_cast<std::size_t>(section)].key);
 }
 
 int TableViewController::numberOfRows(GroupedTableView&, int section)
 {
-    if (!remoteClients_)
+    if (section < 0 || static_cast<std::size_t>(section) >= registry_.sections.size())
         return 0;
-    int rows = 0;
-    remoteClients_->lockTypeDictionary();
-    const auto& dict = remoteClients_->clientTypeDictionary();
-    if (!dict.empty()) {
-        remoteClients_->lockTypeArray();
-        const auto& keys = remoteClients_->clientTypeArray();
-        if (section >= 0 && static_cast<std::size_t>(section) < keys.size()) {
-            auto it = dict.find(keys[static_cast<std::size_t>(section)]);
-            if (it != dict.end())
-                rows = static_cast<int>(it->second.size());
-        }
-        remoteClients_->unlockTypeArray();
-    }
-    remoteClients_->unlockTypeDictionary();
-    return rows;
-}
-
-std::shared_ptr<Client> TableViewController::clientAt(IndexPath path)
-{
-    if (!remoteClients_)
-        return nullptr;
-    std::shared_ptr<Client> client;
-    remoteClients_->lockTypeDictionary();
-    remoteClients_->lockTypeArray();
-    const auto& keys = remoteClients_->clientTypeArray();
-    const auto& dict = remoteClients_->clientTypeDictionary();
-    if (path.section >= 0 && static_cast<std::size_t>(path.section) < keys.size()) {
-        auto it = dict.find(keys[static_cast<std::size_t>(path.section)]);
-        if (it != dict.end() && path.row >= 0 && static_cast<std::size_t>(path.row) < it->second.size())
-            client = it->second[static_cast<std::size_t>(path.row)];
-    }
-    remoteClients_->unlockTypeArray();
-    remoteClients_->unlockTypeDictionary();
-    return client;
+    return static_cast<int>(registry_.sections[static_cast<std::size_t>(section)].records.size());
 }
 
 TableCell* TableViewController::cellForRow(GroupedTableView& table, IndexPath path)
@@ -149,11 +100,10 @@ TableCell* TableViewController::cellForRow(GroupedTableView& table, IndexPath pa
         cell = new TableCell(kCellIdentifier);
         cell->setAccessory(TableCell::Accessory::DisclosureIndicator);
     }
-    // clientAt() reads the registry under its locks and hands back a reference
-    // that keeps the record alive; its name and serial number change only on
-    // the main thread, where this runs, so the text is formatted unlocked.
+    // A record's name and serial number change only on the main thread,
+    // where this runs.
     QString text;
-    if (std::shared_ptr<Client> client = clientAt(path))
+    if (std::shared_ptr<Client> client = registry_.at(path.section, path.row))
         text = rowText(*client);
     cell->setText(text);
     return cell;
@@ -161,7 +111,7 @@ TableCell* TableViewController::cellForRow(GroupedTableView& table, IndexPath pa
 
 void TableViewController::didSelectRow(GroupedTableView& table, IndexPath path)
 {
-    std::shared_ptr<Client> client = clientAt(path);
+    std::shared_ptr<Client> client = registry_.at(path.section, path.row);
     if (client && clientDetailVC_) {
         clientDetailVC_->setRemoteClient(client);
         clientDetailVC_->reloadData();

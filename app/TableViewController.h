@@ -4,15 +4,16 @@
 // records of that type in the order they were found, as "name (serial)".
 // With no device the list shows one empty section headed "No clients found".
 //
-// The registry is read under its locks (clientdict_mutex, and inside it
-// clienttype_mutex whenever the type array is read) on every question the
-// table asks; the listen thread may change it in between, so every lookup
-// is bounds-checked and the list reloads on "ListeningFoundNewClient".
+// Each reload reads the registry once, through the finder's snapshot (taken
+// under the registry locks in their order), and every question of the table
+// is answered from that value, so the sections, headers, rows and cells of
+// one reload always agree. The list reloads on "ListeningFoundNewClient".
 //
 // Thread rule: main thread only. The notification may come from the listen
 // thread; the reload is moved to the main thread and waited for, unless the
 // list is shutting down (stopObserving()).
 
+#include "discovery/ClientRegistry.h"
 #include "platform/NotificationCenter.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/Screen.h"
@@ -41,7 +42,7 @@ public:
     ClientFinder* remoteClients() const { return remoteClients_; }
     void setClientDetailVC(ClientDetailView* detail) { clientDetailVC_ = detail; }
 
-    // Reloads the table; runs on the main thread.
+    // Takes a fresh snapshot and reloads the table; runs on the main thread.
     void reloadData();
     // Ends the observation; a reload waited for by another thread is called
     // off. Call before the finder goes.
@@ -67,12 +68,11 @@ protected:
 
 private:
     void catchCenterMessage();
-    // The record at (section, row), read under both locks; null if gone.
-    std::shared_ptr<Client> clientAt(IndexPath path);
 
     platform::MainLoop& loop_;
     GroupedTableView* tableView_;
     ClientFinder* remoteClients_ = nullptr;
+    RegistrySnapshot registry_; // as of the last reload
     ClientDetailView* clientDetailVC_ = nullptr;
     std::stop_source stop_;
     platform::Subscription found_;

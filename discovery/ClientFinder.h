@@ -29,8 +29,8 @@
 // Thread rule: construct, destroy and call on the main thread, except
 // removeClient() and checkPresence(), which belong to the listen thread, and
 // charSendMsg(), which either thread may call. Screens read the registry
-// containers on the main thread holding the matching locks while the listen
-// thread changes them.
+// through registrySnapshot() on the main thread while the listen thread
+// changes it.
 
 #include "discovery/ClientRegistry.h"
 #include "discovery/LocalNetwork.h"
@@ -121,14 +121,15 @@ public:
     // released on the main thread.
     void checkPresence();
 
+    // The device list's view of the registry, taken under the four registry
+    // locks in their order (id, ip, dict, type) and returned as a value, so
+    // no screen holds a registry lock. Any thread.
+    RegistrySnapshot registrySnapshot();
+
     void lockIDArray() { registry_.clientid_mutex.lock(); }
     void unlockIDArray() { registry_.clientid_mutex.unlock(); }
     void lockIPDictionary() { registry_.clientip_mutex.lock(); }
     void unlockIPDictionary() { registry_.clientip_mutex.unlock(); }
-    void lockTypeDictionary() { registry_.clientdict_mutex.lock(); }
-    void unlockTypeDictionary() { registry_.clientdict_mutex.unlock(); }
-    void lockTypeArray() { registry_.clienttype_mutex.lock(); }
-    void unlockTypeArray() { registry_.clienttype_mutex.unlock(); }
 
     // Read these holding the matching lock above.
     const ClientRegistry::ClientList& clientIDArray() const { return registry_.clientIDArray; }
@@ -136,11 +137,6 @@ public:
     {
         return registry_.clientIPDictionary;
     }
-    const std::unordered_map<std::string, ClientRegistry::ClientList>& clientTypeDictionary() const
-    {
-        return registry_.clientTypeDictionary;
-    }
-    const std::vector<std::string>& clientTypeArray() const { return registry_.clientTypeArray; }
     // Holding lockIDArray().
     const std::unordered_map<std::string, std::shared_ptr<Client>>& clientGraveyard() const
     {

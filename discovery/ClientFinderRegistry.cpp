@@ -65,6 +65,12 @@ void ClientFinder::unregisterLocked(const std::shared_ptr<Client>& client, long 
     ids.erase(std::next(found).base());
 }
 
+RegistrySnapshot ClientFinder::registrySnapshot()
+{
+    AllRegistryLocks locks(registry_);
+    return registry_.snapshot();
+}
+
 void ClientFinder::removeClient(const std::shared_ptr<Client>& client)
 {
     // The LOST line is written on the main thread before any registry lock is

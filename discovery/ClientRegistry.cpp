@@ -51,6 +51,29 @@ bool ClientRegistry::removeFromType(const Client* client, const std::string& key
     return true;
 }
 
+RegistrySnapshot ClientRegistry::snapshot() const
+{
+    RegistrySnapshot shot;
+    shot.sections.reserve(clientTypeArray.size());
+    for (const std::string& key : clientTypeArray) {
+        auto list = clientTypeDictionary.find(key);
+        if (list == clientTypeDictionary.end())
+            continue;
+        shot.sections.push_back({key, {list->second.begin(), list->second.end()}});
+    }
+    return shot;
+}
+
+std::shared_ptr<Client> RegistrySnapshot::at(int section, int row) const
+{
+    if (section < 0 || static_cast<std::size_t>(section) >= sections.size())
+        return nullptr;
+    const auto& records = sections[static_cast<std::size_t>(section)].records;
+    if (row < 0 || static_cast<std::size_t>(row) >= records.size())
+        return nullptr;
+    return records[static_cast<std::size_t>(row)].lock();
+}
+
 long ClientRegistry::ownReferences(const Client* client) const
 {
     auto same = [client](const ClientPtr& c) { return c.get() == client; };

@@ -36,6 +36,23 @@ class Client;
 // e.g. "PUMP (PLAT)".
 std::string dictionaryTypeString(const Client& client);
 
+// What the device list shows, read in one go: the type sections in order of
+// first registration, each with its records in order of registration. The
+// records are weak references: a list that kept them alive would make every
+// device it lists look shown on a screen, and a lost one would go to the
+// graveyard with a "Lost client" alert.
+struct RegistrySnapshot {
+    struct Section {
+        std::string key;
+        std::vector<std::weak_ptr<Client>> records;
+    };
+    std::vector<Section> sections;
+
+    // The record at (section, row) while it lives; null for a position
+    // outside the snapshot or a record that is gone.
+    std::shared_ptr<Client> at(int section, int row) const;
+};
+
 class ClientRegistry {
 public:
     using ClientPtr = std::shared_ptr<Client>;
@@ -68,6 +85,9 @@ public:
     // last occurrence) from the list of `key`; a list left empty takes its key
     // out of the dictionary and the type array. False when `key` has no list.
     bool removeFromType(const Client* client, const std::string& key);
+
+    // Holding clientdict_mutex and clienttype_mutex: the type sections.
+    RegistrySnapshot snapshot() const;
 
     // Holding all four locks: how many references to the record the registry
     // itself holds (registration, address, type list, graveyard).

@@ -17,26 +17,17 @@ using fieldmon::test::FinderRig;
 
 namespace {
 
-// What a device list does: read the sections holding the dictionary lock and
-// then the type-array lock, as the lock order says. Returns false when the
-// two containers disagree.
-bool readLikeTheDeviceList(ClientFinder& f, std::size_t& rows)
+// What the device list does: one snapshot of the sections. False when the
+// registry's containers disagreed (a section left without records, a key
+// twice).
+bool readLikeTheDeviceList(ClientFinder& f)
 {
-    f.lockTypeDictionary();
-    f.lockTypeArray();
-    bool consistent = f.clientTypeArray().size() == f.clientTypeDictionary().size();
-    for (const auto& key : f.clientTypeArray()) {
-        auto it = f.clientTypeDictionary().find(key);
-        if (it == f.clientTypeDictionary().end() || it->second.empty()) {
-            consistent = false;
-            continue;
-        }
-        for (const auto& c : it->second)
-            rows += c->serialNumber() >= 0;
-    }
-    f.unlockTypeArray();
-    f.unlockTypeDictionary();
-    return consistent;
+    RegistrySnapshot shot = f.registrySnapshot();
+    std::set<std::string> keys;
+    for (const auto& section : shot.sections)
+        if (section.records.empty() || !keys.insert(section.key).second)
+            return false;
+    return true;
 }
 
 } // namespace
@@ -47,9 +38,8 @@ TEST(Concurrency, AnnouncementsRemovalsAndAReaderTogether)
     std::atomic<bool> done{false};
     std::atomic<int> inconsistent{0};
     std::thread screen([&] {
-        std::size_t rows = 0;
         while (!done)
-            if (!readLikeTheDeviceList(*rig.finder, rows))
+            if (!readLikeTheDeviceList(*rig.finder))
                 ++inconsistent;
     });
 
@@ -78,12 +68,14 @@ TEST(Concurrency, AnnouncementsRemovalsAndAReaderTogether)
     screen.join();
     EXPECT_EQ(inconsistent, 0);
 
-    // Every record a screen kept is the one its device has now, via the graveyard.
+    // Every record a screen kept waits in the graveyard, the same object, to
+    // come back with its device.
     rig.finder->lockIDArray();
-    EXPECT_EQ(rig.finder->clientGraveyard().size(), shown.size());
+    const auto& graveyard = rig.finder->clientGraveyard();
+    EXPECT_EQ(graveyard.size(), shown.size());
+    for (const auto& c : shown) {
+        auto grave = graveyard.find(std::to_string(c->serialNumber()));
+        EXPECT_TRUE(grave != graveyard.end() && grave->second == c) << c->serialNumber();
+    }
     rig.finder->unlockIDArray();
-    std::set<Client*> distinct;
-    for (auto& c : shown)
-        distinct.insert(c.get());
-    EXPECT_EQ(distinct.size(), shown.size());
 }

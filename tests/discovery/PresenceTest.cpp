@@ -99,12 +99,15 @@ TEST(Presence, LostDeviceNotOnScreenLeavesNoTrace)
     ASSERT_TRUE(rig.announce(3, "PLAT;VALVE;b;1;88;0"));
     std::weak_ptr<Client> weak = rig.at("127.0.0.2");
     std::size_t before = found.count();
+    // The device list's snapshot does not count as a screen showing a device.
+    RegistrySnapshot listed = rig.finder->registrySnapshot();
 
     rig.s.loop.advance(7.0);
     ASSERT_TRUE(rig.pumpUntil([&] { return rig.registered() == 0 && found.count() == before + 2; }));
     rig.pumpFor(600);
     EXPECT_EQ(found.count(), before + 2); // once per removed device
     EXPECT_TRUE(weak.expired());
+    EXPECT_FALSE(listed.at(0, 0));
     EXPECT_EQ(graveyardSize(*rig.finder), 0u);
     EXPECT_EQ(rig.s.alerts.history().size(), 0u);
     EXPECT_TRUE(rig.typeKeys().empty());

@@ -114,11 +114,9 @@ public:
 
     std::vector<std::string> typeKeys()
     {
-        finder->lockTypeDictionary();
-        finder->lockTypeArray();
-        auto keys = finder->clientTypeArray();
-        finder->unlockTypeArray();
-        finder->unlockTypeDictionary();
+        std::vector<std::string> keys;
+        for (const auto& section : finder->registrySnapshot().sections)
+            keys.push_back(section.key);
         return keys;
     }
 
@@ -126,12 +124,11 @@ public:
     std::vector<int> section(const std::string& key)
     {
         std::vector<int> serials;
-        finder->lockTypeDictionary();
-        auto it = finder->clientTypeDictionary().find(key);
-        if (it != finder->clientTypeDictionary().end())
-            for (auto& c : it->second)
-                serials.push_back(c->serialNumber());
-        finder->unlockTypeDictionary();
+        for (const auto& s : finder->registrySnapshot().sections)
+            if (s.key == key)
+                for (const auto& c : s.records)
+                    if (auto record = c.lock())
+                        serials.push_back(record->serialNumber());
         return serials;
     }
 
