@@ -110,19 +110,28 @@ TEST(NotificationCenter, PostsFromAnotherThreadRunOnThatThread)
 TEST(NotificationCenter, ResetWaitsForADeliveryInFlightOnAnotherThread)
 {
     NotificationCenter center;
+    std::atomic<int> late{0};
     for (int round = 0; round < 200; ++round) {
         auto alive = std::make_unique<std::atomic<int>>(0);
         auto* target = alive.get();
-        auto s = center.subscribe("n", [target](const Notification&) { target->fetch_add(1); });
+        std::atomic<bool> dropped{false};
+        auto s = center.subscribe("n", [&late, &dropped, target](const Notification&) {
+            if (dropped)
+                ++late;
+            target->fetch_add(1);
+        });
         std::atomic<bool> go{true};
         std::thread poster([&] {
             while (go)
                 center.post("n");
         });
+        while (target->load() == 0) // deliveries are under way
+            std::this_thread::yield();
         s.reset();
-        alive.reset(); // would be a use-after-free under ASan if a call slipped through
+        dropped = true;
+        alive.reset();
         go = false;
         poster.join();
     }
-    SUCCEED();
+    EXPECT_EQ(late.load(), 0);
 }
