@@ -27,7 +27,7 @@ std::shared_ptr<Client> Client::create(bool debug, const platform::Services& ser
 }
 
 Client::Client(bool debug, const platform::Services& services)
-    : services_(services), lastHeardTime_(std::nan("")), _debug(debug)
+    : DeviceLink(debug), services_(services), lastHeardTime_(std::nan(""))
 {
     sa_.sin_family = AF_INET;
     sa_.sin_port = htons(kDevicePort);

@@ -17,6 +17,7 @@
 #include "device/FileTransfers.h"
 #include "device/Thumbwheels.h"
 #include "device/UpdateScheduler.h"
+#include "expr/DeviceLink.h"
 #include "expr/Expressions.h"
 #include "platform/Services.h"
 #include "variables/VariableStore.h"
@@ -40,7 +41,10 @@ class ClientData;
 class ClientDataEnvironment;
 } // namespace expr
 
-class Client : public std::enable_shared_from_this<Client> {
+// The record is the expression language's device: expressions compiled for
+// it reach its variables, requests and global environment through
+// expr::DeviceLink.
+class Client : public expr::DeviceLink, public std::enable_shared_from_this<Client> {
 public:
     static constexpr std::uint16_t kDevicePort = 10024;
     static constexpr std::size_t kMaxEventLines = 100;
@@ -64,13 +68,13 @@ public:
     std::int32_t serialNumber() const { return serialNumber_.load(); }
     std::int32_t version() const { return version_; }
     bool service() const { return service_; }
-    bool debug() const { return _debug; }
+    using DeviceLink::debug;
 
     void setName(std::string v) { name_ = std::move(v); }
     void setPlatform(std::string v) { platform_ = std::move(v); }
     void setType(std::string v) { type_ = std::move(v); }
     void setVersion(std::int32_t v) { version_ = v; }
-    void setDebug(bool v) { _debug = v; }
+    using DeviceLink::setDebug;
     // Also derives fileString ("fileFrom%d") and eventString ("eventFrom%d").
     void setSerialNumber(std::int32_t serial);
     // Sets the flag and the `service` variable of the device's expressions.
@@ -167,8 +171,8 @@ public:
     {
         return variables_.requests().compiledStringRequesters();
     }
-    void queueRequest(RemoteDataRequest request);
-    bool submitRequests();
+    void queueRequest(RemoteDataRequest request) override;
+    bool submitRequests() override;
 
     // "V" and "A" replies, the whole datagram (kind byte first, closing byte
     // last), from the discovery hand-off on the main thread. Each keeps a copy
@@ -195,7 +199,7 @@ public:
     // A function call's argument text cut at its top-level commas.
     static std::vector<std::string> splitArguments(std::string_view text);
     // The scope of the predefined variables, parent of every other scope.
-    const std::shared_ptr<expr::ClientDataEnvironment>& environment() const;
+    const std::shared_ptr<expr::ClientDataEnvironment>& environment() const override;
     // `touchx`, `touchy` (0.5 at first) and `time` (seconds since timeOfStart,
     // set by the update scheduler). `service` follows setService().
     void setTouchX(double x);
@@ -244,6 +248,11 @@ public:
 
 private:
     Client(bool debug, const platform::Services& services);
+
+    // The rest of expr::DeviceLink (ClientVariables.cpp).
+    std::shared_ptr<RemoteData> variableNamed(const std::string& name) const override;
+    void addRequester(std::shared_ptr<Requester> requester) override;
+
     int sendBytes(const void* data, std::size_t size);
 
     platform::Services services_;
@@ -269,7 +278,6 @@ private:
     std::string fileString_;
     std::string eventString_;
     double timeOfStart_ = 0;
-    bool _debug = false;
 
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;

@@ -9,7 +9,7 @@ VariableStore::Link Client::variableLink()
 {
     // The store lives inside this record, so the callables never outlive it.
     return VariableStore::Link{
-        [this] { return _debug; },
+        [this] { return debug(); },
         [this](std::string_view text) { return sendString(text); },
         [] { return getUniqueIdentifier(); },
     };
@@ -58,6 +58,16 @@ void Client::queueRequest(RemoteDataRequest request)
 bool Client::submitRequests()
 {
     return variables_.requests().submitRequests();
+}
+
+std::shared_ptr<RemoteData> Client::variableNamed(const std::string& name) const
+{
+    return variables_.variableNamed(name);
+}
+
+void Client::addRequester(std::shared_ptr<Requester> requester)
+{
+    variables_.requests().compiledStringRequesters().push_back(std::move(requester));
 }
 
 void Client::servicePacket(std::string_view datagram)

@@ -1,6 +1,5 @@
 #include "expr/ClientData.h"
 
-#include "device/Client.h"
 #include "expr/ClientDataEnvironment.h"
 #include "expr/NumericProgram.h"
 

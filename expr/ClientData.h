@@ -30,9 +30,10 @@
 //
 // Thread rule: main thread only.
 
-#include "expr/Value.h"
+#include "expr/DeviceLink.h"
 #include "variables/RemoteDataRequest.h"
 #include "variables/Requester.h"
+#include "variables/Value.h"
 
 #include <atomic>
 #include <cstdint>
@@ -41,7 +42,6 @@
 #include <vector>
 
 namespace fieldmon {
-class Client;
 class RemoteData;
 } // namespace fieldmon
 
@@ -53,7 +53,8 @@ class ClientDataEnvironment;
 class NumericProgram;
 
 using NodePtr = std::shared_ptr<ClientData>;
-using ClientPtr = std::shared_ptr<Client>;
+// The device record a node was compiled for, seen through its link.
+using ClientPtr = std::shared_ptr<DeviceLink>;
 using RequestList = std::vector<RemoteDataRequest>;
 
 // Kind codes as the expression language exposes them (type()).

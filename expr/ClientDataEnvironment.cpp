@@ -1,7 +1,5 @@
 #include "expr/ClientDataEnvironment.h"
 
-#include "device/Client.h"
-
 #include <cstdio>
 
 namespace fieldmon::expr {

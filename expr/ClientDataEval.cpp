@@ -8,7 +8,6 @@
 // Values, with every message and every change of kind.
 #include "expr/ClientData.h"
 
-#include "device/Client.h"
 #include "expr/ClientDataEnvironment.h"
 #include "expr/Format.h"
 #include "expr/Numeric.h"

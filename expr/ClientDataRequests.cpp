@@ -3,7 +3,6 @@
 // and value requests an expression needs before it can be evaluated.
 #include "expr/ClientData.h"
 
-#include "device/Client.h"
 #include "expr/Binding.h"
 #include "expr/ClientDataEnvironment.h"
 #include "expr/RemoteAccess.h"
@@ -50,7 +49,7 @@ void ClientData::updateRemoteDataWithEnvironment(ClientDataEnvironment* env)
         if (remoteData_ || !remoteClient_)
             return;
         // Device variables hide local variables of the same name.
-        remoteData_ = findRemoteVariable(*remoteClient_, varName_);
+        remoteData_ = remoteClient_->variableNamed(varName_);
         if (!remoteData_ && env && env->findVariable(varName_))
             kind_ = NodeKind::LocalVariable;
         if (remoteData_ || kind_ == NodeKind::LocalVariable)
@@ -296,7 +295,7 @@ int ClientData::queueVariableRequestsWithEnvironment(ClientDataEnvironment* env)
     // other expression's reply comes in, and would keep it (and through it
     // this record) alive until then.
     if (remoteClient_ && count > 0) {
-        remoteClient_->compiledStringRequesters().push_back(hold);
+        remoteClient_->addRequester(hold);
         for (auto& r : requests)
             remoteClient_->queueRequest(std::move(r));
     }

@@ -1,7 +1,5 @@
 #include "expr/Compiler.h"
 
-#include "device/Client.h"
-
 #include <cstdio>
 
 namespace fieldmon::expr {

@@ -20,7 +20,7 @@
 //
 // Thread rule: a pure function; any thread.
 
-#include "expr/Value.h"
+#include "variables/Value.h"
 
 #include <span>
 #include <string>

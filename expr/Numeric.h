@@ -6,7 +6,7 @@
 //
 // Thread rule: pure functions; any thread.
 
-#include "expr/Value.h"
+#include "variables/Value.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,17 +1,11 @@
 #include "expr/RemoteAccess.h"
 
-#include "device/Client.h"
 #include "variables/RemoteData.h"
 #include "variables/VariableStore.h"
 
 #include <cstdio>
 
 namespace fieldmon::expr {
-
-std::shared_ptr<RemoteData> findRemoteVariable(Client& client, const std::string& name)
-{
-    return client.variables().variableNamed(name);
-}
 
 std::shared_ptr<RemoteData> structureElement(RemoteData& structure, const std::string& element, bool debug,
                                              bool& failed)

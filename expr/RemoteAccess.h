@@ -1,7 +1,7 @@
 #pragma once
 // What expression nodes need from the device's variable store beyond the
-// plain RemoteData operations: finding a declared variable by name and
-// resolving a structure member with the expression language's diagnostics.
+// plain RemoteData operations: resolving a structure member with the
+// expression language's diagnostics.
 //
 // Thread rule: main thread only.
 
@@ -10,14 +10,10 @@
 #include <string>
 
 namespace fieldmon {
-class Client;
 class RemoteData;
 } // namespace fieldmon
 
 namespace fieldmon::expr {
-
-// The device's variable of that name, or null.
-std::shared_ptr<RemoteData> findRemoteVariable(Client& client, const std::string& name);
 
 // The element variable `element` of the structure variable `structure`.
 // Null with `failed` set, after "Error: Invalid data type '%s'\n", "Error:

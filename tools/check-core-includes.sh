@@ -1,12 +1,76 @@
 #!/usr/bin/env bash
-# Core (platform/, discovery/, device/, variables/, expr/) includes no Qt
-# header; only platform/qt/ and the ui folders may.
+# Checks the folder layering: every #include "..." of a source folder must name
+# a file of the same folder or of a folder the table below allows, so that
+# dependencies go down the layers and never in a circle. Also: the core
+# (platform/ without platform/qt/, variables/, expr/, device/, discovery/)
+# includes no Qt header, and what sim/ takes from uidesc/ is Qt-free.
+#
+# "May include" is not transitive: each folder lists what it includes
+# directly (device/Client.h brings expr/ and variables/ into discovery/, but
+# discovery/ itself names only device/ and platform/). bench/, fuzz/ and
+# tests/ may include anything and are not checked; no other folder may
+# include them. Prints every violation and exits 1 if there is any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bad=$(grep -rnE '^\s*#\s*include\s*<Q' platform discovery device variables expr --include='*.h' --include='*.cpp' \
-      | grep -v '^platform/qt/' || true)
-if [ -n "$bad" ]; then
-  echo "Qt header included in core code:" >&2
-  echo "$bad" >&2
-  exit 1
+
+core="platform variables expr device discovery"
+declare -A allowed=(
+  [platform]=""
+  [platform/qt]="platform"
+  [variables]="platform"
+  [expr]="variables platform"
+  [device]="expr variables platform"
+  [discovery]="device platform"
+  [widgets]="platform platform/qt"
+  [pages]="$core widgets platform/qt"
+  [uidesc]="$core pages widgets platform/qt"
+  [events]="$core uidesc pages widgets platform/qt"
+  [app]="$core uidesc pages widgets events platform/qt"
+  [sim]="$core uidesc"
+)
+# Folders of ours that an include may name; the longest match wins
+# (platform/qt before platform).
+ours="platform/qt platform variables expr device discovery widgets pages uidesc events app sim bench fuzz tests"
+
+folder_of() { # path relative to the repository -> our folder, or empty
+  local f
+  for f in $ours; do
+    case "$1" in "$f"/*) echo "$f"; return ;; esac
+  done
+}
+
+fail=0
+report() { echo "$1" >&2; fail=1; }
+
+for dir in "${!allowed[@]}"; do
+  [ -d "$dir" ] || continue
+  while IFS= read -r file; do
+    from=$(folder_of "$file")
+    [ "$from" = "$dir" ] || continue # platform/qt files are checked as platform/qt
+    while IFS=: read -r line text; do
+      inc=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$text")
+      # Resolve includes relative to the file first (same-folder or ../ forms).
+      target=$inc
+      if [ -e "$(dirname "$file")/$inc" ]; then
+        target=$(realpath -m --relative-to=. "$(dirname "$file")/$inc")
+      fi
+      to=$(folder_of "$target")
+      [ -n "$to" ] || continue # not ours (a library's header)
+      [ "$to" = "$from" ] && continue
+      ok=0
+      for a in ${allowed[$from]}; do [ "$a" = "$to" ] && ok=1; done
+      if [ $ok = 0 ]; then
+        report "$file:$line: $from/ may not include $target (allowed: ${allowed[$from]:-nothing of ours})"
+      elif [ "$from" = sim ] && [ "$to" = uidesc ] && grep -qE '^\s*#\s*include\s*<Q' "$target"; then
+        report "$file:$line: sim/ may take only Qt-free files from uidesc/, and $target includes Qt"
+      fi
+    done < <(grep -nE '^\s*#\s*include\s*"' "$file" || true)
+  done < <(find "$dir" -type f \( -name '*.h' -o -name '*.cpp' \))
+done
+
+qt=$(grep -rnE '^\s*#\s*include\s*<Q' $core --include='*.h' --include='*.cpp' | grep -v '^platform/qt/' || true)
+if [ -n "$qt" ]; then
+  report "Qt header included in core code:"
+  report "$qt"
 fi
+exit $fail

@@ -18,7 +18,7 @@
 //
 // Thread rule: main thread only (the creation counter alone is atomic).
 
-#include "expr/Value.h"
+#include "variables/Value.h"
 
 #include <cstdint>
 #include <cstring>

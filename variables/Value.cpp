@@ -1,21 +1,21 @@
-#include "expr/Value.h"
+#include "variables/Value.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-namespace fieldmon::expr {
+namespace fieldmon {
 
-Kind Value::kind() const
+ValueKind Value::kind() const
 {
     switch (data_.index()) {
-    case 1: return Kind::Integer;
-    case 2: return Kind::Double;
-    case 3: return Kind::String;
-    case 4: return Kind::Error;
+    case 1: return ValueKind::Integer;
+    case 2: return ValueKind::Double;
+    case 3: return ValueKind::String;
+    case 4: return ValueKind::Error;
     }
-    return Kind::None;
+    return ValueKind::None;
 }
 
 std::int32_t truncateToInt(double d)
@@ -100,4 +100,4 @@ std::string Value::stringValue() const
     return {};
 }
 
-} // namespace fieldmon::expr
+} // namespace fieldmon

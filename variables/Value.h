@@ -1,11 +1,13 @@
 #pragma once
-// Value: the result of evaluating an expression, and the constant a remote
-// variable reads as. A small value type: an integer (32-bit), a double, a
+// Value: the constant a remote variable reads as, and the result of
+// evaluating an expression. A small value type: an integer (32-bit), a double, a
 // text, an error, or nothing (a call of an unknown function yields nothing,
 // which readers take as 0, 0.0 and an empty text).
 //
 // The kind codes are those the expression language exposes: integer 0,
-// double 1, string 2, error 4.
+// double 1, string 2, error 4. It lives with the variables, below the
+// expression language, because a remote variable's reading is one; the
+// expression language knows it as expr::Value and expr::Kind.
 //
 // Numeric values never allocate. Thread rule: a plain value; any thread.
 
@@ -15,9 +17,9 @@
 #include <utility>
 #include <variant>
 
-namespace fieldmon::expr {
+namespace fieldmon {
 
-enum class Kind : std::int32_t {
+enum class ValueKind : std::int32_t {
     Integer = 0,
     Double = 1,
     String = 2,
@@ -33,7 +35,7 @@ public:
     static Value text(std::string v) { return Value(Storage(std::in_place_index<3>, std::move(v))); }
     static Value error() { return Value(Storage(std::in_place_index<4>, ErrorTag{})); }
 
-    Kind kind() const;
+    ValueKind kind() const;
     bool isNone() const { return data_.index() == 0; }
     bool isError() const { return data_.index() == 4; }
     bool isNumber() const { return data_.index() == 1 || data_.index() == 2; }
@@ -68,4 +70,12 @@ std::int32_t truncateToInt(double d);       // toward zero, clamped, NaN → 0
 std::int32_t leadingInt(std::string_view s); // like atoi, clamped
 double leadingDouble(std::string_view s);    // like atof
 
+} // namespace fieldmon
+
+namespace fieldmon::expr {
+using Value = fieldmon::Value;
+using Kind = fieldmon::ValueKind;
+using fieldmon::leadingDouble;
+using fieldmon::leadingInt;
+using fieldmon::truncateToInt;
 } // namespace fieldmon::expr
