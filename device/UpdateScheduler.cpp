@@ -97,9 +97,11 @@ void UpdateScheduler::unscheduleAll()
 void UpdateScheduler::arm(double delay)
 {
     std::weak_ptr<UpdateScheduler*> self = self_;
-    timer_ = loop_.after(std::clamp(delay, 0.0, kMaxTimerDelay), [self] {
+    // A timer cut short by the delay limit wakes before its binding is due.
+    const bool cutShort = delay > kMaxTimerDelay;
+    timer_ = loop_.after(std::clamp(delay, 0.0, kMaxTimerDelay), [self, cutShort] {
         if (auto s = self.lock())
-            (*s)->service();
+            (*s)->pass(cutShort);
     });
 }
 
@@ -139,6 +141,11 @@ void UpdateScheduler::sweepWaitingOnce()
 
 void UpdateScheduler::service()
 {
+    pass(false);
+}
+
+void UpdateScheduler::pass(bool cutShort)
+{
     // Called by the chain's own timer (whose id is then spent, and cancelling
     // it does nothing) or directly: either way this pass arms the one next timer.
     if (timer_)
@@ -156,20 +163,15 @@ void UpdateScheduler::service()
     ++pass_;
     link_.setTime(now);
 
-    // Bindings that are never due again ("load" after its first service) are
-    // not serviced again, even by the first firing of a restarted chain. A
-    // timer armed at the delay limit wakes up long before its binding is due:
-    // it re-arms instead of servicing it early.
-    double earliest = heap_.front().due;
-    if (earliest == ClientUpdate::kNever)
-        return;
-    if (earliest - now >= kMaxTimerDelay) {
+    // The earliest binding is serviced even if it is not yet due: the timer
+    // was set for it, or the chain has just been (re)started, which so
+    // refreshes a "load" binding too although it is never due again. Only a
+    // timer that the delay limit cut short re-arms for the rest of the wait.
+    const double earliest = heap_.front().due;
+    if (cutShort && earliest > now) {
         arm(earliest - now);
         return;
     }
-
-    // The earliest binding is serviced even if it is a little early: the
-    // timer was set for it.
     serviceOne(popEarliest(), generation);
     std::vector<Entry> setAside;
     while (!heap_.empty() && generation == generation_) {

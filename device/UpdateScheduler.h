@@ -22,6 +22,10 @@
 // - A "once" binding leaves the heap at its first service but is kept alive
 //   until its notifier has run (its values may arrive after that service)
 //   or until unscheduleAll().
+// - A pass services the earliest binding even if it is not yet due: the
+//   timer was set for it, and the first pass of a (re)started chain so
+//   refreshes a "load" binding again. A timer is armed at most
+//   kMaxTimerDelay ahead; one cut short by that limit re-arms instead.
 // - A chain ends when the heap is empty or holds only bindings that are
 //   never due again ("load"); unscheduleAll() ends it at once.
 //
@@ -98,6 +102,8 @@ private:
     Entry popEarliest();
     void serviceOne(Entry binding, std::uint64_t generation);
     void arm(double delay);
+    // One firing; `cutShort`: woken by a timer the delay limit shortened.
+    void pass(bool cutShort);
     void sweepWaitingOnce();
 
     platform::MainLoop& loop_;

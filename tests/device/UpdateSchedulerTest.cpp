@@ -115,11 +115,33 @@ TEST_F(Sched, LoadIsServicedOnceAndStays)
         EXPECT_EQ(client->scheduler().size(), 1u);
         EXPECT_TRUE(std::isinf(client->scheduler().nextDue()));
         EXPECT_EQ(s.loop.pendingTimers(), 0u); // nothing will come due: the chain ended
-        // A new start does not service it again.
+        // A restarted chain's first pass services the earliest binding even
+        // though it is not due. This once skipped bindings that are never
+        // due again, so a restart never refreshed a "load" binding.
         client->startDataUpdate();
         run(1);
-        EXPECT_EQ(w->asked, 1);
+        EXPECT_EQ(w->asked, 2);
+        EXPECT_EQ(w->told, 3);
+        EXPECT_EQ(s.loop.pendingTimers(), 0u);
     }
+}
+
+TEST_F(Sched, RatesBeyondTheTimerLimitWaitForTheirDueTime)
+{
+    // Timers are armed at most a day ahead. The firing at that limit once
+    // serviced any binding due less than a further day later, hours early;
+    // it must re-arm for the rest instead.
+    auto w = widget();
+    bind("temp", w, "100000");
+    client->startDataUpdate();
+    run(0.1);
+    ASSERT_EQ(w->asked, 1);
+    quietly([&] { s.loop.advance(UpdateScheduler::kMaxTimerDelay + 1.0); });
+    EXPECT_EQ(w->asked, 1);
+    EXPECT_EQ(s.loop.pendingTimers(), 1u);
+    quietly([&] { s.loop.advance(100000.0 - UpdateScheduler::kMaxTimerDelay); });
+    ASSERT_EQ(w->askedAt.size(), 2u);
+    EXPECT_NEAR(w->askedAt[1] - w->askedAt[0], 100000.0, 1e-6);
 }
 
 TEST_F(Sched, BindingsDueTogetherShareOneBatch)
