@@ -49,6 +49,9 @@ public:
     static std::vector<std::string> splitArguments(std::string_view text);
 
 private:
+    // One walk of the character machine over one text (Compiler.cpp).
+    class Walk;
+
     Compiler(const ClientPtr& client, bool debug) : client_(client), debug_(debug) {}
     NodePtr compileText(std::string_view text, int nesting);
     NodePtr applyPrecedence(std::vector<NodePtr>& tokens);
