@@ -172,35 +172,4 @@ void Client::broadcastEvent(std::string_view line)
     services_.notifications.post(eventString_, std::move(payload));
 }
 
-void Client::initthumbArray()
-{
-    if (numthumb_ == 0)
-        Thumbwheels::shared().initDescriptions();
-}
-
-void Client::addthumbWheel(ThumbwheelDescription description)
-{
-    Thumbwheels::shared().addDescription(description);
-}
-
-void Client::setwheelName(const std::string& name, const std::string& disp, const std::string& command, int wheel)
-{
-    Thumbwheels::shared().define(name, disp, command, wheel);
-}
-
-int Client::getthumbwheelCols(int wheel) const
-{
-    return Thumbwheels::shared().columns(wheel);
-}
-
-int Client::getthumbwheelRows(int col, int wheel) const
-{
-    return Thumbwheels::shared().rows(col, wheel);
-}
-
-std::string Client::getthumbwheeldisprow(int row, int col, int wheel) const
-{
-    return Thumbwheels::shared().display(row, col, wheel);
-}
-
 } // namespace fieldmon

@@ -128,15 +128,31 @@ public:
     std::int32_t eventNumber() const { return eventNumber_; }
     void setEventNumber(std::int32_t n) { eventNumber_ = n; }
 
-    // --- Thumbwheel definitions (application-wide table) -------------------------
-    void initthumbArray();
-    void addthumbWheel(ThumbwheelDescription description);
-    int numthumb() const { return numthumb_; }
-    void setNumthumb(int n) { numthumb_ = n; }
-    void setwheelName(const std::string& name, const std::string& disp, const std::string& command, int wheel);
-    int getthumbwheelCols(int wheel) const;
-    int getthumbwheelRows(int col, int wheel) const;
-    std::string getthumbwheeldisprow(int row, int col, int wheel) const;
+    // --- Thumbwheel definitions (this device's own) ---------------------------------
+    // The reader calls startThumbwheelDefinitions() when it starts reading the
+    // device's document: the definitions of an earlier reading are dropped
+    // and numbering starts at 0 again. At each "thumb_def" it calls
+    // initthumbArray(), setNumthumb(numthumb() + 1) and addthumbWheel({});
+    // "wheel" and "entry" go to setwheelName(..., numthumb() - 1).
+    void startThumbwheelDefinitions() { thumbwheels_.restart(); }
+    // A fresh list of wheel descriptions while numthumb() is 0.
+    void initthumbArray() { thumbwheels_.initDescriptions(); }
+    void addthumbWheel(ThumbwheelDescription description) { thumbwheels_.addDescription(description); }
+    int numthumb() const { return thumbwheels_.count(); }
+    void setNumthumb(int n) { thumbwheels_.setCount(n); }
+    // A column named `name`, a row shown as `disp`, the row's `command`
+    // (each when not empty) for definition `wheel`; see Thumbwheels.
+    void setwheelName(const std::string& name, const std::string& disp, const std::string& command, int wheel)
+    {
+        thumbwheels_.define(name, disp, command, wheel);
+    }
+    int getthumbwheelCols(int wheel) const { return thumbwheels_.columns(wheel); }
+    int getthumbwheelRows(int col, int wheel) const { return thumbwheels_.rows(col, wheel); }
+    std::string getthumbwheeldisprow(int row, int col, int wheel) const { return thumbwheels_.display(row, col, wheel); }
+    std::string getthumbwheelcommandrow(int row, int col, int wheel) const
+    {
+        return thumbwheels_.command(row, col, wheel);
+    }
 
     // --- Services ----------------------------------------------------------------
     platform::MainLoop& loop() const { return services_.loop; }
@@ -267,7 +283,6 @@ private:
     bool service_ = false;
     std::atomic<std::mutex*> send_mutex_{nullptr};
     std::atomic<int> socket_{-1};
-    int numthumb_ = 0;
 
     // The destination is read by the listen thread (probe) while the main
     // thread may move the device to a new address.
@@ -281,6 +296,8 @@ private:
 
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;
+
+    Thumbwheels thumbwheels_;
 
     // Remote variables (ClientVariables.cpp).
     VariableStore::Link variableLink();

@@ -2,56 +2,60 @@
 
 namespace fieldmon {
 
-Thumbwheels& Thumbwheels::shared()
+void Thumbwheels::restart()
 {
-    static Thumbwheels table;
-    return table;
+    count_ = 0;
+    wheels_.assign(kWheels, Wheel{});
+    descriptions_.clear();
+}
+
+void Thumbwheels::initDescriptions()
+{
+    if (count_ == 0)
+        descriptions_.clear();
 }
 
 void Thumbwheels::define(const std::string& name, const std::string& disp, const std::string& command, int wheel)
 {
     if (wheel < 0 || wheel >= kWheels)
         return;
-    Wheel& w = wheels_[wheel];
+    Wheel& w = wheels_[static_cast<std::size_t>(wheel)];
     if (!name.empty()) {
-        if (w.columnCount >= kColumns)
-            return; // a 51st column has no room; its rows go nowhere either
-        w.columns.emplace_back();
-        w.columns.back().name = name;
-        ++w.columnCount;
+        w.ignoringColumn = w.columns.size() >= kColumns;
+        if (!w.ignoringColumn)
+            w.columns.push_back(Column{name, {}});
     }
-    if (w.columnCount == 0)
-        return; // a row before any column has no column to go into
-    Column& c = w.columns[w.columnCount - 1];
+    if (w.ignoringColumn || w.columns.empty())
+        return; // no column for a row to go into
+    Column& c = w.columns.back();
     if (!disp.empty()) {
-        if (c.rowCount >= kRows)
+        if (c.rows.size() >= kRows)
             return;
-        c.rows[c.rowCount].display = disp;
-        ++c.rowCount;
+        c.rows.push_back(Row{disp, {}});
     }
-    if (!command.empty() && c.rowCount > 0)
-        c.rows[c.rowCount - 1].command = command;
+    if (!command.empty() && !c.rows.empty())
+        c.rows.back().command = command;
 }
 
 int Thumbwheels::columns(int wheel) const
 {
     if (wheel < 0 || wheel >= kWheels)
         return 0;
-    return wheels_[wheel].columnCount;
+    return static_cast<int>(wheels_[static_cast<std::size_t>(wheel)].columns.size());
 }
 
 int Thumbwheels::rows(int col, int wheel) const
 {
     if (col < 0 || col >= columns(wheel))
         return 0;
-    return wheels_[wheel].columns[col].rowCount;
+    return static_cast<int>(wheels_[static_cast<std::size_t>(wheel)].columns[static_cast<std::size_t>(col)].rows.size());
 }
 
 const Thumbwheels::Row* Thumbwheels::row(int r, int col, int wheel) const
 {
     if (r < 0 || r >= rows(col, wheel))
         return nullptr;
-    return &wheels_[wheel].columns[col].rows[r];
+    return &wheels_[static_cast<std::size_t>(wheel)].columns[static_cast<std::size_t>(col)].rows[static_cast<std::size_t>(r)];
 }
 
 std::string Thumbwheels::display(int r, int col, int wheel) const
@@ -64,13 +68,6 @@ std::string Thumbwheels::command(int r, int col, int wheel) const
 {
     const Row* p = row(r, col, wheel);
     return p ? p->command : std::string();
-}
-
-void Thumbwheels::clear()
-{
-    for (auto& w : wheels_)
-        w = Wheel{};
-    descriptions_.clear();
 }
 
 } // namespace fieldmon

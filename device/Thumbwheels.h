@@ -1,20 +1,26 @@
 #pragma once
-// Thumbwheel (multi-column picker) definitions read from UI descriptions.
-// One table serves the whole application: wheels are numbered across devices
-// by each device's wheel count. Limits: 10 wheels, 50 columns per wheel, 50
-// rows per column. Definitions beyond a limit, and wheel numbers below 0, are
-// ignored; reads beyond a limit give 0 or an empty text.
+// Thumbwheels: one device's thumbwheel (multi-column picker) definitions, as
+// its UI description defines them. Each device record holds its own, so a
+// second device's definitions never overwrite the first's. Definitions are
+// numbered from 0 in document order; a new reading of the document
+// (restart()) forgets the old ones and numbers from 0 again, so a document
+// re-read after a firmware change shows no stale wheels.
+//
+// Limits: 10 definitions, 50 columns per definition, 50 rows per column.
+// What lies beyond a limit is ignored: a wheel number below 0 or of 10 or
+// more, a 51st row, and a 51st column together with the rows that follow it
+// (they belong to the ignored column, not to the one before it). Reads
+// beyond a limit give 0 or an empty text.
 //
 // Thread rule: main thread only.
 
-#include <array>
 #include <string>
 #include <vector>
 
 namespace fieldmon {
 
 // What the reader appends per wheel definition. Nothing reads these back; the
-// wheel table below is what the picker uses.
+// wheel table is what the picker uses.
 struct ThumbwheelDescription {};
 
 class Thumbwheels {
@@ -23,10 +29,15 @@ public:
     static constexpr int kColumns = 50;
     static constexpr int kRows = 50;
 
-    static Thumbwheels& shared();
+    // Forgets every definition and description; numbering starts at 0.
+    void restart();
 
-    // Starts a fresh list of wheel descriptions.
-    void initDescriptions() { descriptions_.clear(); }
+    // The number of definitions made so far (the reader counts them).
+    int count() const { return count_; }
+    void setCount(int n) { count_ = n; }
+
+    // Starts a fresh list of wheel descriptions while no wheel is counted.
+    void initDescriptions();
     void addDescription(ThumbwheelDescription d) { descriptions_.push_back(d); }
     std::size_t descriptionCount() const { return descriptions_.size(); }
 
@@ -40,9 +51,6 @@ public:
     std::string display(int row, int col, int wheel) const;
     std::string command(int row, int col, int wheel) const;
 
-    // Forgets every definition (used by tests).
-    void clear();
-
 private:
     struct Row {
         std::string display;
@@ -50,17 +58,19 @@ private:
     };
     struct Column {
         std::string name;
-        int rowCount = 0;
-        std::array<Row, kRows> rows;
+        std::vector<Row> rows; // at most kRows
     };
     struct Wheel {
-        int columnCount = 0;
-        std::vector<Column> columns; // grows up to kColumns as columns are defined
+        std::vector<Column> columns; // at most kColumns
+        // The last column named was ignored (no room): rows go nowhere
+        // until the next column.
+        bool ignoringColumn = false;
     };
 
     const Row* row(int row, int col, int wheel) const;
 
-    std::array<Wheel, kWheels> wheels_;
+    int count_ = 0;
+    std::vector<Wheel> wheels_ = std::vector<Wheel>(kWheels);
     std::vector<ThumbwheelDescription> descriptions_;
 };
 
