@@ -275,13 +275,13 @@ Value Evaluator::valueOfOperator(ClientData& n, ClientDataEnvironment* env)
     if (op == '?') {
         if (n.args_.size() < 2)
             return Value::error();
+        // Only an error node as the condition is the result. Any other
+        // condition chooses by its integer value, so an error value (which
+        // reads as 0) chooses the second branch, as the requests did.
         NodePtr condition = n.args_[0];
         if (condition->kind_ == NodeKind::Error)
             return Value::error();
-        Value c = child(*condition, env);
-        if (c.isError())
-            return c;
-        ClientData* branch = branchOf(n, c.intValue());
+        ClientData* branch = branchOf(n, child(*condition, env).intValue());
         if (!branch)
             return Value::error();
         NodePtr hold = branch->shared_from_this();

@@ -124,9 +124,14 @@ TEST_F(EvalTest, ConditionalEvaluatesOnlyTheChosenBranch)
     EXPECT_EQ(inScope("c ? 10 : 20"), Value::integer(20));
     bind("c", Value::real(0.5)); // the condition's integer value selects
     EXPECT_EQ(inScope("c ? 10 : 20"), Value::integer(20));
+    // Only an error node as the condition makes the choice an error. An
+    // error value from any other node once did too; it reads as the integer
+    // 0, which chooses the else branch (the branch its requests were for).
+    EXPECT_EQ(inScope("(1 / 0) ? 10 : 20"), Value::error()); // folded into an error node
     bind("c", Value::error());
-    EXPECT_EQ(inScope("c ? 10 : 20"), Value::error());
-    EXPECT_EQ(inScope("(1 / 0) ? 10 : 20"), Value::error());
+    EXPECT_EQ(inScope("c ? 10 : 20"), Value::integer(20));
+    bind("c", Value::integer(1));
+    EXPECT_EQ(inScope("(c / 0) ? 10 : 20"), Value::integer(20));
     EXPECT_EQ(inScope("c ? 10"), Value::error()); // no ":" to choose from
 }
 
