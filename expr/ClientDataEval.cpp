@@ -8,8 +8,8 @@
 // Values, with every message and every change of kind.
 #include "expr/ClientData.h"
 
+#include "expr/Builtins.h"
 #include "expr/ClientDataEnvironment.h"
-#include "expr/Format.h"
 #include "expr/Numeric.h"
 #include "expr/NumericProgram.h"
 #include "expr/RemoteAccess.h"
@@ -22,18 +22,6 @@
 
 namespace fieldmon::expr {
 
-namespace {
-
-// Size a value takes in printf's packed argument buffer: 4-byte integers,
-// 8-byte doubles, texts and errors as 4-byte references.
-constexpr std::size_t kPrintfBuffer = 512;
-std::size_t packedSize(const Value& v)
-{
-    return v.kind() == Kind::Double ? 8 : 4;
-}
-
-} // namespace
-
 class Evaluator {
 public:
     // The numeric value through the node's compiled program, or the tree
@@ -42,12 +30,12 @@ public:
     static Num number(ClientData& n, ClientDataEnvironment* env);
     static Value value(ClientData& n, ClientDataEnvironment* env);
     static Value general(ClientData& n, ClientDataEnvironment* env);
+    static Value child(ClientData& c, ClientDataEnvironment* env);
 
 private:
     static Num numberOfOperator(ClientData& n, ClientDataEnvironment* env);
     static Num numberOfFunction(ClientData& n, ClientDataEnvironment* env);
     static ClientData* branchOf(ClientData& n, std::int32_t condition);
-    static Value child(ClientData& c, ClientDataEnvironment* env);
     static Value valueOfOperator(ClientData& n, ClientDataEnvironment* env);
     static Value valueOfFunction(ClientData& n, ClientDataEnvironment* env);
     static Value valueOfVariable(ClientData& n, ClientDataEnvironment* env);
@@ -164,58 +152,25 @@ Num Evaluator::numberOfOperator(ClientData& n, ClientDataEnvironment* env)
 
 Num Evaluator::numberOfFunction(ClientData& n, ClientDataEnvironment* env)
 {
-    const Fn f = functionOf(n.function_, n.varName_);
-    const auto& args = n.args_;
-    const int arity = arityOf(f);
-    if (arity >= 0 && static_cast<int>(args.size()) != arity)
+    const Builtin* b = builtinFor(n.function_, n.varName_);
+    if (!b || !b->numeric.exists())
         return Num::fail();
-    switch (f) {
-    case Fn::Max:
-    case Fn::Min: {
-        Num best = Num::ofInt(0);
-        bool allInt = true;
-        for (std::size_t k = 0; k < args.size(); ++k) {
-            const Num v = number(*args[k], env);
-            if (v.failed())
-                return v;
-            allInt = allInt && v.isInt();
-            if (k == 0) {
-                best = v;
-                continue;
-            }
-            bool better = f == Fn::Max ? v.asDouble() > best.asDouble() : v.asDouble() < best.asDouble();
-            if (better)
-                best = v;
-        }
-        return allInt ? best : Num::ofDouble(best.asDouble());
-    }
-    case Fn::Atan2: {
-        const Num y = number(*args[0], env);
-        if (y.failed())
-            return y;
-        const Num x = number(*args[1], env);
-        if (x.failed())
-            return x;
-        return Num::ofDouble(std::atan2(y.asDouble(), x.asDouble()));
-    }
-    case Fn::Double: {
-        const Num v = number(*args[0], env);
-        return v.failed() ? v : Num::ofDouble(v.asDouble());
-    }
-    case Fn::Int: {
-        const Num v = number(*args[0], env);
-        return v.failed() ? v : Num::ofInt(v.isInt() ? v.i : truncateToInt(v.d));
-    }
-    case Fn::Abs: {
-        const Num v = number(*args[0], env);
+    const auto& args = n.args_;
+    if (b->arity >= 0 && static_cast<int>(args.size()) != b->arity)
+        return Num::fail();
+    if (args.empty())
+        return Num::ofInt(0);
+    Num acc = number(*args[0], env);
+    if (acc.failed())
+        return acc;
+    acc = b->numeric.first(acc);
+    for (std::size_t k = 1; k < args.size() && b->numeric.folds(); ++k) {
+        const Num v = number(*args[k], env);
         if (v.failed())
             return v;
-        return v.isInt() ? Num::ofInt(v.i < 0 ? wrapNeg(v.i) : v.i) : Num::ofDouble(std::fabs(v.d));
+        acc = b->numeric.fold(acc, v);
     }
-    case Fn::Printf:
-    case Fn::Unknown: break;
-    }
-    return Num::fail();
+    return acc;
 }
 
 // --- General path ------------------------------------------------------------------
@@ -364,88 +319,27 @@ Value Evaluator::valueOfOperator(ClientData& n, ClientDataEnvironment* env)
 
 Value Evaluator::valueOfFunction(ClientData& n, ClientDataEnvironment* env)
 {
-    const Fn f = functionOf(n.function_, n.varName_);
-    const int arity = arityOf(f);
+    const Builtin* b = builtinFor(n.function_, n.varName_);
+    if (!b)
+        return {};
+    // The arguments may change kind while they are evaluated; hold them.
     const std::vector<NodePtr> args = n.args_;
-    if (arity >= 0 && static_cast<int>(args.size()) != arity) {
+    if (b->arity >= 0 && static_cast<int>(args.size()) != b->arity) {
         std::printf("Error: %d args to %s\n", static_cast<int>(args.size()), n.varName_.c_str());
         n.becomeError();
         return Value::error();
     }
-    switch (f) {
-    case Fn::Max:
-    case Fn::Min: {
-        if (args.empty())
-            return Value::integer(0);
-        Value best;
-        bool allInt = true;
-        for (const NodePtr& a : args) {
-            Value v = child(*a, env);
-            if (v.isError()) {
-                std::printf("Error: Passing the error on through\n");
-                return v;
-            }
-            if (v.kind() == Kind::String)
-                return Value::error();
-            if (v.isNone())
-                v = Value::integer(0);
-            allInt = allInt && v.kind() == Kind::Integer;
-            if (best.isNone()) {
-                best = v;
-                continue;
-            }
-            bool better = f == Fn::Max ? v.doubleValue() > best.doubleValue() : v.doubleValue() < best.doubleValue();
-            if (better)
-                best = v;
-        }
-        return allInt ? best : Value::real(best.doubleValue());
-    }
-    case Fn::Printf: {
-        if (args.empty())
-            return Value::text({});
-        std::string format = args[0]->stringValueWithEnvironment(env);
-        std::vector<Value> values;
-        std::size_t packed = 0;
-        for (std::size_t k = 1; k < args.size(); ++k) {
-            Value v = child(*args[k], env);
-            if (v.isNone())
-                v = Value::integer(0);
-            // Arguments that no longer fit the packed buffer are not used.
-            packed += packedSize(v);
-            if (packed > kPrintfBuffer)
-                break;
-            values.push_back(std::move(v));
-        }
-        return Value::text(formatValues(format, values));
-    }
-    case Fn::Atan2: {
-        Value y = child(*args[0], env);
-        Value x = child(*args[1], env);
-        if (y.isError())
-            return y;
-        if (x.isError())
-            return x;
-        return Value::real(std::atan2(y.doubleValue(), x.doubleValue()));
-    }
-    case Fn::Double: {
-        Value v = child(*args[0], env);
-        return v.isError() ? v : Value::real(v.doubleValue());
-    }
-    case Fn::Int: {
-        Value v = child(*args[0], env);
-        return v.isError() ? v : Value::integer(v.intValue());
-    }
-    case Fn::Abs: {
-        Value v = child(*args[0], env);
-        if (v.kind() == Kind::Integer)
-            return Value::integer(v.asInt() < 0 ? wrapNeg(v.asInt()) : v.asInt());
-        if (v.kind() == Kind::Double)
-            return Value::real(std::fabs(v.asDouble()));
-        return Value::error();
-    }
-    case Fn::Unknown: break;
-    }
-    return {};
+    return b->general(CallArguments(args, env));
+}
+
+Value CallArguments::value(std::size_t k) const
+{
+    return Evaluator::child(*args_[k], env_);
+}
+
+std::string CallArguments::text(std::size_t k) const
+{
+    return args_[k]->stringValueWithEnvironment(env_);
 }
 
 Num evaluateNumber(ClientData& n, ClientDataEnvironment* env)

@@ -1,8 +1,8 @@
 #pragma once
 // Arithmetic shared by the two evaluators of expression trees (the general
 // one over Values, the numeric ones over plain numbers): the operations of
-// each operator on integers and doubles, the built-in functions, and the
-// number type of the numeric paths. Internal to expr/.
+// each operator on integers and doubles, and the number type of the numeric
+// paths (the built-in functions are in Builtins.h). Internal to expr/.
 //
 // Thread rule: pure functions; any thread.
 
@@ -114,51 +114,6 @@ inline std::int32_t wrapNeg(std::int32_t a)
     case ':': r = a; return true;
     }
     return false;
-}
-
-enum class Fn { Unknown, Max, Min, Printf, Atan2, Double, Int, Abs };
-
-inline Fn functionOf(std::string_view name)
-{
-    if (name == "max")
-        return Fn::Max;
-    if (name == "min")
-        return Fn::Min;
-    if (name == "printf")
-        return Fn::Printf;
-    if (name == "atan2")
-        return Fn::Atan2;
-    if (name == "double")
-        return Fn::Double;
-    if (name == "int")
-        return Fn::Int;
-    if (name == "abs")
-        return Fn::Abs;
-    return Fn::Unknown;
-}
-
-// The argument count a function needs, or -1 for any.
-// The built-in a function node calls, looked up by name on first use.
-inline Fn functionOf(std::uint8_t& cached, const std::string& name)
-{
-    if (cached == 0)
-        cached = static_cast<std::uint8_t>(static_cast<int>(functionOf(name)) + 1);
-    return static_cast<Fn>(cached - 1);
-}
-
-inline int arityOf(Fn f)
-{
-    switch (f) {
-    case Fn::Atan2: return 2;
-    case Fn::Double:
-    case Fn::Int:
-    case Fn::Abs: return 1;
-    case Fn::Unknown:
-    case Fn::Max:
-    case Fn::Min:
-    case Fn::Printf: break;
-    }
-    return -1;
 }
 
 // A number on the numeric path, or the sign to give up. Small enough to be

@@ -1,8 +1,12 @@
 #include "expr/NumericProgram.h"
 
+#include "expr/Builtins.h"
 #include "expr/ClientData.h"
 #include "expr/ClientDataEnvironment.h"
 #include "variables/RemoteData.h"
+
+#include <array>
+#include <utility>
 
 namespace fieldmon::expr {
 
@@ -218,56 +222,66 @@ bool fuseChoice(const Step& cond, Step& s)
            fuseChoiceOn<'G'>(cond, s) || fuseChoiceOn<'E'>(cond, s);
 }
 
-template <bool Max>
-std::int32_t extremeInt(const Step& s, Context& x)
+// A call of a built-in function: its numeric step over the argument steps.
+// One instance per table entry, so the compiler sees the entry's functions
+// and inlines them; with `Ints` (every argument an integer) it also sees the
+// arguments' kinds and drops the checks of them.
+template <bool Ints>
+[[gnu::always_inline]] inline Num numOf(const Step& s, Context& x)
 {
-    std::int32_t best = intOf(*s.list[0], x);
-    for (int k = 1; k < s.count; ++k) {
-        const std::int32_t v = intOf(*s.list[k], x);
-        if (Max ? v > best : v < best)
-            best = v;
+    if (Ints || s.isInt)
+        return Num::ofInt(intOf(s, x));
+    return Num::ofDouble(doubleOf(s, x));
+}
+
+template <std::size_t I, bool Ints>
+[[gnu::always_inline]] inline Num callBuiltin(const Step& s, Context& x)
+{
+    constexpr NumericStep f = kBuiltins[I].numeric;
+    if constexpr (!f.exists()) {
+        return Num::fail(); // never built: the entry has no numeric step
+    } else {
+        Num acc = f.first(numOf<Ints>(*s.list[0], x));
+        if constexpr (f.folds())
+            for (int k = 1; k < s.count; ++k)
+                acc = f.fold(acc, numOf<Ints>(*s.list[k], x));
+        return acc;
     }
-    return best;
 }
 
-template <bool Max>
-double extremeDouble(const Step& s, Context& x)
+template <std::size_t I, bool Ints>
+std::int32_t builtinInt(const Step& s, Context& x)
 {
-    double best = doubleOf(*s.list[0], x);
-    for (int k = 1; k < s.count; ++k) {
-        const double v = doubleOf(*s.list[k], x);
-        if (Max ? v > best : v < best)
-            best = v;
-    }
-    return best;
+    const Num r = callBuiltin<I, Ints>(s, x);
+    if (!r.isInt())
+        stale(x); // cannot happen: the result's kind is fixed by the arguments'
+    return r.i;
 }
 
-std::int32_t absInt(const Step& s, Context& x)
+template <std::size_t I, bool Ints>
+double builtinDouble(const Step& s, Context& x)
 {
-    const std::int32_t v = intOf(*s.a, x);
-    return v < 0 ? wrapNeg(v) : v;
+    return callBuiltin<I, Ints>(s, x).asDouble();
 }
 
-double absDouble(const Step& s, Context& x)
+// The step functions of every table entry, by position: [entry][all
+// arguments integers]; null for an entry without a numeric step.
+template <std::size_t... I>
+constexpr auto builtinIntSteps(std::index_sequence<I...>)
 {
-    return std::fabs(doubleOf(*s.a, x));
+    return std::array<std::array<Step::IntFn, 2>, sizeof...(I)>{
+        {{kBuiltins[I].numeric.exists() ? &builtinInt<I, false> : nullptr,
+          kBuiltins[I].numeric.exists() ? &builtinInt<I, true> : nullptr}...}};
 }
-
-std::int32_t toInt(const Step& s, Context& x)
+template <std::size_t... I>
+constexpr auto builtinDoubleSteps(std::index_sequence<I...>)
 {
-    return s.a->isInt ? intOf(*s.a, x) : truncateToInt(doubleOf(*s.a, x));
+    return std::array<std::array<Step::DoubleFn, 2>, sizeof...(I)>{
+        {{kBuiltins[I].numeric.exists() ? &builtinDouble<I, false> : nullptr,
+          kBuiltins[I].numeric.exists() ? &builtinDouble<I, true> : nullptr}...}};
 }
-
-double toDouble(const Step& s, Context& x)
-{
-    return doubleOf(*s.a, x);
-}
-
-double atan2Of(const Step& s, Context& x)
-{
-    const double y = doubleOf(*s.a, x);
-    return std::atan2(y, doubleOf(*s.b, x));
-}
+constexpr auto kBuiltinIntSteps = builtinIntSteps(std::make_index_sequence<kBuiltins.size()>());
+constexpr auto kBuiltinDoubleSteps = builtinDoubleSteps(std::make_index_sequence<kBuiltins.size()>());
 
 // The step functions of one operator character.
 struct BinaryFns {
@@ -468,73 +482,40 @@ int NumericProgram::emit(const ClientData& n, int depth)
     }
     case NodeKind::Function: {
         std::uint8_t cached = n.function_;
-        const Fn f = functionOf(cached, n.varName_);
+        const Builtin* b = builtinFor(cached, n.varName_);
+        if (!b || !b->numeric.exists())
+            return -1;
         const auto& args = n.args_;
-        const int arity = arityOf(f);
-        if (arity >= 0 && static_cast<int>(args.size()) != arity)
+        if (b->arity >= 0 && static_cast<int>(args.size()) != b->arity)
             return -1;
         if (args.empty()) {
-            if (f != Fn::Max && f != Fn::Min)
-                return -1;
             static const std::int32_t zero = 0;
             s.i = &constInt;
             s.p = &zero;
             break;
         }
-        switch (f) {
-        case Fn::Max:
-        case Fn::Min: {
-            std::vector<int> kids;
-            bool allInt = true;
-            for (const NodePtr& a : args) {
-                const int k = emit(*a, depth + 1);
-                if (k < 0)
-                    return -1;
-                kids.push_back(k);
-                allInt = allInt && steps_[static_cast<std::size_t>(k)].isInt;
-            }
-            s.ilist = static_cast<int>(lists_.size());
-            lists_.insert(lists_.end(), kids.begin(), kids.end());
-            s.count = static_cast<int>(kids.size());
-            s.isInt = allInt;
-            if (allInt)
-                s.i = f == Fn::Max ? &extremeInt<true> : &extremeInt<false>;
-            else
-                s.d = f == Fn::Max ? &extremeDouble<true> : &extremeDouble<false>;
-            break;
-        }
-        case Fn::Atan2:
-            s.ia = emit(*args[0], depth + 1);
-            s.ib = emit(*args[1], depth + 1);
-            if (s.ia < 0 || s.ib < 0)
+        std::vector<int> kids;
+        bool allInt = true;
+        for (const NodePtr& a : args) {
+            const int k = emit(*a, depth + 1);
+            if (k < 0)
                 return -1;
-            s.isInt = false;
-            s.d = &atan2Of;
-            break;
-        case Fn::Double:
-        case Fn::Int:
-        case Fn::Abs: {
-            s.ia = emit(*args[0], depth + 1);
-            if (s.ia < 0)
-                return -1;
-            const bool argInt = steps_[static_cast<std::size_t>(s.ia)].isInt;
-            if (f == Fn::Double) {
-                s.isInt = false;
-                s.d = &toDouble;
-            } else if (f == Fn::Int) {
-                s.i = &toInt;
-            } else {
-                s.isInt = argInt;
-                if (argInt)
-                    s.i = &absInt;
-                else
-                    s.d = &absDouble;
-            }
-            break;
+            kids.push_back(k);
+            allInt = allInt && steps_[static_cast<std::size_t>(k)].isInt;
         }
-        case Fn::Printf:
-        case Fn::Unknown: return -1;
+        s.ilist = static_cast<int>(lists_.size());
+        lists_.insert(lists_.end(), kids.begin(), kids.end());
+        s.count = static_cast<int>(kids.size());
+        switch (b->numeric.result) {
+        case NumericStep::Result::LikeArguments: s.isInt = allInt; break;
+        case NumericStep::Result::Integer: s.isInt = true; break;
+        case NumericStep::Result::Double: s.isInt = false; break;
         }
+        const auto entry = static_cast<std::size_t>(b - kBuiltins.data());
+        if (s.isInt)
+            s.i = kBuiltinIntSteps[entry][allInt];
+        else
+            s.d = kBuiltinDoubleSteps[entry][allInt];
         break;
     }
     case NodeKind::String:

@@ -1,5 +1,7 @@
 #include "sim/ExpressionLint.h"
 
+#include "expr/Builtins.h"
+
 #include <cctype>
 
 namespace fieldmon::sim {
@@ -29,7 +31,13 @@ const std::set<std::string>& predefinedNames()
 
 const std::set<std::string>& functionNames()
 {
-    static const std::set<std::string> names = {"max", "min", "printf", "atan2", "double", "int", "abs"};
+    // The app's own table of built-in functions.
+    static const std::set<std::string> names = [] {
+        std::set<std::string> all;
+        for (const expr::Builtin& b : expr::kBuiltins)
+            all.emplace(b.name);
+        return all;
+    }();
     return names;
 }
 
