@@ -87,6 +87,8 @@ public:
     void updateTitle();
     // A page has no rate of its own; the table page answers its rate.
     virtual std::string refreshRate() const { return "never"; }
+    // Whether sections and cells of the document belong to this page.
+    virtual bool isTablePage() const { return false; }
 
     // --- What widgets call ----------------------------------------------------
     // A plain button with this tag was pressed: opens the page it names.

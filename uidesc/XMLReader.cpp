@@ -196,6 +196,11 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
         printUnrecognized(element.name, attributes);
         return;
     }
+    // Sections and cells belong to a table; elsewhere they change nothing.
+    if (spec->role == uidesc::ElementRole::TablePart && !(currentPage_ && currentPage_->isTablePage())) {
+        element.dropped = true;
+        return;
+    }
     element.builder = builders_.find(spec->name);
     if (!element.builder) {
         std::printf("Error: '%s' is not supported yet\n", element.name.c_str());

@@ -52,6 +52,7 @@ TEST_F(Reader, EachProblemIsOneEntryWithItsLine)
         {"element of a later widget", page("<arrow position='(0.5, 0.5)' angle='0'/>"),
          "'arrow' is not supported yet:line 4\n"},
         {"unknown element", page("<gauge/>"), ""},
+        {"sections and cells outside a table", page("<section title='\"s\"'/><cell left='\"x\"'/>"), ""},
         {"bytes above 127", "<d>\n<start initial='main'/>\n<page name='m\xc3\xa4in'/>\n</d>",
          "Characters outside 7-bit ASCII read as '?':line 3\n"},
         {"two problems, in order", page("<label position='(1)'>temp</label>\n<label>"),
