@@ -1,6 +1,7 @@
 #include "sim/UiDocCheck.h"
 
 #include "sim/ExpressionLint.h"
+#include "uidesc/ElementTable.h"
 
 #include <QXmlStreamReader>
 
@@ -12,36 +13,17 @@ namespace fieldmon::sim {
 
 const std::vector<std::pair<std::string, std::vector<std::string>>>& uiVocabulary()
 {
-    static const std::vector<std::pair<std::string, std::vector<std::string>>> v = {
-        {"variables", {}},
-        {"start", {"initial"}},
-        {"thumb_def", {}},
-        {"wheel", {"name"}},
-        {"entry", {"disp", "command"}},
-        {"page", {"name", "title", "onPageLoad", "color"}},
-        {"table", {"name", "cellCount", "indexVar", "refresh", "update", "title", "onPageLoad"}},
-        {"section", {"title", "cellCount"}},
-        {"cell", {"left", "right", "center", "command", "target", "confirm", "index", "indexStart", "indexEnd"}},
-        {"label", {"position", "size", "left", "right", "refresh", "update"}},
-        {"button", {"target", "refresh", "update"}},
-        {"bool", {"command", "position", "enabled", "refresh", "update"}},
-        {"textfield", {"command", "position", "refresh", "update"}},
-        {"thumbwheel", {"num", "command", "position", "refresh", "update"}},
-        {"picker", {"command", "position", "refresh", "update"}},
-        {"infobutton", {"target", "position", "refresh", "update"}},
-        {"morebutton", {"target", "position", "refresh", "update"}},
-        {"image", {"file", "position", "refresh", "update"}},
-        {"turbine", {"position", "angle", "refresh", "update"}},
-        {"compass", {"position", "angle", "refresh", "update"}},
-        {"arrow", {"position", "angle", "refresh", "update"}},
-        {"progress", {"position", "length", "angle", "progress", "refresh", "update"}},
-        {"circle", {"position", "color", "radius", "clipRect", "refresh", "update"}},
-        {"gradient",
-         {"position", "innerColor", "outerColor", "innerRadius", "outerRadius", "clipRect", "extendOuter",
-          "extendInner", "refresh", "update"}},
-        {"eventhud", {}},
-        {"joystick", {"command", "quad", "rate"}},
-    };
+    // The app's element table, as names: the one place the format is written.
+    static const auto v = [] {
+        std::vector<std::pair<std::string, std::vector<std::string>>> names;
+        for (const uidesc::ElementSpec& e : uidesc::elementTable()) {
+            std::vector<std::string> attributes;
+            for (const uidesc::AttributeSpec& a : e.attributes)
+                attributes.emplace_back(a.name);
+            names.emplace_back(std::string(e.name), std::move(attributes));
+        }
+        return names;
+    }();
     return v;
 }
 
@@ -62,48 +44,48 @@ std::string DocReport::format(const std::string& file) const
 
 namespace {
 
-const std::set<std::string> kWidgets = {"label", "bool", "textfield", "thumbwheel", "picker", "image",
-                                        "turbine", "compass", "arrow", "progress", "circle", "gradient",
-                                        "eventhud", "joystick", "button", "infobutton", "morebutton"};
-const std::set<std::string> kPageOpeners = {"button", "infobutton", "morebutton"};
-const std::set<std::string> kWithText = {"label", "bool", "button", "variables"};
-
-// Attributes that hold one expression, by element ("*" for any element).
-bool isExpressionAttribute(const std::string& element, const std::string& attribute)
+const uidesc::AttributeSpec* attributeOf(const std::string& element, const std::string& attribute)
 {
-    static const std::map<std::string, std::set<std::string>> table = {
-        {"page", {"title", "onPageLoad"}},
-        {"table", {"cellCount", "title", "onPageLoad"}},
-        {"section", {"title", "cellCount"}},
-        {"cell", {"left", "right", "center", "command", "confirm", "index", "indexStart", "indexEnd"}},
-        {"label", {"size", "left", "right"}},
-        {"bool", {"command", "enabled"}},
-        {"textfield", {"command"}},
-        {"thumbwheel", {"command"}},
-        {"picker", {"command"}},
-        {"turbine", {"angle"}},
-        {"compass", {"angle"}},
-        {"arrow", {"angle"}},
-        {"progress", {"length", "angle", "progress"}},
-        {"circle", {"radius"}},
-        {"gradient", {"innerRadius", "outerRadius"}},
-        {"joystick", {"command", "quad", "rate"}},
-    };
-    auto it = table.find(element);
-    return it != table.end() && it->second.count(attribute);
+    const uidesc::ElementSpec* spec = uidesc::findElement(element);
+    return spec ? spec->attribute(attribute) : nullptr;
 }
 
-// Argument-list attributes and their minimum counts.
+bool isWidget(const std::string& element)
+{
+    const uidesc::ElementSpec* spec = uidesc::findElement(element);
+    return spec && spec->isWidget();
+}
+
+bool isPageOpener(const std::string& element)
+{
+    const uidesc::ElementSpec* spec = uidesc::findElement(element);
+    return spec && spec->role == uidesc::ElementRole::PageOpener;
+}
+
+bool takesText(const std::string& element)
+{
+    const uidesc::ElementSpec* spec = uidesc::findElement(element);
+    return spec && spec->text != uidesc::CharacterData::None;
+}
+
+bool takesRate(const std::string& element)
+{
+    const uidesc::ElementSpec* spec = uidesc::findElement(element);
+    return spec && spec->takesRate();
+}
+
+// Attributes that hold one expression.
+bool isExpressionAttribute(const std::string& element, const std::string& attribute)
+{
+    const uidesc::AttributeSpec* a = attributeOf(element, attribute);
+    return a && (a->kind == uidesc::AttributeKind::Expression || a->kind == uidesc::AttributeKind::TrimmedExpression);
+}
+
+// Argument-list attributes and their minimum counts (0: not a list).
 int argumentListMinimum(const std::string& element, const std::string& attribute)
 {
-    if (attribute == "position")
-        return 2;
-    if (element == "page" && attribute == "color")
-        return 3;
-    if ((element == "circle" && (attribute == "color" || attribute == "clipRect")) ||
-        (element == "gradient" && (attribute == "innerColor" || attribute == "outerColor" || attribute == "clipRect")))
-        return 4;
-    return 0;
+    const uidesc::AttributeSpec* a = attributeOf(element, attribute);
+    return a && a->kind == uidesc::AttributeKind::ArgumentList ? a->minimumArguments : 0;
 }
 
 bool validRate(const std::string& text)
@@ -151,24 +133,24 @@ public:
         stack_.push_back(name);
         text_.clear();
 
-        const auto vocab = std::find_if(uiVocabulary().begin(), uiVocabulary().end(),
-                                        [&](const auto& e) { return e.first == name; });
+        const uidesc::ElementSpec* vocab = uidesc::findElement(name);
         if (atRoot) {
-            if (vocab != uiVocabulary().end())
+            if (vocab)
                 issue(line, true, "the root element must not be named '" + name + "' (a vocabulary word)");
             return;
         }
-        if (vocab == uiVocabulary().end()) {
+        if (!vocab) {
             issue(line, false, "element '" + name + "' is not part of the format and is ignored");
             return;
         }
+        vocab_ = vocab;
         report_.used.insert({name, ""});
 
         std::map<std::string, std::string> attrs;
         for (const QXmlStreamAttribute& a : r.attributes()) {
             const std::string key = a.name().toString().toStdString();
             attrs[key] = a.value().toString().toStdString();
-            if (std::find(vocab->second.begin(), vocab->second.end(), key) == vocab->second.end())
+            if (!vocab->attribute(key))
                 issue(line, true, "'" + name + "' takes no attribute '" + key + "'");
             else
                 report_.used.insert({name, key});
@@ -214,8 +196,15 @@ public:
             }
         }
 
-        if (kWidgets.count(name) && name != "eventhud" && name != "joystick" && !has("refresh") && !has("update"))
-            issue(line, false, "'" + name + "' has neither 'refresh' nor 'update', so its bindings get no rate");
+        if (takesRate(name) && !has("refresh") && !has("update"))
+            issue(line, false, "'" + name +
+                                   "' has neither 'refresh' nor 'update': its values are read once, when the page loads");
+
+        // What the app needs, as its element table says.
+        for (const uidesc::AttributeSpec& a : vocab_->attributes)
+            if (a.required && !has(std::string(a.name).c_str()))
+                issue(line, true, "'" + name + "' needs '" + std::string(a.name) + "': the app reports \"" +
+                                      std::string(a.message) + "\" and builds nothing");
 
         if (name == "start") {
             require("initial", "no first page");
@@ -224,29 +213,18 @@ public:
         } else if (name == "thumb_def") {
             ++thumbDefs_;
         } else if (name == "page" || name == "table") {
-            require("name", "the page has no place in the page table");
             if (has("name")) {
                 if (pages_.count(attrs["name"]))
                     issue(line, false, "a second page named '" + attrs["name"] + "' replaces the first");
                 pages_.insert(attrs["name"]);
             }
             if (name == "table") {
-                require("cellCount", "the table is not built");
-                require("indexVar", "the table is not built");
                 inTable_ = has("cellCount") && has("indexVar");
                 indexVar_ = attrs["indexVar"];
             }
-        } else if (name == "section") {
-            require("title", "no section");
         } else if (name == "cell") {
             if ((has("indexStart") || has("indexEnd")) && has("index"))
                 issue(line, false, "'cell' has 'index' as well as a range; the index is ignored");
-        } else if (name == "bool" || name == "textfield" || name == "thumbwheel" || name == "picker") {
-            require("command", "no widget");
-        } else if (name == "image") {
-            require("file", "no widget");
-        } else if (name == "joystick") {
-            require("command", "the joystick sends nothing");
         }
         if (name == "thumbwheel") {
             const std::string num = has("num") ? attrs["num"] : "0";
@@ -254,10 +232,9 @@ public:
         }
         if (name == "picker")
             issue(line, false, "'picker' has no definition number; 'thumbwheel' with 'num' is the sure form");
-        if (has("target") && (kPageOpeners.count(name) || name == "cell"))
+        if (has("target") && (isPageOpener(name) || name == "cell"))
             targets_.push_back({line, attrs["target"]});
-        if (kWidgets.count(name) && name != "eventhud" && name != "joystick" && !kPageOpeners.count(name) &&
-            !has("position") && name != "button")
+        if (isWidget(name) && attributeOf(name, "position") && !isPageOpener(name) && !has("position"))
             issue(line, false, "'" + name + "' has no 'position'; it sits at the top left corner");
     }
 
@@ -286,11 +263,9 @@ public:
                 issue(line, true, "'" + name + "' belongs in a 'table' (elsewhere it is ignored)");
             return;
         }
-        if (kWidgets.count(name)) {
+        if (isWidget(name)) {
             if (parent != "page" && parent != "table")
                 issue(line, true, "'" + name + "' must stand in a 'page' or 'table'");
-            if (parent == "table" && kPageOpeners.count(name))
-                issue(line, true, "'" + name + "' in a 'table' cannot open pages; use a cell with 'target'");
         }
     }
 
@@ -309,7 +284,7 @@ public:
         stack_.pop_back();
         const bool blank = text_.find_first_not_of(" \t\r\n") == std::string::npos;
         if (!blank && stack_.size() >= 1) {
-            if (!kWithText.count(name))
+            if (!takesText(name))
                 issue(line, false, "text in '" + name + "' is ignored");
             else
                 report_.used.insert({"#text", name});
@@ -345,6 +320,7 @@ public:
 
 private:
     DocReport& report_;
+    const uidesc::ElementSpec* vocab_ = nullptr;
     LintNames names_;
     std::map<std::string, std::set<std::string>> members_;
     std::vector<std::string> stack_;
