@@ -71,6 +71,9 @@ void XMLReader::parserDidStartDocument()
     currentPage_.reset();
     elements_ = 0;
     stopped_ = false;
+    // Thumbwheel definitions are numbered from 0 in each reading.
+    if (remoteClient_)
+        remoteClient_->startThumbwheelDefinitions();
 }
 
 bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseError)

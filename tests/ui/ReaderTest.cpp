@@ -262,15 +262,19 @@ TEST_F(Reader, AMalformedRequiredCommandIsReportedLikeAMissingOneAndItsEndIsSkip
     EXPECT_EQ(switchEnds, 1) << "the end of a dropped element is skipped";
 }
 
-TEST_F(Reader, WheelsAndEntriesBeforeAnyDefinitionAreIgnored)
+TEST_F(Reader, ThumbwheelDefinitionsCountFromZeroInEachReadingAndEarlyWheelsAreIgnored)
 {
-    const int before = client->numthumb();
-    EXPECT_EQ(errorsOf("<d><wheel name='Early'/><entry disp='x' command='y'/><thumb_def><wheel name='Mode'/>"
-                       "<entry disp='Off' command='mode 0'/><entry disp='On' command='mode 1'/></thumb_def></d>"),
-              "");
-    ASSERT_EQ(client->numthumb(), before + 1);
-    const int wheel = client->numthumb() - 1;
-    EXPECT_EQ(client->getthumbwheelCols(wheel), 1);
-    EXPECT_EQ(client->getthumbwheelRows(0, wheel), 2);
-    EXPECT_EQ(client->getthumbwheeldisprow(1, 0, wheel), "On");
+    const std::string doc = "<d><wheel name='Early'/><entry disp='x' command='y'/>"
+                            "<thumb_def><wheel name='Mode'/><entry disp='Off' command='mode 0'/>"
+                            "<entry disp='On' command='mode 1'/></thumb_def>"
+                            "<thumb_def><wheel name='Gear'/><entry disp='1' command='gear 1'/></thumb_def></d>";
+    for (int reading = 0; reading < 2; ++reading) {
+        EXPECT_EQ(errorsOf(doc), "");
+        ASSERT_EQ(client->numthumb(), 2) << reading;
+        EXPECT_EQ(client->getthumbwheelCols(0), 1) << "the early wheel joined nothing";
+        EXPECT_EQ(client->getthumbwheelRows(0, 0), 2);
+        EXPECT_EQ(client->getthumbwheeldisprow(1, 0, 0), "On");
+        EXPECT_EQ(client->getthumbwheelcommandrow(1, 0, 0), "mode 1");
+        EXPECT_EQ(client->getthumbwheeldisprow(0, 0, 1), "1");
+    }
 }
