@@ -31,7 +31,8 @@ class Pages(e2e.AppTestCase):
                 return s
             table = self.app("rows")
             if s.get("kind") == "detail" and table.get("ok") and table["sections"][0]["rows"][connect].get("busy") is False:
-                return s
+                # Connect has ended since the screen was read: read it again.
+                return self.app.ok("screen")
             return None
         screen = self.app.wait_until(settled, timeout=15, what=f"Connect on {name}")
         alert = None
