@@ -165,52 +165,48 @@ TEST(ClientFinder, NewDeviceAtOccupiedAddressReplacesTheEarlierOne)
     EXPECT_EQ(rig.s.alerts.lastOpen()->content.message, "Client 1 disappeared");
 }
 
-TEST(ClientFinder, AddressedDatagramsGoToTheRegisteredDevice)
+TEST(ClientFinder, EachDatagramKindReachesItsRecordOrIsDumpedOrDropped)
 {
     FinderRig rig;
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
     auto c = rig.at("127.0.0.2");
     Counter events(rig.s.notifications, "eventFrom1207");
     Counter found(rig.s.notifications, "ListeningFoundNewClient");
-
-    auto heardAfter = [&](const std::string& bytes, int host = 2) {
+    struct Case {
+        std::string bytes;
+        int host;
+        bool heard;          // refreshes the record's lastHeardTime
+        std::string printed; // a diagnostic dump, or the event line
+    };
+    const Case cases[] = {
+        // The event text ends at the 0 byte.
+        {std::string("e12:00:01 PUMP STARTED\0junk", 28), 2, true, "1207: 12:00:01 PUMP STARTED\n"},
+        {"i", 2, true, ""},
+        {"V\x01\x02", 2, true, ""},
+        {"A\x03", 2, true, ""},
+        // 'i' with more bytes is not a presence answer.
+        {"ix", 2, false, "recsize: 2\n datagram: 0x69 0x78\n            105   120\n"},
+        {"", 2, false, "recsize: 0\n datagram:\n         \n"},
+        {"zz", 2, false, "recsize: 2\n datagram: 0x7a 0x7a\n            122   122\n"},
+        {"z", 2, false, ""},
+        {"f", 2, false, ""},
+        {"fxyz", 2, false, ""},
+        {"eLOST?", 9, false, ""}, // nobody registered at 127.0.0.9
+        {"i", 9, false, ""},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::PrintToString(k.bytes));
         rig.s.loop.advance(1.0);
-        rig.finder->parsePacket(from(("127.0.0." + std::to_string(host)).c_str()), bytes);
-        return c->lastHeardTime() == rig.s.loop.now();
-    };
-    EXPECT_TRUE(heardAfter(std::string("e12:00:01 PUMP STARTED\0junk", 28)));
-    EXPECT_EQ(c->eventLog().back(), "12:00:01 PUMP STARTED"); // the text ends at the 0 byte
-    EXPECT_EQ(events.count, 1);
-    EXPECT_TRUE(heardAfter("i"));
-    EXPECT_TRUE(heardAfter("V\x01\x02"));
-    EXPECT_TRUE(heardAfter("A\x03"));
-    EXPECT_FALSE(heardAfter("ix")); // 'i' with more bytes is not a presence answer
-    EXPECT_FALSE(heardAfter("f"));
-    EXPECT_FALSE(heardAfter("z"));
-    EXPECT_FALSE(heardAfter("eLOST?", 9)); // no record at 127.0.0.9
-    EXPECT_FALSE(heardAfter("i", 9));
-    EXPECT_EQ(events.count, 1);
-    EXPECT_EQ(c->eventLog().size(), 2u); // FOUND and the one event
-    EXPECT_EQ(found.count, 0);
-}
-
-TEST(ClientFinder, UnknownDatagramsAreDumpedOrDroppedAsTheTableSays)
-{
-    FinderRig rig;
-    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
-    auto output = [&](const std::string& bytes) {
         testing::internal::CaptureStdout();
-        rig.finder->parsePacket(from("127.0.0.2"), bytes);
+        rig.finder->parsePacket(from(("127.0.0." + std::to_string(k.host)).c_str()), k.bytes);
         std::fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    };
-    EXPECT_EQ(output(""), "recsize: 0\n datagram:\n         \n");
-    EXPECT_EQ(output("z"), "");
-    EXPECT_EQ(output("f"), "");
-    EXPECT_EQ(output("fxyz"), "");
-    EXPECT_EQ(output("i"), "");
-    EXPECT_EQ(output("ix"), "recsize: 2\n datagram: 0x69 0x78\n            105   120\n");
-    EXPECT_EQ(output("zz"), "recsize: 2\n datagram: 0x7a 0x7a\n            122   122\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), k.printed);
+        EXPECT_EQ(c->lastHeardTime() == rig.s.loop.now(), k.heard);
+    }
+    EXPECT_EQ(events.count, 1);
+    ASSERT_EQ(c->eventLog().size(), 2u); // FOUND and the one event
+    EXPECT_EQ(c->eventLog().back(), "12:00:01 PUMP STARTED");
+    EXPECT_EQ(found.count, 0);
 }
 
 TEST(ClientFinder, BareAnnouncementMakesDefaultRecord)
