@@ -257,6 +257,7 @@ TEST(Automation, RowsOffScreenAreListedWhereTheyWouldBeAndTapRowBringsThemIntoVi
         EXPECT_TRUE(test::waitFor([&] { return !screen->table->isDecelerating(); }));
         EXPECT_GT(screen->table->contentOffset(), before + 10) << pointer;
     }
+    EXPECT_EQ(screen->selected, (std::vector<int>{29, 0})) << "a drag is not a tap";
 
     // Typing goes to the widget a tap focused, Return included.
     int returned = 0;

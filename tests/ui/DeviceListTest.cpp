@@ -127,34 +127,6 @@ TEST(DeviceList, AFingerTapOpensADeviceAsAClickDoes)
     EXPECT_EQ(rig.detail().remoteClient(), rig.at("127.0.0.2"));
 }
 
-TEST(DeviceList, AMouseDragScrollsALongListKinetically)
-{
-    AppRig rig;
-    auto& table = *rig.list().tableView();
-    // Twelve devices of twelve types: more than one page of rows.
-    for (int i = 0; i < 12; ++i)
-        ASSERT_TRUE(rig.announce(10 + i, "PLAT;TYPE" + std::to_string(i) + ";Device " + std::to_string(i) + ";1;" +
-                                             std::to_string(100 + i) + ";0"));
-    ASSERT_TRUE(waitFor([&] { return table.numberOfSections() == 12; }));
-    ASSERT_GT(table.maxContentOffset(), 200);
-    QWidget* vp = table.viewport();
-    QPoint p(150, 350);
-    QTest::mousePress(vp, Qt::LeftButton, {}, p);
-    // The scroller follows the finger on its own frame timer, so the moves
-    // come in real time, one frame apart.
-    for (int i = 1; i <= 12; ++i) {
-        QTest::qWait(16);
-        QTest::mouseMove(vp, p - QPoint(0, 20 * i));
-    }
-    EXPECT_TRUE(table.isTracking());
-    EXPECT_TRUE(table.isDragging());
-    QTest::mouseRelease(vp, Qt::LeftButton, {}, p - QPoint(0, 240));
-    EXPECT_TRUE(waitFor([&] { return table.contentOffset() > 100; }));
-    EXPECT_TRUE(waitFor([&] { return !table.isDragging() && !table.isDecelerating(); }, 5000));
-    EXPECT_EQ(rig.stack().top(), &rig.list()) << "a drag is not a tap";
-    test::shot(rig.screen(), "10-devices-scrolled");
-}
-
 TEST(DeviceList, DeviceTextsWithLineBreaksStayOnOneRow)
 {
     // A name or type carrying control characters must not break a row or a
