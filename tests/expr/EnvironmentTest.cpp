@@ -147,14 +147,6 @@ TEST_F(EnvironmentTest, PredefinedVariables)
     EXPECT_EQ(client->varTime(), 12.5);
 }
 
-TEST_F(EnvironmentTest, UnknownNamesEvaluateToErrors)
-{
-    NodePtr n = compile("nosuchname");
-    EXPECT_EQ(n->eval(), Value::error());
-    EXPECT_EQ(n->type(), NodeKind::RemoteVariable); // it stays unresolved
-    EXPECT_EQ(compile("nosuchname + 1")->eval(), Value::error());
-}
-
 TEST_F(EnvironmentTest, DescriptionShowsScopeAndExpression)
 {
     auto e = ClientDataEnvironment::create(client, compile("q"));

@@ -26,10 +26,14 @@ struct EvalTest : ExprTest {
 
 TEST_F(EvalTest, OperatorsPromoteIntegerDoubleText)
 {
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
     bind("i", Value::integer(7));
     bind("d", Value::real(2.5));
     bind("s", Value::text("ab"));
     bind("neg", Value::integer(-7));
+    bind("zero", Value::integer(0));
+    bind("min", Value::integer(kMin));
+    bind("minusone", Value::integer(-1));
     const struct {
         const char* text;
         Value expected;
@@ -70,27 +74,20 @@ TEST_F(EvalTest, OperatorsPromoteIntegerDoubleText)
         {"-d", Value::real(-2.5)},
         {"-s", Value::error()},
         {"i : d", Value::real(7.0)}, // ":" outside "?" keeps its left value, promoted
+        {"nosuchname + 1", Value::error()}, // neither declared nor local
+        // Integer division and remainder by zero, and INT_MIN / -1, used to
+        // trap the process (SIGFPE); they are error values now.
+        {"i / zero", Value::error()},
+        {"i % zero", Value::error()},
+        {"min / minusone", Value::error()},
+        {"min % minusone", Value::integer(0)},
+        {"min - 1", Value::integer(std::numeric_limits<std::int32_t>::max())}, // wraps
+        {"-min", Value::integer(kMin)},
+        {"abs(min)", Value::integer(kMin)},
+        {"min * 2", Value::integer(0)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(inScope(c.text), c.expected) << c.text;
-}
-
-TEST_F(EvalTest, IntegerFaultsAreErrorValuesNotTraps)
-{
-    // Integer division and remainder by zero, and INT_MIN / -1, used to trap
-    // the process (SIGFPE); they are error values now. INT_MIN % -1 is 0.
-    bind("zero", Value::integer(0));
-    bind("minusone", Value::integer(-1));
-    bind("min", Value::integer(std::numeric_limits<std::int32_t>::min()));
-    bind("max", Value::integer(std::numeric_limits<std::int32_t>::max()));
-    EXPECT_EQ(inScope("7 / zero"), Value::error());
-    EXPECT_EQ(inScope("7 % zero"), Value::error());
-    EXPECT_EQ(inScope("min / minusone"), Value::error());
-    EXPECT_EQ(inScope("min % minusone"), Value::integer(0));
-    EXPECT_EQ(inScope("max + 1"), Value::integer(std::numeric_limits<std::int32_t>::min())); // wraps
-    EXPECT_EQ(inScope("-min"), Value::integer(std::numeric_limits<std::int32_t>::min()));
-    EXPECT_EQ(inScope("abs(min)"), Value::integer(std::numeric_limits<std::int32_t>::min()));
-    EXPECT_EQ(inScope("max * 2"), Value::integer(-2));
 }
 
 TEST_F(EvalTest, AssignmentIsAnErrorForGoodAfterItsFirstEvaluation)
