@@ -51,20 +51,31 @@ private:
 };
 
 // The numeric form of a function: the value from the first argument, then
-// each further argument folded in (fold is null for one-argument functions).
-// A call without arguments gives the integer 0, as max() does.
+// each further argument folded in (one-argument functions have no fold).
+// A call without arguments gives the integer 0, as max() does. The flags say
+// which parts there are, because some compilers (with sanitizers) cannot
+// compare a function's address with null at compile time.
 struct NumericStep {
     enum class Result : std::uint8_t {
-        LikeArguments, // an integer when every argument is one, else a double
+        Like, // like the arguments: an integer when every one is, else a double
         Integer,
         Double,
     };
-    Num (*first)(Num) = nullptr; // null: no numeric form
+    Num (*first)(Num) = nullptr;
     Num (*fold)(Num acc, Num next) = nullptr;
-    Result result = Result::LikeArguments;
+    Result result = Result::Like;
+    bool hasFirst = false; // false: no numeric form
+    bool hasFold = false;
 
-    constexpr bool exists() const { return first != nullptr; }
-    constexpr bool folds() const { return fold != nullptr; }
+    constexpr bool exists() const { return hasFirst; }
+    constexpr bool folds() const { return hasFold; }
+
+    static constexpr NumericStep none() { return {}; }
+    static constexpr NumericStep of(Num (*first)(Num), Result r) { return {first, nullptr, r, true, false}; }
+    static constexpr NumericStep folding(Num (*first)(Num), Num (*fold)(Num, Num), Result r)
+    {
+        return {first, fold, r, true, true};
+    }
 };
 
 struct Builtin {
@@ -127,15 +138,20 @@ Value evaluateAbs(const CallArguments& args);
 
 // --- The table -----------------------------------------------------------------------------
 
+namespace table {
+using R = NumericStep::Result;
+using S = NumericStep;
 inline constexpr std::array kBuiltins = {
-    Builtin{"max", -1, &evaluateMax, {&numeric::same, &numeric::greater, NumericStep::Result::LikeArguments}},
-    Builtin{"min", -1, &evaluateMin, {&numeric::same, &numeric::smaller, NumericStep::Result::LikeArguments}},
-    Builtin{"printf", -1, &evaluatePrintf, {}},
-    Builtin{"atan2", 2, &evaluateAtan2, {&numeric::same, &numeric::atan2Of, NumericStep::Result::Double}},
-    Builtin{"double", 1, &evaluateDouble, {&numeric::toDouble, nullptr, NumericStep::Result::Double}},
-    Builtin{"int", 1, &evaluateInt, {&numeric::toInt, nullptr, NumericStep::Result::Integer}},
-    Builtin{"abs", 1, &evaluateAbs, {&numeric::absolute, nullptr, NumericStep::Result::LikeArguments}},
+    Builtin{"max", -1, &evaluateMax, S::folding(&numeric::same, &numeric::greater, R::Like)},
+    Builtin{"min", -1, &evaluateMin, S::folding(&numeric::same, &numeric::smaller, R::Like)},
+    Builtin{"printf", -1, &evaluatePrintf, S::none()},
+    Builtin{"atan2", 2, &evaluateAtan2, S::folding(&numeric::same, &numeric::atan2Of, R::Double)},
+    Builtin{"double", 1, &evaluateDouble, S::of(&numeric::toDouble, R::Double)},
+    Builtin{"int", 1, &evaluateInt, S::of(&numeric::toInt, R::Integer)},
+    Builtin{"abs", 1, &evaluateAbs, S::of(&numeric::absolute, R::Like)},
 };
+} // namespace table
+using table::kBuiltins;
 static_assert(kBuiltins.size() < 255, "a call node caches its entry's position in a byte");
 
 // The entry of that name, or null.

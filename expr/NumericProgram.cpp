@@ -507,7 +507,7 @@ int NumericProgram::emit(const ClientData& n, int depth)
         lists_.insert(lists_.end(), kids.begin(), kids.end());
         s.count = static_cast<int>(kids.size());
         switch (b->numeric.result) {
-        case NumericStep::Result::LikeArguments: s.isInt = allInt; break;
+        case NumericStep::Result::Like: s.isInt = allInt; break;
         case NumericStep::Result::Integer: s.isInt = true; break;
         case NumericStep::Result::Double: s.isInt = false; break;
         }
