@@ -27,10 +27,10 @@ unsigned identity(const void* p)
 
 std::shared_ptr<RemoteData> RemoteData::create(VariableStore* store)
 {
-    return std::shared_ptr<RemoteData>(new RemoteData(store));
+    return std::make_shared<RemoteData>(CreateKey{}, store);
 }
 
-RemoteData::RemoteData(VariableStore* store)
+RemoteData::RemoteData(CreateKey, VariableStore* store)
     : tempid_(static_cast<std::int32_t>(nextTempid.fetch_add(1, std::memory_order_relaxed))), store_(store)
 {
 }
@@ -330,8 +330,9 @@ std::shared_ptr<RemoteData> RemoteData::structureElement(const std::string& memb
 {
     if (!isReady())
         return nullptr;
-    if (auto it = elements_.find(member); it != elements_.end())
-        return it->second;
+    auto at = elements_.lower_bound(member);
+    if (at != elements_.end() && at->first == member)
+        return at->second;
     auto type = structureType();
     if (!type)
         return nullptr;
@@ -339,15 +340,11 @@ std::shared_ptr<RemoteData> RemoteData::structureElement(const std::string& memb
     if (m == type->elements_.end())
         return nullptr;
     const RemoteData& tmpl = *m->second;
-    auto e = create(store_);
-    e->setName(tmpl.name_);
-    e->setType(tmpl.defaultDataType_);
-    e->setIndex(tmpl.index_);
-    e->setSize(tmpl.maxSize_);
+    auto e = newElement(tmpl);
     // Device addresses are 32-bit and wrap; so does the offset arithmetic.
     e->realAddress_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(realAddress_) +
                                                 static_cast<std::uint32_t>(tmpl.index_));
-    cacheElement(member, e);
+    cacheElement(at, member, e);
     return e;
 }
 
@@ -358,28 +355,42 @@ std::shared_ptr<RemoteData> RemoteData::arrayElement(std::int32_t k)
     if (k <= 0)
         return shared_from_this();
     std::string key = std::to_string(k);
-    if (auto it = elements_.find(key); it != elements_.end())
-        return it->second;
-    auto e = create(store_);
-    e->setName(name_);
-    e->setType(defaultDataType_);
-    e->setIndex(index_);
-    e->setSize(maxSize_);
-    std::uint32_t stride = static_cast<std::uint32_t>(storageSize(defaultDataType_));
+    auto at = elements_.lower_bound(key);
+    if (at != elements_.end() && at->first == key)
+        return at->second;
+    auto e = newElement(*this);
+    std::uint32_t stride = static_cast<std::uint32_t>(
+        kind_ == Builtin::Other ? storageSize(defaultDataType_) : builtinSize(kind_));
     e->realAddress_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(realAddress_) +
                                                 static_cast<std::uint32_t>(k) * stride);
-    cacheElement(std::move(key), e);
+    cacheElement(at, std::move(key), e);
     return e;
 }
 
-void RemoteData::cacheElement(std::string key, const std::shared_ptr<RemoteData>& element)
+std::shared_ptr<RemoteData> RemoteData::newElement(const RemoteData& like) const
 {
-    if (elements_.size() >= sweepAt_) {
-        // Main thread only, so a count of 1 means the cache is the only
-        // holder and nothing can take the element while we look.
-        std::erase_if(elements_, [](const auto& entry) { return entry.second.use_count() == 1; });
-        sweepAt_ = std::max(kMaxCachedElements, 2 * elements_.size());
+    // What setName, setType, setIndex and setSize(like.size()) would give,
+    // without resolving the type name again: `like` resolved the same name.
+    auto e = create(store_);
+    e->name_ = like.name_;
+    e->defaultDataType_ = like.defaultDataType_;
+    e->kind_ = like.kind_;
+    e->index_ = like.index_;
+    e->size_ = e->maxSize_ = like.maxSize_;
+    e->updateNumber();
+    return e;
+}
+
+void RemoteData::cacheElement(ElementTable::iterator at, std::string key, const std::shared_ptr<RemoteData>& element)
+{
+    if (elements_.size() < sweepAt_) {
+        elements_.emplace_hint(at, std::move(key), element);
+        return;
     }
+    // Main thread only, so a count of 1 means the cache is the only holder
+    // and nothing can take the element while we look.
+    std::erase_if(elements_, [](const auto& entry) { return entry.second.use_count() == 1; });
+    sweepAt_ = std::max(kMaxCachedElements, 2 * elements_.size());
     elements_.emplace(std::move(key), element);
 }
 

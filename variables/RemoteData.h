@@ -53,6 +53,14 @@ public:
     // a free-standing variable (then only built-in types are known).
     static std::shared_ptr<RemoteData> create(VariableStore* store);
 
+    // Only create() can make the key, so only create() constructs (in one
+    // allocation with its reference count).
+    class CreateKey {
+        friend class RemoteData;
+        CreateKey() = default;
+    };
+    RemoteData(CreateKey, VariableStore* store);
+
     RemoteData(const RemoteData&) = delete;
     RemoteData& operator=(const RemoteData&) = delete;
 
@@ -150,7 +158,6 @@ private:
     static Builtin classify(std::string_view type);
     static std::int32_t builtinSize(Builtin kind);
 
-    explicit RemoteData(VariableStore* store);
     std::uint8_t byte(std::size_t i) const { return i < data_.size() ? data_[i] : 0; }
     std::int32_t s8() const { return static_cast<std::int8_t>(byte(0)); }
     std::int32_t s16() const { return static_cast<std::int16_t>(byte(0) | (byte(1) << 8)); }
@@ -160,8 +167,11 @@ private:
     // The enumeration type object this variable's type names, or null.
     std::shared_ptr<RemoteData> enumerationType() const;
     void resizeBuffer(std::int32_t bytes);
-    // Caches a new element under `key`, evicting first when the cache is full.
-    void cacheElement(std::string key, const std::shared_ptr<RemoteData>& element);
+    // A new element variable with the name, type, index and size of `like`.
+    std::shared_ptr<RemoteData> newElement(const RemoteData& like) const;
+    // Caches a new element under `key` (`at` is where it goes), evicting
+    // first when the cache is full.
+    void cacheElement(ElementTable::iterator at, std::string key, const std::shared_ptr<RemoteData>& element);
     // Decodes the buffer into number_ (after every change of type or bytes).
     void updateNumber();
 

@@ -13,8 +13,10 @@ void appendHex8(std::string& out, std::int32_t address)
 {
     static constexpr char digits[] = "0123456789abcdef";
     auto a = static_cast<std::uint32_t>(address);
-    for (int shift = 28; shift >= 0; shift -= 4)
-        out += digits[(a >> shift) & 0xF];
+    char hex[8];
+    for (int i = 7; i >= 0; --i, a >>= 4)
+        hex[i] = digits[a & 0xF];
+    out.append(hex, sizeof hex);
 }
 
 unsigned identity(const void* p)
@@ -33,6 +35,7 @@ std::string RemoteDataRequest::valueText(std::int32_t address, std::int32_t size
         text += requestChar(size);
         return text;
     }
+    text.reserve(static_cast<std::size_t>(size / kMaxItemBytes + 1) * 9);
     std::uint32_t at = static_cast<std::uint32_t>(address);
     for (std::int32_t left = size; left > 0; left -= kMaxItemBytes) {
         std::int32_t n = left < kMaxItemBytes ? left : kMaxItemBytes;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <numeric>
 
 namespace fieldmon {
 
@@ -15,6 +16,21 @@ namespace {
 bool isPassive(const RemoteDataRequest& r)
 {
     return r.size() == 0 && r.request().empty() && !r.isRequesterEntry();
+}
+
+// A stable sort that moves each request once: sorting the requests
+// themselves would move these large objects at every step.
+template <typename Less>
+void sortRequests(RequestQueues::RequestList& list, Less less)
+{
+    std::vector<std::uint32_t> order(list.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return less(list[a], list[b]); });
+    RequestQueues::RequestList sorted;
+    sorted.reserve(list.size());
+    for (std::uint32_t i : order)
+        sorted.push_back(std::move(list[i]));
+    list.swap(sorted);
 }
 
 } // namespace
@@ -31,7 +47,7 @@ void RequestQueues::queue(RemoteDataRequest request)
 
 void RequestQueues::batchAddressRequests(RequestList& list)
 {
-    std::sort(list.begin(), list.end(), RemoteDataRequest::sortByIndex);
+    sortRequests(list, RemoteDataRequest::sortByIndex);
     // Of several requests for one index, only the last asks; the ones before
     // it become passive and take the same reply bytes.
     for (std::size_t i = 1; i < list.size(); ++i)
@@ -58,7 +74,7 @@ void RequestQueues::batchValueRequests(RequestList& list)
     // be the largest, or a passive one would copy bytes past its item as its
     // own. Sorting by size within an address, stably, makes that so whatever
     // order the requests were queued in.
-    std::stable_sort(list.begin(), list.end(), [](const RemoteDataRequest& a, const RemoteDataRequest& b) {
+    sortRequests(list, [](const RemoteDataRequest& a, const RemoteDataRequest& b) {
         if (a.address() != b.address())
             return RemoteDataRequest::sortByAddress(a, b);
         return a.requestSize() < b.requestSize();
