@@ -33,6 +33,7 @@ const BuilderRegistry& elementBuilders()
         BuilderRegistry r;
         registerPageElements(r);
         registerTextElements(r);
+        registerGaugeElements(r);
         return r;
     }();
     return registry;

@@ -42,5 +42,6 @@ const BuilderRegistry& elementBuilders();
 // One register function per file of uidesc/elements/.
 void registerPageElements(BuilderRegistry& registry);   // page, start, thumb_def, wheel, entry
 void registerTextElements(BuilderRegistry& registry);   // label, button, infobutton, morebutton
+void registerGaugeElements(BuilderRegistry& registry);  // progress, circle, gradient, turbine, compass, arrow, image
 
 } // namespace fieldmon

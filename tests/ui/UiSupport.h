@@ -7,6 +7,9 @@
 #include "widgets/NavigationStack.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
 #include <QPixmap>
 #include <QTest>
 #include <QWidget>
@@ -17,10 +20,15 @@
 #include <ostream>
 #include <string>
 
-// Readable QStrings in test failures.
+// Readable QStrings and JSON values in test failures.
 inline void PrintTo(const QString& s, std::ostream* os)
 {
     *os << '"' << s.toStdString() << '"';
+}
+
+inline void PrintTo(const QJsonValue& v, std::ostream* os)
+{
+    *os << QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact).toStdString();
 }
 
 namespace fieldmon::test {

@@ -1,0 +1,31 @@
+#pragma once
+// PictureView: a picture placed by its centre on the page and turned about
+// it (RotatedView). Like an image view it takes no touches: whatever lies
+// under it gets them. A null picture shows nothing.
+//
+// Thread rule: main thread only.
+
+#include "pages/RotatedView.h"
+
+#include <QImage>
+
+namespace fieldmon {
+
+class PictureView final : public RotatedView {
+    Q_OBJECT
+public:
+    explicit PictureView(QWidget* parent = nullptr);
+
+    void setPicture(const QImage& picture);
+    const QImage& picture() const { return picture_; }
+    // The picture's size in points (zero for a null picture).
+    QSizeF pictureSize() const { return QSizeF(picture_.size()); }
+
+protected:
+    void paintContent(QPainter& painter, const QRectF& content) override;
+
+private:
+    QImage picture_;
+};
+
+} // namespace fieldmon

@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Draws the pictures of the turning gauges that ship with the app (our own
+artwork): resources/Arrow.png, resources/Compass.png, resources/Turbine.png.
+
+Each picture turns about a pivot that the app fixes as an offset from the
+picture's centre, so the drawings are laid out around those points:
+
+  Arrow.png    24 x 100   pivot at the centre (12, 50): a dark shaft with a
+                          red head pointing up (tip at y 2), a dark hub of
+                          radius 5 at the pivot
+  Compass.png  120 x 121  pivot (65.5, 60), 5.5 right of and 0.5 above the
+                          centre: a cream dial of radius 50 in a dark ring
+                          (radius 50 to 54), eight ticks, a needle whose
+                          north half is red and south half light grey, a
+                          dark hub of radius 4 at the pivot
+  Turbine.png  60 x 140   pivot (30.25, 135), 0.25 right of and 65 below the
+                          centre: a turbine seen from above, the dark tower
+                          top (radius 6) at the pivot, the light nacelle
+                          reaching up from it, the rotor's blades across the
+                          top (y 28 to 36) and a red spinner (centre (30, 22))
+
+The tests probe these colours at these places on rendered pages. Plain
+Python: PNG encoded with zlib, shapes rasterised with 4x4 supersampling.
+Run from anywhere: tools/make-gauge-pictures.py
+"""
+import math
+import os
+import struct
+import zlib
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+
+DARK = (0.16, 0.19, 0.26, 1.0)
+RED = (0.86, 0.10, 0.10, 1.0)
+LIGHT = (0.78, 0.78, 0.80, 1.0)
+CREAM = (0.97, 0.95, 0.86, 1.0)
+WHITE = (0.98, 0.98, 0.99, 1.0)
+NACELLE = (0.86, 0.88, 0.91, 1.0)
+CLEAR = (0, 0, 0, 0)
+
+
+def write_png(path, width, height, pixel):
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)
+        for x in range(width):
+            rows.extend(pixel(x, y))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    png = b"\x89PNG\r\n\x1a\n"
+    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+    png += chunk(b"IDAT", zlib.compress(bytes(rows), 9))
+    png += chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(png)
+
+
+def supersample(shade, x, y, n=4):
+    acc = [0.0, 0.0, 0.0, 0.0]
+    for i in range(n):
+        for j in range(n):
+            r, g, b, a = shade(x + (i + 0.5) / n, y + (j + 0.5) / n)
+            acc[0] += r * a
+            acc[1] += g * a
+            acc[2] += b * a
+            acc[3] += a
+    a = acc[3] / (n * n)
+    if a == 0:
+        return (0, 0, 0, 0)
+    return tuple(int(round(c / acc[3] * 255)) for c in acc[:3]) + (int(round(a * 255)),)
+
+
+def in_triangle(px, py, a, b, c):
+    def side(p, q, r):
+        return (p[0] - r[0]) * (q[1] - r[1]) - (q[0] - r[0]) * (p[1] - r[1])
+    d1, d2, d3 = side((px, py), a, b), side((px, py), b, c), side((px, py), c, a)
+    return not ((d1 < 0 or d2 < 0 or d3 < 0) and (d1 > 0 or d2 > 0 or d3 > 0))
+
+
+def arrow_shade(px, py):
+    cx, cy = 12.0, 50.0
+    if math.hypot(px - cx, py - cy) < 5:
+        return DARK
+    if in_triangle(px, py, (12, 2), (1, 26), (23, 26)):
+        return RED
+    if abs(px - cx) < 3 and 24 <= py <= 96:
+        return DARK
+    # Fletching at the tail.
+    if 86 <= py <= 98 and abs(px - cx) < 3 + (py - 86) * 0.5:
+        return DARK
+    return CLEAR
+
+
+def compass_shade(px, py):
+    cx, cy = 65.5, 60.0
+    dx, dy = px - cx, py - cy
+    r = math.hypot(dx, dy)
+    if r > 54:
+        return CLEAR
+    if r < 4:
+        return DARK
+    if r >= 50:
+        return DARK
+    # The needle: a thin diamond, north half red, south half grey.
+    if abs(dx) < 5 * (1 - abs(dy) / 44) and abs(dy) < 44:
+        return RED if dy < 0 else LIGHT
+    # Eight ticks inside the ring.
+    angle = math.atan2(dy, dx)
+    nearest = round(angle / (math.pi / 4)) * (math.pi / 4)
+    if r > 42 and abs(angle - nearest) * r < 1.2:
+        return DARK
+    return CREAM
+
+
+def turbine_shade(px, py):
+    pivot = (30.25, 135.0)
+    if math.hypot(px - pivot[0], py - pivot[1]) < 6:
+        return DARK
+    if math.hypot(px - 30, py - 22) < 7:
+        return RED
+    # Blades across the top, rounded at the tips, with a dark edge.
+    if 28 <= py <= 36 and 2 <= px <= 58:
+        edge = py < 29 or py > 35 or px < 3 or px > 57
+        return DARK if edge else WHITE
+    if 23 <= px <= 37 and 36 < py <= 136:
+        edge = px < 24 or px > 36
+        return DARK if edge else NACELLE
+    return CLEAR
+
+
+def main():
+    out = os.path.join(ROOT, "resources")
+    write_png(os.path.join(out, "Arrow.png"), 24, 100, lambda x, y: supersample(arrow_shade, x, y))
+    write_png(os.path.join(out, "Compass.png"), 120, 121, lambda x, y: supersample(compass_shade, x, y))
+    write_png(os.path.join(out, "Turbine.png"), 60, 140, lambda x, y: supersample(turbine_shade, x, y))
+
+
+if __name__ == "__main__":
+    main()
