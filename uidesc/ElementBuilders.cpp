@@ -34,6 +34,7 @@ const BuilderRegistry& elementBuilders()
         registerPageElements(r);
         registerTextElements(r);
         registerGaugeElements(r);
+        registerOverlayElements(r);
         return r;
     }();
     return registry;

@@ -43,5 +43,6 @@ const BuilderRegistry& elementBuilders();
 void registerPageElements(BuilderRegistry& registry);   // page, start, thumb_def, wheel, entry
 void registerTextElements(BuilderRegistry& registry);   // label, button, infobutton, morebutton
 void registerGaugeElements(BuilderRegistry& registry);  // progress, circle, gradient, turbine, compass, arrow, image
+void registerOverlayElements(BuilderRegistry& registry); // joystick, eventhud
 
 } // namespace fieldmon

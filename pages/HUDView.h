@@ -1,0 +1,75 @@
+#pragma once
+// HUDView: the heads-up display's box: the lines it is given, oldest first,
+// in a rounded grey box (grey 0.7 at alpha 0.9, corner radius 12) across
+// the whole width at the bottom of the page. The box is as high as the
+// lines plus 20 points; the text (16-point system font, black, from x = 5)
+// sits at the bottom of the box, 10 points above the page's bottom edge; a
+// line too long for the box ends in "…". With no lines nothing is drawn.
+//
+// The box and the text each have an alpha (the text's applies on top of
+// the box's), and a short bounce lifts both by 7 points and back. Touches
+// reach the owner (EventHUD) in the view's coordinates; which presses the
+// view takes at all is the owner's hit test (TouchHitTest).
+//
+// Thread rule: main thread only.
+
+#include "pages/QuartzView.h"
+
+#include <QFont>
+#include <QPointer>
+#include <QStringList>
+
+class QPropertyAnimation;
+
+namespace fieldmon {
+
+class EventHUD;
+
+class HUDView final : public QuartzView {
+    Q_OBJECT
+    Q_PROPERTY(qreal bounce READ bounce WRITE setBounce)
+public:
+    static constexpr int kFontSize = 16;
+    static constexpr double kPadding = 20.0;
+    static constexpr double kBounceLift = 7.0;
+
+    // `owner` outlives the view (a widget deletes its view when it goes).
+    explicit HUDView(EventHUD* owner);
+
+    void setLines(const QStringList& lines);
+    const QStringList& lines() const { return lines_; }
+    // One line of text in the display's font, in points.
+    double lineHeight() const;
+    double boxHeight() const;
+    // The box in the view's coordinates (empty without lines).
+    QRectF box() const;
+
+    void setAlphas(double view, double label);
+    double viewAlpha() const { return viewAlpha_; }
+    double labelAlpha() const { return labelAlpha_; }
+
+    // Lifts the box and the text by 7 points at alpha 0.9 over 0.2 s, then
+    // back over 0.2 s.
+    void startBounce();
+    qreal bounce() const { return bounce_; }
+    void setBounce(qreal b);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // The part of the view the box takes now, and while bouncing.
+    QRect dirtyArea() const;
+
+    EventHUD* owner_;
+    QFont font_;
+    QStringList lines_;
+    double viewAlpha_ = 1.0;
+    double labelAlpha_ = 1.0;
+    qreal bounce_ = 0;
+    QPointer<QPropertyAnimation> bounceAnimation_;
+};
+
+} // namespace fieldmon
