@@ -19,13 +19,14 @@ namespace {
 // window, before the window hands it to the widget under the point.
 class Router final : public QObject {
 public:
+    // One per application object (it goes with it).
     static Router& instance()
     {
-        static Router* router = [] {
-            auto* r = new Router(QCoreApplication::instance());
-            QCoreApplication::instance()->installEventFilter(r);
-            return r;
-        }();
+        static QPointer<Router> router;
+        if (!router) {
+            router = new Router(QCoreApplication::instance());
+            QCoreApplication::instance()->installEventFilter(router);
+        }
         return *router;
     }
 

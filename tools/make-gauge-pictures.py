@@ -16,8 +16,9 @@ picture's centre, so the drawings are laid out around those points:
   Turbine.png  60 x 140   pivot (30.25, 135), 0.25 right of and 65 below the
                           centre: a turbine seen from above, the dark tower
                           top (radius 6) at the pivot, the light nacelle
-                          reaching up from it, the rotor's blades across the
-                          top (y 28 to 36) and a red spinner (centre (30, 22))
+                          reaching up from it, the rotor's two tapering blades
+                          across the top (along y 32) and a red spinner
+                          (centre (30, 22))
 
 The tests probe these colours at these places on rendered pages. Plain
 Python: PNG encoded with zlib, shapes rasterised with 4x4 supersampling.
@@ -119,13 +120,19 @@ def turbine_shade(px, py):
         return DARK
     if math.hypot(px - 30, py - 22) < 7:
         return RED
-    # Blades across the top, rounded at the tips, with a dark edge.
-    if 28 <= py <= 36 and 2 <= px <= 58:
-        edge = py < 29 or py > 35 or px < 3 or px > 57
-        return DARK if edge else WHITE
-    if 23 <= px <= 37 and 36 < py <= 136:
-        edge = px < 24 or px > 36
-        return DARK if edge else NACELLE
+    # Two blades from the hub out to the tips, tapering, with a dark edge.
+    u = abs(px - 30)
+    if u <= 28:
+        half = 4.5 - 3.0 * u / 28
+        v = abs(py - 32)
+        if v <= half:
+            return DARK if v > half - 1 or u > 27 else WHITE
+    # The nacelle, narrowing towards the tower.
+    if 30 < py <= 136:
+        half = 8 - 2.5 * (py - 30) / 106
+        u = abs(px - 30.25)
+        if u <= half:
+            return DARK if u > half - 1 else NACELLE
     return CLEAR
 
 
