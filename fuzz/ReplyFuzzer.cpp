@@ -129,7 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             v->setRealAddress(static_cast<std::int32_t>(a));
         }
         if ((op & 2) && v->isReady()) {
-            auto e = (op & 4) ? v->structureElement(op & 8 ? "y" : "x") : v->arrayElement(static_cast<std::int8_t>(in.byte()));
+            auto e = (op & 4) ? v->structureElement(op & 8 ? "y" : "x")
+                              : v->arrayElement(static_cast<std::int8_t>(in.byte()));
             if (e) {
                 v = e;
                 vars.push_back(e);

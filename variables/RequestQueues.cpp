@@ -25,7 +25,8 @@ void sortRequests(RequestQueues::RequestList& list, Less less)
 {
     std::vector<std::uint32_t> order(list.size());
     std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return less(list[a], list[b]); });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return less(list[a], list[b]); });
     RequestQueues::RequestList sorted;
     sorted.reserve(list.size());
     for (std::uint32_t i : order)

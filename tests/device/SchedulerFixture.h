@@ -121,7 +121,10 @@ struct SchedulerFixture : ::testing::Test {
     // The fake device's memory: variable i at 0x100 + 0x40 * i, every byte
     // the low byte of its own address.
     struct FakeMemory : AnswerMemory {
-        std::uint32_t addressOfIndex(int index) const override { return 0x100 + 0x40 * static_cast<std::uint32_t>(index); }
+        std::uint32_t addressOfIndex(int index) const override
+        {
+            return 0x100 + 0x40 * static_cast<std::uint32_t>(index);
+        }
         void read(std::uint64_t address, std::uint64_t count, std::string& out) const override
         {
             for (std::uint64_t k = 0; k < count; ++k)

@@ -223,19 +223,6 @@ TEST(RemoteData, RequestTexts)
     EXPECT_EQ(s.var("BYTE", 1, -16)->varRequest().request(), "fffffff0B");
 }
 
-TEST(RemoteData, LargeVariableIsAskedForInItemsOf75Bytes)
-{
-    RecordingStore s;
-    s.store.parseVariableDeclaration("(struct) blob { (size_t) size = 160; }; (blob) b = 1;");
-    auto b = s.store.variableNamed("b");
-    ASSERT_EQ(b->size(), 160);
-    b->setRealAddress(0x1000);
-    auto r = b->varRequest();
-    // 75 + 75 + 10 bytes at 0x1000, 0x104b, 0x1096; the character for 75 is 140.
-    EXPECT_EQ(r.request(), "00001000\x8c" "0000104b\x8c" "00001096K");
-    EXPECT_EQ(r.size(), 160);
-}
-
 TEST(RemoteData, ArrayElements)
 {
     RecordingStore s;

@@ -62,36 +62,39 @@ struct Queues : testing::Test {
 
 TEST_F(Queues, AddressRequestsBatchIntoRuns)
 {
-    // 3, 0, 1, 1, 2: the first request for 1 becomes passive, 1 to 3 join
-    // the run that 0 starts.
-    std::vector<std::shared_ptr<RemoteData>> v;
-    for (int index : {3, 0, 1, 1, 2}) {
-        v.push_back(s.var("WORD", index));
-        q.queue(v.back()->addressRequest());
+    // 3, 0, 1, 1, 2: the first request for 1 becomes passive (it takes the
+    // same bytes as the other), 1 to 3 join the run that 0 starts.
+    struct Case {
+        std::vector<int> indexes;
+        std::string text;
+    };
+    struct Addresses : AnswerMemory {
+        std::uint32_t addressOfIndex(int index) const override { return 0x100 + 4 * static_cast<std::uint32_t>(index); }
+        void read(std::uint64_t, std::uint64_t, std::string&) const override {}
+    };
+    for (const Case& c : {Case{{3, 0, 1, 1, 2}, "vbA16"}, Case{{0, 2, 3}, "vbA4C8"}}) {
+        SCOPED_TRACE(c.text);
+        RecordingStore rs;
+        RequestQueues& queues = rs.store.requests();
+        std::vector<std::shared_ptr<RemoteData>> v;
+        for (int index : c.indexes) {
+            v.push_back(rs.var("WORD", index));
+            queues.queue(v.back()->addressRequest());
+        }
+        ASSERT_TRUE(queues.submitRequests());
+        ASSERT_EQ(rs.sent, std::vector<std::string>{c.text});
+        EXPECT_TRUE(queues.vrequest().empty());
+        ASSERT_NE(queues.lookupVarQuery('b'), nullptr);
+        EXPECT_EQ(queues.lookupVarQuery('b')->size(), c.indexes.size() + 1); // and the requester entry
+
+        std::string note;
+        testing::internal::CaptureStdout();
+        queues.realServicePacket(*answerAddressRequest(rs.sent[0], Addresses{}, note));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        for (std::size_t i = 0; i < v.size(); ++i)
+            EXPECT_EQ(v[i]->realAddress(), 0x100 + 4 * c.indexes[i]);
+        EXPECT_EQ(queues.lookupVarQuery('b'), nullptr);
     }
-    EXPECT_TRUE(q.vrequest().size() == 5 && q.arequest().empty());
-    ASSERT_TRUE(q.submitRequests());
-    ASSERT_EQ(s.sent, std::vector<std::string>{"vbA16"});
-    EXPECT_TRUE(q.vrequest().empty());
-    ASSERT_NE(q.lookupVarQuery('b'), nullptr);
-    EXPECT_EQ(q.lookupVarQuery('b')->size(), 6u); // five requests and the requester entry
-
-    std::string out = store(reply('V', 'b', bytes({0, 1, 0, 0, 4, 1, 0, 0, 8, 1, 0, 0, 12, 1, 0, 0})), false);
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(v[1]->realAddress(), 0x100);
-    EXPECT_EQ(v[2]->realAddress(), 0x104);
-    EXPECT_EQ(v[3]->realAddress(), 0x104); // the passive duplicate takes the same bytes
-    EXPECT_EQ(v[4]->realAddress(), 0x108);
-    EXPECT_EQ(v[0]->realAddress(), 0x10c);
-    EXPECT_EQ(q.lookupVarQuery('b'), nullptr);
-}
-
-TEST_F(Queues, AddressItemsForSeparateRuns)
-{
-    for (int index : {0, 2, 3})
-        q.queue(s.var("WORD", index)->addressRequest());
-    q.submitRequests();
-    EXPECT_EQ(s.sent, std::vector<std::string>{"vbA4C8"});
 }
 
 TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
@@ -137,6 +140,8 @@ TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
         // consumed more, so every later item's bytes landed on the wrong
         // variables. b is 1 byte after a, but an 81-byte item is too long.
         {"past75", {{0, "s40"}, {41, "s40"}, {90, "BYTE"}}, "ab00000000i00000029i0000005aB"},
+        // A variable larger than one item: 75 + 75 + 10 bytes (75 is 140).
+        {"large", {{0x1000, "s160"}}, "ab00001000\x8c" "0000104b\x8c" "00001096K"},
         // Many twins of three sizes in a list long enough for std::sort to
         // reorder equal addresses as it likes.
         {"manyTwins", twins, ""},
@@ -153,7 +158,8 @@ TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingStore rs;
-        rs.store.parseVariableDeclaration("(struct) s40 { (size_t) size = 40; };");
+        rs.store.parseVariableDeclaration("(struct) s40 { (size_t) size = 40; };"
+                                          "(struct) s160 { (size_t) size = 160; };");
         std::vector<std::shared_ptr<RemoteData>> vars;
         for (auto [address, type] : c.vars) {
             vars.push_back(rs.var(type, 0, address));
