@@ -44,7 +44,7 @@ class ClientDataEnvironment;
 // The record is the expression language's device: expressions compiled for
 // it reach its variables, requests and global environment through
 // expr::DeviceLink.
-class Client : public expr::DeviceLink, public std::enable_shared_from_this<Client> {
+class Client final : public expr::DeviceLink, public std::enable_shared_from_this<Client> {
 public:
     static constexpr std::uint16_t kDevicePort = 10024;
     static constexpr std::size_t kMaxEventLines = 100;
