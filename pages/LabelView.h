@@ -3,10 +3,19 @@
 // text, vertically centred, left- or right-aligned, black with a white
 // shadow one point above, on a clear background; text too long for the
 // label ends in "…". It takes no touches, so whatever lies under it gets
-// them. Setters return early when nothing changed.
+// them.
+//
+// Pages refresh hundreds of labels several times a second, so a label does
+// as little as it can: setters return early when nothing changed, the text
+// is laid out when it is next painted (not at every paint, and not for each
+// of font, size and text given one after the other), and labels showing
+// the same text in the same font share one layout (a page's labels all
+// show "(nil)" until their first values).
 //
 // Thread rule: main thread only.
 
+#include <QFont>
+#include <QStaticText>
 #include <QWidget>
 
 namespace fieldmon {
@@ -22,10 +31,13 @@ public:
     void setAlignment(Qt::Alignment align);
     Qt::Alignment alignment() const { return align_; }
     void setLabelFont(const QFont& font);
+    const QFont& labelFont() const { return font_; }
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
     // The text as painted (elided to the width).
-    const QString& shownText() const { return shown_; }
+    QString shownText() const;
+    // The system font at `pixels` (1 to 416), made once per size.
+    static const QFont& systemFont(int pixels);
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -33,9 +45,12 @@ protected:
 
 private:
     void relayout();
+    void layOut();
 
     QString text_;
-    QString shown_;
+    QFont font_;
+    QStaticText shown_;
+    bool laidOut_ = false;
     Qt::Alignment align_ = Qt::AlignLeft;
     int tag_ = 0;
 };

@@ -14,7 +14,7 @@ RemoteLabel::RemoteLabel()
 {
     auto* label = new LabelView();
     label->setGeometry(0, 0, 320, 35);
-    label->setLabelFont(phone::systemFont(kDefaultFontSize));
+    label->setLabelFont(LabelView::systemFont(kDefaultFontSize));
     setView(label);
 }
 
@@ -62,7 +62,7 @@ void RemoteLabel::updateSize()
     // huge) are held to 1..416 points.
     double size = static_cast<float>(size_->doubleValue());
     int pixels = size == size ? static_cast<int>(std::lround(std::clamp(size, 1.0, DevicePage::viewHeight()))) : 1;
-    l->setLabelFont(phone::systemFont(pixels));
+    l->setLabelFont(LabelView::systemFont(pixels));
 }
 
 void RemoteLabel::updatePos()
@@ -84,7 +84,7 @@ void RemoteLabel::inspect(QJsonObject& out) const
     if (LabelView* l = label()) {
         out[QStringLiteral("text")] = l->text();
         out[QStringLiteral("align")] = (l->alignment() & Qt::AlignRight) ? QStringLiteral("right") : QStringLiteral("left");
-        out[QStringLiteral("size")] = l->font().pixelSize();
+        out[QStringLiteral("size")] = l->labelFont().pixelSize();
     }
 }
 

@@ -46,6 +46,12 @@ ElementBuild::NodePtr ElementBuild::required(std::string_view name)
 
 void ElementBuild::bindTo(const NodePtr& e, std::function<void()> notifier)
 {
+    // A constant is told once, at once, and never kept: what the scheduler
+    // would do with it, without making a binding first.
+    if (e->isConst()) {
+        notifier();
+        return;
+    }
     std::shared_ptr<DevicePage> page = reader_.currentPage_;
     std::function<bool()> redraw;
     if (page)

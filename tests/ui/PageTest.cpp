@@ -172,6 +172,12 @@ TEST_F(Page, ATargetThatNamesNoPageIsIgnoredAndOneOnTheStackIsGoneBackTo)
 
 TEST_F(Page, LeavingTheStartPageStopsEveryRequestAndFreesEveryPage)
 {
+    // LeakSanitizer cannot see a leaked widget (Qt keeps every widget
+    // reachable), so the count of live widgets is the leak check here, and
+    // the references to the device record stand for every page, widget,
+    // binding and expression, each of which holds the record.
+    const auto widgetsBefore = QApplication::allWidgets().size();
+    const auto clientRefsBefore = client.use_count();
     std::weak_ptr<DevicePage> main, details;
     std::weak_ptr<RemoteView> label;
     {
@@ -200,6 +206,8 @@ TEST_F(Page, LeavingTheStartPageStopsEveryRequestAndFreesEveryPage)
     EXPECT_TRUE(main.expired());
     EXPECT_TRUE(details.expired());
     EXPECT_TRUE(label.expired());
+    EXPECT_EQ(QApplication::allWidgets().size(), widgetsBefore);
+    EXPECT_EQ(client.use_count(), clientRefsBefore);
 }
 
 TEST_F(Page, AControlPageHidesTheBarButKeepsAWayBack)
@@ -248,4 +256,27 @@ TEST_F(Page, TheExampleDevicesStartPagesOpen)
         settle();
         EXPECT_EQ(client->scheduler().size(), 0u);
     }
+}
+
+TEST_F(Page, LabelsShowDegreeSignsKeepTheirFontAndEndInAnEllipsisWhenTooLong)
+{
+    struct Case {
+        const char* text;
+        const char* shown;
+    };
+    for (const Case& c : {Case{"\"21 degrees\"", "21 \u02DA"}, Case{"\"degreesdegrees\"", "\u02DA\u02DA"},
+                          Case{"\"21 Degrees\"", "21 Degrees"}}) {
+        auto p = open(page(std::string("<label position='(0, 0)'>") + c.text + "</label>"));
+        ASSERT_TRUE(p);
+        auto label = widgetAt<RemoteLabel>(*p, 0);
+        EXPECT_EQ(label->label()->text(), QString::fromUtf8(c.shown)) << c.text;
+        EXPECT_EQ(label->label()->labelFont().pixelSize(), 16) << "no size: the 16-point system font";
+        stack->popToRoot(false);
+        settle();
+    }
+    auto p = open(page("<label position='(0, 0)' size='40'>\"" + std::string(60, 'W') + "\"</label>"));
+    auto label = widgetAt<RemoteLabel>(*p, 0);
+    EXPECT_EQ(label->label()->labelFont().pixelSize(), 40);
+    EXPECT_TRUE(label->label()->shownText().endsWith(QChar(0x2026)));
+    EXPECT_LT(label->label()->shownText().size(), 60);
 }

@@ -13,6 +13,7 @@
 #include "uidesc/ElementBuild.h"
 #include "uidesc/ElementBuilders.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
@@ -166,6 +167,8 @@ TEST_F(Reader, AButtonTitleInPiecesIsOneTrimmedBindingAndNoTitleHidesTheButton)
 TEST_F(Reader, ADocumentWithoutStartOpensNothingButShowsItsErrorsAndLeavesNothingBehind)
 {
     std::weak_ptr<DevicePage> made;
+    const auto widgetsBefore = QApplication::allWidgets().size();
+    const auto clientRefsBefore = client.use_count();
     {
         auto reader = read("<d><page name='main' color='(1)'><label refresh='1'>temp</label></page></d>");
         EXPECT_EQ(reader->initialPage(), nullptr);
@@ -180,6 +183,8 @@ TEST_F(Reader, ADocumentWithoutStartOpensNothingButShowsItsErrorsAndLeavesNothin
     }
     EXPECT_TRUE(made.expired()) << "the pages and the page table own one another until the reader ends them";
     EXPECT_EQ(client->scheduler().size(), 0u);
+    EXPECT_EQ(QApplication::allWidgets().size(), widgetsBefore);
+    EXPECT_EQ(client.use_count(), clientRefsBefore);
     read(page("<label>\"fine\"</label>"))->showErrors();
     EXPECT_EQ(s.alerts.history().size(), 1u) << "an empty error list shows no alert";
 }
