@@ -280,3 +280,27 @@ TEST_F(Page, LabelsShowDegreeSignsKeepTheirFontAndEndInAnEllipsisWhenTooLong)
     EXPECT_TRUE(label->label()->shownText().endsWith(QChar(0x2026)));
     EXPECT_LT(label->label()->shownText().size(), 60);
 }
+
+TEST_F(Page, BackWhileTheStartPageStillSlidesInEndsThePagesOnce)
+{
+    // Connect pushes with animation; a quick finger goes back before the
+    // slide has ended, while the title's and load command's bindings wait.
+    const auto widgetsBefore = QApplication::allWidgets().size();
+    std::weak_ptr<DevicePage> main;
+    {
+        auto reader = read(kTwoPages);
+        auto p = reader->initialPage();
+        ASSERT_TRUE(p);
+        main = p;
+        quietly([&] { stack->push(p.get(), true); });
+        ASSERT_TRUE(stack->isAnimating());
+    }
+    QTest::mouseClick(stack->bar()->backButton(), Qt::LeftButton);
+    EXPECT_EQ(stack->top(), detail);
+    ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
+    settle();
+    run(1.0);
+    EXPECT_TRUE(main.expired());
+    EXPECT_EQ(client->scheduler().size(), 0u);
+    EXPECT_EQ(QApplication::allWidgets().size(), widgetsBefore);
+}

@@ -284,3 +284,14 @@ TEST_F(Reader, ThumbwheelDefinitionsCountFromZeroInEachReadingAndEarlyWheelsAreI
         EXPECT_EQ(client->getthumbwheeldisprow(0, 0, 1), "1");
     }
 }
+
+TEST_F(Reader, TheEndOfALabelActsOnTheLabelItsStartMade)
+{
+    // A label inside a label once gave the outer label's end the inner
+    // label (the most recent widget) and both texts run together.
+    auto p = open(page("<label position='(0, 0.1)'>\"outer\"<label position='(0, 0.5)'>\"inner\"</label></label>"));
+    ASSERT_TRUE(p);
+    ASSERT_EQ(p->uiElements().size(), 2u);
+    EXPECT_EQ(widgetAt<RemoteLabel>(*p, 0)->label()->text(), "outer");
+    EXPECT_EQ(widgetAt<RemoteLabel>(*p, 1)->label()->text(), "inner");
+}
