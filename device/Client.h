@@ -141,8 +141,10 @@ public:
     int numthumb() const { return thumbwheels_.count(); }
     void setNumthumb(int n) { thumbwheels_.setCount(n); }
     // A column named `name`, a row shown as `disp`, the row's `command`
-    // (each when not empty) for definition `wheel`; see Thumbwheels.
-    void setwheelName(const std::string& name, const std::string& disp, const std::string& command, int wheel)
+    // for definition `wheel`: an empty text is skipped, an absent one (nullopt)
+    // applies with no text; see Thumbwheels.
+    void setwheelName(std::optional<std::string_view> name, std::optional<std::string_view> disp,
+                      std::optional<std::string_view> command, int wheel)
     {
         thumbwheels_.define(name, disp, command, wheel);
     }

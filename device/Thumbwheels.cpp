@@ -15,26 +15,42 @@ void Thumbwheels::initDescriptions()
         descriptions_.clear();
 }
 
-void Thumbwheels::define(const std::string& name, const std::string& disp, const std::string& command, int wheel)
+namespace {
+
+// Only an empty text is skipped; an absent one applies as no text.
+bool applies(const std::optional<std::string_view>& part)
+{
+    return !part || !part->empty();
+}
+
+std::string textOf(const std::optional<std::string_view>& part)
+{
+    return part ? std::string(*part) : std::string();
+}
+
+} // namespace
+
+void Thumbwheels::define(std::optional<std::string_view> name, std::optional<std::string_view> disp,
+                         std::optional<std::string_view> command, int wheel)
 {
     if (wheel < 0 || wheel >= kWheels)
         return;
     Wheel& w = wheels_[static_cast<std::size_t>(wheel)];
-    if (!name.empty()) {
+    if (applies(name)) {
         w.ignoringColumn = w.columns.size() >= kColumns;
         if (!w.ignoringColumn)
-            w.columns.push_back(Column{name, {}});
+            w.columns.push_back(Column{textOf(name), {}});
     }
     if (w.ignoringColumn || w.columns.empty())
         return; // no column for a row to go into
     Column& c = w.columns.back();
-    if (!disp.empty()) {
+    if (applies(disp)) {
         if (c.rows.size() >= kRows)
             return;
-        c.rows.push_back(Row{disp, {}});
+        c.rows.push_back(Row{textOf(disp), {}});
     }
-    if (!command.empty() && !c.rows.empty())
-        c.rows.back().command = command;
+    if (applies(command) && !c.rows.empty())
+        c.rows.back().command = textOf(command);
 }
 
 int Thumbwheels::columns(int wheel) const

@@ -14,7 +14,9 @@
 //
 // Thread rule: main thread only.
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fieldmon {
@@ -42,9 +44,13 @@ public:
     std::size_t descriptionCount() const { return descriptions_.size(); }
 
     // name: a new column of wheel `wheel`; disp: a new row in its last column;
-    // command: the command text of the last row of the last column. Each part
-    // applies only when not empty.
-    void define(const std::string& name, const std::string& disp, const std::string& command, int wheel);
+    // command: the command text of the last row of the last column. Only an
+    // empty text is skipped: a part that is absent (nullopt, an attribute the
+    // document left out) still applies, with no text. So a "wheel" without a
+    // name adds a nameless column, an "entry" without "disp" adds a blank row,
+    // and an "entry" without "command" leaves its row with no command.
+    void define(std::optional<std::string_view> name, std::optional<std::string_view> disp,
+                std::optional<std::string_view> command, int wheel);
 
     int columns(int wheel) const;
     int rows(int col, int wheel) const;

@@ -60,6 +60,25 @@ TEST_F(ThumbwheelFixture, EachDeviceKeepsItsOwnDefinitionsNumberedFromZeroPerRea
     EXPECT_EQ(c->getthumbwheelCols(1), 0);
 }
 
+TEST_F(ThumbwheelFixture, OnlyEmptyTextsAreSkippedAbsentOnesStillApply)
+{
+    // Absent attributes were once passed on as empty texts and skipped, so a
+    // "wheel" without "name" added no column and the picker lost a column
+    // that the document defines.
+    c->startThumbwheelDefinitions();
+    c->setNumthumb(1);
+    c->setwheelName(std::nullopt, "", "", 0); // <wheel/>
+    c->setwheelName("", "a", "ca", 0);        // <entry disp='a' command='ca'/>
+    c->setwheelName("", "", std::nullopt, 0); // <entry disp=''/>: the previous row loses its command
+    c->setwheelName("", std::nullopt, "cb", 0); // <entry command='cb'/>: a blank row
+    c->setwheelName("", "", "", 0);           // <entry disp='' command=''/>: nothing
+    EXPECT_EQ(c->getthumbwheelCols(0), 1);
+    EXPECT_EQ(c->getthumbwheelRows(0, 0), 2);
+    EXPECT_EQ(c->getthumbwheelcommandrow(0, 0, 0), "");
+    EXPECT_EQ(c->getthumbwheeldisprow(1, 0, 0), "");
+    EXPECT_EQ(c->getthumbwheelcommandrow(1, 0, 0), "cb");
+}
+
 TEST_F(ThumbwheelFixture, DefinitionsBeyondTheLimitsAreIgnored)
 {
     // Wheel numbers outside 0..9 touch nothing; a row before any column has

@@ -7,6 +7,8 @@
 #include "uidesc/ElementBuilders.h"
 
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 namespace fieldmon {
 
@@ -63,6 +65,15 @@ bool startThumbDef(ElementBuild& b)
     return true;
 }
 
+// An attribute's text, or nullopt when the element has no such attribute
+// (which the definitions treat differently from an empty text).
+std::optional<std::string_view> optionalText(const std::string* text)
+{
+    if (!text)
+        return std::nullopt;
+    return std::string_view(*text);
+}
+
 int lastDefinition(ElementBuild& b)
 {
     return b.client().numthumb() - 1;
@@ -73,8 +84,8 @@ bool startWheel(ElementBuild& b)
     int wheel = lastDefinition(b);
     if (wheel < 0)
         return false;
-    const std::string* name = b.text("name");
-    b.client().setwheelName(name ? *name : std::string(), "", "", wheel);
+    // A "wheel" without "name" still adds a column, a nameless one.
+    b.client().setwheelName(optionalText(b.text("name")), "", "", wheel);
     return true;
 }
 
@@ -83,9 +94,7 @@ bool startEntry(ElementBuild& b)
     int wheel = lastDefinition(b);
     if (wheel < 0)
         return false;
-    const std::string* disp = b.text("disp");
-    const std::string* command = b.text("command");
-    b.client().setwheelName("", disp ? *disp : std::string(), command ? *command : std::string(), wheel);
+    b.client().setwheelName("", optionalText(b.text("disp")), optionalText(b.text("command")), wheel);
     return true;
 }
 
