@@ -79,6 +79,8 @@ public:
     using Seams = ClientFinderSeams;
 
     static constexpr const char* kFoundNewClient = "ListeningFoundNewClient";
+    // The listen thread's name as the system shows it (at most 15 bytes).
+    static constexpr const char* kListenThreadName = "fm-listen";
 
     ClientFinder(const platform::Services& services, bool debug, Seams seams = {});
     ~ClientFinder();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace fieldmon::automation {
@@ -36,7 +37,10 @@ std::unique_ptr<OutputTee> OutputTee::start()
 
 OutputTee::OutputTee(int original, int readEnd) : original_(original), readEnd_(readEnd)
 {
-    copier_ = std::thread([this] { run(); });
+    copier_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "fm-output");
+        run();
+    });
 }
 
 OutputTee::~OutputTee()
