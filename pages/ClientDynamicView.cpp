@@ -80,6 +80,19 @@ QJsonArray ClientDynamicView::inspectWidgets() const
     return widgets;
 }
 
+QJsonArray ClientDynamicView::inspectWidget(int tag) const
+{
+    QJsonArray found;
+    for (const auto& w : uiElements()) {
+        if (w->tag() != tag)
+            continue;
+        QJsonObject o;
+        w->inspect(o);
+        found.append(o);
+    }
+    return found;
+}
+
 void ClientDynamicView::mousePressEvent(QMouseEvent* event)
 {
     const bool again = lastTap_.isValid() && lastTap_.elapsed() <= QApplication::doubleClickInterval() &&

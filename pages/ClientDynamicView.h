@@ -44,6 +44,7 @@ public:
     QString automationKind() const override { return QStringLiteral("page"); }
     void inspect(QJsonObject& screen) const override;
     QJsonArray inspectWidgets() const override;
+    QJsonArray inspectWidget(int tag) const override;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

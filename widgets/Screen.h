@@ -74,6 +74,16 @@ public:
     // The widgets of a device page in document order, one object each
     // ("class", "tag", "frame" in page points, and what the widget shows).
     virtual QJsonArray inspectWidgets() const { return {}; }
+    // The widgets tagged `tag` (one, or none), as inspectWidgets() shows
+    // them. A page of hundreds answers this without inspecting them all.
+    virtual QJsonArray inspectWidget(int tag) const
+    {
+        QJsonArray found;
+        for (const QJsonValue& w : inspectWidgets())
+            if (w[QLatin1String("tag")].toInt() == tag)
+                found.append(w);
+        return found;
+    }
     // The grouped table the screen shows, for reading and touching rows.
     virtual GroupedTableView* automationTable() const { return nullptr; }
     // The drags that turn column `column` of the picker tagged `tag` to row

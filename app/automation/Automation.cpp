@@ -172,10 +172,21 @@ void Automation::rows(const Request&, Answer& answer)
     answer(Reply::success({{QStringLiteral("sections"), *sections}}));
 }
 
-void Automation::widgets(const Request&, Answer& answer)
+void Automation::widgets(const Request& request, Answer& answer)
 {
+    // With "tag", only that widget: a script that watches one value on a
+    // page of hundreds asks for it without costing the app the whole page.
+    Args args(request);
+    int tag = args.integer("tag", -1, 1'000'000'000, -1);
+    if (!args.ok()) {
+        answer(Reply::failure(args.error()));
+        return;
+    }
     Screen* top = reader_.top();
-    answer(Reply::success({{QStringLiteral("widgets"), top ? top->inspectWidgets() : QJsonArray()}}));
+    QJsonArray widgets;
+    if (top)
+        widgets = tag < 0 ? top->inspectWidgets() : top->inspectWidget(tag);
+    answer(Reply::success({{QStringLiteral("widgets"), widgets}}));
 }
 
 void Automation::alert(const Request&, Answer& answer)
