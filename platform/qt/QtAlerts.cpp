@@ -2,10 +2,15 @@
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScroller>
 #include <QString>
+
+#include <algorithm>
 
 namespace fieldmon::platform {
 
@@ -31,6 +36,43 @@ void styleLikeThePhone(QMessageBox* box)
             label->setWordWrap(true);
         }
     }
+}
+
+// A message taller than the window (an "XML parse error" with many entries)
+// would push the buttons below the window's edge, and the user could never
+// press "OK". Such a message scrolls inside the alert instead, which then
+// fits the window with its buttons in view. Shorter messages are left alone.
+// Runs once the box is shown, when Qt has given it its size.
+void fitWithin(QMessageBox* box, int windowHeight)
+{
+    constexpr int kScrollBar = 8;
+    const int excess = box->height() - (windowHeight - 2 * QtAlerts::kWindowMargin);
+    auto* grid = qobject_cast<QGridLayout*>(box->layout());
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (excess <= 0 || !grid || !label)
+        return;
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("fieldmon_alert_message"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A thin bar, like a phone's scroll indicator.
+    scroll->setStyleSheet(QStringLiteral(
+        "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"
+        "QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
+        "QScrollBar::handle:vertical { background: #9aa9c9; border-radius: 3px; min-height: 24px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    const int width = label->width();
+    const int height = std::max(label->height() - excess, 3 * label->fontMetrics().height());
+    delete grid->replaceWidget(label, scroll);
+    scroll->setWidget(label);
+    scroll->setFixedSize(width + kScrollBar, height);
+    scroll->show(); // added to a box that is already shown
+    // A finger drags the message as it drags a list.
+    QScroller::grabGesture(scroll->viewport(), QScroller::LeftMouseButtonGesture);
+    // The box keeps its own size fixed; it shrinks by what the message lost.
+    box->setFixedSize(box->width() + kScrollBar, box->height() - (label->height() - height));
 }
 
 } // namespace
@@ -94,6 +136,7 @@ Alerts::AlertId QtAlerts::show(AlertContent content)
     open_[id] = box;
     box->show();
     if (parent_) {
+        fitWithin(box, parent_->window()->height());
         QRect area = parent_->window()->geometry();
         box->adjustSize();
         box->move(area.center() - QPoint(box->width() / 2, box->height() / 2));

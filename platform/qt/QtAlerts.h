@@ -7,6 +7,9 @@
 // the window's close button counts as pressing button 0 (the "Ok" or
 // "Cancel" of an alert). The callback runs after the box has left the screen.
 //
+// A box never grows taller than its window: a long message scrolls inside
+// it, so the buttons stay on screen.
+//
 // Thread rule: main thread only.
 
 #include "platform/Alerts.h"
@@ -22,6 +25,9 @@ namespace fieldmon::platform {
 
 class QtAlerts final : public Alerts {
 public:
+    // Space kept free above and below a box that fills the window's height.
+    static constexpr int kWindowMargin = 12;
+
     // `parent` is the window the boxes are centred on; may be null.
     explicit QtAlerts(QWidget* parent = nullptr);
     ~QtAlerts() override;

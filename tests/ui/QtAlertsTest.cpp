@@ -7,6 +7,8 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <gtest/gtest.h>
 
@@ -121,4 +123,37 @@ TEST(QtAlerts, ShutdownClosesEveryBoxWithoutCallingBack)
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(a.isNull());
     EXPECT_TRUE(b.isNull());
+}
+
+TEST(QtAlerts, ALongMessageScrollsInsideTheWindowWithItsButtonInReach)
+{
+    // An "XML parse error" alert with 60 entries grew taller than the
+    // window: its "OK" lay below the screen's edge and the user was stuck.
+    QWidget window;
+    window.resize(320, 480);
+    window.show();
+    QtAlerts alerts(&window);
+    std::string message;
+    for (int i = 1; i <= 60; ++i)
+        message += "Error: 'gauge' is not supported yet:line " + std::to_string(10 * i) + "\n";
+    QMessageBox* box = alerts.box(alerts.show({"XML parse error", message, {"OK"}, {}}));
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(waitFor([&] { return box->isVisible(); }));
+    QRect inWindow(window.mapFromGlobal(box->mapToGlobal(QPoint(0, 0))), box->size());
+    EXPECT_LE(box->height(), 480);
+    EXPECT_TRUE(window.rect().contains(inWindow)) << inWindow.y() << "+" << inWindow.height();
+    QAbstractButton* ok = button(box, "OK");
+    ASSERT_NE(ok, nullptr);
+    QRect okInWindow(window.mapFromGlobal(ok->mapToGlobal(QPoint(0, 0))), ok->size());
+    EXPECT_TRUE(window.rect().contains(okInWindow));
+    // Every entry is still there, the last one a scroll away.
+    EXPECT_EQ(box->informativeText().toStdString(), message);
+    auto* scroll = box->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(scroll->isVisible());
+    EXPECT_GE(scroll->height(), 10 * scroll->fontMetrics().height()) << "the message area fills the room there is";
+    fieldmon::test::shot(box, "alert-sixty-entries");
+    QTest::mouseClick(ok, Qt::LeftButton);
+    EXPECT_EQ(alerts.openCount(), 0u);
 }
