@@ -375,7 +375,7 @@ std::optional<DeviceConfig> parseDeviceConfig(const std::string& text, const std
     }
     r.unknownKeys(doc, {"platform", "type", "name", "version", "serial", "service", "address", "folder", "ui",
                         "silent", "answerProbes", "hostRequestEvent", "http", "memory", "variables", "commands",
-                        "events", "schedule", "comment"},
+                        "events", "schedule", "flood", "comment"},
                   "file");
 
     DeviceConfig c;
@@ -390,6 +390,9 @@ std::optional<DeviceConfig> parseDeviceConfig(const std::string& text, const std
     r.flag(doc, "answerProbes", c.answerProbes, "file");
     r.text(doc, "hostRequestEvent", c.hostRequestEvent, "file");
     r.text(doc, "ui", c.uiFile, "file");
+    r.number(doc, "flood", c.flood, "file");
+    if (c.flood < 0 || c.flood > 5000)
+        r.error("flood", "must be 0 to 5000 datagrams per second");
 
     auto addr = doc.find("address");
     if (addr == doc.end()) {

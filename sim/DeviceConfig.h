@@ -89,6 +89,7 @@ struct DeviceConfig {
     bool silent = false;       // answers nothing at all
     bool answerProbes = true;  // answers F with i
     std::string hostRequestEvent = "EVENTSYS_HOST_REQUEST";
+    double flood = 0;          // malformed datagrams per second to every host (sim/Flood)
     HttpSpec http;
     std::uint32_t memoryBase = 0x100;
     int align = 4;

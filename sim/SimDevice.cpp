@@ -32,7 +32,8 @@ std::string withCount(std::string text, long count)
 } // namespace
 
 SimDevice::SimDevice(DeviceConfig config, SimLog& log, std::uint16_t appPort)
-    : config_(std::move(config)), log_(log), appPort_(appPort)
+    : config_(std::move(config)), log_(log), appPort_(appPort),
+      flood_(static_cast<std::uint32_t>(std::hash<std::string>{}(config_.name)))
 {
     std::stable_sort(config_.schedule.begin(), config_.schedule.end(),
                      [](const ScheduledChange& a, const ScheduledChange& b) { return a.at < b.at; });
@@ -44,6 +45,7 @@ void SimDevice::start(const std::vector<DeclaredVariable>& declarations, double 
                       std::vector<std::string>& problems)
 {
     startTime_ = now;
+    floodSent_ = now;
     memory_.layout(declarations, config_, problems);
 
     for (const VariableSpec& spec : config_.variables) {
@@ -289,11 +291,32 @@ double SimDevice::tick(double now, std::vector<Datagram>& out)
         }
         next = std::min(next, p.due);
     }
+    if (config_.flood > 0) {
+        sendFlood(now, out);
+        next = std::min(next, now + kFloodBatchSeconds);
+    }
     while (nextChange_ < config_.schedule.size() && startTime_ + config_.schedule[nextChange_].at <= now)
         applyChange(config_.schedule[nextChange_++]);
     if (nextChange_ < config_.schedule.size())
         next = std::min(next, startTime_ + config_.schedule[nextChange_].at);
     return next;
+}
+
+// The datagrams the flood rate owes since the last batch, to every host
+// heard from lately; none while the device is silent.
+void SimDevice::sendFlood(double now, std::vector<Datagram>& out)
+{
+    const double owed = (now - floodSent_) * config_.flood;
+    if (owed < 1)
+        return;
+    floodSent_ = now;
+    if (config_.silent)
+        return;
+    const int count = std::min(static_cast<int>(owed), static_cast<int>(config_.flood)); // at most a second's worth
+    for (const Host& h : hosts_)
+        if (now - h.heard <= kHostMemorySeconds)
+            for (int i = 0; i < count; ++i)
+                out.push_back(to(h.address, flood_.next()));
 }
 
 } // namespace fieldmon::sim

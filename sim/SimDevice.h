@@ -14,7 +14,8 @@
 //                the device's JSON command patterns
 //
 // Events ("e" + "hh:mm:ss text") go to every host heard from in the last two
-// minutes. Variables move by their behaviours; periodic events and a
+// minutes, and so does the flood of malformed datagrams a device file may
+// ask for. Variables move by their behaviours; periodic events and a
 // timeline of changes (address, identity, silence) run from tick().
 //
 // The device never touches a socket: receive() and tick() return the
@@ -25,6 +26,7 @@
 #include "sim/Behaviour.h"
 #include "sim/DeviceConfig.h"
 #include "sim/DeviceMemory.h"
+#include "sim/Flood.h"
 #include "sim/SimLog.h"
 
 #include <netinet/in.h>
@@ -48,6 +50,7 @@ public:
     static constexpr std::uint16_t kAppPort = 10023;
     static constexpr double kHostMemorySeconds = 120;
     static constexpr std::size_t kMaxHosts = 8;
+    static constexpr double kFloodBatchSeconds = 0.02;
 
     SimDevice(DeviceConfig config, SimLog& log, std::uint16_t appPort = kAppPort);
 
@@ -80,6 +83,7 @@ private:
     void runCommand(std::string_view command, double now, std::vector<Datagram>& out);
     void rememberHost(in_addr host, double now);
     void applyChange(const ScheduledChange& change);
+    void sendFlood(double now, std::vector<Datagram>& out);
     void log(const std::string& text) const;
     Datagram to(in_addr host, std::string bytes) const;
 
@@ -108,6 +112,8 @@ private:
     double startTime_ = 0;
     std::vector<Host> hosts_;
     std::map<char, int> received_;
+    Flood flood_;
+    double floodSent_ = 0; // when the flood last sent (it sends what the rate owes since)
 };
 
 } // namespace fieldmon::sim

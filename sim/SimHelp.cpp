@@ -43,6 +43,9 @@ The device file (JSON; "//" comments are not allowed, use "comment"):
     "silent": false,               true: answer nothing at all
     "answerProbes": true,          false: ignore the presence probe F
     "hostRequestEvent": "EVENTSYS_HOST_REQUEST",   event sent for "chostreq"
+    "flood": 0,                    malformed datagrams per second to every host
+                                   heard from (unknown kinds, stray replies,
+                                   oversized, hostile announcements), for soak runs
 
     "http": { "port": 80,          0 picks a free port
               "delay": 0,          seconds to wait before each answer

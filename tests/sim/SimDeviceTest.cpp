@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 using namespace fieldmon::sim;
 using fieldmon::sim::test::var;
@@ -252,4 +253,35 @@ TEST(SimDevice, HostileDatagramsGetBoundedAnswers)
             ASSERT_LE(out.bytes.size(), 65507u) << SimLog::printable(d, 40);
     }
     EXPECT_EQ(h.send("H").size(), 1u) << "still answering";
+}
+
+TEST(SimDevice, AFloodSendsItsRateOfMalformedDatagramsToHostsItHeardFrom)
+{
+    DeviceConfig c = pumpConfig();
+    c.flood = 100;
+    ScheduledChange quiet;
+    quiet.at = 2;
+    quiet.silent = true;
+    c.schedule.push_back(quiet);
+    Harness h(c);
+    std::vector<Datagram> out;
+    h.device.tick(100.5, out);
+    EXPECT_TRUE(out.empty()) << "no host heard from yet";
+    h.send("H", app(), 100.5);
+    h.device.tick(101.5, out);
+    ASSERT_EQ(out.size(), 100u) << "a second's worth";
+    std::set<char> kinds;
+    for (const Datagram& d : out) {
+        EXPECT_EQ(dotted(d.to), "10.77.0.1");
+        EXPECT_NE(d.bytes, h.device.announcement());
+        kinds.insert(d.bytes.empty() ? '\0' : d.bytes[0]);
+    }
+    EXPECT_GE(kinds.size(), 6u) << "a mix of kinds, not one datagram repeated";
+    out.clear();
+    h.device.tick(101.525, out);
+    EXPECT_EQ(out.size(), 2u) << "what 20 ms owe";
+    h.device.tick(102, out); // the timeline silences the device
+    out.clear();
+    h.device.tick(103, out);
+    EXPECT_TRUE(out.empty()) << "a silent device floods nobody";
 }
