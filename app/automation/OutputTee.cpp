@@ -83,24 +83,7 @@ bool OutputTee::drain()
                 break; // the original output is gone; the copy is still kept
             done += w;
         }
-        keep(chunk, static_cast<std::size_t>(n));
-    }
-}
-
-void OutputTee::keep(const char* data, std::size_t size)
-{
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] != '\n') {
-            if (partial_.size() < kMaxLineBytes)
-                partial_ += data[i];
-            continue;
-        }
-        lines_.push_back(std::move(partial_));
-        partial_.clear();
-        if (lines_.size() > kMaxLines) {
-            lines_.pop_front();
-            ++dropped_;
-        }
+        kept_.add(chunk, static_cast<std::size_t>(n));
     }
 }
 
@@ -111,12 +94,7 @@ OutputTee::Taken OutputTee::takeLines()
     std::fflush(stdout);
     std::lock_guard lock(mutex_);
     drain();
-    Taken taken;
-    taken.lines.assign(std::make_move_iterator(lines_.begin()), std::make_move_iterator(lines_.end()));
-    taken.dropped = dropped_;
-    lines_.clear();
-    dropped_ = 0;
-    return taken;
+    return kept_.take();
 }
 
 } // namespace fieldmon::automation

@@ -7,8 +7,8 @@
 // (printf from the listen thread included) passes through the one pipe, so
 // its order is kept. A terminal keeps line-buffered output.
 //
-// At most kMaxLines lines wait to be collected; older ones are dropped and
-// counted. The copier never holds a line longer than kMaxLineBytes.
+// What waits to be collected is bounded in lines and bytes (KeptLines);
+// older lines are dropped and counted.
 //
 // Start it before anything prints and destroy it after everything that
 // prints: the destructor flushes stdout, gives fd 1 back and joins the
@@ -17,8 +17,9 @@
 // Thread rule: takeLines() on any one thread at a time (the main thread);
 // the copier thread is the class's own. Both work under `mutex_`.
 
+#include "app/automation/KeptLines.h"
+
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,9 +30,6 @@ namespace fieldmon::automation {
 
 class OutputTee {
 public:
-    static constexpr std::size_t kMaxLines = 10'000;
-    static constexpr std::size_t kMaxLineBytes = 64 * 1024;
-
     // The tee, or null when fd 1 cannot be redirected (output stays as it is).
     static std::unique_ptr<OutputTee> start();
     ~OutputTee();
@@ -39,10 +37,7 @@ public:
     OutputTee(const OutputTee&) = delete;
     OutputTee& operator=(const OutputTee&) = delete;
 
-    struct Taken {
-        std::vector<std::string> lines;
-        std::size_t dropped = 0;
-    };
+    using Taken = KeptLines::Taken;
     // The complete lines printed since the last call, oldest first.
     Taken takeLines();
 
@@ -51,14 +46,11 @@ private:
     void run();
     // Copies what the pipe holds now; caller holds mutex_.
     bool drain();
-    void keep(const char* data, std::size_t size);
 
     int original_;
     int readEnd_;
     std::mutex mutex_;
-    std::string partial_;
-    std::deque<std::string> lines_;
-    std::size_t dropped_ = 0;
+    KeptLines kept_;
     std::thread copier_;
 };
 
