@@ -74,7 +74,11 @@ class Pages(e2e.AppTestCase):
                                     what="the speed label's first value")
         before = len(re.findall(r"\[North well\] <- \S+ 'a", e2e.sim_log()))
         start = time.monotonic()
-        self.app.wait_until(lambda: self.labels()[0]["text"] != first, timeout=5, what="a new speed value")
+        # The same label alone, read by its tag, as a script watching one value does.
+        tag = self.labels()[0]["tag"]
+        alone = lambda: self.app.ok("widgets", tag=tag)["widgets"]  # noqa: E731
+        self.assertEqual([(w["class"], w["tag"]) for w in alone()], [("RemoteLabel", tag)])
+        self.app.wait_until(lambda: alone()[0]["text"] != first, timeout=5, what="a new speed value")
         self.app.ok("wait", ms=3000)
         seconds = time.monotonic() - start
         requests = len(re.findall(r"\[North well\] <- \S+ 'a", e2e.sim_log())) - before
