@@ -2,8 +2,8 @@
 // under Qt's linuxfb platform plugin on a build machine or in CI (a panel
 // PC has a real /dev/fb0). Preloaded into the app:
 //
-//   FAKEFB_FILE=/tmp/fb.raw FAKEFB_SIZE=320x480 LD_PRELOAD=build/tools/fakefb/libfakefb.so \
-//       QT_QPA_PLATFORM=linuxfb:fb=/dev/fb0 build/app/fieldmon
+//   FAKEFB_FILE=/tmp/fb.raw FAKEFB_SIZE=320x480 LD_PRELOAD=build/tools/fakefb/libfakefb.so
+//   QT_QPA_PLATFORM=linuxfb:fb=/dev/fb0 build/app/fieldmon      (one command line)
 //
 // Opening /dev/fb0 (or asking whether one may) opens FAKEFB_FILE instead
 // (made and sized here), and the framebuffer ioctls on it describe a 32-bit
