@@ -39,6 +39,7 @@ namespace fieldmon {
 namespace expr {
 class ClientData;
 class ClientDataEnvironment;
+class Schedulable;
 } // namespace expr
 
 // The record is the expression language's device: expressions compiled for
@@ -242,11 +243,11 @@ public:
     // A constant expression's notifier runs at once, inside this call, and
     // the binding is not kept. Otherwise the expression queues its requests;
     // they go out with the next batch. Does not start the refresh chain.
-    void scheduleDataUpdate(std::shared_ptr<expr::ClientData> compiledString, ClientUpdate::Notifier notifier,
+    void scheduleDataUpdate(std::shared_ptr<expr::Schedulable> compiledString, ClientUpdate::Notifier notifier,
                             ClientUpdate::RedrawRequest redraw, std::string_view updateRate);
     // The same with target-and-method pairs; the binding keeps both targets alive.
     template <class N, class R>
-    void scheduleDataUpdate(std::shared_ptr<expr::ClientData> compiledString, std::shared_ptr<N> notifierTarget,
+    void scheduleDataUpdate(std::shared_ptr<expr::Schedulable> compiledString, std::shared_ptr<N> notifierTarget,
                             void (N::*notifier)(), std::shared_ptr<R> redrawTarget, bool (R::*redraw)(),
                             std::string_view updateRate)
     {

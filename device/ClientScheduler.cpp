@@ -15,7 +15,7 @@ UpdateScheduler::Link Client::schedulerLink()
     };
 }
 
-void Client::scheduleDataUpdate(std::shared_ptr<expr::ClientData> compiledString, ClientUpdate::Notifier notifier,
+void Client::scheduleDataUpdate(std::shared_ptr<expr::Schedulable> compiledString, ClientUpdate::Notifier notifier,
                                 ClientUpdate::RedrawRequest redraw, std::string_view updateRate)
 {
     scheduler_.schedule(std::make_shared<ClientUpdate>(std::move(compiledString), this, std::move(notifier),

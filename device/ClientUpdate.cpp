@@ -1,6 +1,6 @@
 #include "device/ClientUpdate.h"
 
-#include "expr/ClientData.h"
+#include "expr/Schedulable.h"
 #include "platform/Check.h"
 
 #include <charconv>
@@ -89,7 +89,7 @@ ClientUpdate::Rate ClientUpdate::parseUpdateRate(std::string_view text)
     return Rate{false, leadingNumber(text)};
 }
 
-ClientUpdate::ClientUpdate(std::shared_ptr<expr::ClientData> compiledString, Client* client, Notifier notifier,
+ClientUpdate::ClientUpdate(std::shared_ptr<expr::Schedulable> compiledString, Client* client, Notifier notifier,
                            RedrawRequest redraw, std::string_view updateRate, double now)
     : compiledString_(std::move(compiledString)),
       notifier_(std::move(notifier)),

@@ -12,6 +12,8 @@
 //   anything else            its leading decimal number, in seconds (a text
 //                            without a number gives 0)
 //
+// The expression is usually a compiled expression (expr::ClientData); a
+// table page binds its contents the same way (expr::Schedulable).
 // The binding owns its expression and registers itself as the expression's
 // binding (a plain back-reference the expression calls updateTarget() on);
 // the destructor clears that back-reference again, but only if it is still
@@ -42,7 +44,7 @@ namespace fieldmon {
 
 class Client;
 namespace expr {
-class ClientData;
+class Schedulable;
 }
 
 class ClientUpdate final : public expr::Binding {
@@ -61,7 +63,7 @@ public:
 
     // Due at `now`. The expression must not be null. `client` is the device
     // record (not owned; the record holds the scheduler that holds this).
-    ClientUpdate(std::shared_ptr<expr::ClientData> compiledString, Client* client, Notifier notifier,
+    ClientUpdate(std::shared_ptr<expr::Schedulable> compiledString, Client* client, Notifier notifier,
                  RedrawRequest redraw, std::string_view updateRate, double now);
     ~ClientUpdate() override;
 
@@ -76,7 +78,7 @@ public:
     // Next due = now + rate.
     void updateDate(double now) { date_ = now + updateRate_; }
     double nextUpdate() const { return date_; }
-    const std::shared_ptr<expr::ClientData>& clientData() const { return compiledString_; }
+    const std::shared_ptr<expr::Schedulable>& clientData() const { return compiledString_; }
     Client* remoteClient() const { return remoteClient_; }
 
     bool needsReschedule() const { return !scheduleOnce_; }
@@ -103,7 +105,7 @@ public:
 private:
     friend class UpdateScheduler;
 
-    std::shared_ptr<expr::ClientData> compiledString_;
+    std::shared_ptr<expr::Schedulable> compiledString_;
     Notifier notifier_;
     RedrawRequest redraw_;
     double date_;

@@ -1,6 +1,6 @@
 #include "device/UpdateScheduler.h"
 
-#include "expr/ClientData.h"
+#include "expr/Schedulable.h"
 
 #include <algorithm>
 #include <cmath>

@@ -32,6 +32,7 @@
 
 #include "expr/DeviceLink.h"
 #include "variables/RemoteDataRequest.h"
+#include "expr/Schedulable.h"
 #include "variables/Requester.h"
 #include "variables/Value.h"
 
@@ -74,7 +75,7 @@ enum class NodeKind : std::int32_t {
     Environment = 0x10000,
 };
 
-class ClientData : public Requester, public std::enable_shared_from_this<ClientData> {
+class ClientData : public Schedulable, public std::enable_shared_from_this<ClientData> {
 public:
     // --- Construction ----------------------------------------------------------
     static NodePtr create(ClientPtr client); // a plain node, kind -2
@@ -107,7 +108,7 @@ public:
     static constexpr int maxOrder() { return 6; }
     virtual bool hasArgs() const; // two or more arguments
     virtual void addArg(NodePtr arg);
-    virtual bool isConst() const;
+    bool isConst() const override;
     virtual bool isStatic() const;
 
     const std::vector<NodePtr>& args() const { return args_; }
@@ -136,15 +137,15 @@ public:
     void simplify();
 
     // --- Request protocol --------------------------------------------------------
-    virtual void setClientUpdate(Binding* binding);
-    Binding* clientUpdate() const { return clientUpdate_; }
+    void setClientUpdate(Binding* binding) override;
+    Binding* clientUpdate() const override { return clientUpdate_; }
 
     // Address requests still needed before the expression can be evaluated.
     virtual RequestList prepForEvalWithEnvironment(ClientDataEnvironment* env);
     RequestList prepForEval();
     // Marks the remote values read as stale; true if the expression reads any.
     virtual bool invalidateRemoteVariableValuesWithEnvironment(ClientDataEnvironment* env);
-    bool invalidateRemoteVariableValues();
+    bool invalidateRemoteVariableValues() override;
     // The address requests still needed, else the value requests of stale values.
     virtual RequestList requestVariablesWithEnvironment(ClientDataEnvironment* env);
     RequestList requestVariables();
