@@ -3,6 +3,7 @@
 #include "widgets/PhoneStyle.h"
 #include "widgets/SectionIndex.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
@@ -210,32 +211,16 @@ void GroupedTableView::reloadData()
         }
         for (int i = 0; i < count; ++i) {
             auto& s = sections_[static_cast<std::size_t>(i)];
-            s.cells.reserve(static_cast<std::size_t>(s.rows));
-            for (int r = 0; r < s.rows; ++r) {
-                TableCell* cell = source_->cellForRow(*this, {i, r});
-                if (cell) {
-                    if (cell->parent() != content_) {
-                        cell->setParent(content_);
-                        connect(cell, &TableCell::tapped, this, [this, cell] {
-                            for (int si = 0; si < numberOfSections(); ++si) {
-                                const auto& cells = sections_[static_cast<std::size_t>(si)].cells;
-                                auto it = std::find(cells.begin(), cells.end(), cell);
-                                if (it == cells.end())
-                                    continue;
-                                IndexPath path{si, static_cast<int>(it - cells.begin())};
-                                selected_ = path;
-                                if (source_)
-                                    source_->didSelectRow(*this, path);
-                                return;
-                            }
-                        });
-                    }
-                    // A cell the source dequeued is no longer in the pool;
-                    // one it made fresh never was.
-                    auto& pooled = pool_[cell->reuseIdentifier()];
-                    pooled.erase(std::remove(pooled.begin(), pooled.end(), cell), pooled.end());
+            if (lazy_) {
+                // Cells come as rows near the view (placeWidgets).
+                s.cells.assign(static_cast<std::size_t>(s.rows), nullptr);
+            } else {
+                s.cells.reserve(static_cast<std::size_t>(s.rows));
+                for (int r = 0; r < s.rows; ++r) {
+                    TableCell* cell = source_->cellForRow(*this, {i, r});
+                    adopt(cell);
+                    s.cells.push_back(cell);
                 }
-                s.cells.push_back(cell);
             }
             if (!s.title.isEmpty()) {
                 QLabel* header;
@@ -256,6 +241,75 @@ void GroupedTableView::reloadData()
         index_->setTitles(source_->sectionIndexTitles(*this));
     }
     layoutContent();
+}
+
+void GroupedTableView::adopt(TableCell* cell)
+{
+    if (!cell)
+        return;
+    if (cell->parent() != content_) {
+        cell->setParent(content_);
+        connect(cell, &TableCell::tapped, this, [this, cell] {
+            for (int si = 0; si < numberOfSections(); ++si) {
+                const auto& cells = sections_[static_cast<std::size_t>(si)].cells;
+                auto it = std::find(cells.begin(), cells.end(), cell);
+                if (it == cells.end())
+                    continue;
+                IndexPath path{si, static_cast<int>(it - cells.begin())};
+                selected_ = path;
+                if (source_)
+                    source_->didSelectRow(*this, path);
+                return;
+            }
+        });
+    }
+    // A cell the source dequeued is no longer in the pool; one it made
+    // fresh never was.
+    auto& pooled = pool_[cell->reuseIdentifier()];
+    pooled.erase(std::remove(pooled.begin(), pooled.end(), cell), pooled.end());
+}
+
+void GroupedTableView::release(TableCell* cell)
+{
+    cell->hide();
+    cell->setHighlighted(false);
+    pool_[cell->reuseIdentifier()].push_back(cell);
+}
+
+void GroupedTableView::materializeRows()
+{
+    if (!source_)
+        return;
+    // Rows within one viewport height above and below the view have cells.
+    const double margin = std::max(viewport()->height(), rowHeight_);
+    const double top = realOffset() - margin;
+    const double bottom = realOffset() + viewport()->height() + margin;
+    QWidget* focus = QApplication::focusWidget();
+    for (int si = 0; si < numberOfSections(); ++si) {
+        auto& s = sections_[static_cast<std::size_t>(si)];
+        int first = std::max(0, static_cast<int>(std::floor((top - s.firstRowTop) / rowHeight_)));
+        int last = std::min(s.rows - 1, static_cast<int>(std::ceil((bottom - s.firstRowTop) / rowHeight_)));
+        for (int r = 0; r < s.rows; ++r) {
+            TableCell*& cell = s.cells[static_cast<std::size_t>(r)];
+            const bool near = r >= first && r <= last;
+            if (near || !cell)
+                continue;
+            // Far away: back to the pool, unless the user is typing in it.
+            if (focus && cell->isAncestorOf(focus))
+                continue;
+            release(cell);
+            cell = nullptr;
+        }
+        for (int r = first; r <= last; ++r) {
+            TableCell*& cell = s.cells[static_cast<std::size_t>(r)];
+            if (cell)
+                continue;
+            cell = source_->cellForRow(*this, {si, r});
+            adopt(cell);
+            if (cell && selected_ == IndexPath{si, r} && cell->selectionStyle() != TableCell::SelectionStyle::None)
+                cell->setHighlighted(true);
+        }
+    }
 }
 
 void GroupedTableView::layoutContent()
@@ -287,6 +341,8 @@ int GroupedTableView::rowWidth() const
 
 void GroupedTableView::placeWidgets()
 {
+    if (lazy_)
+        materializeRows();
     int w = viewport()->width();
     content_->setGeometry(0, -static_cast<int>(std::lround(realOffset())), w, std::max(contentHeight_, viewport()->height()));
     for (auto& s : sections_) {

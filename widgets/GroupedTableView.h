@@ -5,9 +5,13 @@
 // notifications a screen needs to keep its place while rows come and go.
 //
 // The table asks its source for sections, rows and cells on reloadData(),
-// and lays every row out at once (tables here hold at most a few hundred
-// rows). Cells are recycled by reuse identifier: reloadData() puts the old
-// cells in a pool, and cellForRow() takes them back with dequeueReusableCell().
+// and lays every row out at once (most tables here hold at most a few
+// hundred rows). A table of many rows can ask for cells lazily instead
+// (setLazyRows): only the rows within a screen's height of the view have
+// cells, taken from the source as they come near and handed back to the pool
+// as they leave (a row whose text field is being edited keeps its cell).
+// Cells are recycled by reuse identifier: reloadData() puts the old cells in
+// a pool, and cellForRow() takes them back with dequeueReusableCell().
 //
 // Scroll coordinates: contentOffset() is the vertical scroll position in
 // points from the top of the content. A source may shift the coordinates
@@ -87,12 +91,17 @@ public:
     int rowHeight() const { return rowHeight_; }
 
     void reloadData();
+    // Cells only for the rows near the view (see the class comment). Set
+    // before the first reloadData().
+    void setLazyRows(bool lazy) { lazy_ = lazy; }
+    bool lazyRows() const { return lazy_; }
     TableCell* dequeueReusableCell(const QString& identifier);
 
     int numberOfSections() const { return static_cast<int>(sections_.size()); }
     int numberOfRows(int section) const;
     QString headerTitle(int section) const;
-    // The cell shown at `path`, or null.
+    // The cell shown at `path`, or null (also for a lazy table's row far
+    // from the view).
     TableCell* cellForRow(IndexPath path) const;
     // The header label of a section, or null when it has no title.
     QWidget* headerView(int section) const;
@@ -149,6 +158,11 @@ private:
 
     void layoutContent();
     void placeWidgets();
+    // Makes `cell` the table's (parent, tap routing, out of the pool).
+    void adopt(TableCell* cell);
+    // A lazy table: cells for the rows near the view, none for the others.
+    void materializeRows();
+    void release(TableCell* cell);
     void updateScrollRange();
     void onScrollerState(QScroller::State state);
     void setRealOffset(double y);
@@ -171,6 +185,7 @@ private:
     bool tracking_ = false;
     bool dragging_ = false;
     bool decelerating_ = false;
+    bool lazy_ = false;
 };
 
 } // namespace fieldmon

@@ -1,0 +1,42 @@
+#pragma once
+// A phone-style one-line text field: a white bezel with a sunken border (or
+// no border at all, for fields inside table rows), a grey placeholder, no
+// autocorrection, a clear button while it is being edited, and a keyboard
+// whose return key reads "Done". The field is finished only by that key:
+// returnPressed() comes from Return (or the on-screen keyboard's done key);
+// losing the focus ends editing without it.
+//
+// Thread rule: main thread only.
+
+#include <QLineEdit>
+
+namespace fieldmon {
+
+class TextField : public QLineEdit {
+    Q_OBJECT
+public:
+    enum class Border { Bezel, None };
+
+    explicit TextField(Border border = Border::Bezel, QWidget* parent = nullptr);
+
+    Border border() const { return border_; }
+    // Text colour (the placeholder stays grey).
+    void setTextColour(const QColor& colour);
+    QColor textColour() const;
+
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+signals:
+    void editingBegan();
+    void editingEnded();
+
+protected:
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    Border border_;
+};
+
+} // namespace fieldmon
