@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace fieldmon {
@@ -119,6 +120,19 @@ void DevicePage::openPage(const std::shared_ptr<DevicePage>& page, const std::st
     }
     causedDisappear_ = true;
     stack->push(page.get(), true);
+}
+
+std::vector<AutomationDrag> DevicePage::pickDrags(int tag, int column, int row, QString& error) const
+{
+    for (const auto& widget : uiElements_)
+        if (widget->tag() == tag)
+            return widget->pickDrags(column, row, error);
+    return Screen::pickDrags(tag, column, row, error);
+}
+
+bool DevicePage::automationSettling() const
+{
+    return std::any_of(uiElements_.begin(), uiElements_.end(), [](const auto& w) { return w->settling(); });
 }
 
 void DevicePage::viewWillDisappear(bool)

@@ -106,6 +106,10 @@ public:
     // loop's next pass, since its caller may still be returning through it.
     void endPages();
 
+    // Pickers among the page's widgets, for the automation interface.
+    std::vector<AutomationDrag> pickDrags(int tag, int column, int row, QString& error) const override;
+    bool automationSettling() const override;
+
     // Text for diagnostics: "<ClientDynamicView: title="...">".
     std::string description() const;
 

@@ -54,6 +54,12 @@ void RemoteView::inspect(QJsonObject& out) const
     out[QStringLiteral("alpha")] = alpha;
 }
 
+std::vector<AutomationDrag> RemoteView::pickDrags(int, int, QString& error) const
+{
+    error = QStringLiteral("widget %1 is a %2, not a picker").arg(tag()).arg(className());
+    return {};
+}
+
 bool RemoteView::passTouchOn(QObject* next, QMouseEvent* event)
 {
     auto* target = qobject_cast<QWidget*>(next);

@@ -15,6 +15,8 @@
 //   tag(), setTag()      the widget's number from the process-wide counter
 //   valid(), setValid()  a stored flag
 //   inspect(out)         what the automation interface reports
+//   pickDrags(), settling()
+//                        a picker's turns for the automation interface
 //
 // Ownership: a widget owns its view. The page makes the view its child when
 // it first shows; whichever goes first (page or widget) takes the view with
@@ -29,11 +31,14 @@
 //
 // Thread rule: main thread only.
 
+#include "widgets/Screen.h"
+
 #include <QJsonObject>
 #include <QPointer>
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class QMouseEvent;
 class QWidget;
@@ -62,6 +67,11 @@ public:
     // "class", "tag", "frame" [x, y, w, h] in page points, "visible" and
     // "alpha" of the view; widgets add what they show ("text", "align", ...).
     virtual void inspect(QJsonObject& out) const;
+    // For a picker: the drags that turn `column` to `row` (see
+    // Screen::pickDrags); other widgets have no columns.
+    virtual std::vector<AutomationDrag> pickDrags(int column, int row, QString& error) const;
+    // Whether the widget still moves by itself after a gesture.
+    virtual bool settling() const { return false; }
 
     // Hands a mouse event that a view does not take to `next`: a Qt widget
     // gets a copy at the same place on screen, in its own coordinates.

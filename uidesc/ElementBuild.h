@@ -56,6 +56,8 @@ public:
     // The page or table being filled; null outside one.
     DevicePage* page() const { return reader_.currentPage_.get(); }
     int line() const { return reader_.line_; }
+    // The rate of the element's bindings ("refresh", else "update").
+    const std::string& rate() const { return element_.rate; }
 
     // The attribute's text, or null when absent.
     const std::string* text(std::string_view name) const;

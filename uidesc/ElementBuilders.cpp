@@ -35,6 +35,8 @@ const BuilderRegistry& elementBuilders()
         registerTextElements(r);
         registerGaugeElements(r);
         registerOverlayElements(r);
+        registerInputElements(r);
+        registerTableElements(r);
         return r;
     }();
     return registry;

@@ -44,5 +44,7 @@ void registerPageElements(BuilderRegistry& registry);   // page, start, thumb_de
 void registerTextElements(BuilderRegistry& registry);   // label, button, infobutton, morebutton
 void registerGaugeElements(BuilderRegistry& registry);  // progress, circle, gradient, turbine, compass, arrow, image
 void registerOverlayElements(BuilderRegistry& registry); // joystick, eventhud
+void registerInputElements(BuilderRegistry& registry);  // bool, textfield, thumbwheel, picker
+void registerTableElements(BuilderRegistry& registry);  // table, section, cell
 
 } // namespace fieldmon

@@ -1,0 +1,238 @@
+#include "pages/ClientDynamicTable.h"
+
+#include "device/Client.h"
+#include "expr/ClientData.h"
+#include "expr/ClientDataEnvironment.h"
+#include "pages/ClientDynamicTableCell.h"
+#include "pages/DynamicRowCell.h"
+#include "pages/DynamicTableSections.h"
+#include "pages/RemoteView.h"
+
+#include <QApplication>
+#include <QJsonArray>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace fieldmon {
+
+std::shared_ptr<ClientDynamicTable> ClientDynamicTable::create(std::shared_ptr<Client> client, NodePtr cellCount,
+                                                               std::string indexVar, std::string refresh)
+{
+    return std::shared_ptr<ClientDynamicTable>(
+        new ClientDynamicTable(std::move(client), std::move(cellCount), std::move(indexVar), std::move(refresh)));
+}
+
+ClientDynamicTable::ClientDynamicTable(std::shared_ptr<Client> client, NodePtr cellCount, std::string indexVar,
+                                       std::string refresh)
+    : sections_(std::make_shared<DynamicTableSections>(client, std::move(cellCount))),
+      indexVar_(std::move(indexVar)),
+      refresh_(std::move(refresh)),
+      tableView_(new GroupedTableView(this))
+{
+    setClient(client);
+    if (client)
+        client->environment()->setVariable(indexVar_, expr::ClientData::error(client));
+    tableView_->setLazyRows(true);
+    tableView_->setSource(this);
+    tableView_->setGeometry(rect());
+}
+
+ClientDynamicTable::~ClientDynamicTable()
+{
+    closeConfirmation();
+    tableView_->setSource(nullptr);
+}
+
+void ClientDynamicTable::newSection(NodePtr title, NodePtr count)
+{
+    sections_->newSection(std::move(title), std::move(count));
+}
+
+void ClientDynamicTable::addCell(Template cell)
+{
+    std::weak_ptr<DevicePage> self = weak_from_this();
+    cell->setEditingObserver([self] {
+        if (auto page = std::static_pointer_cast<ClientDynamicTable>(self.lock()))
+            page->reloadIfWaiting();
+    });
+    sections_->addCell(std::move(cell));
+}
+
+void ClientDynamicTable::resizeEvent(QResizeEvent*)
+{
+    tableView_->setGeometry(rect());
+}
+
+// --- Reloading ----------------------------------------------------------------------
+
+void ClientDynamicTable::reloadData()
+{
+    // Not shown yet: the list is filled when the page first appears. The
+    // user typing in a row or answering a confirmation: after that.
+    if (!loaded_ || sections_->anyEditing() || confirmation_) {
+        reloadPending_ = true;
+        return;
+    }
+    reloadPending_ = false;
+    tableView_->reloadData();
+    if (realName() && (realName()->isConst() || realName()->valuesPresent()))
+        updateTitle();
+}
+
+void ClientDynamicTable::reloadIfWaiting()
+{
+    if (!reloadPending_)
+        return;
+    // Not from inside the field's or the alert's own signal.
+    QTimer::singleShot(0, this, [this] {
+        if (reloadPending_)
+            reloadData();
+    });
+}
+
+// --- Appearance ---------------------------------------------------------------------
+
+void ClientDynamicTable::viewWillAppear(bool)
+{
+    if (!loaded_) {
+        loaded_ = true;
+        // Widgets over the list, the first one's view on top.
+        linkWidgets(this);
+        tableView_->lower();
+        reloadData();
+    } else if (reloadPending_) {
+        reloadData();
+    }
+    causedDisappear_ = false;
+}
+
+void ClientDynamicTable::viewDidAppear(bool)
+{
+    visible_ = true;
+    causedDisappear_ = false;
+    bindPageLoadOnce();
+    bindTitleOnce();
+    if (onPageLoad() && remoteClient())
+        remoteClient()->submitRequests();
+}
+
+void ClientDynamicTable::viewWillDisappear(bool animated)
+{
+    DevicePage::viewWillDisappear(animated);
+    // What was open on this page is not answered for a page the user left.
+    closeConfirmation();
+    if (QWidget* focus = QApplication::focusWidget(); focus && isAncestorOf(focus))
+        focus->clearFocus();
+}
+
+// --- The list -------------------------------------------------------------------------
+
+int ClientDynamicTable::numberOfSections(GroupedTableView&)
+{
+    return sections_->numberOfSections();
+}
+
+QString ClientDynamicTable::titleForHeader(GroupedTableView&, int section)
+{
+    return QString::fromStdString(sections_->title(section));
+}
+
+int ClientDynamicTable::numberOfRows(GroupedTableView&, int section)
+{
+    return sections_->numberOfRows(section);
+}
+
+TableCell* ClientDynamicTable::cellForRow(GroupedTableView& table, IndexPath path)
+{
+    if (Template t = sections_->templateFor(path.section, path.row))
+        return t->cellForIndex(path.row, table);
+    std::printf("ERROR: No cells in range\n");
+    const QString empty = QStringLiteral("EMPTYCELL");
+    auto* cell = qobject_cast<DynamicRowCell*>(table.dequeueReusableCell(empty));
+    if (!cell) {
+        cell = new DynamicRowCell(empty, DynamicRowCell::Kind::Empty);
+        cell->setSelectionStyle(TableCell::SelectionStyle::None);
+    }
+    return cell;
+}
+
+void ClientDynamicTable::didSelectRow(GroupedTableView& table, IndexPath path)
+{
+    Template t = sections_->templateFor(path.section, path.row);
+    if (t && t->target()) {
+        const std::string& target = *t->target();
+        // The row's number is set before the page is pushed: the push runs
+        // the page's appearance (title, load command), which may read it.
+        const bool known = dynamicPages() && dynamicPages()->count(target);
+        if (known && remoteClient())
+            remoteClient()->environment()->setVariable(indexVar_,
+                                                       expr::ClientData::integer(remoteClient(), path.row));
+        pushPageWithTitle(target);
+    } else {
+        if (t && t->hasCommand()) {
+            if (t->shouldConfirm()) {
+                QString title;
+                if (auto* cell = qobject_cast<DynamicRowCell*>(table.cellForRow(path)))
+                    title = cell->kind() == DynamicRowCell::Kind::LeftRight ? cell->leftLabel()->text() : cell->text();
+                confirm(t, path.row, title);
+            } else {
+                t->executeCommandForIndex(path.row);
+            }
+        }
+        std::printf("Warning, found no target.\n");
+    }
+    table.deselectRow(path, true);
+}
+
+// --- Confirmation -------------------------------------------------------------------
+
+void ClientDynamicTable::confirm(const Template& cell, int row, const QString& title)
+{
+    if (!remoteClient())
+        return;
+    // One question at a time: a new one replaces one still open, whose
+    // answer would no longer be about the row the user chose last.
+    closeConfirmation();
+    std::weak_ptr<DevicePage> self = weak_from_this();
+    platform::AlertContent alert;
+    alert.title = title.toStdString();
+    alert.message = "Are you sure?";
+    alert.buttons = {"No", "Yes"};
+    alert.onButton = [self, cell, row](int button) {
+        if (auto page = std::static_pointer_cast<ClientDynamicTable>(self.lock()))
+            page->alertClicked(button, cell, row);
+    };
+    confirmation_ = remoteClient()->alerts().show(std::move(alert));
+}
+
+void ClientDynamicTable::alertClicked(int button, const Template& cell, int row)
+{
+    confirmation_ = 0;
+    if (button == 1)
+        cell->executeCommandForIndex(row);
+    reloadIfWaiting();
+}
+
+void ClientDynamicTable::closeConfirmation()
+{
+    if (!confirmation_)
+        return;
+    const platform::Alerts::AlertId id = confirmation_;
+    confirmation_ = 0;
+    if (remoteClient())
+        remoteClient()->alerts().dismiss(id, 0, false);
+}
+
+QJsonArray ClientDynamicTable::inspectWidgets() const
+{
+    QJsonArray widgets;
+    for (const auto& w : uiElements()) {
+        QJsonObject o;
+        w->inspect(o);
+        widgets.append(o);
+    }
+    return widgets;
+}
+
+} // namespace fieldmon

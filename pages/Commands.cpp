@@ -1,0 +1,42 @@
+#include "pages/Commands.h"
+
+#include "device/Client.h"
+#include "expr/ClientData.h"
+#include "expr/ClientDataEnvironment.h"
+
+#include <cstdio>
+
+namespace fieldmon::commands {
+
+std::shared_ptr<expr::ClientDataEnvironment> withParameter(const std::shared_ptr<Client>& client,
+                                                           const std::shared_ptr<expr::ClientData>& command,
+                                                           const std::string& name, int value)
+{
+    auto env = expr::ClientDataEnvironment::create(client, command);
+    env->setVariable(name, expr::ClientData::integer(client, value));
+    return env;
+}
+
+void whenValuesAreIn(Client& client, std::shared_ptr<expr::ClientData> command, std::function<void()> run)
+{
+    if (!command)
+        return;
+    // A one-time binding never asks whether it may refresh.
+    client.scheduleDataUpdate(std::move(command), std::move(run), [] { return false; }, "once");
+    client.submitRequests();
+}
+
+std::optional<std::string> line(const expr::Value& value, std::string_view tail, std::string_view who)
+{
+    if (value.isError()) {
+        std::printf("Not sending the command of %.*s: its value is an error\n", static_cast<int>(who.size()),
+                    who.data());
+        return std::nullopt;
+    }
+    std::string text = "c" + value.stringValue();
+    text.append(tail);
+    text += '\n';
+    return text;
+}
+
+} // namespace fieldmon::commands

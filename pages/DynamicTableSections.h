@@ -1,0 +1,98 @@
+#pragma once
+// DynamicTableSections: the contents of a device's table page — its
+// sections, each with a title, a row count and a list of cell templates —
+// and the expression the update scheduler refreshes for the page. The
+// table page binds this object (its notifier reloads the table), and the
+// scheduler asks it, as it asks any expression, whether it is constant, to
+// mark its values stale and to queue its requests.
+//
+// Loading goes in stages, one request batch each, so that nothing is asked
+// for before what it depends on is known:
+//   1. the row counts (and section titles);
+//   2. the range bounds of the templates that could hold a row;
+//   3. the texts of every row, each through the first template covering it.
+// After each batch's answers the request machinery asks again (requeue()
+// is always true), and when a pass finds nothing missing the binding is
+// told and the table reloads, with every row's text in.
+//
+// The implicit section: templates added before any section go to a first
+// section titled "" (empty). A table whose only section is titled "" is one
+// list of the table's default row count, without a header.
+//
+// Row counts are held to 0…kMaxRows: a device's count is no reason to build
+// millions of rows.
+//
+// Thread rule: main thread only.
+
+#include "expr/Schedulable.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fieldmon {
+
+class Client;
+class ClientDynamicTableCell;
+
+namespace expr {
+class ClientData;
+}
+
+class DynamicTableSections final : public expr::Schedulable,
+                                   public std::enable_shared_from_this<DynamicTableSections> {
+public:
+    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using Template = std::shared_ptr<ClientDynamicTableCell>;
+    static constexpr int kMaxRows = 10000;
+
+    struct Section {
+        NodePtr title;
+        NodePtr count;
+        std::vector<Template> cells;
+    };
+
+    DynamicTableSections(std::shared_ptr<Client> client, NodePtr cellCount);
+
+    // A section titled `title` with its own count (null: the table's).
+    void newSection(NodePtr title, NodePtr count);
+    // Appends a template to the last section, opening the implicit one
+    // first when there is none.
+    void addCell(Template cell);
+
+    const std::vector<Section>& sections() const { return sections_; }
+    const NodePtr& cellCount() const { return cellCount_; }
+    bool implicitSection() const;
+    int numberOfSections() const { return static_cast<int>(sections_.size()); }
+    int numberOfRows(int section) const;
+    std::string title(int section) const;
+    // The first template of the section that covers `row`, or null.
+    Template templateFor(int section, int row) const;
+    // Whether a text field of any row is being edited.
+    bool anyEditing() const;
+
+    // --- The scheduler's expression ---------------------------------------------
+    bool isConst() const override;
+    bool invalidateRemoteVariableValues() override;
+    int queueVariableRequests() override;
+    void submitRequests() override;
+    bool requeue() const override { return true; }
+    void setClientUpdate(expr::Binding* binding) override { clientUpdate_ = binding; }
+    expr::Binding* clientUpdate() const override { return clientUpdate_; }
+
+private:
+    static int clampRows(int count);
+    // The rows of a section whose count is `count` (the implicit one: the table's).
+    const NodePtr& countOf(const Section& section) const;
+    bool sectionConst(const Section& section) const;
+    bool invalidateSection(const Section& section);
+    // Stages 2 and 3 for one section; the stage-1 requests are the caller's.
+    int queueRows(const Section& section);
+
+    std::shared_ptr<Client> remoteClient_;
+    NodePtr cellCount_;
+    std::vector<Section> sections_;
+    expr::Binding* clientUpdate_ = nullptr;
+};
+
+} // namespace fieldmon

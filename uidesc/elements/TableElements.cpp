@@ -1,0 +1,149 @@
+// Builders of table pages: "table", and its "section" and "cell" elements.
+// A section or cell outside a table changes nothing and says nothing.
+
+#include "device/Client.h"
+#include "expr/ClientData.h"
+#include "pages/ClientDynamicTable.h"
+#include "pages/ClientDynamicTableCell.h"
+#include "pages/DynamicTableSections.h"
+#include "uidesc/ElementBuild.h"
+#include "uidesc/ElementBuilders.h"
+
+#include <cstdio>
+
+namespace fieldmon {
+
+namespace {
+
+std::string attributeText(const ElementBuild& b)
+{
+    std::string dict = "{";
+    for (const char* key : {"name", "cellCount", "indexVar", "title", "onPageLoad", "refresh", "update"})
+        if (const std::string* value = b.text(key))
+            dict += std::string(" ") + key + " = \"" + *value + "\";";
+    return dict + (dict.size() > 1 ? " }" : "}");
+}
+
+std::shared_ptr<ClientDynamicTable> currentTable(ElementBuild& b)
+{
+    auto* table = dynamic_cast<ClientDynamicTable*>(b.page());
+    if (!table)
+        return nullptr;
+    return std::static_pointer_cast<ClientDynamicTable>(table->shared_from_this());
+}
+
+// A table needs a name (its key in the page table), a row count and the
+// name of its index variable; without one of them it is not built, and the
+// sections and cells that follow have no table to go to.
+bool startTable(ElementBuild& b)
+{
+    XMLReader& reader = b.reader();
+    const std::string* name = b.text("name");
+    if (!name) {
+        b.report(*b.spec().attribute("name"));
+        reader.endCurrentPage();
+        return false;
+    }
+    const std::string* indexVar = b.text("indexVar");
+    auto cellCount = b.compile("cellCount");
+    if (!cellCount || !indexVar) {
+        const std::string message = "Error: Not enough arguments to the table.  Got '" + attributeText(b) + "' as arguments";
+        std::printf("%s\n", message.c_str());
+        reader.NSLogerror(message, b.line());
+        reader.endCurrentPage();
+        return false;
+    }
+    auto table = ClientDynamicTable::create(b.clientPtr(), cellCount, *indexVar, b.rate());
+    table->setTitle(QString::fromStdString(*name));
+    table->setRealName(b.compile("title"));
+    reader.registerPage(*name, table);
+    if (auto load = b.compile("onPageLoad"))
+        table->setOnPageLoad(load);
+    return true;
+}
+
+// The table itself is bound: its contents load in stages and the list
+// reloads when every row is in.
+void endTable(ElementBuild& b)
+{
+    if (auto table = currentTable(b)) {
+        std::weak_ptr<ClientDynamicTable> weak = table;
+        b.client().scheduleDataUpdate(
+            table->contents(),
+            [weak] {
+                if (auto t = weak.lock())
+                    t->reloadData();
+            },
+            [weak] {
+                auto t = weak.lock();
+                return t && t->visible();
+            },
+            table->refreshRate());
+    }
+    b.reader().endCurrentPage();
+}
+
+bool startSection(ElementBuild& b)
+{
+    auto table = currentTable(b);
+    if (!table)
+        return false;
+    auto title = b.required("title");
+    if (!title)
+        return false;
+    table->newSection(title, b.compile("cellCount"));
+    return true;
+}
+
+bool startCell(ElementBuild& b)
+{
+    auto table = currentTable(b);
+    if (!table)
+        return false;
+    ClientDynamicTableCell::Texts texts;
+    texts.left = b.compile("left");
+    texts.right = b.compile("right");
+    texts.center = b.compile("center");
+    texts.command = b.compile("command");
+    if (const std::string* target = b.text("target"))
+        texts.target = *target;
+    const std::string& var = table->indexVar();
+    std::shared_ptr<ClientDynamicTableCell> cell;
+    if (b.text("indexStart") || b.text("indexEnd")) {
+        if (b.text("index"))
+            std::printf("Warning: Index set as well as the start and end.  Ignoring the index\n");
+        cell = ClientDynamicTableCell::withRange(std::move(texts), b.clientPtr(), b.compile("indexStart"),
+                                                 b.compile("indexEnd"), var);
+    } else if (b.text("index")) {
+        cell = ClientDynamicTableCell::withIndex(std::move(texts), b.clientPtr(), b.compile("index"), var);
+    } else {
+        cell = ClientDynamicTableCell::forAll(std::move(texts), b.clientPtr(), var);
+    }
+    cell->setTag(b.nextTag());
+    if (auto confirm = b.compile("confirm")) {
+        cell->setConfirm(confirm);
+        // Kept fresh at the table's rate; until its value is in, a row asks.
+        std::weak_ptr<ClientDynamicTable> weak = table;
+        b.client().scheduleDataUpdate(
+            confirm, [] {},
+            [weak] {
+                auto t = weak.lock();
+                return t && t->visible();
+            },
+            table->refreshRate());
+    }
+    table->addCell(cell);
+    b.keep(cell);
+    return true;
+}
+
+} // namespace
+
+void registerTableElements(BuilderRegistry& registry)
+{
+    registry.add("table", {startTable, endTable});
+    registry.add("section", {startSection});
+    registry.add("cell", {startCell});
+}
+
+} // namespace fieldmon
