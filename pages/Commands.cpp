@@ -26,7 +26,7 @@ void whenValuesAreIn(Client& client, std::shared_ptr<expr::ClientData> command, 
     client.submitRequests();
 }
 
-std::optional<std::string> line(const expr::Value& value, std::string_view tail, std::string_view who)
+std::optional<std::string> line(const Value& value, std::string_view tail, std::string_view who)
 {
     if (value.isError()) {
         std::printf("Not sending the command of %.*s: its value is an error\n", static_cast<int>(who.size()),

@@ -22,11 +22,11 @@
 namespace fieldmon {
 
 class Client;
+class Value;
 
 namespace expr {
 class ClientData;
 class ClientDataEnvironment;
-class Value;
 } // namespace expr
 
 namespace commands {
@@ -44,7 +44,7 @@ void whenValuesAreIn(Client& client, std::shared_ptr<expr::ClientData> command, 
 // The line sent for a command value: "c" + text + `tail` + "\n". An error
 // value is no command a device could act on: nullopt, and a line on the
 // diagnostic output naming `who`.
-std::optional<std::string> line(const expr::Value& value, std::string_view tail, std::string_view who);
+std::optional<std::string> line(const Value& value, std::string_view tail, std::string_view who);
 
 } // namespace commands
 } // namespace fieldmon

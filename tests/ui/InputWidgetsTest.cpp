@@ -42,8 +42,6 @@ struct Inputs : PageRig {
 
     Inputs()
     {
-        // Each test reads its own thumbwheel definitions.
-        Thumbwheels::shared().clear();
         // Text fields take the focus only in the active window.
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -287,6 +285,13 @@ TEST_F(Inputs, ATurnedColumnSendsOnceAtRestWithEveryColumnsDisplayText)
     EXPECT_EQ(commands(), std::vector<std::string>{"cgear 1 Parking brake\n"});
     EXPECT_EQ(picker->selectedRow(), (std::vector<int>{0, 2}));
     EXPECT_EQ(picker->selectedCol(), 1);
+
+    // A document read again (after a firmware change) showed the old
+    // reading's wheel 0: definitions are now numbered from 0 at each reading.
+    auto again = read(page(R"(<thumbwheel num='0' command='"x wheel0"'/>)",
+                           "<thumb_def><wheel name='New'/><entry disp='a'/><entry disp='b'/></thumb_def>"));
+    auto second = widgetAt<RemotePicker>(*again->dynamicPages()->at("main"), 0);
+    EXPECT_EQ(second->wheelrows(), std::vector<int>{2});
 
     // A turn that ends on the row it started from sends nothing.
     turn(view->column(1), 1);
