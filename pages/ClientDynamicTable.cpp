@@ -7,8 +7,8 @@
 #include "pages/DynamicRowCell.h"
 #include "pages/DynamicTableSections.h"
 #include "pages/RemoteView.h"
+#include "widgets/TextField.h"
 
-#include <QApplication>
 #include <QJsonArray>
 #include <QTimer>
 
@@ -70,7 +70,7 @@ void ClientDynamicTable::reloadData()
 {
     // Not shown yet: the list is filled when the page first appears. The
     // user typing in a row or answering a confirmation: after that.
-    if (!loaded_ || sections_->anyEditing() || confirmation_) {
+    if (!loaded_ || editing() || confirmation_) {
         reloadPending_ = true;
         return;
     }
@@ -78,6 +78,12 @@ void ClientDynamicTable::reloadData()
     tableView_->reloadData();
     if (realName() && (realName()->isConst() || realName()->valuesPresent()))
         updateTitle();
+}
+
+bool ClientDynamicTable::editing() const
+{
+    auto* field = qobject_cast<TextField*>(window()->focusWidget());
+    return field && field->isEditing() && tableView_->isAncestorOf(field);
 }
 
 void ClientDynamicTable::reloadIfWaiting()
@@ -122,8 +128,8 @@ void ClientDynamicTable::viewWillDisappear(bool animated)
     DevicePage::viewWillDisappear(animated);
     // What was open on this page is not answered for a page the user left.
     closeConfirmation();
-    if (QWidget* focus = QApplication::focusWidget(); focus && isAncestorOf(focus))
-        focus->clearFocus();
+    if (auto* field = qobject_cast<TextField*>(window()->focusWidget()); field && isAncestorOf(field))
+        field->endEditing();
 }
 
 // --- The list -------------------------------------------------------------------------

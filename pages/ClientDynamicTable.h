@@ -66,6 +66,8 @@ public:
     // The binding's notifier.
     void reloadData();
     bool reloadWaiting() const { return reloadPending_; }
+    // Whether the user is typing in a row's text field (any section).
+    bool editing() const;
     GroupedTableView* tableView() const { return tableView_; }
     // The confirmation on screen, if any.
     platform::Alerts::AlertId confirmation() const { return confirmation_; }

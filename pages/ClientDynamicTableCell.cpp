@@ -247,7 +247,7 @@ DynamicRowCell* ClientDynamicTableCell::cellForIndex(int index, GroupedTableView
             // The field's own row, whichever row the template last served.
             const int row = cell->row();
             const std::string text = typed.toStdString();
-            cell->field()->clearFocus();
+            cell->field()->endEditing();
             if (auto t = self.lock())
                 t->textFieldShouldReturn(row, text);
         });

@@ -63,7 +63,7 @@ void DynamicRowCell::setEditable(bool editable)
 
 bool DynamicRowCell::isEditing() const
 {
-    return field_ && field_->hasFocus();
+    return field_ && field_->isEditing();
 }
 
 void DynamicRowCell::resizeEvent(QResizeEvent* e)

@@ -74,15 +74,6 @@ DynamicTableSections::Template DynamicTableSections::templateFor(int section, in
     return nullptr;
 }
 
-bool DynamicTableSections::anyEditing() const
-{
-    for (const Section& s : sections_)
-        for (const Template& t : s.cells)
-            if (t->editing())
-                return true;
-    return false;
-}
-
 // --- Constant ---------------------------------------------------------------------
 
 bool DynamicTableSections::sectionConst(const Section& section) const

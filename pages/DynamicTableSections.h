@@ -68,8 +68,6 @@ public:
     std::string title(int section) const;
     // The first template of the section that covers `row`, or null.
     Template templateFor(int section, int row) const;
-    // Whether a text field of any row is being edited.
-    bool anyEditing() const;
 
     // --- The scheduler's expression ---------------------------------------------
     bool isConst() const override;

@@ -38,7 +38,7 @@ void RemoteTextField::textFieldShouldReturn()
     TextField* field = textField();
     if (!field)
         return;
-    field->clearFocus();
+    field->endEditing();
     textfieldinput_ = field->text().toStdString();
     runCommand();
 }
@@ -56,7 +56,7 @@ void RemoteTextField::inspect(QJsonObject& out) const
     if (TextField* field = textField()) {
         out[QStringLiteral("text")] = field->text();
         out[QStringLiteral("placeholder")] = field->placeholderText();
-        out[QStringLiteral("editing")] = field->hasFocus();
+        out[QStringLiteral("editing")] = field->isEditing();
     }
 }
 

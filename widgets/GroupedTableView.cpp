@@ -3,7 +3,6 @@
 #include "widgets/PhoneStyle.h"
 #include "widgets/SectionIndex.h"
 
-#include <QApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
@@ -284,7 +283,8 @@ void GroupedTableView::materializeRows()
     const double margin = std::max(viewport()->height(), rowHeight_);
     const double top = realOffset() - margin;
     const double bottom = realOffset() + viewport()->height() + margin;
-    QWidget* focus = QApplication::focusWidget();
+    // The window's focus widget, also while the window is not the active one.
+    QWidget* focus = window()->focusWidget();
     for (int si = 0; si < numberOfSections(); ++si) {
         auto& s = sections_[static_cast<std::size_t>(si)];
         int first = std::max(0, static_cast<int>(std::floor((top - s.firstRowTop) / rowHeight_)));

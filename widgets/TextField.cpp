@@ -3,6 +3,7 @@
 #include "widgets/PhoneStyle.h"
 
 #include <QFocusEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace fieldmon {
@@ -10,7 +11,8 @@ namespace fieldmon {
 TextField::TextField(Border border, QWidget* parent) : QLineEdit(parent), border_(border)
 {
     setFrame(false);
-    setAttribute(Qt::WA_AcceptTouchEvents);
+    // No touch events of its own: a finger's touch reaches it as the mouse
+    // press a line edit knows (a touch it did not accept would go to its parent).
     setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
     QPalette p = palette();
     p.setColor(QPalette::Base, border == Border::Bezel ? QColor(Qt::white) : QColor(Qt::transparent));
@@ -46,18 +48,55 @@ QVariant TextField::inputMethodQuery(Qt::InputMethodQuery query) const
     return QLineEdit::inputMethodQuery(query);
 }
 
+bool TextField::isEditing() const
+{
+    return editing_ && window()->focusWidget() == this;
+}
+
+void TextField::beginEditing()
+{
+    if (isReadOnly() || editing_)
+        return;
+    editing_ = true;
+    setClearButtonEnabled(true);
+    // A value shown in a row is replaced by what is typed, not added to.
+    if (border_ == Border::None)
+        selectAll();
+    emit editingBegan();
+}
+
+void TextField::editingStopped()
+{
+    if (!editing_)
+        return;
+    editing_ = false;
+    setClearButtonEnabled(false);
+    emit editingEnded();
+}
+
+void TextField::endEditing()
+{
+    clearFocus();
+    editingStopped();
+}
+
 void TextField::focusInEvent(QFocusEvent* e)
 {
     QLineEdit::focusInEvent(e);
-    setClearButtonEnabled(true);
-    emit editingBegan();
+    beginEditing();
 }
 
 void TextField::focusOutEvent(QFocusEvent* e)
 {
     QLineEdit::focusOutEvent(e);
-    setClearButtonEnabled(false);
-    emit editingEnded();
+    editingStopped();
+}
+
+void TextField::mousePressEvent(QMouseEvent* e)
+{
+    QLineEdit::mousePressEvent(e);
+    if (window()->focusWidget() == this)
+        beginEditing();
 }
 
 void TextField::paintEvent(QPaintEvent* e)

@@ -6,6 +6,13 @@
 // returnPressed() comes from Return (or the on-screen keyboard's done key);
 // losing the focus ends editing without it.
 //
+// Editing begins when the field takes the focus or is pressed, and ends
+// with endEditing() or when the focus leaves. It is judged by the window's
+// focus widget, which moves with a press even while the window is not the
+// active one (where no focus events come). A borderless field (a table
+// row's value) selects its text when editing begins, so that typing
+// replaces the value shown.
+//
 // Thread rule: main thread only.
 
 #include <QLineEdit>
@@ -26,6 +33,11 @@ public:
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
+    // Whether the user is editing the field now.
+    bool isEditing() const;
+    // Ends editing (the keyboard goes away); the text stays.
+    void endEditing();
+
 signals:
     void editingBegan();
     void editingEnded();
@@ -33,10 +45,15 @@ signals:
 protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    void beginEditing();
+    void editingStopped();
+
     Border border_;
+    bool editing_ = false;
 };
 
 } // namespace fieldmon

@@ -402,6 +402,11 @@ void Automation::tapRow(const Request& request, Answer& answer)
         return;
     }
     IndexPath path{section, row};
+    // A finger can only touch what is on screen: bring the row into view
+    // (a long list makes the row's cell only then).
+    QRect visible = table->viewport()->rect();
+    if (!visible.contains(table->visualRectForRow(path)))
+        table->scrollToRow(path, GroupedTableView::ScrollPosition::Middle, false);
     TableCell* cell = table->cellForRow(path);
     QWidget* target = field && cell ? cell->automationField() : cell;
     if (!target) {
@@ -409,10 +414,6 @@ void Automation::tapRow(const Request& request, Answer& answer)
                                     : QStringLiteral("row %1 of section %2 has no cell").arg(row).arg(section)));
         return;
     }
-    // A finger can only touch what is on screen: bring the row into view.
-    QRect visible = table->viewport()->rect();
-    if (!visible.contains(table->visualRectForRow(path)))
-        table->scrollToRow(path, GroupedTableView::ScrollPosition::Middle, false);
     tapWidget(target, pointer);
     settle(std::move(answer));
 }

@@ -196,14 +196,14 @@ TEST_F(TablePage, NoReloadWhileAFieldOfAnySectionIsEditedAndTheFieldSendsForItsO
     EXPECT_FALSE(cell(1, 0)->editable()) << "no command: a blue, read-only field";
     row7 = cell(0, 7);
     row7->field()->setFocus();
-    ASSERT_TRUE(t->contents()->anyEditing());
+    ASSERT_TRUE(t->editing());
     row7->field()->setText("450 ");
     run(3);
     EXPECT_TRUE(t->reloadWaiting());
     EXPECT_EQ(row7->field()->text(), "450 ") << "refreshes while typing leave the text alone";
     QTest::keyClick(row7->field(), Qt::Key_Return);
     EXPECT_EQ(commands(), std::vector<std::string>{"climit 7 450 \n"});
-    EXPECT_FALSE(t->contents()->anyEditing());
+    EXPECT_FALSE(t->editing());
     QCoreApplication::processEvents();
     EXPECT_FALSE(t->reloadWaiting()) << "the waiting reload ran once editing ended";
     EXPECT_EQ(text(0, 7), "L7|-121");
