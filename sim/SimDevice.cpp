@@ -202,7 +202,9 @@ void SimDevice::runCommand(std::string_view command, double now, std::vector<Dat
         auto args = matchCommand(spec.pattern, command);
         if (!args)
             continue;
-        for (const auto& [variable, valueText] : spec.sets) {
+        for (const auto& [name, valueText] : spec.sets) {
+            // "$1" may name an array element too: "level[$1]".
+            const std::string variable = substitute(name, *args);
             const std::string text = substitute(valueText, *args);
             SimValue value{true, 0, text};
             char* end = nullptr;

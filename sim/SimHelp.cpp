@@ -78,10 +78,12 @@ The device file (JSON; "//" comments are not allowed, use "comment"):
     "commands": [                  "c" + text + line end from the app
       { "match": "set speed %d", "set": { "speed": "$1" }, "event": "SPEED SET TO $1" },
       { "match": "pump on", "set": { "pump": 1 } },
-      { "match": "move %f %f", "set": { "joyx": "$1", "joyy": "$2" } }
+      { "match": "move %f %f", "set": { "joyx": "$1", "joyy": "$2" } },
+      { "match": "limit %d %d", "set": { "limit[$1]": "$2" } }
     ],                             %d integer, %f number, %s word, %% percent;
                                    a blank matches blanks; "$1" is the first
-                                   argument. Setting a variable stops its
+                                   argument, in values and in names (an
+                                   array element). Setting a variable stops its
                                    behaviour. "service 1", "service 0" and
                                    "hostreq" are built in.
 

@@ -154,6 +154,27 @@ TEST(SimDevice, MappedCommandsSetVariablesAndStopTheirBehaviour)
     EXPECT_NE(h.log.captured().find("unknown command 'fly away'"), std::string::npos);
 }
 
+TEST(SimDevice, ACommandSetsTheArrayElementItsArgumentNames)
+{
+    // "$1" in a set's name was taken literally, so a table row's command
+    // ("limit 2 450") could not set its own row's element.
+    DeviceConfig c = pumpConfig();
+    c.variables.push_back(VariableSpec{"limit", {SimValue{false, 1, {}}, SimValue{false, 2, {}}, SimValue{false, 3, {}}},
+                                       std::nullopt, 3, std::nullopt});
+    c.commands.push_back(CommandSpec{"limit %d %d", {{"limit[$1]", "$2"}}, ""});
+    SimLog log;
+    log.open("/dev/null");
+    SimDevice device(std::move(c), log);
+    std::vector<std::string> problems;
+    device.start({var("speed", "WORD", 12, 2), var("level", "WORD", 13, 2), var("limit", "WORD", 14, 2)}, 100.0,
+                 problems);
+    ASSERT_TRUE(problems.empty());
+    std::vector<Datagram> out;
+    device.receive("climit 2 450\n", app(), 100.0, out);
+    EXPECT_EQ(*device.memory().get("limit[2]"), 450);
+    EXPECT_EQ(*device.memory().get("limit[1]"), 2);
+}
+
 TEST(SimDevice, AnswersRequestsFromItsMemory)
 {
     Harness h;
