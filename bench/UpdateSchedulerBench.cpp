@@ -6,6 +6,7 @@
 // std::priority_queue of (due time, index) pairs, the least any heap-based
 // scheduler must pay.
 #include "device/Client.h"
+#include "expr/ClientData.h"
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
