@@ -60,6 +60,7 @@ public:
 
     const std::string& indexVar() const { return indexVar_; }
     std::string refreshRate() const override { return refresh_; }
+    bool isTablePage() const override { return true; }
     // What the scheduler refreshes for this page.
     const std::shared_ptr<DynamicTableSections>& contents() const { return sections_; }
 
