@@ -136,6 +136,7 @@ void ClientDynamicTable::viewWillDisappear(bool animated)
 
 int ClientDynamicTable::numberOfSections(GroupedTableView&)
 {
+    rows_ = sections_->rowCounts();
     return sections_->numberOfSections();
 }
 
@@ -146,7 +147,7 @@ QString ClientDynamicTable::titleForHeader(GroupedTableView&, int section)
 
 int ClientDynamicTable::numberOfRows(GroupedTableView&, int section)
 {
-    return sections_->numberOfRows(section);
+    return section >= 0 && section < static_cast<int>(rows_.size()) ? rows_[static_cast<std::size_t>(section)] : 0;
 }
 
 TableCell* ClientDynamicTable::cellForRow(GroupedTableView& table, IndexPath path)

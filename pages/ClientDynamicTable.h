@@ -37,6 +37,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fieldmon {
 
@@ -104,6 +105,8 @@ private:
     std::string refresh_;
     GroupedTableView* tableView_;
     platform::Alerts::AlertId confirmation_ = 0;
+    // Each section's rows, read once per reload (numberOfSections starts one).
+    std::vector<int> rows_;
     bool loaded_ = false;
     bool reloadPending_ = false;
 };

@@ -8,6 +8,7 @@
 #include "widgets/GroupedTableView.h"
 #include "widgets/TextField.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace fieldmon {
@@ -103,13 +104,35 @@ bool ClientDynamicTableCell::rangeContains(int index) const
     return true;
 }
 
-bool ClientDynamicTableCell::rangeCouldContain(int index) const
+bool ClientDynamicTableCell::coversSomeIndexBelow(int rows) const
 {
-    if (index_ && !index_->isConst())
+    if (rows <= 0)
+        return false;
+    if (index_) {
+        const int i = index_->intValue();
+        return i >= 0 && i < rows;
+    }
+    const long long low = indexStart_ ? std::max(0, indexStart_->intValue()) : 0;
+    const long long high = indexEnd_ ? std::min(rows - 1, indexEnd_->intValue()) : rows - 1;
+    return low <= high;
+}
+
+bool ClientDynamicTableCell::couldCoverSomeIndexBelow(int rows) const
+{
+    if (rows <= 0)
+        return false;
+    if ((index_ && !index_->isConst()) || (indexStart_ && !indexStart_->isConst()) || (indexEnd_ && !indexEnd_->isConst()))
         return true;
-    if ((indexStart_ && !indexStart_->isConst()) || (indexEnd_ && !indexEnd_->isConst()))
+    return coversSomeIndexBelow(rows);
+}
+
+bool ClientDynamicTableCell::coversEveryIndexBelow(int rows) const
+{
+    if (rows <= 0)
         return true;
-    return rangeContains(index);
+    if (index_)
+        return rows == 1 && index_->intValue() == 0;
+    return (!indexStart_ || indexStart_->intValue() <= 0) && (!indexEnd_ || indexEnd_->intValue() >= rows - 1);
 }
 
 bool ClientDynamicTableCell::isConst() const

@@ -11,8 +11,8 @@
 //
 // Coverage of index i: with an index, i equals its value; otherwise i is
 // not below the start (when there is one) and not above the end (when there
-// is one); with neither every index. While a bound's value is not known
-// yet, rangeCouldContain() counts any index as possibly covered.
+// is one); with neither every index. While a bound is not constant,
+// couldCoverSomeIndexBelow() counts it as possibly covering any index.
 //
 // A touch on a row either opens the target page (the table does that) or
 // runs the command for that row's index, "c" + text + "\n". A left/right
@@ -82,7 +82,12 @@ public:
     void setEditingObserver(std::function<void()> observer) { editingObserver_ = std::move(observer); }
 
     bool rangeContains(int index) const;
-    bool rangeCouldContain(int index) const;
+    // Over the indexes 0 … rows - 1 at once: whether some index is covered;
+    // the same counting a bound that is not constant as covering anything;
+    // whether every index is covered.
+    bool coversSomeIndexBelow(int rows) const;
+    bool couldCoverSomeIndexBelow(int rows) const;
+    bool coversEveryIndexBelow(int rows) const;
     bool isConst() const;
     // The index, start and end: requests queued for the next batch.
     int queueRangeRequests();

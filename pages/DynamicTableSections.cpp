@@ -38,22 +38,30 @@ bool DynamicTableSections::implicitSection() const
     return sections_.size() == 1 && sections_[0].title && sections_[0].title->stringValue().empty();
 }
 
-int DynamicTableSections::clampRows(int count)
-{
-    return std::clamp(count, 0, kMaxRows);
-}
-
 const DynamicTableSections::NodePtr& DynamicTableSections::countOf(const Section& section) const
 {
     return implicitSection() || !section.count ? cellCount_ : section.count;
+}
+
+std::vector<int> DynamicTableSections::rowCounts() const
+{
+    std::vector<int> rows;
+    rows.reserve(sections_.size());
+    int budget = kMaxRows;
+    for (const Section& s : sections_) {
+        const NodePtr& count = countOf(s);
+        const int n = count ? std::clamp(count->intValue(), 0, budget) : 0;
+        rows.push_back(n);
+        budget -= n;
+    }
+    return rows;
 }
 
 int DynamicTableSections::numberOfRows(int section) const
 {
     if (section < 0 || section >= numberOfSections())
         return 0;
-    const NodePtr& count = countOf(sections_[static_cast<std::size_t>(section)]);
-    return count ? clampRows(count->intValue()) : 0;
+    return rowCounts()[static_cast<std::size_t>(section)];
 }
 
 std::string DynamicTableSections::title(int section) const
@@ -76,33 +84,31 @@ DynamicTableSections::Template DynamicTableSections::templateFor(int section, in
 
 // --- Constant ---------------------------------------------------------------------
 
-bool DynamicTableSections::sectionConst(const Section& section) const
+bool DynamicTableSections::sectionConst(const Section& section, int rows) const
 {
     const NodePtr& count = countOf(section);
     if (count && !count->isConst())
         return false;
     if (!implicitSection() && section.title && !section.title->isConst())
         return false;
-    const int rows = count ? clampRows(count->intValue()) : 0;
-    for (const Template& t : section.cells) {
-        if (t->isConst())
-            continue;
-        for (int j = 0; j < rows; ++j)
-            if (t->rangeContains(j))
-                return false;
-    }
-    return true;
+    return std::none_of(section.cells.begin(), section.cells.end(),
+                        [rows](const Template& t) { return !t->isConst() && t->coversSomeIndexBelow(rows); });
 }
 
 bool DynamicTableSections::isConst() const
 {
-    return std::all_of(sections_.begin(), sections_.end(), [this](const Section& s) { return sectionConst(s); });
+    const std::vector<int> rows = rowCounts();
+    for (std::size_t s = 0; s < sections_.size(); ++s)
+        if (!sectionConst(sections_[s], rows[s]))
+            return false;
+    return true;
 }
 
 // --- Stale values -----------------------------------------------------------------
 
-bool DynamicTableSections::invalidateSection(const Section& section)
+bool DynamicTableSections::invalidateSection(std::size_t index, int rows)
 {
+    const Section& section = sections_[index];
     const NodePtr& count = countOf(section);
     if (!count)
         return false;
@@ -110,9 +116,8 @@ bool DynamicTableSections::invalidateSection(const Section& section)
     // Range bounds may follow the device too: fetched again each pass.
     for (const Template& t : section.cells)
         result = t->invalidateRange() || result;
-    const int rows = clampRows(count->intValue());
     for (int i = 0; i < rows; ++i)
-        if (Template t = templateFor(static_cast<int>(&section - sections_.data()), i))
+        if (Template t = templateFor(static_cast<int>(index), i))
             result = t->invalidateElementsForIndex(i) || result;
     const bool countStale = count->invalidateRemoteVariableValues();
     if (rows > 0)
@@ -123,50 +128,40 @@ bool DynamicTableSections::invalidateSection(const Section& section)
 bool DynamicTableSections::invalidateRemoteVariableValues()
 {
     auto hold = shared_from_this();
+    const std::vector<int> rows = rowCounts();
     bool result = false;
-    for (auto s = sections_.rbegin(); s != sections_.rend(); ++s) {
+    for (std::size_t s = sections_.size(); s-- > 0;) {
         // A title is fetched with its section, but its staleness alone
         // does not make the table fetch.
-        if (!implicitSection() && s->title)
-            s->title->invalidateRemoteVariableValues();
-        result = invalidateSection(*s) || result;
+        if (!implicitSection() && sections_[s].title)
+            sections_[s].title->invalidateRemoteVariableValues();
+        result = invalidateSection(s, rows[s]) || result;
     }
     return result;
 }
 
 // --- Requests -----------------------------------------------------------------------
 
-int DynamicTableSections::queueRows(const Section& section)
+int DynamicTableSections::queueRows(std::size_t index, int rows)
 {
-    const NodePtr& count = countOf(section);
-    const int rows = count ? clampRows(count->intValue()) : 0;
-    const std::size_t templates = section.cells.size();
-    // Range stage: the bounds of every template that could hold a row, each
-    // once; looking at a row stops at the first constant template that
-    // could hold it.
+    const Section& section = sections_[index];
+    // Range stage: the bounds of every template that could hold one of the
+    // rows, unless a constant template before it holds them all.
     int n = 0;
-    std::vector<bool> queued(templates, false);
-    std::size_t left = templates;
-    for (int j = 0; j < rows && left > 0; ++j) {
-        for (std::size_t k = 0; k < templates; ++k) {
-            const Template& t = section.cells[k];
-            if (!t->rangeCouldContain(j))
-                continue;
-            if (t->isConst())
+    for (const Template& t : section.cells) {
+        if (t->isConst()) {
+            if (t->coversEveryIndexBelow(rows))
                 break;
-            if (!queued[k]) {
-                n += t->queueRangeRequests();
-                queued[k] = true;
-                --left;
-            }
+            continue;
         }
+        if (t->couldCoverSomeIndexBelow(rows))
+            n += t->queueRangeRequests();
     }
     if (n > 0)
         return n;
     // Text stage: every row through the first template covering it.
-    const int sectionIndex = static_cast<int>(&section - sections_.data());
     for (int j = 0; j < rows; ++j)
-        if (Template t = templateFor(sectionIndex, j))
+        if (Template t = templateFor(static_cast<int>(index), j))
             n += t->queueVariableRequestsForIndex(j);
     return n;
 }
@@ -174,9 +169,10 @@ int DynamicTableSections::queueRows(const Section& section)
 int DynamicTableSections::queueVariableRequests()
 {
     auto hold = shared_from_this();
+    const std::vector<int> rows = rowCounts();
     int n = 0;
-    for (auto s = sections_.rbegin(); s != sections_.rend(); ++s) {
-        const NodePtr& count = countOf(*s);
+    for (std::size_t s = sections_.size(); s-- > 0;) {
+        const NodePtr& count = countOf(sections_[s]);
         // A section's rows wait for its count.
         if (count) {
             const int counting = count->queueVariableRequests();
@@ -185,9 +181,9 @@ int DynamicTableSections::queueVariableRequests()
                 continue;
             }
         }
-        if (!implicitSection() && s->title)
-            n += s->title->queueVariableRequests();
-        n += queueRows(*s);
+        if (!implicitSection() && sections_[s].title)
+            n += sections_[s].title->queueVariableRequests();
+        n += queueRows(s, rows[s]);
     }
     if (n == 0) {
         // Everything is in: the table reloads.

@@ -19,8 +19,9 @@
 // section titled "" (empty). A table whose only section is titled "" is one
 // list of the table's default row count, without a header.
 //
-// Row counts are held to 0…kMaxRows: a device's count is no reason to build
-// millions of rows.
+// Rows are held to kMaxRows for the whole table (each section gets what
+// the sections before it left): a device's count, or a document with many
+// sections, is no reason to build millions of rows.
 //
 // Thread rule: main thread only.
 
@@ -65,6 +66,8 @@ public:
     bool implicitSection() const;
     int numberOfSections() const { return static_cast<int>(sections_.size()); }
     int numberOfRows(int section) const;
+    // Every section's rows at once (the counts' values, within the table's budget).
+    std::vector<int> rowCounts() const;
     std::string title(int section) const;
     // The first template of the section that covers `row`, or null.
     Template templateFor(int section, int row) const;
@@ -79,13 +82,12 @@ public:
     expr::Binding* clientUpdate() const override { return clientUpdate_; }
 
 private:
-    static int clampRows(int count);
-    // The rows of a section whose count is `count` (the implicit one: the table's).
+    // The count of a section (the implicit one: the table's).
     const NodePtr& countOf(const Section& section) const;
-    bool sectionConst(const Section& section) const;
-    bool invalidateSection(const Section& section);
+    bool sectionConst(const Section& section, int rows) const;
+    bool invalidateSection(std::size_t section, int rows);
     // Stages 2 and 3 for one section; the stage-1 requests are the caller's.
-    int queueRows(const Section& section);
+    int queueRows(std::size_t section, int rows);
 
     std::shared_ptr<Client> remoteClient_;
     NodePtr cellCount_;

@@ -63,8 +63,8 @@ public:
     void inspect(QJsonObject& out) const override;
     // The drags that turn `column` to `row` as a slow finger would, in page
     // points; empty with `error` set when there is no such column or row.
-    std::vector<AutomationDrag> pickDrags(int column, int row, QString& error) const;
-    bool settling() const;
+    std::vector<AutomationDrag> pickDrags(int column, int row, QString& error) const override;
+    bool settling() const override;
 
 private:
     void runCommand();
