@@ -4,6 +4,9 @@
 #include "widgets/TextField.h"
 
 #include <QJsonObject>
+#include <QMouseEvent>
+
+#include <utility>
 
 namespace fieldmon {
 
@@ -31,8 +34,15 @@ DynamicRowCell::DynamicRowCell(QString reuseIdentifier, Kind kind, QWidget* pare
     label_->setAttribute(Qt::WA_TransparentForMouseEvents);
     setTag(label_, kLabelTag);
     connect(field_, &QLineEdit::returnPressed, this, [this] { emit fieldReturned(field_->text()); });
-    connect(field_, &TextField::editingBegan, this, [this] { emit editingChanged(true); });
-    connect(field_, &TextField::editingEnded, this, [this] { emit editingChanged(false); });
+    connect(field_, &TextField::editingBegan, this, [this] {
+        // While it is edited the field takes presses itself (to place the cursor).
+        field_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+        emit editingChanged(true);
+    });
+    connect(field_, &TextField::editingEnded, this, [this] {
+        field_->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+        emit editingChanged(false);
+    });
     setEditable(false);
     layoutParts();
 }
@@ -56,9 +66,14 @@ void DynamicRowCell::setEditable(bool editable)
         return;
     field_->setReadOnly(!editable);
     field_->setFocusPolicy(editable ? Qt::StrongFocus : Qt::NoFocus);
-    // A field that cannot be edited lets a touch select the row instead.
-    field_->setAttribute(Qt::WA_TransparentForMouseEvents, !editable);
+    // Presses reach the row (see the class comment) unless the field is being edited.
+    field_->setAttribute(Qt::WA_TransparentForMouseEvents, !field_->isEditing());
     field_->setTextColour(editable ? editableColour() : phone::valueBlue());
+}
+
+bool DynamicRowCell::editable() const
+{
+    return field_ && editable_;
 }
 
 bool DynamicRowCell::isEditing() const
@@ -70,6 +85,29 @@ void DynamicRowCell::resizeEvent(QResizeEvent* e)
 {
     TableCell::resizeEvent(e);
     layoutParts();
+}
+
+void DynamicRowCell::mousePressEvent(QMouseEvent* e)
+{
+    pressedOnField_ = field_ && editable_ && e->button() == Qt::LeftButton &&
+                      field_->geometry().contains(e->position().toPoint());
+    if (pressedOnField_) {
+        e->accept();
+        return; // no highlight: the row is not being chosen
+    }
+    TableCell::mousePressEvent(e);
+}
+
+void DynamicRowCell::mouseReleaseEvent(QMouseEvent* e)
+{
+    // A tap on an editable field begins editing instead of selecting the row.
+    const bool tap = std::exchange(pressedOnField_, false);
+    if (tap && e->button() == Qt::LeftButton && field_->geometry().contains(e->position().toPoint())) {
+        field_->beginEditing();
+        e->accept();
+        return;
+    }
+    TableCell::mouseReleaseEvent(e);
 }
 
 void DynamicRowCell::layoutParts()

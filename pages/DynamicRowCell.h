@@ -10,10 +10,12 @@
 //              when it has none
 //   Empty      the blank row shown where no template covers the index
 //
-// Text is 16-point; the label lies over the field but lets touches through,
-// so a touch on the field edits it and a touch elsewhere selects the row.
-// The field is finished only by its done key (fieldReturned); losing the
-// focus ends editing without it.
+// Text is 16-point; the label lies over the field but lets touches through.
+// Until it is being edited the field takes no press itself: a drag that
+// starts on it scrolls the list like a drag anywhere else, a tap on it
+// begins editing, and a tap elsewhere selects the row. The field is
+// finished only by its done key (fieldReturned); losing the focus ends
+// editing without it.
 //
 // Thread rule: main thread only.
 
@@ -50,7 +52,7 @@ public:
     void setRightText(const QString& text);
     // Editable (red) with a command, read-only (blue) without.
     void setEditable(bool editable);
-    bool editable() const { return editable_; }
+    bool editable() const;
     bool isEditing() const;
 
     void inspect(QJsonObject& row) const override;
@@ -65,6 +67,8 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
     void layoutParts();
@@ -76,6 +80,7 @@ private:
     TextField* field_ = nullptr;
     bool editable_ = false;
     bool acts_ = false;
+    bool pressedOnField_ = false;
 };
 
 } // namespace fieldmon

@@ -55,6 +55,14 @@ bool TextField::isEditing() const
 
 void TextField::beginEditing()
 {
+    if (isReadOnly())
+        return;
+    setFocus(Qt::MouseFocusReason);
+    editingStarted();
+}
+
+void TextField::editingStarted()
+{
     if (isReadOnly() || editing_)
         return;
     editing_ = true;
@@ -83,7 +91,7 @@ void TextField::endEditing()
 void TextField::focusInEvent(QFocusEvent* e)
 {
     QLineEdit::focusInEvent(e);
-    beginEditing();
+    editingStarted();
 }
 
 void TextField::focusOutEvent(QFocusEvent* e)
@@ -96,7 +104,7 @@ void TextField::mousePressEvent(QMouseEvent* e)
 {
     QLineEdit::mousePressEvent(e);
     if (window()->focusWidget() == this)
-        beginEditing();
+        editingStarted();
 }
 
 void TextField::paintEvent(QPaintEvent* e)

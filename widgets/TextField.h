@@ -35,6 +35,8 @@ public:
 
     // Whether the user is editing the field now.
     bool isEditing() const;
+    // Begins editing as a tap on the field does (the field takes the focus).
+    void beginEditing();
     // Ends editing (the keyboard goes away); the text stays.
     void endEditing();
 
@@ -49,7 +51,7 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    void beginEditing();
+    void editingStarted();
     void editingStopped();
 
     Border border_;
