@@ -31,8 +31,10 @@ ClientDynamicTable::ClientDynamicTable(std::shared_ptr<Client> client, NodePtr c
       tableView_(new GroupedTableView(this))
 {
     setClient(client);
+    // Values kept in the device's own environment are made without the
+    // device: the record holding a node that holds the record is a cycle.
     if (client)
-        client->environment()->setVariable(indexVar_, expr::ClientData::error(client));
+        client->environment()->setVariable(indexVar_, expr::ClientData::error(nullptr));
     tableView_->setLazyRows(true);
     tableView_->setSource(this);
     tableView_->setGeometry(rect());
@@ -173,8 +175,7 @@ void ClientDynamicTable::didSelectRow(GroupedTableView& table, IndexPath path)
         // the page's appearance (title, load command), which may read it.
         const bool known = dynamicPages() && dynamicPages()->count(target);
         if (known && remoteClient())
-            remoteClient()->environment()->setVariable(indexVar_,
-                                                       expr::ClientData::integer(remoteClient(), path.row));
+            remoteClient()->environment()->setVariable(indexVar_, expr::ClientData::integer(nullptr, path.row));
         pushPageWithTitle(target);
     } else {
         if (t && t->hasCommand()) {

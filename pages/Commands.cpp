@@ -13,7 +13,7 @@ std::shared_ptr<expr::ClientDataEnvironment> withParameter(const std::shared_ptr
                                                            const std::string& name, int value)
 {
     auto env = expr::ClientDataEnvironment::create(client, command);
-    env->setVariable(name, expr::ClientData::integer(client, value));
+    env->setVariable(name, expr::ClientData::integer(nullptr, value));
     return env;
 }
 

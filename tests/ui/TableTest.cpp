@@ -310,3 +310,22 @@ TEST_F(TablePage, AHugeCountIsHeldAndOnlyRowsNearTheViewGetCells)
     EXPECT_LT(cells, 40);
     EXPECT_EQ(text(0, 9999), "9999");
 }
+
+TEST_F(TablePage, LeavingTheTableFreesItAndLeavesNothingHoldingTheDevice)
+{
+    // The index variable's value, kept in the device's own environment, was
+    // a node holding the device: the record held itself and never went.
+    const long before = client.use_count();
+    ASSERT_TRUE(openTable(table(R"(<cell center='printf("Go %d", k)' target='next'/>)")));
+    run(0.5);
+    test::tapRow(view(), {0, 1});
+    stack->pop(false);
+    settle();
+    std::weak_ptr<ClientDynamicTable> weak = t;
+    t.reset();
+    QTest::mouseClick(stack->bar()->backButton(), Qt::LeftButton);
+    ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
+    settle();
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(client.use_count(), before);
+}
