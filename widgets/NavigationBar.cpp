@@ -100,20 +100,29 @@ void NavigationBar::paintEvent(QPaintEvent*)
     p.setPen(QColor(0x2d, 0x36, 0x42));
     p.drawLine(0, height() - 1, width(), height() - 1);
 
-    // The title stays centred on the bar unless the back button is in its way.
-    QFont f = phone::systemFont(20, true);
-    p.setFont(f);
-    QFontMetrics fm(f);
-    int left = back_->isVisible() ? back_->geometry().right() + 8 : 8;
-    int avail = width() - 2 * std::max(left, 8);
-    QString text = fm.elidedText(title_, Qt::ElideRight, std::max(0, avail));
-    QRect r(0, 0, width(), height());
-    if (back_->isVisible() && fm.horizontalAdvance(text) / 2 > width() / 2 - left)
-        r.setLeft(left);
+    TitleLayout title = titleLayout();
+    p.setFont(title.font);
     p.setPen(QColor(0x40, 0x4c, 0x5e));
-    p.drawText(r.translated(0, -1), Qt::AlignCenter, text);
+    p.drawText(title.rect.translated(0, -1), Qt::AlignCenter, title.text);
     p.setPen(Qt::white);
-    p.drawText(r, Qt::AlignCenter, text);
+    p.drawText(title.rect, Qt::AlignCenter, title.text);
+}
+
+NavigationBar::TitleLayout NavigationBar::titleLayout() const
+{
+    constexpr int kLargest = 20;
+    constexpr int kSmallest = 14;
+    constexpr int kMargin = 8;
+    QFont font = phone::systemFont(kLargest, true);
+    int left = back_->isVisible() ? back_->geometry().right() + kMargin : kMargin;
+    QRect rect(0, 0, width(), height());
+    if (QFontMetrics(font).horizontalAdvance(title_) > width() - 2 * left) {
+        rect = QRect(left, 0, std::max(0, width() - kMargin - left), height());
+        for (int size = kLargest - 1;
+             size >= kSmallest && QFontMetrics(font).horizontalAdvance(title_) > rect.width(); --size)
+            font = phone::systemFont(size, true);
+    }
+    return {rect, font, QFontMetrics(font).elidedText(title_, Qt::ElideRight, rect.width())};
 }
 
 } // namespace fieldmon

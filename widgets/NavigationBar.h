@@ -6,6 +6,8 @@
 // Thread rule: main thread only.
 
 #include <QAbstractButton>
+#include <QFont>
+#include <QRect>
 #include <QWidget>
 
 namespace fieldmon {
@@ -30,6 +32,17 @@ public:
     // An empty back title hides the back button.
     void setBackTitle(const QString& title);
     BackButton* backButton() const { return back_; }
+
+    // Where and how the title is drawn: centred on the bar while it fits
+    // between the back button and its mirror image; otherwise in the room
+    // right of the back button, in a font that shrinks from 20 to 14 points
+    // before the text is cut with an ellipsis.
+    struct TitleLayout {
+        QRect rect;
+        QFont font;
+        QString text;
+    };
+    TitleLayout titleLayout() const;
 
 signals:
     void backPressed();

@@ -255,3 +255,30 @@ TEST(NavigationStack, PopToGoesBackOverScreensInBetweenWithoutShowingThem)
     stack->popTo(b, false); // no longer on the stack
     EXPECT_EQ(stack->top(), a);
 }
+
+TEST(NavigationBar, ATitleTooWideToCentreUsesTheRoomBesideTheBackButtonBeforeItIsCut)
+{
+    // Titles were once cut to the width they could have centred, so a page
+    // titled "Hydraulics 131 bar" under a "Turbine 2" back button showed as
+    // "Hydrauli…" although the bar had room for all of it.
+    NavigationBar bar;
+    bar.resize(320, 44);
+    bar.setBackTitle("Turbine 2");
+    bar.show();
+    const int backRight = bar.backButton()->geometry().right();
+    struct Case {
+        QString title;
+        bool centred;
+        bool whole;
+    };
+    for (const Case& c : {Case{"Wind", true, true}, Case{"Hydraulics 131 bar", false, true},
+                          Case{"Hoist log of the harbour crane, all lifts since service", false, false}}) {
+        bar.setTitle(c.title);
+        NavigationBar::TitleLayout t = bar.titleLayout();
+        EXPECT_EQ(t.rect.left() == 0, c.centred) << c.title.toStdString();
+        EXPECT_EQ(t.text == c.title, c.whole) << c.title.toStdString();
+        EXPECT_GT(t.rect.left() + (t.rect.width() - QFontMetrics(t.font).horizontalAdvance(t.text)) / 2, backRight)
+            << "the title never runs under the back button: " << c.title.toStdString();
+        EXPECT_GE(t.font.pixelSize(), 14) << c.title.toStdString();
+    }
+}
