@@ -107,7 +107,7 @@ class Inputs(e2e.AppTestCase):
 
         # A finger drag moves the list: rows further down come into view.
         first = rows[0]["frame"][1]
-        self.app.ok("drag", **{"from": [160, 380], "to": [160, 80], "ms": 400})
+        self.app.ok("drag", **{"from": [50, 380], "to": [50, 80], "ms": 400})
         self.app.ok("wait", ms=1500)
         moved = self.app.rows()[0]["rows"]
         self.assertLess(moved[0]["frame"][1], first - 200)
