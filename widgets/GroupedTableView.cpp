@@ -428,6 +428,13 @@ void GroupedTableView::setContentOffset(double y, bool animated)
     animation_->start();
 }
 
+void GroupedTableView::stopScrolling()
+{
+    animation_->stop();
+    if (scrollerState_ == QScroller::Scrolling)
+        QScroller::scroller(viewport())->stop();
+}
+
 void GroupedTableView::scrollToRow(IndexPath path, ScrollPosition where, bool animated)
 {
     QRect r = rectForRow(path);

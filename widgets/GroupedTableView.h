@@ -117,6 +117,10 @@ public:
     double contentOffset() const;
     void setContentOffset(double y, bool animated = false);
     void scrollToRow(IndexPath path, ScrollPosition where, bool animated);
+    // Ends a flick's deceleration and any scroll animation where the list is
+    // now, as a finger laid on a moving list does (the source is told the
+    // deceleration ended). A finger that is down keeps its drag.
+    void stopScrolling();
     // The last row with any part inside the viewport, or nothing.
     std::optional<IndexPath> lastVisibleRow() const;
 

@@ -402,8 +402,10 @@ void Automation::tapRow(const Request& request, Answer& answer)
         return;
     }
     IndexPath path{section, row};
-    // A finger can only touch what is on screen: bring the row into view
-    // (a long list makes the row's cell only then).
+    // A finger can only touch what is on screen: stop a list still moving
+    // from a flick (else it carries the row away again), then bring the row
+    // into view (a long list makes the row's cell only then).
+    table->stopScrolling();
     QRect visible = table->viewport()->rect();
     if (!visible.contains(table->visualRectForRow(path)))
         table->scrollToRow(path, GroupedTableView::ScrollPosition::Middle, false);

@@ -259,6 +259,16 @@ TEST(Automation, RowsOffScreenAreListedWhereTheyWouldBeAndTapRowBringsThemIntoVi
     }
     EXPECT_EQ(screen->selected, (std::vector<int>{29, 0})) << "a drag is not a tap";
 
+    // A row tapped while a flick still carries the list lands on that row:
+    // the tap stops the list first, as a finger does.
+    EXPECT_TRUE(run(automation, {{"cmd", "tap_row"}, {"section", 0}, {"row", 0}}).ok);
+    EXPECT_TRUE(run(automation, {{"cmd", "drag"}, {"from", QJsonArray{160, 350}}, {"to", QJsonArray{160, 50}},
+                                 {"ms", 150}}).ok);
+    ASSERT_TRUE(screen->table->isDecelerating());
+    EXPECT_TRUE(run(automation, {{"cmd", "tap_row"}, {"section", 0}, {"row", 1}}).ok);
+    EXPECT_FALSE(screen->table->isDecelerating());
+    EXPECT_EQ(screen->selected, (std::vector<int>{29, 0, 0, 1}));
+
     // Typing goes to the widget a tap focused, Return included.
     int returned = 0;
     QObject::connect(screen->field, &QLineEdit::returnPressed, [&] { ++returned; });
