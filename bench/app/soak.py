@@ -131,7 +131,7 @@ def inside(args):
     asan = args.leaks
     env = {}
     if asan:
-        supp = os.path.join(harness.SOURCE, "tools", "lsan.supp")
+        supp = os.path.join(harness.SOURCE, "tests", "ui", "lsan.supp")  # Qt's own leaks
         env["LSAN_OPTIONS"] = f"suppressions={supp}:print_suppressions=0"
         env["ASAN_OPTIONS"] = "detect_leaks=1"
     print(f"fieldmon soak: {args.seconds:.0f} s, {args.devices} devices, {len(VANISHING)} vanishing every "
