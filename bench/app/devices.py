@@ -10,11 +10,14 @@ Every other device serves a small one-page document. Addresses run from
 
 import json
 import os
+import shutil
 
 FIRST_ADDRESS = 10
 SERIAL_BASE = 5000
 TYPES = ["PUMP", "VALVE", "METER", "CRANE", "TURBINE", "GATE", "FAN", "HEATER"]
 VARIABLES = 50  # v0 .. v49 on the big page; `lat` comes after them
+PICTURE = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                       "examples", "turbine", "logo.png")
 
 
 def address(k):
@@ -23,23 +26,45 @@ def address(k):
     return f"10.77.{n // 250}.{n % 250 + (0 if n < 250 else 2)}"
 
 
-def big_document(widgets, rate):
-    """A page of `widgets` widgets: the latency label first, then labels over
-    v0..v49 in a grid, with one button and one info button in every 25."""
+def big_document(widgets, rate, mix=True):
+    """A page of `widgets` widgets: the latency label first, then a grid of
+    labels over v0..v49 with one button and one info button in every 25. With
+    `mix`, drawn gauges (progress bars, circles, gradients, compasses,
+    arrows, turbines), a few pictures, the joystick and the event heads-up
+    display take some of the labels' places."""
     decl = " ".join(f"(WORD) v{i} = {i};" for i in range(VARIABLES))
     decl += f" (DWORD) lat = {VARIABLES};"
     body = [f"  <label position='(0.02, 0.01)' size='10' left='1' refresh='{rate}'>printf(\"L%d\", lat)</label>"]
-    for i in range(1, widgets):
+    drawn = {3: "progress", 8: "progress", 5: "circle", 17: "gradient", 20: "compass", 22: "arrow"} if mix else {}
+    for i in range(1, widgets - (2 if mix else 0)):
         col, row = i % 10, (i // 10) % 50
         x, y = 0.01 + col * 0.098, 0.04 + row * 0.019
-        if i % 25 == 0:
-            body.append(f"  <infobutton target='second' position='({x:.3f}, {y:.3f})' refresh='once'/>")
-        elif i % 25 == 12:
+        v, slot, at = i % VARIABLES, i % 25, f"position='({x:.3f}, {y:.3f})'"
+        kind = drawn.get(slot)
+        if mix and slot == 20 and (i // 25) % 2:
+            kind = "turbine"
+        if mix and i in (60, 160, 260, 360):
+            body.append(f"  <image file='logo.png' {at} refresh='once'/>")
+        elif slot == 0:
+            body.append(f"  <infobutton target='second' {at} refresh='once'/>")
+        elif slot == 12:
             body.append(f"  <button target='second' refresh='once'>\"More {i}\"</button>")
+        elif kind == "progress":
+            body.append(f"  <progress {at} length='0.08' angle='0' progress='v{v} / 1000' refresh='{rate}'/>")
+        elif kind == "circle":
+            body.append(f"  <circle {at} color='(v{v} / 1000, 0.5, 0, 1)' radius='4' clipRect='(0, 0, 1, 1)'"
+                        f" refresh='{rate}'/>")
+        elif kind == "gradient":
+            body.append(f"  <gradient {at} innerColor='(1, v{v} / 1000, 0, 1)' outerColor='(0, 0, 0.3, 0)'"
+                        f" innerRadius='1' outerRadius='4 + v{v} / 250' clipRect='(0, 0, 1, 1)'"
+                        f" extendInner='FALSE' extendOuter='FALSE' refresh='{rate}'/>")
+        elif kind in ("compass", "arrow", "turbine"):
+            body.append(f"  <{kind} {at} angle='v{v} / 100' refresh='{rate}'/>")
         else:
-            v = i % VARIABLES
-            body.append(f"  <label position='({x:.3f}, {y:.3f})' size='7' left='1' refresh='{rate}'>"
-                        f"printf(\"%d\", v{v})</label>")
+            body.append(f"  <label {at} size='7' left='1' refresh='{rate}'>printf(\"%d\", v{v})</label>")
+    if mix:
+        body.append("  <eventhud/>")
+        body.append(f"  <joystick command='printf(\"move %f %f\", x, y)' rate='0.25'/>")
     return "\n".join([
         "<device>",
         f"  <variables>{decl}</variables>",
@@ -73,14 +98,15 @@ def big_variables():
     return moving
 
 
-def write(folder, count=100, widgets=500, rate=0.1, schedule=None, extra=None):
+def write(folder, count=100, widgets=500, rate=0.1, schedule=None, extra=None, mix=True):
     """Writes `count` device files (and their documents) into `folder`;
     returns the device file paths. `schedule(k)` may give device k a
     timeline; `extra(k)` more fields."""
     os.makedirs(os.path.join(folder, "big"), exist_ok=True)
     os.makedirs(os.path.join(folder, "small"), exist_ok=True)
     with open(os.path.join(folder, "big", "ui.xml"), "w") as f:
-        f.write(big_document(widgets, rate))
+        f.write(big_document(widgets, rate, mix))
+    shutil.copy(PICTURE, os.path.join(folder, "big", "logo.png"))
     with open(os.path.join(folder, "small", "ui.xml"), "w") as f:
         f.write(SMALL_DOCUMENT)
     paths = []
