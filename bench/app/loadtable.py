@@ -254,6 +254,9 @@ def inside(args):
         table.add("   automation: slowest answer to a reading", f"{1000 * app.slowest:.0f} ms",
                   f"{app.slowest_what}; {app.requests} requests")
         app.home()
+        app.ok("wait", ms=1500)
+        rss, _ = procstat.memory(app.pid)
+        table.add("6c RSS, list again after the page", f"{rss:.1f} MiB")
     except Exception as e:  # a figure that could not be taken ends the run
         print(f"load table: {e}", flush=True)
         status = 1

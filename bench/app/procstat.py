@@ -46,14 +46,25 @@ def thread_switches(pid, tid):
 
 def memory(pid):
     """(current RSS, peak RSS) in MiB."""
-    rss = hwm = 0
+    status = memory_status(pid)
+    return status["VmRSS"], status["VmHWM"]
+
+
+def anonymous_memory(pid):
+    """The anonymous part of the RSS in MiB: heap and private mappings, what
+    a leak grows. The rest is mostly the code of shared libraries, which
+    enters the RSS page by page as code runs for the first time."""
+    return memory_status(pid)["RssAnon"]
+
+
+def memory_status(pid):
+    out = {}
     with open(f"/proc/{pid}/status") as f:
         for line in f:
-            if line.startswith("VmRSS:"):
-                rss = int(line.split()[1])
-            elif line.startswith("VmHWM:"):
-                hwm = int(line.split()[1])
-    return rss / 1024, hwm / 1024
+            key, _, value = line.partition(":")
+            if key in ("VmRSS", "VmHWM", "RssAnon", "RssFile"):
+                out[key] = int(value.split()[0]) / 1024
+    return out
 
 
 def udp_table():
