@@ -9,29 +9,11 @@ zlib, the rounded rectangle rasterised with 4x4 supersampling.
 Run from anywhere: tools/make-button-pictures.py
 """
 import os
-import struct
-import zlib
+
+from pngdraw import write_png
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 W, H, R = 25, 40, 9.0
-
-
-def write_png(path, width, height, pixel):
-    rows = bytearray()
-    for y in range(height):
-        rows.append(0)
-        for x in range(width):
-            rows.extend(pixel(x, y))
-
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-
-    png = b"\x89PNG\r\n\x1a\n"
-    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-    png += chunk(b"IDAT", zlib.compress(bytes(rows), 9))
-    png += chunk(b"IEND", b"")
-    with open(path, "wb") as f:
-        f.write(png)
 
 
 def inside(x, y, inset):

@@ -26,8 +26,8 @@ Run from anywhere: tools/make-gauge-pictures.py
 """
 import math
 import os
-import struct
-import zlib
+
+from pngdraw import supersample, write_png
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 
@@ -38,38 +38,6 @@ CREAM = (0.97, 0.95, 0.86, 1.0)
 WHITE = (0.98, 0.98, 0.99, 1.0)
 NACELLE = (0.86, 0.88, 0.91, 1.0)
 CLEAR = (0, 0, 0, 0)
-
-
-def write_png(path, width, height, pixel):
-    rows = bytearray()
-    for y in range(height):
-        rows.append(0)
-        for x in range(width):
-            rows.extend(pixel(x, y))
-
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-    png = b"\x89PNG\r\n\x1a\n"
-    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-    png += chunk(b"IDAT", zlib.compress(bytes(rows), 9))
-    png += chunk(b"IEND", b"")
-    with open(path, "wb") as f:
-        f.write(png)
-
-
-def supersample(shade, x, y, n=4):
-    acc = [0.0, 0.0, 0.0, 0.0]
-    for i in range(n):
-        for j in range(n):
-            r, g, b, a = shade(x + (i + 0.5) / n, y + (j + 0.5) / n)
-            acc[0] += r * a
-            acc[1] += g * a
-            acc[2] += b * a
-            acc[3] += a
-    a = acc[3] / (n * n)
-    if a == 0:
-        return (0, 0, 0, 0)
-    return tuple(int(round(c / acc[3] * 255)) for c in acc[:3]) + (int(round(a * 255)),)
 
 
 def in_triangle(px, py, a, b, c):
