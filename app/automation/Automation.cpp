@@ -142,9 +142,23 @@ std::optional<QPointF> Automation::toWindow(QPointF page, Answer& answer) const
     return at;
 }
 
-InputSynthesizer::Pointer Automation::pointerOf(const QString& name)
+InputSynthesizer::Pointer Automation::pointerOf(Args& args)
 {
+    QString name = args.choice(kPointerArg, {"touch", "mouse"}, "touch");
     return name == QLatin1String("mouse") ? InputSynthesizer::Pointer::Mouse : InputSynthesizer::Pointer::Touch;
+}
+
+bool Automation::readyForPointer(const Args& args, Answer& answer) const
+{
+    if (!args.ok()) {
+        answer(Reply::failure(args.error()));
+        return false;
+    }
+    if (input_.isDown()) {
+        answer(Reply::failure(QStringLiteral("a pointer is down; release it first")));
+        return false;
+    }
+    return true;
 }
 
 void Automation::tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer)
@@ -235,18 +249,10 @@ void Automation::screenshot(const Request& request, Answer& answer)
 void Automation::tap(const Request& request, Answer& answer)
 {
     Args args(request);
-    double x = args.number("x");
-    double y = args.number("y");
-    QPointF page(x, y);
-    auto pointer = pointerOf(args.choice(kPointerArg, {"touch", "mouse"}, "touch"));
-    if (!args.ok()) {
-        answer(Reply::failure(args.error()));
+    QPointF page{args.number("x"), args.number("y")}; // braces: x is read (and reported) first
+    auto pointer = pointerOf(args);
+    if (!readyForPointer(args, answer))
         return;
-    }
-    if (input_.isDown()) {
-        answer(Reply::failure(QStringLiteral("a pointer is down; release it first")));
-        return;
-    }
     std::optional<QPointF> at = toWindow(page, answer);
     if (!at)
         return;
@@ -257,18 +263,10 @@ void Automation::tap(const Request& request, Answer& answer)
 void Automation::press(const Request& request, Answer& answer)
 {
     Args args(request);
-    double x = args.number("x");
-    double y = args.number("y");
-    QPointF page(x, y);
-    auto pointer = pointerOf(args.choice(kPointerArg, {"touch", "mouse"}, "touch"));
-    if (!args.ok()) {
-        answer(Reply::failure(args.error()));
+    QPointF page{args.number("x"), args.number("y")}; // braces: x is read (and reported) first
+    auto pointer = pointerOf(args);
+    if (!readyForPointer(args, answer))
         return;
-    }
-    if (input_.isDown()) {
-        answer(Reply::failure(QStringLiteral("a pointer is down; release it first")));
-        return;
-    }
     std::optional<QPointF> at = toWindow(page, answer);
     if (!at)
         return;
@@ -279,9 +277,7 @@ void Automation::press(const Request& request, Answer& answer)
 void Automation::move(const Request& request, Answer& answer)
 {
     Args args(request);
-    double x = args.number("x");
-    double y = args.number("y");
-    QPointF page(x, y);
+    QPointF page{args.number("x"), args.number("y")}; // braces: x is read (and reported) first
     if (!args.ok()) {
         answer(Reply::failure(args.error()));
         return;
@@ -359,15 +355,9 @@ void Automation::drag(const Request& request, Answer& answer)
     QPointF from = args.point("from");
     QPointF to = args.point("to");
     int ms = args.integer("ms", 0, kMaxDragMs, 300);
-    auto pointer = pointerOf(args.choice(kPointerArg, {"touch", "mouse"}, "touch"));
-    if (!args.ok()) {
-        answer(Reply::failure(args.error()));
+    auto pointer = pointerOf(args);
+    if (!readyForPointer(args, answer))
         return;
-    }
-    if (input_.isDown()) {
-        answer(Reply::failure(QStringLiteral("a pointer is down; release it first")));
-        return;
-    }
     if (!toWindow(from, answer))
         return;
     runDrag(from, to, ms, pointer, [this, answer = std::move(answer)] { settle(answer); });
@@ -381,15 +371,9 @@ void Automation::tapRow(const Request& request, Answer& answer)
     int section = args.integer("section", 0, 1'000'000);
     int row = args.integer("row", 0, 1'000'000);
     bool field = args.flag("field", false);
-    auto pointer = pointerOf(args.choice(kPointerArg, {"touch", "mouse"}, "touch"));
-    if (!args.ok()) {
-        answer(Reply::failure(args.error()));
+    auto pointer = pointerOf(args);
+    if (!readyForPointer(args, answer))
         return;
-    }
-    if (input_.isDown()) {
-        answer(Reply::failure(QStringLiteral("a pointer is down; release it first")));
-        return;
-    }
     Screen* top = reader_.top();
     GroupedTableView* table = top ? top->automationTable() : nullptr;
     if (!table) {
@@ -423,7 +407,7 @@ void Automation::tapRow(const Request& request, Answer& answer)
 void Automation::back(const Request& request, Answer& answer)
 {
     Args args(request);
-    auto pointer = pointerOf(args.choice(kPointerArg, {"touch", "mouse"}, "touch"));
+    auto pointer = pointerOf(args);
     if (!args.ok()) {
         answer(Reply::failure(args.error()));
         return;
@@ -473,15 +457,9 @@ void Automation::pick(const Request& request, Answer& answer)
     int tag = args.integer("tag", 0, 1'000'000'000);
     int column = args.integer("column", 0, 1'000);
     int row = args.integer("row", 0, 1'000'000);
-    auto pointer = pointerOf(args.choice(kPointerArg, {"touch", "mouse"}, "touch"));
-    if (!args.ok()) {
-        answer(Reply::failure(args.error()));
+    auto pointer = pointerOf(args);
+    if (!readyForPointer(args, answer))
         return;
-    }
-    if (input_.isDown()) {
-        answer(Reply::failure(QStringLiteral("a pointer is down; release it first")));
-        return;
-    }
     Screen* top = reader_.top();
     QString error = QStringLiteral("there is no screen");
     std::vector<AutomationDrag> drags = top ? top->pickDrags(tag, column, row, error) : std::vector<AutomationDrag>{};
@@ -504,7 +482,7 @@ void Automation::alertButton(const Request& request, Answer& answer)
 {
     Args args(request);
     int index = args.integer("index", 0, 1'000);
-    auto pointer = pointerOf(args.choice(kPointerArg, {"touch", "mouse"}, "touch"));
+    auto pointer = pointerOf(args);
     if (!args.ok()) {
         answer(Reply::failure(args.error()));
         return;

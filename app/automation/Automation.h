@@ -77,7 +77,11 @@ private:
     // The window position of a page point, or nothing (with an answer
     // given) when it lies outside the window.
     std::optional<QPointF> toWindow(QPointF page, Answer& answer) const;
-    static InputSynthesizer::Pointer pointerOf(const QString& name);
+    // The "pointer" argument: "touch" (the default) or "mouse".
+    static InputSynthesizer::Pointer pointerOf(Args& args);
+    // Whether a new gesture may begin: the arguments are sound and no
+    // pointer is down. Otherwise answers why and gives false.
+    bool readyForPointer(const Args& args, Answer& answer) const;
     // Taps the middle of `widget`.
     void tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer);
     // Moves the held pointer from `from` to `to` (page points) over `ms`,
