@@ -15,6 +15,7 @@
 // Run: build/bench/bench_discovery. The finder's own console lines go to
 // /dev/null; the results are printed on stderr.
 
+#include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
 #include "platform/ManualLoop.h"
@@ -267,13 +268,7 @@ int main(int argc, char** argv)
 {
     // The finder and the records print a line per event and per new device;
     // a terminal would measure itself, not the path. Results go to stderr.
-    if (!std::freopen("/dev/null", "w", stdout))
+    if (!bench::silenceStdout())
         return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter;
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(argc, argv);
 }

@@ -20,6 +20,7 @@
 //
 // phases: where the time of build_1000_labels goes.
 
+#include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "pages/ClientDynamicView.h"
 #include "pages/LabelView.h"
@@ -372,14 +373,8 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // The reader and the records print diagnostics; a terminal would measure
     // itself. Results go to stderr.
-    if (!std::freopen("/dev/null", "w", stdout))
+    if (!bench::silenceStdout())
         return 1;
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter;
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(argc, argv);
 }

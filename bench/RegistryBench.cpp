@@ -16,6 +16,7 @@
 // Run: build/bench/bench_registry (results on stderr).
 
 #include "app/TableViewController.h"
+#include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
 #include "platform/ManualLoop.h"
@@ -173,16 +174,10 @@ BENCHMARK(BM_RepeatedAnnouncement)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark
 int main(int argc, char** argv)
 {
     // Records print a line per new device; the results go to stderr.
-    if (!std::freopen("/dev/null", "w", stdout))
+    if (!bench::silenceStdout())
         return 1;
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter;
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(argc, argv);
 }

@@ -8,6 +8,7 @@
 // Results go to stderr; "table_vs_baseline" is the ratio of the two times,
 // measured in the same iterations.
 #include "app/AppWindow.h"
+#include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "pages/ClientDynamicTable.h"
 #include "platform/ManualLoop.h"
@@ -167,15 +168,9 @@ int main(int argc, char** argv)
 {
     // The reader and the table print diagnostic lines; a terminal would
     // measure itself. Results go to stderr.
-    if (!std::freopen("/dev/null", "w", stdout))
+    if (!bench::silenceStdout())
         return 1;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter;
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(argc, argv);
 }
