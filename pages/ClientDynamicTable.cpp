@@ -232,15 +232,4 @@ void ClientDynamicTable::closeConfirmation()
         remoteClient()->alerts().dismiss(id, 0, false);
 }
 
-QJsonArray ClientDynamicTable::inspectWidgets() const
-{
-    QJsonArray widgets;
-    for (const auto& w : uiElements()) {
-        QJsonObject o;
-        w->inspect(o);
-        widgets.append(o);
-    }
-    return widgets;
-}
-
 } // namespace fieldmon

@@ -80,7 +80,6 @@ public:
 
     QString automationKind() const override { return QStringLiteral("table"); }
     GroupedTableView* automationTable() const override { return tableView_; }
-    QJsonArray inspectWidgets() const override;
 
     // TableSource
     int numberOfSections(GroupedTableView&) override;

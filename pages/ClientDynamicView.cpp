@@ -69,17 +69,6 @@ void ClientDynamicView::inspect(QJsonObject& screen) const
     screen[QStringLiteral("background")] = QJsonArray{c.redF(), c.greenF(), c.blueF()};
 }
 
-QJsonArray ClientDynamicView::inspectWidgets() const
-{
-    QJsonArray widgets;
-    for (const auto& w : uiElements()) {
-        QJsonObject o;
-        w->inspect(o);
-        widgets.append(o);
-    }
-    return widgets;
-}
-
 QJsonArray ClientDynamicView::inspectWidget(int tag) const
 {
     QJsonArray found;

@@ -43,7 +43,6 @@ public:
 
     QString automationKind() const override { return QStringLiteral("page"); }
     void inspect(QJsonObject& screen) const override;
-    QJsonArray inspectWidgets() const override;
     QJsonArray inspectWidget(int tag) const override;
 
 protected:

@@ -6,6 +6,8 @@
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QWidget>
 
 #include <algorithm>
@@ -120,6 +122,17 @@ void DevicePage::openPage(const std::shared_ptr<DevicePage>& page, const std::st
     }
     causedDisappear_ = true;
     stack->push(page.get(), true);
+}
+
+QJsonArray DevicePage::inspectWidgets() const
+{
+    QJsonArray widgets;
+    for (const auto& w : uiElements_) {
+        QJsonObject o;
+        w->inspect(o);
+        widgets.append(o);
+    }
+    return widgets;
 }
 
 std::vector<AutomationDrag> DevicePage::pickDrags(int tag, int column, int row, QString& error) const

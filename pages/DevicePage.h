@@ -106,7 +106,8 @@ public:
     // loop's next pass, since its caller may still be returning through it.
     void endPages();
 
-    // Pickers among the page's widgets, for the automation interface.
+    // The page's widgets and pickers, for the automation interface.
+    QJsonArray inspectWidgets() const override;
     std::vector<AutomationDrag> pickDrags(int tag, int column, int row, QString& error) const override;
     bool automationSettling() const override;
 
