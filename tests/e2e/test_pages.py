@@ -107,6 +107,16 @@ class Pages(e2e.AppTestCase):
         later = e2e.sim_log()[quiet_from:]
         self.assertNotRegex(later, r"\[Wind turbine 2\] <- \S+ '[va]", later)
 
+    def test_the_pumps_blue_button_opens_its_controls_page(self):
+        self.connect("North well")
+        more = [w for w in self.app.ok("widgets")["widgets"] if w.get("target") == "controls"][0]
+        self.assertEqual((more["class"], more["kind"]), ("RemoteInfoButton", "more"))
+        x, y, w, h = more["frame"]
+        self.app.ok("tap", x=x + w / 2, y=y + h / 2)
+        self.app.wait_until(lambda: (lambda s: s["title"] == "Pump 2" and not s["sliding"])(self.app.ok("screen")),
+                            what="the pump's controls page")
+        self.app.wait_until(lambda: self.sim_received("North well", "'ccontrols\\n'"), what="its load command")
+
     def test_a_broken_document_shows_the_error_alert_and_what_was_read(self):
         screen, alert = self.connect("Broken panel")
         self.assertIsNotNone(alert)
