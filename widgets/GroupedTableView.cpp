@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace fieldmon {
 
@@ -188,7 +189,16 @@ void GroupedTableView::reloadData()
         for (TableCell* cell : s.cells) {
             if (!cell)
                 continue;
-            cell->hide();
+            if (tracking_) {
+                // The cell under a finger takes the rest of the finger's
+                // events: hidden, it would end the drag there (the list
+                // stops following the finger). It goes out of sight instead
+                // and is hidden once the finger lifts, unless a row took it.
+                cell->move(cell->x(), -cell->height() - 1);
+                cellsParked_ = true;
+            } else {
+                cell->hide();
+            }
             cell->setHighlighted(false);
             pool_[cell->reuseIdentifier()].push_back(cell);
         }
@@ -572,8 +582,24 @@ void GroupedTableView::simulateScrollerState(QScroller::State state)
     onScrollerState(state);
 }
 
+void GroupedTableView::hideParkedCells()
+{
+    if (!std::exchange(cellsParked_, false))
+        return;
+    for (auto& [identifier, cells] : pool_)
+        for (TableCell* cell : cells)
+            cell->hide();
+}
+
 void GroupedTableView::onScrollerState(QScroller::State state)
 {
+    const bool fingerLifted = tracking_ && (state == QScroller::Scrolling || state == QScroller::Inactive);
+    if (fingerLifted && cellsParked_)
+        // Once the cell has had the release that ends the finger's events.
+        QTimer::singleShot(0, this, [this] {
+            if (!tracking_)
+                hideParkedCells();
+        });
     scrollerState_ = state;
     switch (state) {
     case QScroller::Pressed:

@@ -169,6 +169,8 @@ private:
     void release(TableCell* cell);
     void updateScrollRange();
     void onScrollerState(QScroller::State state);
+    // Hides the pooled cells a reload under a finger left shown.
+    void hideParkedCells();
     void setRealOffset(double y);
     double realOffset() const;
     double shift() const { return source_ ? source_->offset() : 0.0; }
@@ -187,6 +189,7 @@ private:
     std::optional<IndexPath> selected_;
     QScroller::State scrollerState_ = QScroller::Inactive;
     bool tracking_ = false;
+    bool cellsParked_ = false; // pooled cells moved out of sight, still shown
     bool dragging_ = false;
     bool decelerating_ = false;
     bool lazy_ = false;

@@ -7,6 +7,7 @@
 // so a BYTE at index 5 reads 64, at index 8 reads 0, and element k of a
 // BYTE array at index 10 reads -128 + k (a BYTE is signed).
 
+#include "app/automation/InputSynthesizer.h"
 #include "expr/ClientDataEnvironment.h"
 #include "pages/ClientDynamicTable.h"
 #include "pages/ClientDynamicTableCell.h"
@@ -14,6 +15,10 @@
 #include "pages/DynamicTableSections.h"
 #include "ui/PageRig.h"
 #include "widgets/TextField.h"
+
+#include <QElapsedTimer>
+#include <QScroller>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -329,3 +334,47 @@ TEST_F(TablePage, LeavingTheTableFreesItAndLeavesNothingHoldingTheDevice)
     EXPECT_TRUE(weak.expired());
     EXPECT_EQ(client.use_count(), before);
 }
+
+TEST_F(TablePage, AReloadWhileAFingerDragsTheListLetsTheListFollowTheFinger)
+{
+    // A reload hid every cell, the one under the finger too, and that cell
+    // took the rest of the finger's events with it: the list stopped where
+    // it was and its scroller stayed in a drag. A new table's first drag
+    // often met the reload that its rows' values bring, and did not scroll.
+    ASSERT_TRUE(openTable(table(R"(<cell left='printf("L%d", k)' right='arr[k]' command='printf("limit %d", k)'/>)",
+                                "cellCount='200' indexVar='k' refresh='5'")));
+    run(1.5);
+    automation::InputSynthesizer input;
+    QScroller* scroller = QScroller::scroller(view().viewport());
+    const QPoint origin = view().viewport()->mapTo(&window, QPoint(0, 0));
+    using Pointer = automation::InputSynthesizer::Pointer;
+    for (Pointer pointer : {Pointer::Touch, Pointer::Mouse})
+        for (int x : {50, 160}) { // on the row's label; on its field
+            SCOPED_TRACE(testing::Message() << "x " << x << (pointer == Pointer::Touch ? " touch" : " mouse"));
+            view().setContentOffset(0, false);
+            const QPointF from(x, origin.y() + 300), to(x, origin.y() + 20);
+            input.press(window.windowHandle(), from, pointer);
+            QElapsedTimer clock;
+            clock.start();
+            bool reloaded = false;
+            for (double t = 0; t < 1.0;) {
+                QTest::qWait(16);
+                if (!reloaded && clock.elapsed() > 60) {
+                    reloaded = true;
+                    view().reloadData();
+                }
+                t = std::min(1.0, clock.elapsed() / 300.0);
+                input.move(from + (to - from) * t);
+            }
+            EXPECT_GT(view().contentOffset(), 200) << "the list follows the finger after the reload";
+            input.release();
+            QTest::qWait(20);
+            EXPECT_NE(scroller->state(), QScroller::Dragging);
+            view().stopScrolling();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return scroller->state() == QScroller::Inactive; }, 1000));
+            QTest::qWait(20);
+            for (TableCell* cell : view().findChildren<TableCell*>())
+                EXPECT_FALSE(cell->isVisible() && cell->geometry().bottom() < 0) << "a cell the reload put away still shows";
+        }
+}
+
