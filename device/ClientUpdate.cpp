@@ -1,6 +1,7 @@
 #include "device/ClientUpdate.h"
 
 #include "expr/Schedulable.h"
+#include "platform/Ascii.h"
 #include "platform/Check.h"
 
 #include <charconv>
@@ -11,8 +12,8 @@ namespace fieldmon {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+using ascii::isDigit;
+using ascii::isSpace;
 
 // The leading decimal number of a text: blanks, an optional sign, digits with
 // an optional decimal point, an optional exponent. Reading stops at the first
@@ -22,7 +23,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 double leadingNumber(std::string_view text)
 {
     std::size_t i = 0, n = text.size();
-    while (i < n && isBlank(text[i]))
+    while (i < n && isSpace(text[i]))
         ++i;
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-'))
@@ -71,7 +72,7 @@ double leadingNumber(std::string_view text)
 bool blankOnly(std::string_view text)
 {
     for (char c : text)
-        if (!isBlank(c))
+        if (!isSpace(c))
             return false;
     return true;
 }

@@ -2,9 +2,16 @@
 // state.
 #include "expr/CompilerWalk.h"
 
+#include "platform/Ascii.h"
+
 namespace fieldmon::expr {
 
 namespace {
+
+using ascii::hexValue;
+using ascii::isDigit;
+using ascii::isLetter;
+using ascii::isSpace;
 
 bool isOperatorChar(char c)
 {
@@ -23,32 +30,6 @@ bool isOperatorChar(char c)
     case '=': return true;
     }
     return false;
-}
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isLetter(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-int hexValue(char c)
-{
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Where a number ends: white space, most operator characters, parentheses,

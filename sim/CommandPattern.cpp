@@ -1,11 +1,14 @@
 #include "sim/CommandPattern.h"
 
+#include "platform/Ascii.h"
+
 namespace fieldmon::sim {
 
 namespace {
 
+using ascii::isDigit;
+
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Length of an integer at the start of `s` (optional sign), 0 if none.
 std::size_t integerLength(std::string_view s)

@@ -1,21 +1,22 @@
 #include "sim/ExpressionLint.h"
 
 #include "expr/Builtins.h"
-
-#include <cctype>
+#include "platform/Ascii.h"
 
 namespace fieldmon::sim {
 
 namespace {
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isNameChar(char c) { return isLetter(c) || (c >= '0' && c <= '9') || c == '_'; }
+using ascii::isDigit;
+using ascii::isLetter;
+
+bool isNameChar(char c) { return isLetter(c) || isDigit(c) || c == '_'; }
 
 std::string_view trim(std::string_view s)
 {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+    while (!s.empty() && ascii::isSpace(s.front()))
         s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+    while (!s.empty() && ascii::isSpace(s.back()))
         s.remove_suffix(1);
     return s;
 }
@@ -80,7 +81,7 @@ std::vector<std::string> lintExpression(std::string_view text, const LintNames& 
             ++i;
             continue;
         }
-        if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+        if (isDigit(c) || c == '.') {
             // A number, including 0x1F and 3.25; a "." after a name is handled below.
             while (i < n && (isNameChar(text[i]) || text[i] == '.'))
                 ++i;

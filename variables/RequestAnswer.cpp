@@ -1,5 +1,7 @@
 #include "variables/RequestAnswer.h"
 
+#include "platform/Ascii.h"
+
 namespace fieldmon {
 
 int readItemCode(std::string_view text, std::size_t& pos)
@@ -20,18 +22,8 @@ int readItemCode(std::string_view text, std::size_t& pos)
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using ascii::hexValue;
+using ascii::isDigit;
 
 void appendLE32(std::string& out, std::uint32_t v)
 {

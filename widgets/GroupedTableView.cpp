@@ -187,20 +187,8 @@ void GroupedTableView::reloadData()
     // needs. Selection does not survive a reload.
     for (auto& s : sections_) {
         for (TableCell* cell : s.cells) {
-            if (!cell)
-                continue;
-            if (tracking_) {
-                // The cell under a finger takes the rest of the finger's
-                // events: hidden, it would end the drag there (the list
-                // stops following the finger). It goes out of sight instead
-                // and is hidden once the finger lifts, unless a row took it.
-                cell->move(cell->x(), -cell->height() - 1);
-                cellsParked_ = true;
-            } else {
-                cell->hide();
-            }
-            cell->setHighlighted(false);
-            pool_[cell->reuseIdentifier()].push_back(cell);
+            if (cell)
+                release(cell, tracking_);
         }
         if (s.header) {
             s.header->hide();
@@ -278,9 +266,18 @@ void GroupedTableView::adopt(TableCell* cell)
     pooled.erase(std::remove(pooled.begin(), pooled.end(), cell), pooled.end());
 }
 
-void GroupedTableView::release(TableCell* cell)
+void GroupedTableView::release(TableCell* cell, bool fingerDown)
 {
-    cell->hide();
+    if (fingerDown) {
+        // The cell under a finger takes the rest of the finger's events:
+        // hidden, it would end the drag there (the list stops following the
+        // finger). It goes out of sight instead and is hidden once the
+        // finger lifts, unless a row took it.
+        cell->move(cell->x(), -cell->height() - 1);
+        cellsParked_ = true;
+    } else {
+        cell->hide();
+    }
     cell->setHighlighted(false);
     pool_[cell->reuseIdentifier()].push_back(cell);
 }

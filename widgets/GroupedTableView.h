@@ -166,7 +166,8 @@ private:
     void adopt(TableCell* cell);
     // A lazy table: cells for the rows near the view, none for the others.
     void materializeRows();
-    void release(TableCell* cell);
+    // Back to the pool, hidden; while a finger is down only out of sight.
+    void release(TableCell* cell, bool fingerDown = false);
     void updateScrollRange();
     void onScrollerState(QScroller::State state);
     // Hides the pooled cells a reload under a finger left shown.
