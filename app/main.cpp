@@ -1,14 +1,11 @@
 // fieldmon: the hand-held monitor for networked field devices.
 //
-// The program keeps no settings. Options for unattended runs (scripts, the
-// demo and the end-to-end tests):
-//   --automation PATH, or FIELDMON_AUTOMATION=PATH
-//                     serves the automation socket at PATH (see the README);
-//                     the app refuses to start when PATH is in use or is not
-//                     a socket. SIGTERM and SIGINT then end the app cleanly.
-//   FIELDMON_QUIT_AFTER=<seconds>  ends the run by itself.
+// The program keeps no settings. Its options and environment variables are
+// in app/CommandLine.cpp (`fieldmon --help`); the command line is read before
+// any GUI object exists, so that --help and --version need no display.
 
 #include "app/AppWindow.h"
+#include "app/CommandLine.h"
 #include "app/TollgarAppDelegate.h"
 #include "app/automation/Automation.h"
 #include "app/automation/AutomationServer.h"
@@ -22,39 +19,29 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-
-namespace {
-
-// The automation socket path from the command line or the environment;
-// empty when automation is off. Other arguments are left to Qt.
-QString automationPath(int argc, char** argv, bool& bad)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--automation") != 0)
-            continue;
-        if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-            bad = true;
-            return {};
-        }
-        return QString::fromLocal8Bit(argv[i + 1]);
-    }
-    const char* env = std::getenv("FIELDMON_AUTOMATION");
-    return env ? QString::fromLocal8Bit(env) : QString();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
-    bool badArguments = false;
-    QString socketPath = automationPath(argc, argv, badArguments);
-    if (badArguments) {
-        std::fprintf(stderr, "fieldmon: --automation needs a socket path\n");
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const fieldmon::CommandLine command = fieldmon::CommandLine::read(arguments);
+    switch (command.outcome) {
+    case fieldmon::CommandLine::Outcome::Help:
+        std::fputs(qPrintable(fieldmon::CommandLine::helpText()), stdout);
+        return 0;
+    case fieldmon::CommandLine::Outcome::Version:
+        std::fputs(qPrintable(fieldmon::CommandLine::versionText()), stdout);
+        return 0;
+    case fieldmon::CommandLine::Outcome::Bad:
+        std::fprintf(stderr, "fieldmon: %s\n\n%s", qPrintable(command.error),
+                     qPrintable(fieldmon::CommandLine::helpText()));
         return 2;
+    case fieldmon::CommandLine::Outcome::Run:
+        break;
     }
+    const QString& socketPath = command.options.automationSocket;
     namespace automation = fieldmon::automation;
     // The copy of standard output for the "log" command starts before
     // anything prints and ends after everything that prints has gone.
@@ -101,8 +88,8 @@ int main(int argc, char** argv)
             server->setClientLeft([run] { run->clientLeft(); });
             QObject::connect(run, &automation::Automation::quitRequested, &app, &QApplication::quit);
         }
-        if (const char* quitAfter = std::getenv("FIELDMON_QUIT_AFTER"))
-            QTimer::singleShot(static_cast<int>(std::atof(quitAfter) * 1000), &app, &QApplication::quit);
+        if (const auto quitAfter = command.options.quitAfter)
+            QTimer::singleShot(static_cast<int>(*quitAfter * 1000), &app, &QApplication::quit);
 
         status = QApplication::exec();
         // The client goes before the screens it may be working on.

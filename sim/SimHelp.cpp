@@ -11,7 +11,7 @@ Usage:
            [--port N] [--app-port N] [--stop-with-parent] DEVICE.json...
   fieldsim --check DEVICE.json|ui.xml...   check UI descriptions, run nothing
   fieldsim --addresses DEVICE.json...      print every address the devices use
-  fieldsim --help
+  fieldsim --help | --version
 
 Each DEVICE.json describes one device; all of them run in this process. A
 device answers the app's discovery datagrams (H, h, F), its variable

@@ -1,10 +1,15 @@
 // fieldsim: runs simulated field devices described by JSON files; see
-// `fieldsim --help`.
+// `fieldsim --help`. Exit status: 0, 1 when a device or a check fails, 2 for
+// a wrong command line (with the usage on standard error).
 
 #include "sim/DeviceConfig.h"
 #include "sim/Simulator.h"
 #include "sim/UiDeclarations.h"
 #include "sim/UiDocCheck.h"
+
+#include "FieldmonVersion.h"
+
+#include <QCommandLineParser>
 
 #include <arpa/inet.h>
 #include <sys/prctl.h>
@@ -15,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,55 +83,86 @@ int usage()
 {
     std::fprintf(stderr, "usage: fieldsim [--log FILE] [--ready-file FILE] [--for SECONDS] [--port N] "
                          "[--app-port N] [--stop-with-parent] DEVICE.json...\n       fieldsim --check FILE...\n"
-                         "       fieldsim --addresses DEVICE.json...\n       fieldsim --help\n");
+                         "       fieldsim --addresses DEVICE.json...\n       fieldsim --help | --version\n");
     return 2;
+}
+
+int usage(const QString& why)
+{
+    std::fprintf(stderr, "fieldsim: %s\n", qPrintable(why));
+    return usage();
+}
+
+// A port number of an option, or nothing when `text` is not one.
+std::optional<std::uint16_t> portNumber(const QString& text)
+{
+    bool ok = false;
+    const uint n = text.toUInt(&ok);
+    if (!ok || n > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(n);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> files;
-    std::string logPath;
-    std::string readyFile;
-    double seconds = 0;
-    SimulatorOptions options;
-    bool stopWithParent = false;
-    enum class Mode { Run, Check, Addresses } mode = Mode::Run;
-
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (a == "--help" || a == "-h") {
-            std::printf("%s", deviceConfigHelp());
-            return 0;
-        }
-        if (a == "--stop-with-parent") {
-            stopWithParent = true;
-        } else if (a == "--check") {
-            mode = Mode::Check;
-        } else if (a == "--addresses") {
-            mode = Mode::Addresses;
-        } else if (a == "--log" || a == "--ready-file" || a == "--for" || a == "--port" || a == "--app-port") {
-            const char* v = value();
-            if (!v)
-                return usage();
-            if (a == "--log")
-                logPath = v;
-            else if (a == "--ready-file")
-                readyFile = v;
-            else if (a == "--for")
-                seconds = std::atof(v);
-            else if (a == "--port")
-                options.devicePort = static_cast<std::uint16_t>(std::atoi(v));
-            else
-                options.appPort = static_cast<std::uint16_t>(std::atoi(v));
-        } else if (!a.empty() && a[0] == '-') {
-            return usage();
-        } else {
-            files.push_back(a);
-        }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption help({"h", "help"}, "help");
+    const QCommandLineOption version("version", "version");
+    const QCommandLineOption check("check", "check");
+    const QCommandLineOption addresses("addresses", "addresses");
+    const QCommandLineOption stopWithParentOption("stop-with-parent", "stop with parent");
+    const QCommandLineOption logOption("log", "log", "FILE");
+    const QCommandLineOption readyOption("ready-file", "ready file", "FILE");
+    const QCommandLineOption forOption("for", "for", "SECONDS");
+    const QCommandLineOption portOption("port", "port", "N");
+    const QCommandLineOption appPortOption("app-port", "app port", "N");
+    parser.addOptions({help, version, check, addresses, stopWithParentOption, logOption, readyOption, forOption,
+                       portOption, appPortOption});
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    if (parser.isSet(help)) {
+        std::printf("%s", deviceConfigHelp());
+        return 0;
     }
+    if (parser.isSet(version)) {
+        std::printf("fieldsim %s\n", fieldmon::kVersion);
+        return 0;
+    }
+
+    std::vector<std::string> files;
+    for (const QString& f : parser.positionalArguments())
+        files.push_back(f.toLocal8Bit().toStdString());
+    const std::string logPath = parser.value(logOption).toLocal8Bit().toStdString();
+    const std::string readyFile = parser.value(readyOption).toLocal8Bit().toStdString();
+    double seconds = 0;
+    if (parser.isSet(forOption)) {
+        bool ok = false;
+        seconds = parser.value(forOption).toDouble(&ok);
+        if (!ok || seconds < 0)
+            return usage("--for needs a number of seconds");
+    }
+    SimulatorOptions options;
+    auto readPort = [&parser](const QCommandLineOption& option, std::uint16_t& port) {
+        if (!parser.isSet(option))
+            return true;
+        const auto n = portNumber(parser.value(option));
+        if (n)
+            port = *n;
+        return n.has_value();
+    };
+    if (!readPort(portOption, options.devicePort) || !readPort(appPortOption, options.appPort))
+        return usage("--port and --app-port need a port number (0 to 65535)");
+    const bool stopWithParent = parser.isSet(stopWithParentOption);
+    enum class Mode { Run, Check, Addresses } mode = Mode::Run;
+    if (parser.isSet(check))
+        mode = Mode::Check;
+    else if (parser.isSet(addresses))
+        mode = Mode::Addresses;
     if (files.empty())
         return usage();
 

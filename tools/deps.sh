@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages fieldmon needs, when any is missing.
-# Runs apt-get as root (or through sudo); prints the command otherwise.
+# As root it runs apt-get. Anyone else gets the one command that would
+# install them, and exit status 1: it never runs apt-get (or sudo) itself.
 set -euo pipefail
 
 PACKAGES=(
@@ -11,6 +12,7 @@ PACKAGES=(
   libmuparser-dev libcpp-httplib-dev nlohmann-json3-dev
   iproute2 util-linux python3
   fonts-dejavu-core
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()
@@ -21,15 +23,12 @@ for p in "${PACKAGES[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "fieldmon: installing missing packages: ${missing[*]}"
-if [ "$(id -u)" -eq 0 ]; then
-  SUDO=""
-elif command -v sudo >/dev/null 2>&1; then
-  SUDO="sudo"
-else
-  echo "fieldmon: not root and no sudo; run as root: apt-get install -y ${missing[*]}" >&2
+if [ "$(id -u)" -ne 0 ]; then
+  echo "fieldmon: these Debian packages are missing: ${missing[*]}. Install them with:" >&2
+  echo "sudo apt-get install ${missing[*]}" >&2
   exit 1
 fi
+echo "fieldmon: installing missing packages: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq "${missing[@]}"
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}"

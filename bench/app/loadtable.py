@@ -11,7 +11,7 @@ reply-to-screen latency, steady state on that page, idle on the list, and
 resident memory. CPU figures are CPU time of the app's threads over the
 measuring window (not wall-clock shares) with the load average beside them.
 Exit status 0 unless the app crashed or stopped answering; 77 when no
-private network can be made (not root).
+private network can be made (user namespaces forbidden and not root).
 """
 
 import argparse

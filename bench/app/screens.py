@@ -11,7 +11,8 @@ framebuffer device; where the machine has none (a build machine, CI) it gets
 tools/fakefb, a file that stands in for /dev/fb0. Pictures go to DIR
 (default screens-out/): <platform>-automation.png and <platform>-screen.png.
 Exit status 0 when both platforms showed the device list and the two
-pictures of each agree; 77 without a private network (not root).
+pictures of each agree; 77 without a private network (user namespaces
+forbidden and not root).
 """
 
 import argparse

@@ -2,8 +2,9 @@
 // (255.255.255.255, ports 10023 and 10024). It runs only inside the private
 // network namespace that tests/discovery/netns-broadcast.sh makes: the finder
 // in one namespace, a fake device on the far end of a veth pair in another
-// (FIELDMON_NETNS_DEVICE names it). Anywhere else it is skipped, so nothing
-// is ever broadcast on the machine's own network. The app's namespace is an
+// (FIELDMON_NETNS_DEVICE names it). This binary is run only by that script;
+// started anywhere else it fails before it sends anything, so nothing is ever
+// broadcast on the machine's own network. The app's namespace is an
 // ordinary LAN: a default gateway, no route of its own for 169.254/16.
 
 #include "device/Client.h"
@@ -71,8 +72,7 @@ struct FarDevice {
 TEST(BroadcastNamespace, SearchReachesADeviceAcrossTheLink)
 {
     const char* nsPath = std::getenv("FIELDMON_NETNS_DEVICE");
-    if (!nsPath)
-        GTEST_SKIP() << "runs only inside tests/discovery/netns-broadcast.sh";
+    ASSERT_NE(nsPath, nullptr) << "run this binary through tests/discovery/netns-broadcast.sh";
 
     FarDevice far(nsPath);
     while (!far.ready)

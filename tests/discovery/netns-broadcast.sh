@@ -4,25 +4,24 @@
 #                     10.77.0.254 and no 169.254/16 route, as on an ordinary LAN
 #   device namespace: veth1 10.77.0.2/24
 # The search goes to 255.255.255.255:10024 and can only ever reach veth1.
-# Exits 77 (skipped) when the namespaces cannot be made.
-# Usage: netns-broadcast.sh <test_discovery binary>
+# Root is not needed (a normal user's namespaces live in a user namespace of
+# their own, tools/private-net.sh). Exits 77 (skipped) with one message when
+# the namespaces cannot be made.
+# Usage: netns-broadcast.sh <test_discovery_netns binary>
 set -uo pipefail
 BIN=${1:?test binary}
 
 skip() { echo "skipped: $*"; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "needs root to make network namespaces"
-for tool in unshare ip; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
-unshare -n true 2>/dev/null || skip "unshare -n is not permitted here"
-
 if [ "${FIELDMON_IN_NETNS:-}" != 1 ]; then
-  exec env FIELDMON_IN_NETNS=1 unshare -n "$0" "$@"
+  # shellcheck source=tools/private-net.sh
+  . "$(dirname "$0")/../../tools/private-net.sh"
+  private_net_command netns-broadcast.sh
+  exec env FIELDMON_IN_NETNS=1 "${PRIVATE_NET[@]}" "$0" "$@"
 fi
 
 # Inside the app namespace now. The device namespace lives as long as this
 # holder process, which is bounded in time.
-unshare -n sleep 60 &
+unshare --net sleep 60 &
 holder=$!
 trap 'kill $holder 2>/dev/null' EXIT
 # Wait until the holder is in its own namespace (bounded).
@@ -47,4 +46,4 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
-FIELDMON_NETNS_DEVICE=/proc/$holder/ns/net timeout 30 "$BIN" --gtest_filter='BroadcastNamespace.*'
+FIELDMON_NETNS_DEVICE=/proc/$holder/ns/net timeout 30 "$BIN"

@@ -4,7 +4,7 @@ Each test file drives the real app only through its automation socket, inside
 a private network made by tools/netns, with fieldsim running the example
 devices (examples/*/*.json). Run one by hand with
 
-    python3 tests/e2e/test_screens.py          # needs root; build/ by default
+    python3 tests/e2e/test_screens.py          # no root needed; build/ by default
 
 A file re-executes itself through tools/netns when it is not inside one yet
 (exit 77, "skipped", when no namespace can be made). FIELDMON_APP and

@@ -1,12 +1,14 @@
 // The Qt file transport against a real HTTP server on 127.0.0.1. Device URLs
 // carry no port ("http://<address>/<name>"), so the server must listen on the
-// HTTP port 80 itself; that needs root, and without it these tests skip.
+// HTTP port 80 itself: it does so in the private network namespace that
+// main() enters, and the tests skip only where none can be made.
 #include "platform/qt/QtFileTransport.h"
 
 #include "device/Client.h"
 #include "platform/qt/MemoryNetworkCache.h"
 
 #include "support/LocalHttpServer.h"
+#include "support/PrivateNetwork.h"
 #include "support/TestServices.h"
 #include "support/UdpPeer.h"
 
@@ -14,8 +16,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <map>
 #include <optional>
@@ -51,8 +51,8 @@ protected:
 
     void SetUp() override
     {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "binding the HTTP port 80 on 127.0.0.1 needs root; skipping the HTTP transport tests";
+        if (const std::string& problem = test::privateNetworkProblem(); !problem.empty())
+            GTEST_SKIP() << problem << "; skipping the HTTP transport tests";
         client->setSerialNumber(1207);
         client->setAddress(test::ipv4("127.0.0.1"));
         http.server.Get("/ui.xml", [this](const httplib::Request&, httplib::Response& res) {
@@ -123,7 +123,7 @@ protected:
             });
         });
         if (!http.start("127.0.0.1", 80))
-            GTEST_SKIP() << "127.0.0.1:80 is in use by something else; skipping the HTTP transport tests";
+            FAIL() << "127.0.0.1:80 of the private network namespace could not be bound";
     }
 
     void expect(const std::string& name)
