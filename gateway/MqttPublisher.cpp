@@ -126,7 +126,7 @@ void MqttPublisher::stop(double budgetSeconds)
         QElapsedTimer clock;
         clock.start();
         QObject::connect(&tick, &QTimer::timeout, &wait, [&] {
-            bool done = !connected_ || (outbox_.empty() && inflight_.empty());
+            bool done = !connected_ || idle();
             if (done || clock.elapsed() > budgetSeconds * 1000)
                 wait.quit();
         });

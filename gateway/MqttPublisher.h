@@ -93,6 +93,8 @@ public:
     Counters counters() const;
     // Messages in the outbox (not the state that goes out again after a reconnect).
     std::size_t waiting() const { return outbox_.size(); }
+    // Nothing waits and the broker acknowledged everything sent.
+    bool idle() const { return outbox_.empty() && resend_.empty() && resendBatch_.empty() && inflight_.empty(); }
     const TopicLayout& topics() const { return topics_; }
 
     // DeviceSink
