@@ -22,7 +22,9 @@ public:
     void deviceUp(const ExportedDevice& device) override
     {
         if (!included_(device.type, device.serial)) {
-            admitted_.erase(device.serial);
+            // A device that now reports a type left out is lost to the outputs.
+            if (admitted_.erase(device.serial))
+                next_.deviceDown(device.serial);
             return;
         }
         admitted_.insert(device.serial);

@@ -122,7 +122,7 @@ TEST(MetricsServer, AFloodIsBoundedAndTheOwnerNeverWaits)
     for (std::thread& t : flood)
         t.join();
 
-    EXPECT_LT(longest, std::chrono::milliseconds(250)); // a liveness bound, not a speed goal
+    EXPECT_LT(longest, std::chrono::seconds(1)); // a liveness bound, not a speed goal
     // The server's threads did not grow with the flood: at most the 12
     // clients came and went beside it.
     EXPECT_LE(mostThreads, before + 12);
