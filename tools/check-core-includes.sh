@@ -3,7 +3,8 @@
 # a file of the same folder or of a folder the table below allows, so that
 # dependencies go down the layers and never in a circle. Also: the core
 # (platform/ without platform/qt/, variables/, expr/, device/, discovery/)
-# includes no Qt header, and what sim/ takes from uidesc/ is Qt-free.
+# includes no Qt header, what sim/ takes from uidesc/ is Qt-free, and
+# gateway/ includes no Qt GUI or Widgets header (Qt Core and Network only).
 #
 # "May include" is not transitive: each folder lists what it includes
 # directly (device/Client.h brings expr/ and variables/ into discovery/, but
@@ -27,10 +28,11 @@ declare -A allowed=(
   [events]="$core uidesc pages widgets platform/qt"
   [app]="$core uidesc pages widgets events platform/qt"
   [sim]="$core uidesc"
+  [gateway]="$core uidesc"
 )
 # Folders of ours that an include may name; the longest match wins
 # (platform/qt before platform).
-ours="platform/qt platform variables expr device discovery widgets pages uidesc events app sim bench fuzz tests"
+ours="platform/qt platform variables expr device discovery widgets pages uidesc events app sim gateway bench fuzz tests"
 
 folder_of() { # path relative to the repository -> our folder, or empty
   local f
@@ -67,6 +69,13 @@ for dir in "${!allowed[@]}"; do
     done < <(grep -nE '^\s*#\s*include\s*"' "$file" || true)
   done < <(find "$dir" -type f \( -name '*.h' -o -name '*.cpp' \))
 done
+
+gui=$(grep -rnE '^\s*#\s*include\s*<Q(Widget|Application|Painter|Pixmap|Image|Gui|tWidgets|tGui)' gateway \
+      --include='*.h' --include='*.cpp' 2>/dev/null || true)
+if [ -n "$gui" ]; then
+  report "gateway/ is headless (Qt Core and Network only):"
+  report "$gui"
+fi
 
 qt=$(grep -rnE '^\s*#\s*include\s*<Q' $core --include='*.h' --include='*.cpp' | grep -v '^platform/qt/' || true)
 if [ -n "$qt" ]; then

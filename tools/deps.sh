@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libmuparser-dev libcpp-httplib-dev nlohmann-json3-dev
+  libmosquitto-dev mosquitto python3-prometheus-client
   iproute2 util-linux python3
   fonts-dejavu-core
   dpkg-dev file lintian desktop-file-utils appstream

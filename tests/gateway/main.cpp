@@ -1,0 +1,12 @@
+// The gateway's tests run under a QCoreApplication: the publisher's calls
+// from libmosquitto's thread arrive through its event loop.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
