@@ -4,6 +4,8 @@
 #include "gateway/IniFile.h"
 #include "gateway/TopicEscape.h"
 
+#include "FieldmonVersion.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QSysInfo>
@@ -294,7 +296,7 @@ std::optional<Fail> readFile(const QString& path, std::map<std::string, std::vec
 
 const char* gatewayVersion()
 {
-    return FIELDMON_GATEWAY_VERSION;
+    return kVersion;
 }
 
 bool GatewayConfig::includes(const std::string& type, const std::string& serial) const

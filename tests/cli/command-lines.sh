@@ -4,9 +4,9 @@
 # the usage on stderr and exit 2, and Qt's -platform still reaches Qt. Then
 # the documents: every option and environment variable that --help names is
 # in the program's manual page, and fieldmon's are in the README too.
-# Usage: command-lines.sh FIELDMON FIELDSIM SOURCE_DIR VERSION
+# Usage: command-lines.sh FIELDMON FIELDSIM SOURCE_DIR VERSION [GATEWAY]
 set -uo pipefail
-FIELDMON=$1 FIELDSIM=$2 SOURCE=$3 VERSION=$4
+FIELDMON=$1 FIELDSIM=$2 SOURCE=$3 VERSION=$4 GATEWAY=${5:-}
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM FIELDMON_AUTOMATION FIELDMON_QUIT_AFTER
 
 failures=0
@@ -52,6 +52,12 @@ expect 2 "" "Unknown option 'bogus'" "$FIELDSIM" --bogus
 expect 2 "" "^usage: fieldsim" "$FIELDSIM"
 expect 2 "" "need a port number" "$FIELDSIM" --port 70000 "$SOURCE/examples/pump/pump.json"
 
+if [ -n "$GATEWAY" ]; then
+    expect 0 '^Usage: .*fieldmon-gateway \[options\]' "" "$GATEWAY" --help
+    expect 0 "^fieldmon-gateway $VERSION\$" "" "$GATEWAY" --version
+    expect 2 "" "Unknown option 'bogus'" "$GATEWAY" --bogus
+fi
+
 # Qt's -platform passes through the parser to Qt: without a display and
 # without it, Qt would stop with "could not connect to display". The app
 # broadcasts when it starts, so it runs in an empty private network.
@@ -74,9 +80,10 @@ documented() { # NAME FILE
     troff=$(sed 's/-/\\\\-/g' <<<"$name")
     grep -qF -- "$name" "$file" || grep -qE -- "$troff" "$file"
 }
-for program in fieldmon fieldsim; do
+for program in fieldmon fieldsim ${GATEWAY:+fieldmon-gateway}; do
     binary=$FIELDMON
     [ $program = fieldsim ] && binary=$FIELDSIM
+    [ $program = fieldmon-gateway ] && binary=$GATEWAY
     names=$("$binary" --help | grep -oE -- '(^|[[:space:]\[|])--?[a-z][a-z-]+|\b(FIELDMON|QT)_[A-Z_]+' |
             sed -E 's/^[[:space:]\[|]//' | sort -u)
     [ -n "$names" ] || fail "$program --help names no option"
