@@ -1,7 +1,10 @@
 // fieldsim: runs simulated field devices described by JSON files; see
 // `fieldsim --help`.
 
+#include "sim/CaptureTimeline.h"
 #include "sim/DeviceConfig.h"
+#include "sim/ReplayLoop.h"
+#include "sim/Replayer.h"
 #include "sim/Simulator.h"
 #include "sim/UiDeclarations.h"
 #include "sim/UiDocCheck.h"
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,11 +28,14 @@ using namespace fieldmon::sim;
 namespace {
 
 Simulator* g_simulator = nullptr;
+ReplayLoop* g_replay = nullptr;
 
 void onSignal(int)
 {
     if (g_simulator)
         g_simulator->requestStop();
+    if (g_replay)
+        g_replay->requestStop();
 }
 
 bool endsWith(const std::string& s, const char* suffix)
@@ -76,9 +83,37 @@ int checkOne(const std::string& arg)
 int usage()
 {
     std::fprintf(stderr, "usage: fieldsim [--log FILE] [--ready-file FILE] [--for SECONDS] [--port N] "
-                         "[--app-port N] [--stop-with-parent] DEVICE.json...\n       fieldsim --check FILE...\n"
-                         "       fieldsim --addresses DEVICE.json...\n       fieldsim --help\n");
+                         "[--app-port N] [--stop-with-parent] DEVICE.json...\n"
+                         "       fieldsim --replay CAPTURE [--speed X] [--from SECONDS] [--loop] [--log FILE] "
+                         "[--ready-file FILE] [--port N] [--app-port N] [--stop-with-parent]\n"
+                         "       fieldsim --check FILE...\n"
+                         "       fieldsim --addresses DEVICE.json...   fieldsim --addresses --replay CAPTURE\n"
+                         "       fieldsim --help\n");
     return 2;
+}
+
+// The address of every device that sends in the capture, one per line.
+int printCaptureAddresses(const std::string& path)
+{
+    std::string why;
+    auto timeline = CaptureTimeline::open(path, why);
+    if (!timeline) {
+        std::fprintf(stderr, "fieldsim: %s\n", why.c_str());
+        return 1;
+    }
+    std::set<std::uint32_t> seen;
+    TimelineItem item;
+    while (timeline->next(item))
+        if (item.kind == TimelineItem::Kind::FromDevice && seen.insert(item.from.address).second)
+            std::printf("%s\n", fieldmon::capture::dottedAddress(item.from.address).c_str());
+    if (!timeline->endedEarly().empty())
+        std::fprintf(stderr, "fieldsim: %s: the capture ends early: %s\n", path.c_str(),
+                     timeline->endedEarly().c_str());
+    if (seen.empty()) {
+        std::fprintf(stderr, "fieldsim: %s: no device in the capture\n", path.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -91,6 +126,7 @@ int main(int argc, char** argv)
     double seconds = 0;
     SimulatorOptions options;
     bool stopWithParent = false;
+    ReplayOptions replay;
     enum class Mode { Run, Check, Addresses } mode = Mode::Run;
 
     for (int i = 1; i < argc; ++i) {
@@ -106,6 +142,26 @@ int main(int argc, char** argv)
             mode = Mode::Check;
         } else if (a == "--addresses") {
             mode = Mode::Addresses;
+        } else if (a == "--loop") {
+            replay.loop = true;
+        } else if (a == "--replay" || a == "--speed" || a == "--from") {
+            const char* v = value();
+            if (!v)
+                return usage();
+            char* end = nullptr;
+            const double number = std::strtod(v, &end);
+            if (a == "--replay") {
+                replay.path = v;
+            } else if (*end != '\0' || (a == "--speed" && !(number >= 0.25 && number <= 16)) ||
+                       (a == "--from" && !(number >= 0))) {
+                std::fprintf(stderr, "fieldsim: %s %s: %s\n", a.c_str(), v,
+                             a == "--speed" ? "the speed runs from 0.25 to 16" : "seconds from 0 on");
+                return 2;
+            } else if (a == "--speed") {
+                replay.speed = number;
+            } else {
+                replay.from = number;
+            }
         } else if (a == "--log" || a == "--ready-file" || a == "--for" || a == "--port" || a == "--app-port") {
             const char* v = value();
             if (!v)
@@ -126,8 +182,11 @@ int main(int argc, char** argv)
             files.push_back(a);
         }
     }
-    if (files.empty())
+    const bool replaying = !replay.path.empty();
+    if (files.empty() != replaying || (mode == Mode::Check && replaying))
         return usage();
+    if (replaying && mode == Mode::Addresses)
+        return printCaptureAddresses(replay.path);
 
     if (mode == Mode::Check) {
         int status = 0;
@@ -162,6 +221,39 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "fieldsim: cannot open log file %s\n", logPath.c_str());
         return 1;
     }
+    if (replaying) {
+        replay.appPort = options.appPort;
+        Replayer replayer(replay, log);
+        std::string why;
+        if (!replayer.open(why)) {
+            std::fprintf(stderr, "fieldsim: %s\n", why.c_str());
+            return 1;
+        }
+        ReplayLoop loop(replayer, log, options.devicePort, HttpSpec{});
+        if (!loop.open(why)) {
+            std::fprintf(stderr, "fieldsim: %s\n", why.c_str());
+            return 1;
+        }
+        g_replay = &loop;
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+        if (stopWithParent) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() == 1)
+                return 0;
+        }
+        std::signal(SIGPIPE, SIG_IGN);
+        if (!readyFile.empty()) {
+            std::ofstream ready(readyFile);
+            ready << "ready\n";
+        }
+        log.line("fieldsim", "replaying " + replay.path + (replay.loop ? " (looping)" : ""));
+        loop.run();
+        log.line("fieldsim", "stopped");
+        g_replay = nullptr;
+        return 0;
+    }
+
     Simulator simulator(log, options);
     for (auto& c : configs) {
         std::vector<std::string> problems;
