@@ -67,6 +67,9 @@ public:
     void resetRecording();
 
     bool present(double t) const;
+    // Found: the device has sent something (only then is it played).
+    bool found() const { return found_; }
+    void setFound() { found_ = true; }
     bool announced() const { return !announcement_.empty(); }
     std::uint32_t address() const { return address_; }
     const std::string& name() const { return name_; }
@@ -85,6 +88,7 @@ private:
     void log(const std::string& text) const { log_.line(name_, text); }
 
     std::uint32_t address_;
+    bool found_ = false;
     SimLog& log_;
     std::uint16_t appPort_;
     std::string name_;

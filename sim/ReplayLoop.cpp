@@ -74,6 +74,13 @@ void ReplayLoop::run()
     std::vector<Outgoing> out;
     replayer_.start(now());
     while (!stop_) {
+        // What the app sent first, so that a host heard by now gets the
+        // events due now.
+        DeviceSocket::Received r;
+        for (int k = 0; k < 64 && socket_.receive(r); ++k) {
+            replayer_.receive(r.bytes, r.from, r.destination, now(), out);
+            send(out);
+        }
         const double next = replayer_.tick(now(), out);
         send(out);
         serveNewDevices();
@@ -84,17 +91,7 @@ void ReplayLoop::run()
         const double wait = std::max(0.0, next - now());
         timespec timeout{static_cast<time_t>(wait), static_cast<long>(std::fmod(wait, 1.0) * 1e9)};
         pollfd fds[2] = {{socket_.fd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        const int ready = ::ppoll(fds, wake_[0] >= 0 ? 2 : 1, &timeout, nullptr);
-        if (ready <= 0)
-            continue;
-        if (fds[0].revents & POLLIN) {
-            DeviceSocket::Received r;
-            for (int k = 0; k < 64 && socket_.receive(r); ++k) {
-                replayer_.receive(r.bytes, r.from, r.destination, now(), out);
-                send(out);
-            }
-        }
-        if (wake_[0] >= 0 && (fds[1].revents & POLLIN)) {
+        if (::ppoll(fds, wake_[0] >= 0 ? 2 : 1, &timeout, nullptr) > 0 && wake_[0] >= 0 && (fds[1].revents & POLLIN)) {
             char drain[16];
             while (::read(wake_[0], drain, sizeof drain) > 0) {
             }

@@ -15,16 +15,19 @@ Replayer::Replayer(ReplayOptions options, SimLog& log) : options_(std::move(opti
 
 RecordedDevice& Replayer::deviceFor(std::uint32_t address)
 {
+    if (last_ && last_->address() == address)
+        return *last_;
     auto& slot = devices_[address];
     if (!slot)
         slot = std::make_unique<RecordedDevice>(address, log_, options_.appPort);
+    last_ = slot.get();
     return *slot;
 }
 
 RecordedDevice* Replayer::device(std::uint32_t address)
 {
     auto it = devices_.find(address);
-    return it == devices_.end() || !found_by_.count(address) ? nullptr : it->second.get();
+    return it == devices_.end() || !it->second->found() ? nullptr : it->second.get();
 }
 
 std::vector<RecordedDevice*> Replayer::takeNewDevices() { return std::exchange(new_, {}); }
@@ -48,10 +51,10 @@ bool Replayer::readOne(TimelineItem& item)
     case TimelineItem::Kind::FromDevice: {
         RecordedDevice& d = deviceFor(item.device());
         d.sendsAt(static_cast<double>(item.micros) / 1e6);
-        if (!found_by_.count(item.device())) {
-            found_by_[item.device()] = true;
+        if (!d.found()) {
+            d.setFound();
             new_.push_back(&d);
-            ++found_;
+            found_.push_back(&d);
         }
         break;
     }
@@ -131,7 +134,7 @@ bool Replayer::rewind(std::string& why)
         }
     }
     readAhead(startMicros_ + static_cast<std::int64_t>(kReadAhead * 1e6));
-    if (found_ == 0 && exhausted_) {
+    if (found_.empty() && exhausted_) {
         why = options_.path + ": no device in the capture (nothing was sent to port " +
               std::to_string(CaptureTimeline::kAppPort) + " by a device)";
         return false;
@@ -205,8 +208,8 @@ void Replayer::receive(std::string_view bytes, const sockaddr_in& from, in_addr 
                                 SimLog::printable(bytes) + "'");
         return;
     }
-    for (auto& [address, found] : found_by_)
-        one(*devices_[address]);
+    for (RecordedDevice* d : found_)
+        one(*d);
 }
 
 } // namespace fieldmon::sim

@@ -19,7 +19,7 @@
 #include "sim/SimLog.h"
 
 #include <deque>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,7 +62,7 @@ public:
     // Devices found since the last call.
     std::vector<RecordedDevice*> takeNewDevices();
     RecordedDevice* device(std::uint32_t address);
-    std::size_t deviceCount() const { return found_; }
+    std::size_t deviceCount() const { return found_.size(); }
 
     // Seconds of recording since the capture's first device packet, at `now`.
     double recordedSecond(double now) const;
@@ -86,10 +86,11 @@ private:
     std::int64_t t0_ = 0;
     std::int64_t startMicros_ = 0; // the recorded time that plays at startNow_
     double startNow_ = 0;
-    std::map<std::uint32_t, std::unique_ptr<RecordedDevice>> devices_;
-    std::map<std::uint32_t, bool> found_by_;
+    std::unordered_map<std::uint32_t, std::unique_ptr<RecordedDevice>> devices_;
+    std::vector<RecordedDevice*> found_; // in the order they were found
+    // The device of the item before: most items come from a few devices in turn.
+    RecordedDevice* last_ = nullptr;
     std::vector<RecordedDevice*> new_;
-    std::size_t found_ = 0;
     std::uint64_t passes_ = 0;
     std::vector<Datagram> scratch_;
 };
