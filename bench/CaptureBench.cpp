@@ -3,7 +3,8 @@
 // beside a baseline measured in the same run:
 //
 //   record_enqueue      Recorder::datagram() (what the app's thread pays;
-//                       the queue drained every 1,000, outside the timing)
+//                       the storage thread writing to /dev/null, waited
+//                       for every 1,000 outside the timing)
 //   record_build        the storage thread's share: UDP packet and block
 //   baseline_memcpy     copying the same bytes into a buffer
 //   replay_from_3000    Replayer::open() with --from 3000 in a one-hour
@@ -22,6 +23,7 @@
 #include "capture/Recorder.h"
 #include "capture/SyntheticPackets.h"
 #include "platform/ManualLoop.h"
+#include "platform/StorageThread.h"
 #include "sim/ReplayLoop.h"
 #include "sim/Replayer.h"
 
@@ -57,37 +59,21 @@ double steady()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The storage thread, run by the benchmark between timed stretches: the
-// queue's buffer is drained (and its capacity reused), as in the app.
-class HeldSink final : public capture::StorageSink {
-public:
-    void submit(Job job) override { jobs_.push_back(std::move(job)); }
-    void runAll()
-    {
-        for (auto& job : jobs_)
-            job();
-        jobs_.clear();
-    }
-
-private:
-    std::vector<Job> jobs_;
-};
-
 void BM_record_enqueue(benchmark::State& state)
 {
     platform::ManualLoop loop;
-    HeldSink sink;
+    platform::StorageThread storage;
     capture::Recorder::Options options;
     options.path = "/dev/null";
-    capture::Recorder recorder(options, sink, loop, nullptr);
-    sink.runAll();
+    capture::Recorder recorder(options, storage, loop, nullptr);
+    storage.waitIdle(10);
     const auto now = std::chrono::system_clock::now();
     std::size_t n = 0;
     for (auto _ : state) {
         recorder.datagram(capture::Recorder::Direction::Received, kDevice, kApp, kReply, now);
         if (++n % 1000 == 0) {
             state.PauseTiming();
-            sink.runAll();
+            storage.waitIdle(10);
             state.ResumeTiming();
         }
     }

@@ -21,6 +21,10 @@ namespace {
 
 enum Kind : std::uint8_t { kDatagram = 1, kHttp = 2, kName = 3 };
 
+// The recorder's jobs waiting at most: open, one drain, close. The bytes are
+// bounded by the recorder's own buffer, not by the storage queue.
+constexpr std::size_t kJobsWaiting = 4;
+
 // What the queue holds before each item's bytes. Copied in and out with
 // memcpy: the queue is one byte buffer, so that queueing a datagram costs a
 // copy and no allocation.
@@ -236,11 +240,15 @@ void Recorder::State::close()
     finished = true;
 }
 
-Recorder::Recorder(Options options, StorageSink& storage, platform::MainLoop& loop, StopHandler onStop)
-    : state_(std::make_shared<State>(std::move(options), loop, std::move(onStop))), storage_(storage)
+Recorder::Recorder(Options options, platform::StorageThread& storage, platform::MainLoop& loop, StopHandler onStop)
+    : state_(std::make_shared<State>(std::move(options), loop, std::move(onStop))), storage_(storage),
+      queue_(storage.addQueue("capture", kJobsWaiting))
 {
-    storage_.submit([s = state_] { s->open(); });
+    if (!submit([s = state_] { s->open(); }))
+        state_->stopped = true; // the storage thread has stopped: nothing can be written
 }
+
+bool Recorder::submit(platform::StorageThread::Job job) { return storage_.tryPush(queue_, std::move(job)); }
 
 Recorder::~Recorder()
 {
@@ -254,7 +262,9 @@ void Recorder::stop()
 {
     if (state_->stopped.exchange(true))
         return;
-    storage_.submit([s = state_] { s->close(); });
+    // Refused only when the storage thread stops: its end closes the file
+    // then (the last job holding the state lets it go).
+    submit([s = state_] { s->close(); });
 }
 
 bool Recorder::recording() const { return !state_->stopped; }
@@ -294,8 +304,12 @@ void Recorder::enqueue(int kind, int direction, Endpoint a, Endpoint b, std::str
         submitDrain = !state_->drainQueued;
         state_->drainQueued = true;
     }
-    if (submitDrain)
-        storage_.submit([s = state_] { s->drain(); });
+    if (submitDrain && !submit([s = state_] { s->drain(); })) {
+        // Refused (the storage thread is stopping): the items wait in the
+        // buffer, and the next call tries again.
+        std::lock_guard lock(state_->mutex);
+        state_->drainQueued = false;
+    }
 }
 
 void Recorder::datagram(Direction direction, Endpoint from, Endpoint to, std::string_view bytes, WallTime at)

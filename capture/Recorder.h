@@ -7,9 +7,10 @@
 // from nameDevice()) carries a comment naming it.
 //
 // The calls only copy the bytes into a bounded queue (no disk, no packet
-// building); the storage thread builds the packets and writes them as whole
-// blocks. When the queue is full (the disk cannot keep up) the item is
-// dropped whole and counted. The file is a valid capture after every write;
+// building); the storage thread (platform::StorageThread, one queue of its
+// own named "capture") builds the packets and writes them as whole blocks.
+// When the queue is full (the disk cannot keep up) the item is dropped
+// whole and counted. The file is a valid capture after every write;
 // when it reaches its size cap, or the disk fails or fills, recording stops
 // and the stop handler hears why, on the main thread.
 //
@@ -24,7 +25,7 @@
 // thread, never after the destructor.
 
 #include "capture/Endpoint.h"
-#include "capture/StorageSink.h"
+#include "platform/StorageThread.h"
 
 #include <chrono>
 #include <cstdint>
@@ -61,7 +62,7 @@ public:
 
     // Starts recording: the storage thread creates the file and writes its
     // header; a file that cannot be created is reported through `onStop`.
-    Recorder(Options options, StorageSink& storage, platform::MainLoop& loop, StopHandler onStop);
+    Recorder(Options options, platform::StorageThread& storage, platform::MainLoop& loop, StopHandler onStop);
     // Stops; what is queued is still written. Never waits on the disk.
     ~Recorder();
     Recorder(const Recorder&) = delete;
@@ -85,9 +86,11 @@ private:
     struct State;
     void enqueue(int kind, int direction, Endpoint a, Endpoint b, std::string_view first, std::string_view second,
                  std::int64_t t1, std::int64_t t2);
+    bool submit(platform::StorageThread::Job job);
 
     std::shared_ptr<State> state_;
-    StorageSink& storage_;
+    platform::StorageThread& storage_;
+    platform::StorageThread::QueueId queue_;
 };
 
 } // namespace fieldmon::capture

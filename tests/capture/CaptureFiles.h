@@ -1,19 +1,17 @@
 #pragma once
 // Helpers of the capture tests: hand-made pcap files (any link type, any
 // frames), frames of the link types a tcpdump capture may have, a temporary
-// folder, and storage sinks (one the test runs by hand, one on a thread).
+// folder, and a way to hold the storage thread busy.
 
-#include "capture/StorageSink.h"
+#include "platform/StorageThread.h"
 
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace fieldmon::test {
@@ -93,79 +91,35 @@ inline std::string linuxCooked2(const std::string& ip, std::uint16_t etherType =
     return f + ip;
 }
 
-// Jobs wait until the test runs them: the queue's bound can be reached at will.
-class ManualSink final : public capture::StorageSink {
+// Holds the storage thread busy until release(): the recorder's jobs wait
+// behind it, so its queue fills at will.
+class StorageBlock {
 public:
-    void submit(Job job) override { jobs_.push_back(std::move(job)); }
-    std::size_t runAll()
+    explicit StorageBlock(platform::StorageThread& storage)
     {
-        std::size_t n = 0;
-        while (!jobs_.empty()) {
-            auto job = std::move(jobs_.front());
-            jobs_.pop_front();
-            job();
-            ++n;
-        }
-        return n;
-    }
-    std::size_t waiting() const { return jobs_.size(); }
-
-private:
-    std::deque<Job> jobs_;
-};
-
-// A stand-in for the storage thread: runs jobs in order on its own thread.
-class ThreadSink final : public capture::StorageSink {
-public:
-    ThreadSink() : thread_([this] { loop(); }) {}
-    ~ThreadSink()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-    void submit(Job job) override
-    {
-        {
-            std::lock_guard lock(mutex_);
-            jobs_.push_back(std::move(job));
-        }
-        cv_.notify_all();
-    }
-    // Waits until every job submitted so far has run.
-    void drain()
-    {
-        std::unique_lock lock(mutex_);
-        idle_.wait(lock, [&] { return jobs_.empty() && !running_; });
-    }
-
-private:
-    void loop()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            cv_.wait(lock, [&] { return quit_ || !jobs_.empty(); });
-            if (jobs_.empty())
-                return;
-            auto job = std::move(jobs_.front());
-            jobs_.pop_front();
+        const auto queue = storage.addQueue("test block", 1);
+        storage.tryPush(queue, [this] {
+            std::unique_lock lock(mutex_);
             running_ = true;
-            lock.unlock();
-            job();
-            lock.lock();
-            running_ = false;
-            idle_.notify_all();
-        }
+            cv_.notify_all();
+            cv_.wait(lock, [&] { return released_; });
+        });
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return running_; });
     }
+    ~StorageBlock() { release(); }
+    void release()
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
     std::mutex mutex_;
-    std::condition_variable cv_, idle_;
-    std::deque<Job> jobs_;
-    bool quit_ = false;
+    std::condition_variable cv_;
     bool running_ = false;
-    std::thread thread_;
+    bool released_ = false;
 };
 
 } // namespace fieldmon::test

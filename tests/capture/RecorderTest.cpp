@@ -121,17 +121,17 @@ TEST(Recorder, AVisitReadsBackWithItsDatagramsTransferAndOneCommentNamingTheDevi
 {
     TempDir dir;
     platform::ManualLoop loop;
-    ManualSink sink;
+    platform::StorageThread storage;
     Stopped stopped;
     {
-        Recorder r(into(dir.file("visit.pcapng")), sink, loop, [&](auto, auto&) { ++stopped.count; });
+        Recorder r(into(dir.file("visit.pcapng")), storage, loop, [&](auto, auto&) { ++stopped.count; });
         visit(r);
         r.datagram(Recorder::Direction::Received, kDevice, kApp, "mPLAT;PUMP;North well;3;1207;0", at(1));
-        sink.runAll();
+        storage.waitIdle(10);
         EXPECT_TRUE(r.recording());
         EXPECT_EQ(r.counts().dropped, 0u);
     }
-    sink.runAll();
+    storage.waitIdle(10);
     loop.runPending();
     EXPECT_EQ(stopped.count, 0);
 
@@ -157,12 +157,12 @@ TEST(Recorder, WiresharkReadsTheFileWithGoodChecksumsTheTransferAndTheComment)
         GTEST_SKIP() << "tshark is not installed (tools/deps.sh installs it)";
     TempDir dir;
     platform::ManualLoop loop;
-    ManualSink sink;
+    platform::StorageThread storage;
     {
-        Recorder r(into(dir.file("visit.pcapng")), sink, loop, nullptr);
+        Recorder r(into(dir.file("visit.pcapng")), storage, loop, nullptr);
         visit(r);
     }
-    sink.runAll();
+    storage.waitIdle(10);
     const std::string tshark = "tshark -n -r " + dir.file("visit.pcapng") +
                                " -o ip.check_checksum:TRUE -o udp.check_checksum:TRUE -o tcp.check_checksum:TRUE";
     const std::string bad = run(tshark + " -Y 'ip.checksum.status == 0 || udp.checksum.status == 0 || "
@@ -182,11 +182,12 @@ TEST(Recorder, AFullQueueDropsWholeItemsAndCountsThem)
 {
     TempDir dir;
     platform::ManualLoop loop;
-    ManualSink sink;
+    platform::StorageThread storage;
     Recorder::Options options = into(dir.file("full.pcapng"));
     options.queueBytes = 4096;
-    Recorder r(options, sink, loop, nullptr);
-    // The storage thread does not run: the queue fills, then refuses.
+    StorageBlock busy(storage);
+    Recorder r(options, storage, loop, nullptr);
+    // The storage thread is busy elsewhere: the queue fills, then refuses.
     int accepted = 0;
     for (int i = 0; i < 200; ++i) {
         const auto before = r.counts().dropped;
@@ -199,10 +200,11 @@ TEST(Recorder, AFullQueueDropsWholeItemsAndCountsThem)
     r.httpTransfer(kApp, {kDevice.address, 80}, "GET /big.png HTTP/1.1\r\n\r\n", std::string(8192, 'x'), at(0), at(1));
     EXPECT_EQ(r.counts().dropped, 201u - static_cast<unsigned>(accepted));
 
-    sink.runAll();
+    busy.release();
+    storage.waitIdle(10);
     // Room again once the disk caught up.
     r.datagram(Recorder::Direction::Sent, kAppSending, kDevice, "last", at(300));
-    sink.runAll();
+    storage.waitIdle(10);
     const Contents c = contents(dir.file("full.pcapng"));
     ASSERT_EQ(c.udp.size(), static_cast<std::size_t>(accepted) + 1);
     for (std::size_t i = 0; i + 1 < c.udp.size(); ++i)
@@ -217,8 +219,8 @@ TEST(Recorder, DatagramsFromTwoThreadsWhileTheStorageThreadWritesAreAllThere)
     platform::ManualLoop loop;
     std::size_t recorded = 0;
     {
-        ThreadSink sink;
-        Recorder r(into(dir.file("threads.pcapng")), sink, loop, nullptr);
+        platform::StorageThread storage;
+        Recorder r(into(dir.file("threads.pcapng")), storage, loop, nullptr);
         auto send = [&](char who) {
             for (int i = 0; i < 5000; ++i)
                 r.datagram(Recorder::Direction::Sent, kAppSending, kDevice, std::string(1, who) + std::to_string(i),
@@ -229,7 +231,7 @@ TEST(Recorder, DatagramsFromTwoThreadsWhileTheStorageThreadWritesAreAllThere)
         listen.join();
         recorded = 10000 - r.counts().dropped;
         r.stop();
-        sink.drain();
+        storage.waitIdle(10);
         EXPECT_EQ(r.counts().packets, recorded);
     }
     const Contents c = contents(dir.file("threads.pcapng"));
@@ -249,18 +251,18 @@ TEST(Recorder, TheSizeCapStopsRecordingWithAReportAndAWholeFile)
 {
     TempDir dir;
     platform::ManualLoop loop;
-    ManualSink sink;
+    platform::StorageThread storage;
     Stopped stopped;
     Recorder::Options options = into(dir.file("cap.pcapng"));
     options.sizeCap = 2000;
-    Recorder r(options, sink, loop, [&](Recorder::StopReason reason, const std::string& detail) {
+    Recorder r(options, storage, loop, [&](Recorder::StopReason reason, const std::string& detail) {
         ++stopped.count;
         stopped.reason = reason;
         stopped.detail = detail;
     });
     for (int i = 0; i < 40; ++i) {
         r.datagram(Recorder::Direction::Received, kDevice, kApp, "e12:00:00 LINE " + std::to_string(i), at(i));
-        sink.runAll();
+        storage.waitIdle(10);
     }
     EXPECT_FALSE(r.recording());
     EXPECT_EQ(stopped.count, 0); // the report comes through the main loop
@@ -281,18 +283,18 @@ TEST(Recorder, AnUnwritablePathIsReportedAndTheReportNeverOutlivesTheRecorder)
 {
     TempDir dir;
     platform::ManualLoop loop;
-    ManualSink sink;
+    platform::StorageThread storage;
     Stopped stopped;
     {
-        Recorder r(into(dir.file("no/such/folder/visit.pcapng")), sink, loop, [&](auto reason, const std::string& detail) {
+        Recorder r(into(dir.file("no/such/folder/visit.pcapng")), storage, loop, [&](auto reason, const std::string& detail) {
             ++stopped.count;
             stopped.reason = reason;
             stopped.detail = detail;
         });
-        sink.runAll();
+        storage.waitIdle(10);
         EXPECT_FALSE(r.recording());
         visit(r); // ignored
-        sink.runAll();
+        storage.waitIdle(10);
         loop.runPending();
     }
     ASSERT_EQ(stopped.count, 1);
@@ -302,8 +304,8 @@ TEST(Recorder, AnUnwritablePathIsReportedAndTheReportNeverOutlivesTheRecorder)
     // A failure whose report is still on its way when the recorder goes: the
     // handler (and what it captured) must not be called any more.
     {
-        Recorder r(into(dir.file("no/such/folder/again.pcapng")), sink, loop, [&](auto, auto&) { ++stopped.count; });
-        sink.runAll();
+        Recorder r(into(dir.file("no/such/folder/again.pcapng")), storage, loop, [&](auto, auto&) { ++stopped.count; });
+        storage.waitIdle(10);
     }
     loop.runPending();
     EXPECT_EQ(stopped.count, 1);
@@ -325,17 +327,17 @@ TEST(Recorder, AFullDiskStopsRecordingAndTheFileReadsUpToItsLastWholeBlock)
             ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0)
             ::_exit(77);
         platform::ManualLoop loop;
-        ManualSink sink;
+        platform::StorageThread storage;
         Stopped stopped;
         const std::string path = mountPoint + "/visit.pcapng";
-        Recorder r(into(path), sink, loop, [&](auto reason, const std::string& detail) {
+        Recorder r(into(path), storage, loop, [&](auto reason, const std::string& detail) {
             ++stopped.count;
             stopped.reason = reason;
             stopped.detail = detail;
         });
         for (int i = 0; i < 200 && r.recording(); ++i) {
             r.datagram(Recorder::Direction::Received, kDevice, kApp, "e" + std::string(999, 'a' + i % 26), at(i));
-            sink.runAll();
+            storage.waitIdle(10);
         }
         loop.runPending();
         if (stopped.count != 1 || stopped.reason != Recorder::StopReason::WriteFailed ||
