@@ -43,7 +43,9 @@ std::unique_ptr<CaptureReader> CaptureReader::open(const std::string& path, std:
     char errors[PCAP_ERRBUF_SIZE] = {};
     pcap_t* p = pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_MICRO, errors);
     if (!p) {
-        why = path + ": " + errors;
+        // libpcap names the file in some messages and not in others.
+        const std::string message = errors;
+        why = message.rfind(path, 0) == 0 ? message : path + ": " + message;
         return nullptr;
     }
     const int linkType = pcap_datalink(p);

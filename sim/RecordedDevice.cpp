@@ -60,6 +60,7 @@ RecordedDevice::RecordedDevice(std::uint32_t address, SimLog& log, std::uint16_t
 void RecordedDevice::resetRecording()
 {
     announcement_.clear();
+    lastEvent_.clear();
     memory_.clear();
     pending_.clear();
     lastSent_ = -1e300;
@@ -140,7 +141,12 @@ void RecordedDevice::recordedDatagram(capture::Endpoint app, std::string_view da
         pairReply(app, datagram);
         return;
     case 'e': {
-        if (!live)
+        // One event that went to several hosts in the recording (a tcpdump
+        // of two apps) is one event: it goes to the live hosts once.
+        const bool repeat = datagram == lastEvent_ && t - lastEventTime_ < kSameEventSeconds;
+        lastEvent_ = std::string(datagram);
+        lastEventTime_ = t;
+        if (!live || repeat)
             return;
         int sent = 0;
         for (const Host& h : hosts_)

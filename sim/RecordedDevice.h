@@ -45,6 +45,7 @@ public:
     static constexpr double kHostMemorySeconds = 120;
     static constexpr std::size_t kMaxHosts = 8;
     static constexpr std::size_t kMaxPendingRequests = 1024;
+    static constexpr double kSameEventSeconds = 0.05;
 
     RecordedDevice(std::uint32_t address, SimLog& log, std::uint16_t appPort);
 
@@ -93,6 +94,8 @@ private:
     std::uint16_t appPort_;
     std::string name_;
     std::string announcement_;
+    std::string lastEvent_;
+    double lastEventTime_ = 0;
     RecordedMemory memory_;
     // Recorded requests waiting for their reply: (host, kind, id).
     std::map<std::tuple<std::uint32_t, char, char>, std::string> pending_;

@@ -13,15 +13,25 @@ namespace fieldmon::sim {
 
 Replayer::Replayer(ReplayOptions options, SimLog& log) : options_(std::move(options)), log_(log) {}
 
-RecordedDevice& Replayer::deviceFor(std::uint32_t address)
+RecordedDevice* Replayer::deviceFor(std::uint32_t address)
 {
     if (last_ && last_->address() == address)
-        return *last_;
-    auto& slot = devices_[address];
-    if (!slot)
-        slot = std::make_unique<RecordedDevice>(address, log_, options_.appPort);
-    last_ = slot.get();
-    return *slot;
+        return last_;
+    auto it = devices_.find(address);
+    if (it == devices_.end()) {
+        // Each device found gets an HTTP server (threads): a capture with
+        // addresses past counting must not make one for each.
+        if (devices_.size() >= kMaxDevices) {
+            if (!tooMany_)
+                log_.line("replay", "more than " + std::to_string(kMaxDevices) +
+                                        " device addresses in the capture: the others are left out");
+            tooMany_ = true;
+            return nullptr;
+        }
+        it = devices_.emplace(address, std::make_unique<RecordedDevice>(address, log_, options_.appPort)).first;
+    }
+    last_ = it->second.get();
+    return last_;
 }
 
 RecordedDevice* Replayer::device(std::uint32_t address)
@@ -42,22 +52,25 @@ bool Replayer::readOne(TimelineItem& item)
             log_.line("replay", "the capture ends early: " + timeline_->endedEarly());
         return false;
     }
+    RecordedDevice* d = deviceFor(item.device());
+    if (!d) {
+        item.kind = TimelineItem::Kind::Http; // nothing to apply later
+        return true;
+    }
     switch (item.kind) {
     case TimelineItem::Kind::Http:
         // Documents count from when they are read, so that a page opened a
         // little earlier than in the recording finds them.
-        deviceFor(item.device()).recordedDocument(item.http);
+        d->recordedDocument(item.http);
         break;
-    case TimelineItem::Kind::FromDevice: {
-        RecordedDevice& d = deviceFor(item.device());
-        d.sendsAt(static_cast<double>(item.micros) / 1e6);
-        if (!d.found()) {
-            d.setFound();
-            new_.push_back(&d);
-            found_.push_back(&d);
+    case TimelineItem::Kind::FromDevice:
+        d->sendsAt(static_cast<double>(item.micros) / 1e6);
+        if (!d->found()) {
+            d->setFound();
+            new_.push_back(d);
+            found_.push_back(d);
         }
         break;
-    }
     case TimelineItem::Kind::ToDevice:
         break;
     }
@@ -77,7 +90,10 @@ void Replayer::readAhead(std::int64_t untilMicros)
 
 void Replayer::applyOne(TimelineItem& item, double now, bool live, std::vector<Outgoing>& out)
 {
-    RecordedDevice& d = deviceFor(item.device());
+    RecordedDevice* device = deviceFor(item.device());
+    if (!device)
+        return;
+    RecordedDevice& d = *device;
     if (item.kind == TimelineItem::Kind::FromDevice) {
         scratch_.clear();
         d.recordedDatagram(item.to, item.bytes, static_cast<double>(item.micros) / 1e6, now, live, scratch_);

@@ -44,6 +44,7 @@ class Replayer {
 public:
     static constexpr double kReadAhead = 5;
     static constexpr double kLongestWait = 0.25;
+    static constexpr std::size_t kMaxDevices = 1024;
 
     Replayer(ReplayOptions options, SimLog& log);
 
@@ -75,7 +76,8 @@ private:
     void readAhead(std::int64_t untilMicros);
     void applyOne(TimelineItem& item, double now, bool live, std::vector<Outgoing>& out);
     void apply(std::int64_t untilMicros, double now, bool live, std::vector<Outgoing>& out);
-    RecordedDevice& deviceFor(std::uint32_t address);
+    // The device at `address`, made on first sight; nothing past kMaxDevices.
+    RecordedDevice* deviceFor(std::uint32_t address);
     std::int64_t recordedMicros(double now) const;
 
     ReplayOptions options_;
@@ -90,6 +92,7 @@ private:
     std::vector<RecordedDevice*> found_; // in the order they were found
     // The device of the item before: most items come from a few devices in turn.
     RecordedDevice* last_ = nullptr;
+    bool tooMany_ = false;
     std::vector<RecordedDevice*> new_;
     std::uint64_t passes_ = 0;
     std::vector<Datagram> scratch_;

@@ -91,7 +91,7 @@ in_addr addressOf(Endpoint e) { return in_addr{htonl(e.address)}; }
 // The recording: the pump announces itself every half second for 10 s,
 // falls silent from 10 to 20 s, then announces again until 30 s. Its
 // address reply gives variables 0, 2 and 3; its speed (4 bytes at 0x100)
-// reads 1000 at 1 s and 1300 at 6 s; it sends an event at 3 s.
+// reads 1000 at 1 s and 1300 at 6 s; it sends an event at 3 s (to two apps).
 Capture pumpRecording()
 {
     Capture c;
@@ -101,6 +101,9 @@ Capture pumpRecording()
     c.toDevice(0.6, "vbA4C8").fromDevice(0.61, "Vb" + le32(0x100) + le32(0x104) + le32(0x108) + std::string(1, '\0'));
     c.toDevice(1.0, "ac00000100E").fromDevice(1.01, "Ac" + le32(1000) + std::string(1, '\0'));
     c.fromDevice(3.0, "e12:00:03 PUMP STARTED");
+    // A second app was listening too (a tcpdump of the site's network): the
+    // device sent it the same event, which is still one event.
+    c.at(3.0, kPump, {0x0A4D0002, 10023}, "e12:00:03 PUMP STARTED");
     c.toDevice(6.0, "ad00000100E").fromDevice(6.01, "Ad" + le32(1300) + std::string(1, '\0'));
     return c;
 }
