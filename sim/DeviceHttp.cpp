@@ -34,6 +34,11 @@ DeviceHttp::DeviceHttp(std::string who, std::string folder, HttpSpec spec, SimLo
 {
 }
 
+DeviceHttp::DeviceHttp(std::string who, DocumentSource source, HttpSpec spec, SimLog& log)
+    : who_(std::move(who)), source_(std::move(source)), spec_(std::move(spec)), log_(log)
+{
+}
+
 DeviceHttp::~DeviceHttp() { stop(); }
 
 std::string DeviceHttp::contentType(const std::string& file)
@@ -92,6 +97,21 @@ bool DeviceHttp::start(in_addr address, std::string& why)
             log_.line(who_, "   http: 404 (as configured)");
             return;
         }
+        if (source_) {
+            auto recorded = source_(file);
+            if (!recorded) {
+                res.status = 404;
+                res.set_content("<html><body>404 Not Found</body></html>", "text/html");
+                log_.line(who_, "   http: 404, not in the capture");
+                return;
+            }
+            log_.line(who_, "   http: " + std::to_string(recorded->status) + ", " +
+                                std::to_string(recorded->body.size()) + " bytes as recorded");
+            res.status = recorded->status;
+            res.set_content(std::move(recorded->body),
+                            recorded->contentType.empty() ? contentType(file) : recorded->contentType);
+            return;
+        }
         std::optional<std::string> body;
         if (safeName(file))
             body = readFile(folder_ + "/" + file);
@@ -143,7 +163,8 @@ bool DeviceHttp::start(in_addr address, std::string& why)
     // so that a stop right after the start cannot leave the thread running.
     for (int i = 0; i < 2000 && !server_->is_running(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    log_.line(who_, std::string("http serving ") + folder_ + " on " + host + ":" + std::to_string(port_));
+    log_.line(who_, std::string("http serving ") + (source_ ? std::string("the recorded documents") : folder_) + " on " +
+                        host + ":" + std::to_string(port_));
     return true;
 }
 

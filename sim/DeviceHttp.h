@@ -1,6 +1,7 @@
 #pragma once
 // DeviceHttp: the HTTP server of one simulated device. It serves the files of
-// the device's folder (ui.xml, pictures) on the device's own address, and can
+// the device's folder (ui.xml, pictures) on the device's own address (or,
+// for a replayed device, what a document source hands it), and can
 // misbehave on purpose for transfer tests: answer only after a delay, answer
 // 404, or promise a body and drop the connection half-way.
 //
@@ -14,8 +15,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -25,9 +28,21 @@ class Server;
 
 namespace fieldmon::sim {
 
+// A document served as it was recorded: status, type and body.
+struct ServedDocument {
+    int status = 200;
+    std::string contentType;
+    std::string body;
+};
+
 class DeviceHttp {
 public:
+    // Called on the server's threads with the requested file name ("ui.xml");
+    // nothing answers 404.
+    using DocumentSource = std::function<std::optional<ServedDocument>(const std::string& file)>;
+
     DeviceHttp(std::string who, std::string folder, HttpSpec spec, SimLog& log);
+    DeviceHttp(std::string who, DocumentSource source, HttpSpec spec, SimLog& log);
     ~DeviceHttp();
     DeviceHttp(const DeviceHttp&) = delete;
     DeviceHttp& operator=(const DeviceHttp&) = delete;
@@ -47,6 +62,7 @@ private:
 
     std::string who_;
     std::string folder_;
+    DocumentSource source_;
     HttpSpec spec_;
     SimLog& log_;
     std::unique_ptr<httplib::Server> server_;

@@ -24,6 +24,7 @@
 // Thread rule: one owner (the simulator's loop thread).
 
 #include "sim/Behaviour.h"
+#include "sim/Datagram.h"
 #include "sim/DeviceConfig.h"
 #include "sim/DeviceMemory.h"
 #include "sim/Flood.h"
@@ -38,12 +39,6 @@
 #include <vector>
 
 namespace fieldmon::sim {
-
-struct Datagram {
-    in_addr to{};
-    std::uint16_t port = 0;
-    std::string bytes;
-};
 
 class SimDevice {
 public:

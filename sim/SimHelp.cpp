@@ -9,8 +9,11 @@ const char* deviceConfigHelp()
 Usage:
   fieldsim [--log FILE] [--ready-file FILE] [--for SECONDS]
            [--port N] [--app-port N] [--stop-with-parent] DEVICE.json...
+  fieldsim --replay CAPTURE [--speed X] [--from SECONDS] [--loop] [--log FILE]
+           [--ready-file FILE] [--port N] [--app-port N] [--stop-with-parent]
   fieldsim --check DEVICE.json|ui.xml...   check UI descriptions, run nothing
   fieldsim --addresses DEVICE.json...      print every address the devices use
+  fieldsim --addresses --replay CAPTURE    the same for the devices of a capture
   fieldsim --help | --version
 
 Each DEVICE.json describes one device; all of them run in this process. A
@@ -100,6 +103,19 @@ The device file (JSON; "//" comments are not allowed, use "comment"):
     ]                              also "platform", "version", "serial",
                                    "service"
   }
+
+Replaying a capture: "fieldsim --replay" plays every device of a pcap or
+pcapng file (from fieldmon's recorder, tcpdump or Wireshark; raw IPv4,
+Ethernet or Linux cooked) from the address it had in the capture: it
+announces itself, answers the search and presence datagrams, sends its
+recorded events at their times, serves its recorded documents and pictures
+over HTTP, and answers variable requests with the last recorded bytes at the
+addresses asked for. What the recording never answered gets no answer, and
+while the recording shows a device silent it stays silent. Commands are
+logged, not acted on. --speed runs the recording 0.25 to 16 times as fast,
+--from starts SECONDS after the capture's first device datagram, --loop
+starts over at the end; without it fieldsim ends with the recording.
+"tools/netns --replay CAPTURE -- COMMAND" runs it in a private network.
 
 Checking a UI description: "fieldsim --check" reads each device's ui.xml (or
 a ui.xml given directly), reports errors and warnings with line numbers, and

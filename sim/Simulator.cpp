@@ -2,15 +2,11 @@
 
 #include "sim/UiDeclarations.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -18,22 +14,11 @@ namespace fieldmon::sim {
 
 namespace {
 
-std::string dotted(in_addr a)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
-
-bool isBroadcast(in_addr a)
-{
-    const std::uint32_t host = ntohl(a.s_addr);
-    return host == 0xFFFFFFFFu || (host & 0xFFu) == 0xFFu;
-}
+std::string dotted(in_addr a) { return DeviceSocket::dotted(a); }
 
 } // namespace
 
-Simulator::Simulator(SimLog& log, SimulatorOptions options) : log_(log), options_(options)
+Simulator::Simulator(SimLog& log, SimulatorOptions options) : log_(log), options_(options), socket_(log)
 {
     if (::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0)
         wake_[0] = wake_[1] = -1;
@@ -44,8 +29,6 @@ Simulator::~Simulator()
     for (auto& e : devices_)
         if (e->http)
             e->http->stop();
-    if (socket_ >= 0)
-        ::close(socket_);
     for (int fd : wake_)
         if (fd >= 0)
             ::close(fd);
@@ -88,22 +71,8 @@ bool Simulator::addDevice(DeviceConfig config, std::vector<std::string>& problem
 
 bool Simulator::open(std::string& why)
 {
-    socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socket_ < 0) {
-        why = std::string("cannot create the UDP socket: ") + std::strerror(errno);
+    if (!socket_.open(options_.devicePort, why))
         return false;
-    }
-    int one = 1;
-    ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    ::setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(options_.devicePort);
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(socket_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        why = "cannot bind UDP port " + std::to_string(options_.devicePort) + ": " + std::strerror(errno);
-        return false;
-    }
     log_.line("fieldsim", "listening on UDP port " + std::to_string(options_.devicePort) + ", answering to port " +
                               std::to_string(options_.appPort));
     for (auto& e : devices_)
@@ -128,7 +97,7 @@ std::vector<std::size_t> Simulator::recipients(in_addr destination) const
     for (std::size_t i = 0; i < devices_.size(); ++i)
         if (devices_[i]->device->address().s_addr == destination.s_addr)
             out.push_back(i);
-    if (!out.empty() || !isBroadcast(destination))
+    if (!out.empty() || !DeviceSocket::isBroadcast(destination))
         return out;
     for (std::size_t i = 0; i < devices_.size(); ++i)
         out.push_back(i);
@@ -137,63 +106,18 @@ std::vector<std::size_t> Simulator::recipients(in_addr destination) const
 
 void Simulator::send(const SimDevice& from, const std::vector<Datagram>& out)
 {
-    for (const Datagram& d : out) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(d.port);
-        to.sin_addr = d.to;
-
-        // The source address is the device's own, whatever interface the
-        // route takes.
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        iovec iov{const_cast<char*>(d.bytes.data()), d.bytes.size()};
-        msghdr msg{};
-        msg.msg_name = &to;
-        msg.msg_namelen = sizeof to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_spec_dst = from.address();
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-
-        const std::string where = dotted(d.to) + ":" + std::to_string(d.port);
-        if (::sendmsg(socket_, &msg, 0) < 0)
-            log_.line(from.name(), "-> " + where + " failed: " + std::strerror(errno));
-        else
-            log_.line(from.name(), "-> " + where + " '" + SimLog::printable(d.bytes) + "'");
-    }
+    for (const Datagram& d : out)
+        socket_.send(from.address(), from.name(), d);
 }
 
 void Simulator::receiveOne(double t)
 {
-    char buffer[65536];
-    sockaddr_in from{};
-    alignas(cmsghdr) char control[256];
-    iovec iov{buffer, sizeof buffer};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(socket_, &msg, MSG_DONTWAIT);
-    if (n < 0)
+    DeviceSocket::Received r;
+    if (!socket_.receive(r))
         return;
-    in_addr destination{};
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            destination = info.ipi_addr;
-        }
-    const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+    const std::string_view bytes = r.bytes;
+    const sockaddr_in from = r.from;
+    const in_addr destination = r.destination;
     const auto to = recipients(destination);
     if (to.empty()) {
         log_.line("fieldsim", "datagram for " + dotted(destination) + " from " + dotted(from.sin_addr) +
@@ -234,13 +158,13 @@ void Simulator::run(double seconds)
         if (end > 0)
             next = std::min(next, end);
         const int timeoutMs = std::max(0, static_cast<int>((next - now()) * 1000) + 1);
-        pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd fds[2] = {{socket_.fd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
         const int ready = ::poll(fds, wake_[0] >= 0 ? 2 : 1, timeoutMs);
         if (ready <= 0)
             continue;
         if (fds[0].revents & POLLIN)
             for (int k = 0; k < 64; ++k) { // drain a burst, then tick again
-                pollfd one{socket_, POLLIN, 0};
+                pollfd one{socket_.fd(), POLLIN, 0};
                 if (::poll(&one, 1, 0) <= 0)
                     break;
                 receiveOne(now());

@@ -11,6 +11,7 @@
 // thread; requestStop() from any thread (and from a signal handler).
 
 #include "sim/DeviceHttp.h"
+#include "sim/DeviceSocket.h"
 #include "sim/SimDevice.h"
 #include "sim/SimLog.h"
 
@@ -67,7 +68,7 @@ private:
     SimLog& log_;
     SimulatorOptions options_;
     std::vector<std::unique_ptr<Entry>> devices_;
-    int socket_ = -1;
+    DeviceSocket socket_;
     int wake_[2] = {-1, -1};
     std::atomic<bool> stop_{false};
 };

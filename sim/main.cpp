@@ -2,7 +2,10 @@
 // `fieldsim --help`. Exit status: 0, 1 when a device or a check fails, 2 for
 // a wrong command line (with the usage on standard error).
 
+#include "sim/CaptureTimeline.h"
 #include "sim/DeviceConfig.h"
+#include "sim/ReplayLoop.h"
+#include "sim/Replayer.h"
 #include "sim/Simulator.h"
 #include "sim/UiDeclarations.h"
 #include "sim/UiDocCheck.h"
@@ -21,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,11 +34,14 @@ using namespace fieldmon::sim;
 namespace {
 
 Simulator* g_simulator = nullptr;
+ReplayLoop* g_replay = nullptr;
 
 void onSignal(int)
 {
     if (g_simulator)
         g_simulator->requestStop();
+    if (g_replay)
+        g_replay->requestStop();
 }
 
 bool endsWith(const std::string& s, const char* suffix)
@@ -82,8 +89,12 @@ int checkOne(const std::string& arg)
 int usage()
 {
     std::fprintf(stderr, "usage: fieldsim [--log FILE] [--ready-file FILE] [--for SECONDS] [--port N] "
-                         "[--app-port N] [--stop-with-parent] DEVICE.json...\n       fieldsim --check FILE...\n"
-                         "       fieldsim --addresses DEVICE.json...\n       fieldsim --help | --version\n");
+                         "[--app-port N] [--stop-with-parent] DEVICE.json...\n"
+                         "       fieldsim --replay CAPTURE [--speed X] [--from SECONDS] [--loop] [--log FILE] "
+                         "[--ready-file FILE] [--port N] [--app-port N] [--stop-with-parent]\n"
+                         "       fieldsim --check FILE...\n"
+                         "       fieldsim --addresses DEVICE.json...   fieldsim --addresses --replay CAPTURE\n"
+                         "       fieldsim --help | --version\n");
     return 2;
 }
 
@@ -101,6 +112,30 @@ std::optional<std::uint16_t> portNumber(const QString& text)
     if (!ok || n > 65535)
         return std::nullopt;
     return static_cast<std::uint16_t>(n);
+}
+
+// The address of every device that sends in the capture, one per line.
+int printCaptureAddresses(const std::string& path)
+{
+    std::string why;
+    auto timeline = CaptureTimeline::open(path, why);
+    if (!timeline) {
+        std::fprintf(stderr, "fieldsim: %s\n", why.c_str());
+        return 1;
+    }
+    std::set<std::uint32_t> seen;
+    TimelineItem item;
+    while (timeline->next(item))
+        if (item.kind == TimelineItem::Kind::FromDevice && seen.insert(item.from.address).second)
+            std::printf("%s\n", fieldmon::capture::dottedAddress(item.from.address).c_str());
+    if (!timeline->endedEarly().empty())
+        std::fprintf(stderr, "fieldsim: %s: the capture ends early: %s\n", path.c_str(),
+                     timeline->endedEarly().c_str());
+    if (seen.empty()) {
+        std::fprintf(stderr, "fieldsim: %s: no device in the capture\n", path.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -121,8 +156,12 @@ int main(int argc, char** argv)
     const QCommandLineOption forOption("for", "for", "SECONDS");
     const QCommandLineOption portOption("port", "port", "N");
     const QCommandLineOption appPortOption("app-port", "app port", "N");
+    const QCommandLineOption replayOption("replay", "replay", "CAPTURE");
+    const QCommandLineOption speedOption("speed", "speed", "X");
+    const QCommandLineOption fromOption("from", "from", "SECONDS");
+    const QCommandLineOption loopOption("loop", "loop");
     parser.addOptions({help, version, check, addresses, stopWithParentOption, logOption, readyOption, forOption,
-                       portOption, appPortOption});
+                       portOption, appPortOption, replayOption, speedOption, fromOption, loopOption});
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(help)) {
@@ -158,13 +197,31 @@ int main(int argc, char** argv)
     if (!readPort(portOption, options.devicePort) || !readPort(appPortOption, options.appPort))
         return usage("--port and --app-port need a port number (0 to 65535)");
     const bool stopWithParent = parser.isSet(stopWithParentOption);
+    ReplayOptions replay;
+    replay.path = parser.value(replayOption).toLocal8Bit().toStdString();
+    replay.loop = parser.isSet(loopOption);
+    if (parser.isSet(speedOption)) {
+        bool ok = false;
+        replay.speed = parser.value(speedOption).toDouble(&ok);
+        if (!ok || !(replay.speed >= 0.25 && replay.speed <= 16))
+            return usage("--speed runs from 0.25 to 16");
+    }
+    if (parser.isSet(fromOption)) {
+        bool ok = false;
+        replay.from = parser.value(fromOption).toDouble(&ok);
+        if (!ok || !(replay.from >= 0))
+            return usage("--from needs seconds from 0 on");
+    }
     enum class Mode { Run, Check, Addresses } mode = Mode::Run;
     if (parser.isSet(check))
         mode = Mode::Check;
     else if (parser.isSet(addresses))
         mode = Mode::Addresses;
-    if (files.empty())
+    const bool replaying = !replay.path.empty();
+    if (files.empty() != replaying || (mode == Mode::Check && replaying))
         return usage();
+    if (replaying && mode == Mode::Addresses)
+        return printCaptureAddresses(replay.path);
 
     if (mode == Mode::Check) {
         int status = 0;
@@ -198,6 +255,38 @@ int main(int argc, char** argv)
     if (!logPath.empty() && !log.open(logPath)) {
         std::fprintf(stderr, "fieldsim: cannot open log file %s\n", logPath.c_str());
         return 1;
+    }
+    if (replaying) {
+        replay.appPort = options.appPort;
+        Replayer replayer(replay, log);
+        std::string why;
+        if (!replayer.open(why)) {
+            std::fprintf(stderr, "fieldsim: %s\n", why.c_str());
+            return 1;
+        }
+        ReplayLoop loop(replayer, log, options.devicePort, HttpSpec{});
+        if (!loop.open(why)) {
+            std::fprintf(stderr, "fieldsim: %s\n", why.c_str());
+            return 1;
+        }
+        g_replay = &loop;
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+        if (stopWithParent) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() == 1)
+                return 0;
+        }
+        std::signal(SIGPIPE, SIG_IGN);
+        if (!readyFile.empty()) {
+            std::ofstream ready(readyFile);
+            ready << "ready\n";
+        }
+        log.line("fieldsim", "replaying " + replay.path + (replay.loop ? " (looping)" : ""));
+        loop.run();
+        log.line("fieldsim", "stopped");
+        g_replay = nullptr;
+        return 0;
     }
     Simulator simulator(log, options);
     for (auto& c : configs) {

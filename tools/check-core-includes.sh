@@ -2,7 +2,8 @@
 # Checks the folder layering: every #include "..." of a source folder must name
 # a file of the same folder or of a folder the table below allows, so that
 # dependencies go down the layers and never in a circle. Also: the core
-# (platform/ without platform/qt/, variables/, expr/, device/, discovery/)
+# (platform/ without platform/qt/, variables/, expr/, device/, discovery/,
+# capture/)
 # includes no Qt header, what sim/ takes from uidesc/ is Qt-free, and
 # gateway/ includes no Qt GUI or Widgets header (Qt Core and Network only).
 #
@@ -14,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-core="platform variables expr device discovery"
+core="platform variables expr device discovery capture"
 declare -A allowed=(
   [platform]=""
   [platform/qt]="platform"
@@ -22,6 +23,7 @@ declare -A allowed=(
   [expr]="variables platform"
   [device]="expr variables platform"
   [discovery]="device platform"
+  [capture]="variables platform device"
   [widgets]="platform platform/qt"
   [pages]="$core widgets platform/qt"
   [uidesc]="$core pages widgets platform/qt"
@@ -32,7 +34,7 @@ declare -A allowed=(
 )
 # Folders of ours that an include may name; the longest match wins
 # (platform/qt before platform).
-ours="platform/qt platform variables expr device discovery widgets pages uidesc events app sim gateway bench fuzz tests"
+ours="platform/qt platform variables expr device discovery capture widgets pages uidesc events app sim gateway bench fuzz tests"
 
 folder_of() { # path relative to the repository -> our folder, or empty
   local f

@@ -11,6 +11,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libmuparser-dev libcpp-httplib-dev nlohmann-json3-dev
   libmosquitto-dev mosquitto python3-prometheus-client
+  libpcap-dev tshark tcpdump
   iproute2 util-linux python3
   fonts-dejavu-core
   dpkg-dev file lintian desktop-file-utils appstream

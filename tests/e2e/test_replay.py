@@ -1,0 +1,229 @@
+"""A visit recorded with tcpdump, read by the dissector, and replayed.
+
+Phase one runs the app against the example devices in the private network
+while tcpdump records the app's side of it, and drives the app through two
+device pages (the pump's overview, the turbine's gauges with its picture),
+noting what the labels show and when. Then tshark with our dissector reads
+the capture: every UDP datagram decodes as fieldmon, none malformed, and the
+ui.xml transfer shows as HTTP. Phase two replays that capture with
+`fieldsim --replay` in a new private network and drives a fresh app the
+same way at the same times after the capture's start: each label shows what
+it showed in the recording at the same time, within one refresh.
+
+Run by hand (root): python3 tests/e2e/test_replay.py
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import e2e  # noqa: E402
+
+NETNS = os.path.join(e2e.SOURCE, "tools", "netns")
+FIELDSIM = os.environ.get("FIELDSIM", os.path.join(e2e.BUILD, "sim", "fieldsim"))
+DISSECTOR = os.path.join(e2e.SOURCE, "tools", "wireshark", "fieldmon.lua")
+
+# What both phases do, seconds after the capture's start (the first device
+# datagram): open a device's first page, then sample its labels.
+TOUR = [("North well", 3.0, 9.0), ("Wind turbine 2", 14.0, 8.0)]
+
+
+def connect(app, name):
+    for si, section in enumerate(app.rows()):
+        for ri, row in enumerate(section["rows"]):
+            if row.get("text", "").startswith(name + " ("):
+                app.ok("tap_row", section=si, row=ri)
+                break
+    app.wait_until(lambda: app.ok("screen").get("kind") == "detail", what="the detail screen")
+    rows = app.rows()[0]["rows"]
+    connect_row = next(i for i, r in enumerate(rows) if r.get("center") == "Connect")
+    app.ok("tap_row", section=0, row=connect_row)
+
+    def opened():
+        s = app.ok("screen")
+        if s["alert"]:
+            app.ok("alert_button", index=0)
+            return None
+        return s if s.get("kind") == "page" and not s["sliding"] else None
+    return app.wait_until(opened, timeout=15, what=f"the first page of {name}")
+
+
+def tour(app, start_epoch, samples):
+    """Drives `app` through TOUR, timed from `start_epoch`; appends samples
+    (device, seconds after the start, label texts, picture states)."""
+    for name, at, seconds in TOUR:
+        app.home()
+        delay = start_epoch + at - time.time()
+        if delay > 0:
+            app.ok("wait", ms=int(delay * 1000))
+        connect(app, name)
+        end = time.time() + seconds
+        while time.time() < end:
+            widgets = app.ok("widgets")["widgets"]
+            samples.append({
+                "device": name,
+                "t": time.time() - start_epoch,
+                "labels": [w.get("text") for w in widgets if w["class"] == "RemoteLabel"],
+                "images": [w.get("state") for w in widgets if w["class"] == "image"],
+            })
+            app.ok("wait", ms=200)
+
+
+def sim_line(log, marker):
+    with open(log, errors="replace") as f:
+        for line in f:
+            if marker in line:
+                return line
+    return None
+
+
+def record(capture, out):
+    """Phase one, inside the network of the example devices."""
+    dump = subprocess.Popen(["tcpdump", "-i", os.environ["FIELDMON_NETNS"], "-w", capture, "-U", "-n", "-Z", "root"],
+                            stderr=subprocess.PIPE, text=True)
+    assert "listening on" in dump.stderr.readline()
+    app = e2e.App()
+    try:
+        app.wait_until(lambda: sum(len(s["rows"]) for s in app.rows()) == len(e2e.DEVICES), timeout=15,
+                       what="the example devices to be listed")
+        # The capture starts at the first device datagram it holds, which
+        # came right after the app's first search.
+        start = first_device_datagram(capture)
+        samples = []
+        tour(app, start, samples)
+    finally:
+        app.quit()
+        time.sleep(0.5)
+        dump.send_signal(signal.SIGINT)
+        dump.wait(10)
+    with open(out, "w") as f:
+        json.dump({"start": start, "samples": samples}, f)
+
+
+def first_device_datagram(capture):
+    """Epoch time of the capture's first datagram to port 10023 (tshark reads
+    the file while tcpdump still writes it)."""
+    deadline = time.time() + 10
+    while time.time() < deadline:
+        out = subprocess.run(["tshark", "-n", "-r", capture, "-Y", "udp.dstport == 10023",
+                              "-T", "fields", "-e", "frame.time_epoch"], capture_output=True, text=True).stdout
+        if out.strip():
+            return float(out.split()[0])
+        time.sleep(0.2)
+    raise AssertionError("no device datagram in the capture")
+
+
+def replay(out):
+    """Phase two, inside the network of the replayed devices."""
+    log = os.environ["E2E_SIM_LOG"]
+    line = e2e.wait_for(lambda: sim_line(log, "plays now ("), timeout=5, what="the replay to start")
+    start = float(line.split("plays now (")[1].split(")")[0])
+    app = e2e.App()
+    samples = []
+    try:
+        app.wait_until(lambda: sum(len(s["rows"]) for s in app.rows()) == len(e2e.DEVICES), timeout=15,
+                       what="the replayed devices to be listed")
+        tour(app, start, samples)
+    finally:
+        app.quit()
+    with open(out, "w") as f:
+        json.dump({"start": start, "samples": samples}, f)
+
+
+def check_dissector(capture):
+    if not shutil.which("tshark"):
+        print("tshark is not installed: the dissector is not checked")
+        return
+    fields = subprocess.run(["tshark", "-n", "-r", capture, "-X", "lua_script:" + DISSECTOR, "-Y", "udp",
+                             "-T", "fields", "-e", "frame.protocols", "-e", "_ws.expert.message"],
+                            capture_output=True, text=True, check=True).stdout.splitlines()
+    assert len(fields) > 100, f"only {len(fields)} UDP datagrams in the capture"
+    not_ours = [f for f in fields if not f.split("\t")[0].endswith(":fieldmon")]
+    malformed = [f for f in fields if "malformed" in f or "Lua" in f]
+    assert not not_ours and not malformed, (not_ours[:5], malformed[:5])
+    http = subprocess.run(["tshark", "-n", "-r", capture, "-Y", "http.request", "-T", "fields",
+                           "-e", "http.request.uri"], capture_output=True, text=True, check=True).stdout.split()
+    assert "/ui.xml" in http and "/logo.png" in http, http
+    print(f"dissector: {len(fields)} UDP datagrams, all fieldmon, none malformed; HTTP: {sorted(set(http))}")
+
+
+# The labels compared, by device. The pump's speed label is left out: the
+# page's arrow reads the speed twice a second, so the replay answers the
+# label with whichever of those replies came last, which the recording's
+# label (once a second, at another phase) may never have shown.
+# Each label with its refresh (seconds).
+COMPARED = {"North well": {1: 2.0}, "Wind turbine 2": {0: 1.0, 1: 1.0}}
+SLACK = 0.3  # the sampling step and the automation round trip
+
+
+def compare(recorded, replayed):
+    """Every replayed sample shows, label by label, what the recording
+    showed at the same time within one refresh."""
+    checked = 0
+    misses = []
+    values = set()
+    for s in replayed["samples"]:
+        for i, refresh in COMPARED[s["device"]].items():
+            near = [r for r in recorded["samples"]
+                    if r["device"] == s["device"] and abs(r["t"] - s["t"]) <= refresh + SLACK]
+            text = s["labels"][i] if i < len(s["labels"]) else None
+            if text in (None, "(nil)"):
+                continue
+            checked += 1
+            values.add((s["device"], i, text))
+            if not any(i < len(r["labels"]) and r["labels"][i] == text for r in near):
+                misses.append((s["device"], round(s["t"], 2), i, text))
+    assert checked > 40, f"only {checked} label values to compare"
+    assert not misses, f"{len(misses)} of {checked} values not shown in the recording near their time: {misses[:8]}"
+    # The values move: the comparison is not of constants.
+    assert len(values) >= 8, values
+    pictures = [s["images"] for s in replayed["samples"] if s["device"] == "Wind turbine 2"]
+    assert pictures and pictures[-1] == ["shown"], pictures[-1:]
+    print(f"replay: {checked} label values ({len(values)} distinct) as the recording showed them within one refresh")
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] in ("--record", "--replay"):
+        return record(sys.argv[2], sys.argv[2] + ".json") if sys.argv[1] == "--record" else replay(sys.argv[2])
+    if not shutil.which("tcpdump"):
+        print("tcpdump is not installed (tools/deps.sh installs it); skipping")
+        return 77
+    work = tempfile.mkdtemp(prefix="fieldmon-replay-")
+    capture = os.path.join(work, "visit.pcap")
+    env = dict(os.environ, FIELDSIM=FIELDSIM)
+    try:
+        for phase, args, log in [("--record", [*e2e.DEVICES], "record.log"),
+                                 ("--replay", ["--replay", capture], "replay.log")]:
+            log = os.path.join(work, log)
+            open(log, "w").close()
+            target = capture if phase == "--record" else os.path.join(work, "replayed.json")
+            status = subprocess.call([NETNS, "--log", log, *args, "--", sys.executable, os.path.abspath(__file__),
+                                      phase, target], env=dict(env, E2E_SIM_LOG=log))
+            if status != 0:
+                if status != 77:
+                    subprocess.call(["tail", "-n", "40", log])
+                return status
+            if phase == "--record":
+                check_dissector(capture)
+        with open(capture + ".json") as f:
+            recorded = json.load(f)
+        with open(os.path.join(work, "replayed.json")) as f:
+            replayed = json.load(f)
+        compare(recorded, replayed)
+        return 0
+    finally:
+        if os.environ.get("FIELDMON_KEEP_REPLAY"):
+            print("kept", work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
