@@ -2,8 +2,8 @@
 # Checks the folder layering: every #include "..." of a source folder must name
 # a file of the same folder or of a folder the table below allows, so that
 # dependencies go down the layers and never in a circle. Also: the core
-# (platform/ without platform/qt/, variables/, expr/, device/, discovery/)
-# includes no Qt header, and what sim/ takes from uidesc/ is Qt-free.
+# (platform/ without platform/qt/, variables/, expr/, device/, discovery/,
+# history/) includes no Qt header, and what sim/ takes from uidesc/ is Qt-free.
 #
 # "May include" is not transitive: each folder lists what it includes
 # directly (device/Client.h brings expr/ and variables/ into discovery/, but
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-core="platform variables expr device discovery"
+core="platform variables expr device discovery history"
 declare -A allowed=(
   [platform]=""
   [platform/qt]="platform"
@@ -21,6 +21,7 @@ declare -A allowed=(
   [expr]="variables platform"
   [device]="expr variables platform"
   [discovery]="device platform"
+  [history]="variables platform"
   [widgets]="platform platform/qt"
   [pages]="$core widgets platform/qt"
   [uidesc]="$core pages widgets platform/qt"
@@ -30,7 +31,7 @@ declare -A allowed=(
 )
 # Folders of ours that an include may name; the longest match wins
 # (platform/qt before platform).
-ours="platform/qt platform variables expr device discovery widgets pages uidesc events app sim bench fuzz tests"
+ours="platform/qt platform variables expr device discovery history widgets pages uidesc events app sim bench fuzz tests"
 
 folder_of() { # path relative to the repository -> our folder, or empty
   local f

@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libmuparser-dev libcpp-httplib-dev nlohmann-json3-dev
+  libsqlite3-dev
   iproute2 util-linux python3
   fonts-dejavu-core
 )
