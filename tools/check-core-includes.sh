@@ -26,12 +26,13 @@ declare -A allowed=(
   [pages]="$core widgets platform/qt"
   [uidesc]="$core pages widgets platform/qt"
   [events]="$core uidesc pages widgets platform/qt"
+  [trends]="$core widgets platform/qt"
   [app]="$core uidesc pages widgets events platform/qt"
   [sim]="$core uidesc"
 )
 # Folders of ours that an include may name; the longest match wins
 # (platform/qt before platform).
-ours="platform/qt platform variables expr device discovery history widgets pages uidesc events app sim bench fuzz tests"
+ours="platform/qt platform variables expr device discovery history widgets pages uidesc events trends app sim bench fuzz tests"
 
 folder_of() { # path relative to the repository -> our folder, or empty
   local f

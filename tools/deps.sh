@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-tools-dev libgl-dev qt6-qpa-plugins
+  qt6-base-dev qt6-tools-dev libgl-dev qt6-qpa-plugins qt6-charts-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libmuparser-dev libcpp-httplib-dev nlohmann-json3-dev
