@@ -1,11 +1,13 @@
 #pragma once
-// A ring of piece numbers (ChunkPool handles), oldest first, that grows by
-// doubling up to the most its owner will ever hold and then stays: a series
-// with a few pieces costs a few bytes, and a full one allocates no more.
+// A ring of piece numbers (ChunkPool handles), oldest first, that grows in
+// a few steps up to the most its owner will ever hold and then stays: a
+// series with a few pieces costs a few bytes, and a full one allocates no
+// more.
 //
 // Thread rule: main thread only (owned by a series).
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +15,17 @@ namespace fieldmon::history {
 
 class HandleRing {
 public:
+    HandleRing() = default;
+    HandleRing(HandleRing&& other) noexcept
+        : slots_(std::move(other.slots_)), head_(other.head_), count_(other.count_), limit_(other.limit_)
+    {
+        other.slots_.clear();
+        other.head_ = other.count_ = 0;
+    }
+    HandleRing& operator=(HandleRing&&) = delete;
+    HandleRing(const HandleRing&) = delete;
+    HandleRing& operator=(const HandleRing&) = delete;
+
     // The most the owner will hold; growth stops there.
     void setLimit(std::size_t limit) { limit_ = limit; }
     std::size_t size() const { return count_; }
@@ -53,9 +66,12 @@ private:
     {
         if (count_ < slots_.size())
             return;
-        std::size_t size = slots_.empty() ? 4 : slots_.size() * 2;
-        if (size > limit_ && limit_ > slots_.size())
-            size = limit_;
+        // 16, 128, then the limit: a short series stays small, and a long
+        // one leaves only two small buffers behind, not a trail of them
+        // (which fragments the heap of a store with many series).
+        std::size_t size = slots_.empty() ? 16 : slots_.size() * 8;
+        if (size > limit_ / 2 || size > limit_)
+            size = std::max(limit_, slots_.size() + 1);
         std::vector<std::uint32_t> bigger(size);
         for (std::size_t i = 0; i < count_; ++i)
             bigger[i] = (*this)[i];

@@ -30,9 +30,10 @@ HistoryStore::HistoryStore(platform::MainLoop& loop, platform::StorageThread* st
     limits_.rawKeepMs = static_cast<std::int64_t>(options_.rawSeconds * 1000);
     limits_.keepSeconds = static_cast<std::int64_t>(options_.memorySeconds);
     limits_.blocks = static_cast<std::size_t>(limits_.keepSeconds / SecondBlock::kSeconds) + 2;
-    pool_.setReclaim([this] { return reclaim(); });
-    clock_.note(toMs(start.mono), static_cast<std::int64_t>(std::llround(start.wall * 1000)));
+    pool_.setReclaim([this](const void* asker) { return reclaim(asker); });
+    noteClockJump(start.mono + anchor_, start.wall);
 
+    scheduleFlush();
     if (!storage_)
         return;
     queue_ = storage_->addQueue("history", options_.queueCapacity);
@@ -58,7 +59,6 @@ HistoryStore::HistoryStore(platform::MainLoop& loop, platform::StorageThread* st
             }
         });
     });
-    scheduleFlush();
 }
 
 HistoryStore::~HistoryStore()
@@ -96,6 +96,9 @@ void HistoryStore::diskUnusable(const std::string& reason)
 {
     disk_ = DiskState::MemoryOnly;
     pending_.clear();
+    for (Slot& s : slots_)
+        if (s.tiers)
+            s.tiers->setRows(collector(s));
     if (saidUnusable_)
         return;
     saidUnusable_ = true;
@@ -108,7 +111,7 @@ HistoryStore::Slot* HistoryStore::resolve(SeriesId id)
     if (id.slot >= slots_.size())
         return nullptr;
     Slot& s = slots_[id.slot];
-    return s.tiers && s.generation == id.generation ? &s : nullptr;
+    return s.generation == id.generation ? &s : nullptr;
 }
 
 const HistoryStore::Slot* HistoryStore::resolve(SeriesId id) const
@@ -138,7 +141,7 @@ std::uint32_t HistoryStore::makeSeries(std::int32_t serial, std::string_view nam
     if (device.size() >= std::max<std::size_t>(1, options_.maxSeriesPerDevice)) {
         // Full: the device's series appended to longest ago goes.
         auto oldest = std::min_element(device.begin(), device.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return slots_[a].lastAppendMs < slots_[b].lastAppendMs;
+            return slots_[a].tiers->lastMs() < slots_[b].tiers->lastMs();
         });
         evict(*oldest);
     }
@@ -151,12 +154,11 @@ std::uint32_t HistoryStore::makeSeries(std::int32_t serial, std::string_view nam
         slots_.emplace_back();
     }
     Slot& s = slots_[slot];
-    s.tiers = std::make_unique<SeriesTiers>(pool_, limits_);
+    s.tiers.emplace(pool_, limits_);
     s.serial = serial;
     s.name = std::string(name);
     s.key = names_->keyFor(serial, name);
-    s.lastAppendMs = std::numeric_limits<std::int64_t>::min();
-    s.dirty = false;
+    s.tiers->setRows(collector(s));
     index_.emplace(std::pair<std::int32_t, std::string>(serial, s.name), slot);
     devices_[serial].push_back(slot);
     return slot;
@@ -165,33 +167,29 @@ std::uint32_t HistoryStore::makeSeries(std::int32_t serial, std::string_view nam
 void HistoryStore::evict(std::uint32_t slot)
 {
     Slot& s = slots_[slot];
-    FM_CHECK(s.tiers != nullptr, "evicting a free slot");
-    // What has not gone to disk yet goes now (the store's own rows vector
-    // outlives the series).
+    FM_CHECK(s.tiers.has_value(), "evicting a free slot");
+    // What has not gone to disk yet goes now (into the store's own rows).
     if (db_ && disk_ != DiskState::MemoryOnly)
-        s.tiers->collect(std::numeric_limits<std::int64_t>::max(), collector(s));
+        s.tiers->collect(std::numeric_limits<std::int64_t>::max());
     index_.erase(std::pair<std::int32_t, std::string>(s.serial, s.name));
     auto& device = devices_[s.serial];
     device.erase(std::find(device.begin(), device.end(), slot));
     if (device.empty())
         devices_.erase(s.serial);
-    if (s.dirty)
-        dirty_.erase(std::find(dirty_.begin(), dirty_.end(), slot));
     s.tiers.reset();
     s.name.clear();
-    s.dirty = false;
-    ++s.generation;
+    ++s.generation; // every handle to it is stale now
     freeSlots_.push_back(slot);
     ++evicted_;
 }
 
-bool HistoryStore::reclaim()
+bool HistoryStore::reclaim(const void* asker)
 {
     std::uint32_t oldest = UINT32_MAX;
     for (std::uint32_t i = 0; i < slots_.size(); ++i) {
-        if (!slots_[i].tiers || i == appending_)
+        if (!slots_[i].tiers || &*slots_[i].tiers == asker)
             continue;
-        if (oldest == UINT32_MAX || slots_[i].lastAppendMs < slots_[oldest].lastAppendMs)
+        if (oldest == UINT32_MAX || slots_[i].tiers->lastMs() < slots_[oldest].tiers->lastMs())
             oldest = i;
     }
     if (oldest == UINT32_MAX)
@@ -215,70 +213,35 @@ void HistoryStore::noteWall(std::int64_t tMs, double wall)
     clock_.note(tMs, static_cast<std::int64_t>(std::llround(wall * 1000.0)));
 }
 
-void HistoryStore::touched(std::uint32_t slot, std::int64_t tMs)
+void HistoryStore::noteClockJump(double t, double wall)
 {
-    Slot& s = slots_[slot];
-    s.lastAppendMs = tMs;
-    if (!s.dirty && db_) {
-        s.dirty = true;
-        dirty_.push_back(slot);
-    }
+    noteWall(static_cast<std::int64_t>(std::llround(t * 1000.0)), wall);
+    wallOffset_ = wall - t;
 }
 
-bool HistoryStore::appendNumber(SeriesId id, double mono, double wall, double value)
+bool HistoryStore::appendOther(std::uint32_t slot, std::int64_t tMs, SampleKind kind, double v, std::string_view text)
 {
-    Slot* s = resolve(id);
-    if (!s) {
-        ++samplesLost_;
-        return false;
-    }
-    const std::int64_t t = toMs(mono);
-    noteWall(t, wall);
-    appending_ = id.slot;
-    const SampleKind kind = classifyNumber(value);
-    const bool kept = kind == SampleKind::Number ? s->tiers->appendNumber(t, value, collector(*s))
-                                                 : s->tiers->appendOther(t, kind, value, {}, collector(*s));
-    appending_ = UINT32_MAX;
-    touched(id.slot, t);
-    if (!kept)
-        ++samplesLost_;
-    return kept;
+    return slots_[slot].tiers->appendOther(tMs, kind, v, text) || lost();
 }
 
 bool HistoryStore::appendText(SeriesId id, double mono, double wall, std::string_view text)
 {
-    Slot* s = resolve(id);
-    if (!s) {
-        ++samplesLost_;
-        return false;
-    }
-    const std::int64_t t = toMs(mono);
-    noteWall(t, wall);
-    appending_ = id.slot;
-    const bool kept = s->tiers->appendOther(t, SampleKind::Text, 0, text, collector(*s));
-    appending_ = UINT32_MAX;
-    touched(id.slot, t);
-    if (!kept)
-        ++samplesLost_;
-    return kept;
+    if (!resolve(id))
+        return lost();
+    const double t = mono + anchor_;
+    if (!(std::fabs(wall - t - wallOffset_) <= kClockJumpSeconds))
+        noteClockJump(t, wall);
+    return appendOther(id.slot, toMs(mono), SampleKind::Text, 0, text);
 }
 
 bool HistoryStore::appendError(SeriesId id, double mono, double wall)
 {
-    Slot* s = resolve(id);
-    if (!s) {
-        ++samplesLost_;
-        return false;
-    }
-    const std::int64_t t = toMs(mono);
-    noteWall(t, wall);
-    appending_ = id.slot;
-    const bool kept = s->tiers->appendOther(t, SampleKind::Error, 0, {}, collector(*s));
-    appending_ = UINT32_MAX;
-    touched(id.slot, t);
-    if (!kept)
-        ++samplesLost_;
-    return kept;
+    if (!resolve(id))
+        return lost();
+    const double t = mono + anchor_;
+    if (!(std::fabs(wall - t - wallOffset_) <= kClockJumpSeconds))
+        noteClockJump(t, wall);
+    return appendOther(id.slot, toMs(mono), SampleKind::Error, 0, {});
 }
 
 bool HistoryStore::append(SeriesId id, double mono, double wall, const Value& value)
@@ -305,9 +268,9 @@ bool HistoryStore::append(std::int32_t serial, std::string_view name, double mon
     return append(series(serial, name), mono, wall, value);
 }
 
-void HistoryStore::query(SeriesId id, double from, double to, int columns, TraceData& out) const
+void HistoryStore::query(SeriesId id, double from, double to, int columns, TraceData& out)
 {
-    const Slot* s = resolve(id);
+    Slot* s = resolve(id);
     if (!s) {
         out.clear();
         return;
@@ -323,9 +286,9 @@ std::optional<LatestSample> HistoryStore::latest(SeriesId id) const
 }
 
 void HistoryStore::exportSamples(SeriesId id, double from, double to, std::vector<ExportSample>& out,
-                                 std::vector<std::string>& texts) const
+                                 std::vector<std::string>& texts)
 {
-    const Slot* s = resolve(id);
+    Slot* s = resolve(id);
     if (!s)
         return;
     const std::size_t first = out.size();
@@ -375,21 +338,19 @@ void HistoryStore::scheduleFlush()
 
 void HistoryStore::flush(bool everything)
 {
-    if (!db_ || disk_ == DiskState::MemoryOnly)
+    const bool toDisk = db_ && disk_ != DiskState::MemoryOnly;
+    if (!toDisk) {
+        for (Slot& s : slots_)
+            if (s.tiers)
+                s.tiers->catchUp();
         return;
+    }
     const std::int64_t nowMs = toMs(loop_.now());
     const std::int64_t through = everything ? std::numeric_limits<std::int64_t>::max() : floorSecond(nowMs) - 1;
-    for (std::size_t i = 0; i < dirty_.size();) {
-        Slot& s = slots_[dirty_[i]];
-        s.tiers->collect(through, collector(s));
-        if (everything || floorSecond(s.lastAppendMs) <= through) {
-            s.dirty = false;
-            dirty_[i] = dirty_.back();
-            dirty_.pop_back();
-        } else {
-            ++i;
-        }
-    }
+    // Every series: catching up costs nothing where nothing came.
+    for (Slot& s : slots_)
+        if (s.tiers)
+            s.tiers->collect(through);
     pushBatch(floorSecond(nowMs));
 }
 
@@ -480,13 +441,7 @@ void HistoryStore::merge(std::int32_t serial, std::vector<HistoryDatabase::Loade
         for (const StoredSecond& s : series.seconds)
             clock_.note(s.second * 1000, s.wallMs);
         const SeriesId id = this->series(serial, series.name);
-        Slot& slot = slots_[id.slot];
-        const bool wasEmpty = slot.tiers->empty();
-        appending_ = id.slot;
-        slot.tiers->mergeOlder(series.seconds);
-        appending_ = UINT32_MAX;
-        if (wasEmpty && !slot.tiers->empty())
-            slot.lastAppendMs = slot.tiers->lastMs();
+        slots_[id.slot].tiers->mergeOlder(series.seconds);
     }
 }
 
@@ -496,8 +451,7 @@ HistoryStore::Stats HistoryStore::stats() const
     st.series = index_.size();
     st.evicted = evicted_;
     st.samplesLost = samplesLost_;
-    st.memoryBytes = pool_.bytes() + slots_.capacity() * sizeof(Slot) + dirty_.capacity() * sizeof(std::uint32_t) +
-                     pending_.capacity() * sizeof(DiskRow);
+    st.memoryBytes = pool_.bytes() + slots_.capacity() * sizeof(Slot) + pending_.capacity() * sizeof(DiskRow);
     for (const Slot& s : slots_)
         if (s.tiers)
             st.memoryBytes += s.tiers->ownBytes() + s.name.capacity();

@@ -29,9 +29,12 @@
 // keep what went to disk. Their handles go stale: append() with a stale
 // handle returns false, and series() gives a new handle.
 //
-// Disk: the database is opened on the storage thread. Every second (a
-// timer on the main loop) the seconds that ended go to the storage thread
-// as one batch, one transaction; a batch the queue has no room for is
+// Every second (a timer on the main loop) the numbers that came are folded
+// into the one-second aggregates, off the reply path.
+//
+// Disk: the database is opened on the storage thread. Every second the
+// seconds that ended go to the storage thread as one batch, one
+// transaction; a batch the queue has no room for is
 // dropped and counted. When the file cannot be used (damaged, not a
 // database, locked by another program), the store says so once through
 // `diagnostic` and keeps its history in memory. loadDevice() reads a
@@ -56,6 +59,7 @@
 #include "variables/Value.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,17 +128,32 @@ public:
     // False when the handle is stale or no memory was left for the sample.
     // A Value that is nothing (ValueKind::None) is not a sample: ignored.
     bool append(SeriesId id, double mono, double wall, const Value& value);
-    bool appendNumber(SeriesId id, double mono, double wall, double value);
+    // The reply path's cost: inline, and it only writes the sample into the
+    // series' raw ring (the second tier catches up once a second, or when
+    // read). Times before 1970 (a negative timeline) are not supported.
+    bool appendNumber(SeriesId id, double mono, double wall, double value)
+    {
+        if (id.slot >= slots_.size() || slots_[id.slot].generation != id.generation)
+            return lost();
+        const double t = mono + anchor_;
+        if (!(std::fabs(wall - t - wallOffset_) <= kClockJumpSeconds))
+            noteClockJump(t, wall);
+        const auto tMs = static_cast<std::int64_t>(t * 1000.0 + 0.5);
+        if (!(std::fabs(value) < kHugeMagnitude))
+            return appendOther(id.slot, tMs, classifyNumber(value), value, {});
+        return slots_[id.slot].tiers->appendNumber(tMs, value) || lost();
+    }
     bool appendText(SeriesId id, double mono, double wall, std::string_view text);
     bool appendError(SeriesId id, double mono, double wall);
     bool append(std::int32_t serial, std::string_view name, double mono, double wall, const Value& value);
 
     // Points of the window [from, to] (timeline seconds) for a plot
     // `columns` pixels wide; empty for a stale handle.
-    void query(SeriesId id, double from, double to, int columns, TraceData& out) const;
+    // (Reading catches the series' second tier up first, hence not const.)
+    void query(SeriesId id, double from, double to, int columns, TraceData& out);
     std::optional<LatestSample> latest(SeriesId id) const;
     void exportSamples(SeriesId id, double from, double to, std::vector<ExportSample>& out,
-                       std::vector<std::string>& texts) const;
+                       std::vector<std::string>& texts);
     std::vector<SeriesInfo> seriesOf(std::int32_t serial) const;
     // The series' name, or empty for a stale handle.
     std::string nameOf(SeriesId id) const;
@@ -148,8 +167,10 @@ public:
     // thread then, with the number of series that came back.
     void loadDevice(std::int32_t serial, std::function<void(std::size_t)> done = {});
 
-    // Hands the seconds that ended (all of them, the present one included,
-    // when `everything`) to the storage thread. The 1 s timer calls it.
+    // Folds the numbers that came since into the seconds of every series,
+    // and hands the seconds that ended (all of them, the present one
+    // included, when `everything`) to the storage thread. The store's 1 s
+    // timer calls it.
     void flush(bool everything = false);
 
     // Runs `job` on the storage thread with the database (null when there
@@ -163,15 +184,16 @@ public:
     DiskState diskState() const { return disk_; }
 
 private:
+    // A free slot has no `tiers` and a generation no handle carries. The
+    // tiers live in the table itself: the reply path reads one slot.
     struct Slot {
-        std::unique_ptr<SeriesTiers> tiers; // null when the slot is free
-        std::int32_t serial = 0;
-        std::string name;
         std::uint32_t generation = 0;
-        std::uint32_t key = 0;              // SeriesNames key
-        std::int64_t lastAppendMs = 0;      // for "appended to longest ago"
-        bool dirty = false;                 // has seconds not handed to disk
+        std::optional<SeriesTiers> tiers;
+        std::int32_t serial = 0;
+        std::uint32_t key = 0; // SeriesNames key
+        std::string name;
     };
+    static constexpr double kClockJumpSeconds = ClockSegments::kJumpMs / 1000.0;
     struct KeyHash {
         using is_transparent = void;
         std::size_t operator()(const std::pair<std::int32_t, std::string_view>& k) const;
@@ -193,9 +215,15 @@ private:
     const Slot* resolve(SeriesId id) const;
     std::uint32_t makeSeries(std::int32_t serial, std::string_view name);
     void evict(std::uint32_t slot);
-    bool reclaim();
+    bool reclaim(const void* asker);
     RowCollector collector(const Slot& s);
-    void touched(std::uint32_t slot, std::int64_t tMs);
+    bool lost()
+    {
+        ++samplesLost_;
+        return false;
+    }
+    bool appendOther(std::uint32_t slot, std::int64_t tMs, SampleKind kind, double v, std::string_view text);
+    void noteClockJump(double t, double wall);
     std::int64_t toMs(double mono) const;
     void noteWall(std::int64_t tMs, double wall);
     void scheduleFlush();
@@ -216,15 +244,14 @@ private:
     HistoryOptions options_;
     TierLimits limits_;
     double anchor_; // timeline = mono + anchor_
+    double wallOffset_ = 0; // wall − timeline of the newest clock segment
     ClockSegments clock_;
     ChunkPool pool_;
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> freeSlots_;
     std::unordered_map<std::pair<std::int32_t, std::string>, std::uint32_t, KeyHash, KeyEqual> index_;
     std::unordered_map<std::int32_t, std::vector<std::uint32_t>> devices_;
-    std::vector<std::uint32_t> dirty_;
     std::vector<DiskRow> pending_;
-    std::uint32_t appending_ = UINT32_MAX; // never evicted to make room for itself
     std::shared_ptr<SeriesNames> names_;
     std::shared_ptr<HistoryDatabase> db_;
     std::shared_ptr<DiskCounters> counters_;

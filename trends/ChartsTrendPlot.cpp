@@ -6,7 +6,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QGraphicsLayout>
-#include <QLineSeries>
 #include <QPainter>
 #include <QPainterPath>
 #include <QValueAxis>
@@ -25,12 +24,20 @@ public:
         setAttribute(Qt::WA_NoSystemBackground);
     }
 
+    struct Trace {
+        QColor colour;
+        std::vector<history::TracePoint> points;
+        double yMin = 0;
+        double yMax = 1;
+    };
+
     QRectF area;
     double from = 0;
     double to = 1;
+    std::vector<Trace> traces; // the first `shown` are drawn
+    int shown = 0;
     std::vector<Marker> markers;
     std::optional<Cursor> cursor;
-    std::vector<QColor> colours;
     QString banner;
 
 protected:
@@ -39,6 +46,7 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         auto xOf = [&](double t) { return area.left() + (t - from) / (to - from) * area.width(); };
+        paintTraces(p, xOf);
         for (const Marker& m : markers) {
             const double x = xOf(m.t);
             if (x < area.left() - 0.5 || x > area.right() + 0.5)
@@ -79,6 +87,38 @@ protected:
     }
 
 private:
+    template <class XOf>
+    void paintTraces(QPainter& p, const XOf& xOf)
+    {
+        p.save();
+        p.setClipRect(area.adjusted(-1, -1, 1, 1));
+        QPolygonF line;
+        for (int i = 0; i < shown && i < static_cast<int>(traces.size()); ++i) {
+            const Trace& t = traces[static_cast<std::size_t>(i)];
+            const double span = t.yMax > t.yMin ? t.yMax - t.yMin : 1;
+            auto yOf = [&](double v) { return area.bottom() - (v - t.yMin) / span * area.height(); };
+            // One pixel: drawn without building a stroke outline.
+            p.setPen(QPen(t.colour, 1.0));
+            p.setBrush(t.colour);
+            auto flush = [&] {
+                if (line.size() == 1)
+                    p.drawEllipse(line.front(), 2.5, 2.5); // a lone sample
+                else if (line.size() > 1)
+                    p.drawPolyline(line);
+                line.clear();
+            };
+            for (const history::TracePoint& pt : t.points) {
+                if (std::isnan(pt.v)) {
+                    flush();
+                    continue;
+                }
+                line.append(QPointF(xOf(pt.t), yOf(pt.v)));
+            }
+            flush();
+        }
+        p.restore();
+    }
+
     void paintReadout(QPainter& p, double x)
     {
         const QFont font = phone::systemFont(11);
@@ -100,7 +140,8 @@ private:
         p.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, cursor->time);
         for (std::size_t i = 0; i < cursor->readings.size(); ++i) {
             row.translate(0, line);
-            p.fillRect(QRectF(row.left(), row.center().y() - 3, 7, 7), i < colours.size() ? colours[i] : Qt::gray);
+            p.fillRect(QRectF(row.left(), row.center().y() - 3, 7, 7),
+                       i < traces.size() ? traces[i].colour : QColor(Qt::gray));
             p.setPen(Qt::black);
             p.drawText(row.adjusted(12, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, cursor->readings[i]);
         }
@@ -156,68 +197,39 @@ QWidget* ChartsTrendPlot::inputSurface() { return view_->viewport(); }
 
 void ChartsTrendPlot::setTraces(const std::vector<TraceStyle>& traces)
 {
-    // Traces are restyled, added or hidden, never removed: Qt Charts leaves
-    // the labels of a removed value axis on the chart.
-    overlay_->colours.clear();
+    for (std::size_t i = axes_.size(); i < traces.size(); ++i) {
+        auto* axis = new QValueAxis;
+        axis->setLabelsFont(phone::systemFont(10));
+        axis->setGridLineColor(QColor(0xe8, 0xe8, 0xe8));
+        axis->setTickCount(5);
+        axis->setLabelFormat(QStringLiteral("%.4g"));
+        chart_->addAxis(axis, Qt::AlignLeft);
+        axes_.push_back(axis);
+    }
+    overlay_->traces.resize(std::max(overlay_->traces.size(), traces.size()));
     for (std::size_t i = 0; i < traces.size(); ++i) {
-        if (i == traces_.size()) {
-            Trace t;
-            t.axis = new QValueAxis;
-            t.axis->setLabelsFont(phone::systemFont(10));
-            t.axis->setGridLineColor(QColor(0xe8, 0xe8, 0xe8));
-            t.axis->setTickCount(5);
-            t.axis->setLabelFormat(QStringLiteral("%.4g"));
-            chart_->addAxis(t.axis, Qt::AlignLeft);
-            traces_.push_back(std::move(t));
-        }
-        Trace& t = traces_[i];
-        t.style = traces[i];
-        t.axis->setLabelsColor(t.style.colour.darker(130));
-        t.axis->setLinePenColor(t.style.colour);
-        for (QLineSeries* run : t.runs)
-            run->setPen(runPen(t.style.colour));
-        overlay_->colours.push_back(t.style.colour);
+        axes_[i]->setLabelsColor(traces[i].colour.darker(130));
+        axes_[i]->setLinePenColor(traces[i].colour);
+        overlay_->traces[i].colour = traces[i].colour;
     }
     shown_ = static_cast<int>(traces.size());
-    for (std::size_t i = traces.size(); i < traces_.size(); ++i)
-        for (QLineSeries* run : traces_[i].runs)
-            run->setVisible(false);
+    overlay_->shown = shown_;
     setScaleTrace(std::min(scaleTrace_, shown_ - 1));
-}
-
-QPen ChartsTrendPlot::runPen(const QColor& colour)
-{
-    QPen pen(colour, 1.6);
-    pen.setCapStyle(Qt::RoundCap);
-    return pen;
-}
-
-QLineSeries* ChartsTrendPlot::run(Trace& trace, int index)
-{
-    while (static_cast<int>(trace.runs.size()) <= index) {
-        auto* s = new QLineSeries;
-        s->setPen(runPen(trace.style.colour));
-        s->setMarkerSize(5);
-        chart_->addSeries(s);
-        s->attachAxis(timeAxis_);
-        s->attachAxis(trace.axis);
-        trace.runs.push_back(s);
-    }
-    return trace.runs[static_cast<std::size_t>(index)];
+    overlay_->update();
 }
 
 void ChartsTrendPlot::setWindow(double from, double to, const std::vector<TimeTick>& ticks)
 {
-    from_ = from;
-    to_ = to > from ? to : from + 1;
+    const double start = from;
+    const double end = to > from ? to : from + 1;
     // Category bounds are the tick times; labels must differ, so a label
     // that repeats (the clock was set back) gets an invisible mark.
     for (const QString& label : timeAxis_->categoriesLabels())
         timeAxis_->remove(label);
-    timeAxis_->setStartValue(from_);
+    timeAxis_->setStartValue(start);
     QStringList seen;
     for (const TimeTick& tick : ticks) {
-        if (tick.t <= from_ || tick.t >= to_)
+        if (tick.t <= start || tick.t >= end)
             continue;
         QString label = tick.label;
         while (seen.contains(label))
@@ -225,9 +237,9 @@ void ChartsTrendPlot::setWindow(double from, double to, const std::vector<TimeTi
         seen << label;
         timeAxis_->append(label, tick.t);
     }
-    timeAxis_->setRange(from_, to_);
-    overlay_->from = from_;
-    overlay_->to = to_;
+    timeAxis_->setRange(start, end);
+    overlay_->from = start;
+    overlay_->to = end;
     overlay_->area = plotArea();
     overlay_->update();
 }
@@ -237,57 +249,34 @@ void ChartsTrendPlot::setTraceData(int index, const std::vector<history::TracePo
 {
     if (index < 0 || index >= shown_)
         return;
-    Trace& trace = traces_[static_cast<std::size_t>(index)];
-    trace.axis->setRange(yMin, yMax);
-    trace.axis->applyNiceNumbers();
-    int runs = 0;
-    scratch_.clear();
-    auto flush = [&] {
-        if (scratch_.isEmpty())
-            return;
-        QLineSeries* s = run(trace, runs++);
-        // A stretch of one sample has no line: it shows as a dot.
-        s->setPointsVisible(scratch_.size() == 1);
-        s->replace(scratch_);
-        scratch_.clear();
-    };
-    for (const history::TracePoint& p : points) {
-        if (std::isnan(p.v)) {
-            if (runs < kMaxRuns - 1)
-                flush();
-            continue;
-        }
-        scratch_.append(QPointF(p.t, p.v));
-    }
-    flush();
-    for (int i = 0; i < static_cast<int>(trace.runs.size()); ++i) {
-        QLineSeries* s = trace.runs[static_cast<std::size_t>(i)];
-        if (i >= runs && s->count() > 0)
-            s->clear();
-        s->setVisible(i < runs);
-    }
-    trace.used = runs;
+    QValueAxis* axis = axes_[static_cast<std::size_t>(index)];
+    axis->setRange(yMin, yMax);
+    axis->applyNiceNumbers();
+    PlotOverlay::Trace& trace = overlay_->traces[static_cast<std::size_t>(index)];
+    trace.points = points;
+    // The scale the axis settled on, so that lines and labels agree.
+    trace.yMin = axis->min();
+    trace.yMax = axis->max();
+    overlay_->update();
 }
 
 void ChartsTrendPlot::setScaleTrace(int trace)
 {
     scaleTrace_ = std::max(trace, 0);
-    for (int i = 0; i < static_cast<int>(traces_.size()); ++i)
-        traces_[static_cast<std::size_t>(i)].axis->setVisible(i == scaleTrace_ && i < shown_);
+    for (int i = 0; i < static_cast<int>(axes_.size()); ++i)
+        axes_[static_cast<std::size_t>(i)]->setVisible(i == scaleTrace_ && i < shown_);
     overlay_->area = plotArea();
 }
 
 void ChartsTrendPlot::setMarkers(const std::vector<Marker>& markers)
 {
     overlay_->markers = markers;
-    overlay_->area = plotArea();
     overlay_->update();
 }
 
 void ChartsTrendPlot::setCursor(const std::optional<Cursor>& cursor)
 {
     overlay_->cursor = cursor;
-    overlay_->area = plotArea();
     overlay_->update();
 }
 

@@ -1,28 +1,25 @@
 #pragma once
-// TrendPlot on Qt Charts. The time axis is a category axis whose labels sit
+// TrendPlot on Qt Charts. Qt Charts lays out the plot and draws the frame,
+// the grid and the axes: the time axis is a category axis whose labels sit
 // on the tick times the screen gives (wall-clock labels at timeline
-// positions); each trace has a value axis of its own, of which only the
-// chosen one is shown (with round numbers). A stretch of a single sample
-// is drawn as a dot. Qt Charts joins across NaN, so a trace is a run of
-// line series, one per unbroken stretch, taken from a pool; at most
-// kMaxRuns stretches per trace (past that, the remaining points join the
-// last stretch). Markers, the cursor and the banner are painted by an
-// overlay on top of the chart.
+// positions); each trace has a value axis of its own (round numbers), of
+// which only the chosen one is shown.
+//
+// The traces themselves, the markers, the cursor and the banner are painted
+// by an overlay of ours over the chart's plot area: a polyline per unbroken
+// stretch of a trace (Qt Charts' line series join across NaN and build a
+// stroked outline of every line for hit tests, which costs several times
+// the drawing), and a dot for a stretch of a single sample.
 //
 // Thread rule: main thread only.
 
 #include "trends/TrendPlot.h"
-
-#include <QList>
-#include <QPen>
-#include <QPointF>
 
 #include <vector>
 
 class QCategoryAxis;
 class QChart;
 class QChartView;
-class QLineSeries;
 class QValueAxis;
 
 namespace fieldmon::trends {
@@ -32,8 +29,6 @@ class PlotOverlay;
 class ChartsTrendPlot final : public TrendPlot {
     Q_OBJECT
 public:
-    static constexpr int kMaxRuns = 64;
-
     explicit ChartsTrendPlot(QWidget* parent = nullptr);
     ~ChartsTrendPlot() override;
 
@@ -51,25 +46,15 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
-    struct Trace {
-        TraceStyle style;
-        QValueAxis* axis = nullptr;
-        std::vector<QLineSeries*> runs; // the pool; the first `used` are shown
-        int used = 0;
-    };
-    QLineSeries* run(Trace& trace, int index);
-    static QPen runPen(const QColor& colour);
-
     QChart* chart_;
     QChartView* view_;
     QCategoryAxis* timeAxis_;
     PlotOverlay* overlay_;
-    std::vector<Trace> traces_; // the first shown_ are in use
+    // One value axis per trace ever shown: Qt Charts leaves the labels of a
+    // removed axis on the chart, so axes are hidden, never removed.
+    std::vector<QValueAxis*> axes_;
     int shown_ = 0;
     int scaleTrace_ = 0;
-    double from_ = 0;
-    double to_ = 1;
-    QList<QPointF> scratch_;
 };
 
 } // namespace fieldmon::trends
