@@ -1,7 +1,9 @@
 // The trend screen on the offscreen platform: what it draws (pictures in
 // test-shots/), pause and resume, gestures, "+" and the CSV export.
 
+#include "app/AppWindow.h"
 #include "trends/TrendLegend.h"
+#include "widgets/NavigationStack.h"
 #include "trends/TrendScreen.h"
 
 #include "platform/ManualLoop.h"
@@ -220,14 +222,26 @@ TEST(TrendScreen, DayOfThreeTraces)
         rig.store.appendNumber(rig.temperature, mono, wall, 55 + 10 * std::cos(s / 13750.0));
     }
     rig.loop.advance(86'400);
-    auto screen = rig.screen();
+    // On the app's navigation stack, as a long press will push it.
+    AppWindow window;
+    auto* device = new Screen;
+    device->setTitle("Pump A");
+    window.navigationStack()->setRoot(device);
+    auto* screen = new TrendScreen(rig.store, 1207, "Pump A",
+                                   {{rig.pressure, "pressure", "bar"}, {rig.flow, "flow", "l/min"},
+                                    {rig.temperature, "temperature", "°C"}},
+                                   rig.alerts);
+    window.navigationStack()->push(screen, false);
+    window.show();
+    QApplication::processEvents();
+    EXPECT_EQ(screen->size(), QSize(320, 416));
     screen->setSpan(TrendWindow::Span::Day);
     screen->setEvents({{rig.store.timeline(kStart + 20'000), "Alarm"}});
     screen->setCursorAt(rig.store.timeline(kStart + 50'000));
     const int columns = static_cast<int>(screen->plot()->plotArea().width());
     for (int i = 0; i < 3; ++i)
         EXPECT_LE(screen->pointsDrawn(i), 2 * columns + 2);
-    shot(screen.get(), "trend-24h");
+    shot(&window, "trend-24h");
 }
 
 } // namespace
