@@ -1,19 +1,16 @@
 #include "trends/TrendScreen.h"
 
+#include "trends/TrendGestures.h"
 #include "trends/TrendLegend.h"
 #include "widgets/PhoneStyle.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QGestureEvent>
 #include <QJsonArray>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPinchGesture>
 #include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -24,7 +21,6 @@ namespace {
 
 constexpr int kTopRow = 36;
 constexpr int kBottomRow = 44;
-constexpr double kTapSlop = 8;
 
 const QColor kColours[TrendScreen::kMaxTraces] = {
     QColor(0x1f, 0x6f, 0xd0), QColor(0xd9, 0x53, 0x19), QColor(0x2a, 0x9d, 0x3c), QColor(0x8e, 0x44, 0xad),
@@ -123,10 +119,9 @@ TrendScreen::TrendScreen(history::HistoryStore& store, std::int32_t serial, QStr
     });
 
     // Touches and the mouse on the plot come here.
-    QWidget* surface = plot_->inputSurface();
-    surface->installEventFilter(this);
-    surface->grabGesture(Qt::PinchGesture);
-    surface->setAttribute(Qt::WA_AcceptTouchEvents);
+    new TrendGestures(plot_->inputSurface(), plot_.get(),
+                      {[this](double factor, double x) { zoomAt(factor, x); },
+                       [this](double pixels) { panBy(pixels); }, [this](double x) { tapAt(x); }});
 
     timer_.setInterval(kRefreshMs);
     connect(&timer_, &QTimer::timeout, this, &TrendScreen::refresh);
@@ -383,81 +378,33 @@ void TrendScreen::viewDidAppear(bool)
 
 void TrendScreen::viewWillDisappear(bool) { timer_.stop(); }
 
-bool TrendScreen::eventFilter(QObject* watched, QEvent* event)
+void TrendScreen::zoomAt(double factor, double x)
 {
-    auto* surface = qobject_cast<QWidget*>(watched);
-    if (!surface)
-        return false;
-    auto toPlot = [&](QPointF p) { return QPointF(surface->mapTo(plot_.get(), p.toPoint())); };
-    const double now = store_.now();
-    switch (event->type()) {
-    case QEvent::Wheel: {
-        auto* wheel = static_cast<QWheelEvent*>(event);
-        const double notches = wheel->angleDelta().y() / 120.0;
-        window_.zoom(std::pow(0.8, notches), timeAtX(toPlot(wheel->position()).x()), now);
-        updateButtons();
-        refresh();
-        return true;
-    }
-    case QEvent::MouseButtonPress: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() != Qt::LeftButton)
-            return false;
-        press_ = Press{toPlot(mouse->position()), toPlot(mouse->position()), false};
-        return true;
-    }
-    case QEvent::MouseMove: {
-        if (!press_)
-            return false;
-        const QPointF at = toPlot(static_cast<QMouseEvent*>(event)->position());
-        if (!press_->dragging && (at - press_->at).manhattanLength() > kTapSlop)
-            press_->dragging = true;
-        if (press_->dragging) {
-            const QRectF area = plot_->plotArea();
-            const double secondsPerPixel = area.width() > 0 ? window_.width() / area.width() : 0;
-            window_.pan((at.x() - press_->last.x()) * secondsPerPixel, now);
-            press_->last = at;
-            updateButtons();
-            refresh();
-        }
-        return true;
-    }
-    case QEvent::MouseButtonRelease: {
-        if (!press_)
-            return false;
-        const Press p = *press_;
-        press_.reset();
-        if (p.dragging)
-            return true;
-        // A tap: the cursor goes there, or goes away when tapped.
-        const QRectF area = plot_->plotArea();
-        const auto [from, to] = window_.window(now);
-        const double cursorX =
-            cursorT_ && to > from ? area.left() + (*cursorT_ - from) / (to - from) * area.width() : -1e9;
-        if (std::fabs(cursorX - p.at.x()) <= kTapSlop)
-            setCursorAt(std::nullopt);
-        else
-            setCursorAt(std::clamp(timeAtX(p.at.x()), from, to));
-        return true;
-    }
-    case QEvent::Gesture: {
-        auto* gesture = static_cast<QGestureEvent*>(event);
-        if (auto* pinch = static_cast<QPinchGesture*>(gesture->gesture(Qt::PinchGesture))) {
-            if (pinch->changeFlags() & QPinchGesture::ScaleFactorChanged && pinch->scaleFactor() > 0) {
-                const QPointF centre = toPlot(surface->mapFromGlobal(pinch->centerPoint()));
-                window_.zoom(1.0 / pinch->scaleFactor(), timeAtX(centre.x()), now);
-                updateButtons();
-                refresh();
-            }
-            gesture->accept(pinch);
-            press_.reset(); // two fingers: no tap, no drag
-            return true;
-        }
-        return false;
-    }
-    default:
-        return false;
-    }
+    window_.zoom(factor, timeAtX(x), store_.now());
+    updateButtons();
+    refresh();
+}
+
+void TrendScreen::panBy(double pixels)
+{
+    const QRectF area = plot_->plotArea();
+    if (area.width() <= 0)
+        return;
+    window_.pan(pixels * window_.width() / area.width(), store_.now());
+    updateButtons();
+    refresh();
+}
+
+void TrendScreen::tapAt(double x)
+{
+    // The cursor goes there, or goes away when it is tapped.
+    const QRectF area = plot_->plotArea();
+    const auto [from, to] = window_.window(store_.now());
+    const double cursorX = cursorT_ && to > from ? area.left() + (*cursorT_ - from) / (to - from) * area.width() : -1e9;
+    if (std::fabs(cursorX - x) <= TrendGestures::kTapSlop)
+        setCursorAt(std::nullopt);
+    else
+        setCursorAt(std::clamp(timeAtX(x), from, to));
 }
 
 void TrendScreen::showAddMenu()

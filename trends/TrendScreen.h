@@ -100,7 +100,6 @@ public:
     void viewWillDisappear(bool animated) override;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent*) override;
 
 private:
@@ -117,6 +116,10 @@ private:
     QString latestText(const Trace& trace) const;
     QString timeLabel(double t, bool seconds) const;
     void updateButtons();
+    // What gestures on the plot do (TrendGestures); x in plot coordinates.
+    void zoomAt(double factor, double x);
+    void panBy(double pixels);
+    void tapAt(double x);
     void showAddMenu();
     void askExport();
 
@@ -138,14 +141,6 @@ private:
     QPushButton* addButton_;
     QPushButton* exportButton_;
     QTimer timer_;
-
-    // A press on the plot: a tap, or the start of a drag.
-    struct Press {
-        QPointF at;
-        QPointF last;
-        bool dragging = false;
-    };
-    std::optional<Press> press_;
 };
 
 } // namespace fieldmon::trends
