@@ -3,7 +3,7 @@
 # a file of the same folder or of a folder the table below allows, so that
 # dependencies go down the layers and never in a circle. Also: the core
 # (platform/ without platform/qt/, variables/, expr/, device/, discovery/,
-# capture/)
+# capture/, history/)
 # includes no Qt header, what sim/ takes from uidesc/ is Qt-free, and
 # gateway/ includes no Qt GUI or Widgets header (Qt Core and Network only).
 #
@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-core="platform variables expr device discovery capture"
+core="platform variables expr device discovery capture history"
 declare -A allowed=(
   [platform]=""
   [platform/qt]="platform"
@@ -24,17 +24,19 @@ declare -A allowed=(
   [device]="expr variables platform"
   [discovery]="device platform"
   [capture]="variables platform device"
+  [history]="variables platform"
   [widgets]="platform platform/qt"
   [pages]="$core widgets platform/qt"
   [uidesc]="$core pages widgets platform/qt"
   [events]="$core uidesc pages widgets platform/qt"
+  [trends]="$core widgets platform/qt"
   [app]="$core uidesc pages widgets events platform/qt"
   [sim]="$core uidesc"
   [gateway]="$core uidesc"
 )
 # Folders of ours that an include may name; the longest match wins
 # (platform/qt before platform).
-ours="platform/qt platform variables expr device discovery capture widgets pages uidesc events app sim gateway bench fuzz tests"
+ours="platform/qt platform variables expr device discovery capture history widgets pages uidesc events trends app sim gateway bench fuzz tests"
 
 folder_of() { # path relative to the repository -> our folder, or empty
   local f

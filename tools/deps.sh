@@ -6,12 +6,13 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-tools-dev libgl-dev qt6-qpa-plugins
+  qt6-base-dev qt6-tools-dev libgl-dev qt6-qpa-plugins qt6-charts-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libmuparser-dev libcpp-httplib-dev nlohmann-json3-dev
   libmosquitto-dev mosquitto python3-prometheus-client
   libpcap-dev tshark tcpdump
+  libsqlite3-dev
   iproute2 util-linux python3
   fonts-dejavu-core
   dpkg-dev file lintian desktop-file-utils appstream

@@ -1,0 +1,113 @@
+// Link health figures: round-trip percentiles, loss against the 1 s reply
+// deadline, silence, the one-minute window and the bounded ring.
+
+#include "device/LinkHealth.h"
+
+#include <gtest/gtest.h>
+
+using fieldmon::LinkHealth;
+
+namespace {
+
+TEST(LinkHealth, Figures)
+{
+    struct Case {
+        const char* story;
+        void (*feed)(LinkHealth&);
+        double now;
+        std::optional<double> median, p95, loss, since;
+    };
+    const std::optional<double> none;
+    const Case cases[] = {
+        {"nothing heard yet", [](LinkHealth&) {}, 100, none, none, none, none},
+        {"twenty replies of 10..200 ms",
+         [](LinkHealth& h) {
+             for (int i = 1; i <= 20; ++i) {
+                 h.requestSent(i, 10 + i);
+                 h.replyReceived(i, 10 + i + 0.01 * i);
+             }
+         },
+         40, 0.10, 0.19, 0.0, 40 - 30.2},
+        {"one of four unanswered; a fifth still within its deadline is not judged",
+         [](LinkHealth& h) {
+             for (int i = 0; i < 5; ++i)
+                 h.requestSent(i, 10 + i);
+             for (int i : {0, 1, 3})
+                 h.replyReceived(i, 10 + i + 0.05);
+         },
+         14.5, 0.05, 0.05, 0.25, 14.5 - 13.05},
+        {"a late reply gives a round-trip time but its request counts as lost",
+         [](LinkHealth& h) {
+             h.requestSent(7, 10);
+             h.replyReceived(7, 11.5);
+         },
+         20, 1.5, 1.5, 1.0, 8.5},
+        {"a minute later the old requests are out of the window, the silence is not",
+         [](LinkHealth& h) {
+             h.requestSent(1, 10);
+             h.replyReceived(1, 10.2);
+         },
+         75, none, none, none, 64.8},
+        {"a reply nobody asked for, and a second reply, change only the time heard",
+         [](LinkHealth& h) {
+             h.requestSent(1, 10);
+             h.replyReceived(1, 10.1);
+             h.replyReceived(1, 10.9);
+             h.replyReceived(99, 11);
+         },
+         12, 0.1, 0.1, 0.0, 1.0},
+        {"an identifier that came round again answers the newest request",
+         [](LinkHealth& h) {
+             h.requestSent(5, 10); // lost
+             h.requestSent(5, 20);
+             h.replyReceived(5, 20.3);
+         },
+         30, 0.3, 0.3, 0.5, 9.7},
+        {"only datagrams, no requests",
+         [](LinkHealth& h) {
+             h.datagramHeard(3);
+             h.datagramHeard(2); // out of order: the latest stays
+         },
+         5, none, none, none, 2.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.story);
+        LinkHealth h;
+        c.feed(h);
+        auto f = h.figures(c.now);
+        auto expectNear = [](std::optional<double> got, std::optional<double> want, const char* what) {
+            ASSERT_EQ(got.has_value(), want.has_value()) << what;
+            if (want) {
+                EXPECT_NEAR(*got, *want, 1e-9) << what;
+            }
+        };
+        expectNear(f.rttMedian, c.median, "median");
+        expectNear(f.rttP95, c.p95, "p95");
+        expectNear(f.loss, c.loss, "loss");
+        expectNear(f.sinceLast, c.since, "since last");
+    }
+}
+
+TEST(LinkHealth, RingIsBoundedAndKeepsTheNewest)
+{
+    // Ten minutes at 20 requests a second, every other one answered in
+    // 40 ms: the ring holds the newest requests and the figures describe the
+    // last minute, not the whole run.
+    LinkHealth h;
+    std::uint32_t id = 0;
+    double t = 0;
+    for (; t < 600; t += 0.05, ++id) {
+        h.requestSent(id, t);
+        if (id % 2 == 0)
+            h.replyReceived(id, t + 0.04);
+    }
+    auto f = h.figures(t);
+    EXPECT_LE(f.requests, LinkHealth::kRemembered);
+    EXPECT_GT(f.requests, 900u);
+    ASSERT_TRUE(f.loss);
+    EXPECT_NEAR(*f.loss, 0.5, 0.01);
+    ASSERT_TRUE(f.rttP95);
+    EXPECT_NEAR(*f.rttP95, 0.04, 1e-9);
+}
+
+} // namespace
