@@ -2,13 +2,13 @@
 
 #include "app/AppWindow.h"
 #include "app/automation/OutputTee.h"
+#include "platform/SafeFileWrite.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/Screen.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -228,19 +228,32 @@ void Automation::screenshot(const Request& request, Answer& answer)
 {
     Args args(request);
     QString path = args.text("path");
+    const bool overwrite = args.flag("overwrite", false);
     if (args.ok() && path.isEmpty())
         answer(Reply::failure(QStringLiteral("\"path\" is empty")));
     else if (!args.ok())
         answer(Reply::failure(args.error()));
     if (!args.ok() || path.isEmpty())
         return;
-    QString error;
-    if (!reader_.screenshot(path, error)) {
-        answer(Reply::failure(error));
+    const QByteArray png = reader_.screenshot();
+    if (png.isEmpty()) {
+        answer(Reply::failure(QStringLiteral("the window could not be drawn as a PNG picture")));
+        return;
+    }
+    // The path comes from a script or a person: a wrong one must not cost
+    // a file (see platform/SafeFileWrite.h).
+    const platform::SafeWriteResult written = platform::writeFileSafely(
+        path.toStdString(), std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
+        platform::FileKind::png(), overwrite);
+    if (!written.ok()) {
+        QString reason = QString::fromStdString(written.reason);
+        if (written.outcome == platform::SafeWriteResult::Outcome::OtherKind)
+            reason += QStringLiteral(" (\"overwrite\": true replaces it)");
+        answer(Reply::failure(reason));
         return;
     }
     QSize size = reader_.window().size();
-    answer(Reply::success({{QStringLiteral("path"), QFileInfo(path).absoluteFilePath()},
+    answer(Reply::success({{QStringLiteral("path"), QString::fromStdString(written.path)},
                            {QStringLiteral("size"), QJsonArray{size.width(), size.height()}}}));
 }
 
