@@ -230,8 +230,12 @@ TEST(PickerWidths, AColumnIsAsWideAsItsLongestText)
         EXPECT_EQ(RemotePicker::columnWidth(characters), width) << characters << " characters";
 }
 
-TEST(PickerWheels, PlaceholdersAreWholeNamesAndInsertedTextsAreNotSearchedAgain)
+TEST(PickerWheels, PlaceholdersArePlainTextInColumnOrderAndElevenColumnsGoDescending)
 {
+    // The placeholders were once matched as whole names, which changed what
+    // pickers of fewer than 11 columns sent: "set wheel12" with two columns
+    // sends column 1's text followed by "2". Only the 11-column fault
+    // (wheel1 consuming wheel10) is mended, by replacing in descending order.
     std::vector<std::string> eleven;
     for (int i = 0; i < 11; ++i)
         eleven.push_back("v" + std::to_string(i));
@@ -243,20 +247,23 @@ TEST(PickerWheels, PlaceholdersAreWholeNamesAndInsertedTextsAreNotSearchedAgain)
     const Case cases[] = {
         {"set wheel0", {"Off"}, "set Off"},
         {"gear wheel0 wheel1", {"2", "Rev"}, "gear 2 Rev"},
+        {"set wheel12", {"A", "B"}, "set B2"},
         {"wheel1wheel0wheel1", {"a", "b"}, "bab"},
-        {"w wheel10 wheel1", eleven, "w v10 v1"},
-        {"x wheel2 wheel01", {"a", "b"}, "x wheel2 wheel01"},
-        // A display text that is itself a placeholder stays as it is.
-        {"wheel0 wheel1", {"wheel1", "z"}, "wheel1 z"},
+        {"x wheel2 wheel01", {"a", "b"}, "x wheel2 a1"},
+        // Column 0's text is searched again for the later columns.
+        {"wheel0 wheel1", {"wheel1", "z"}, "z z"},
+        {"w wheel10 wheel1 wheel0", eleven, "w v10 v1 v0"},
         {"no placeholder", {"a"}, "no placeholder"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(RemotePicker::substituteWheels(c.command, c.values), c.sent) << c.command;
-    // Replacing wheel1 before wheel10 was looked for sent "ONE0" for column 10.
-    std::vector<std::string> named(11, "?");
-    named[1] = "ONE";
-    named[10] = "TEN";
-    EXPECT_EQ(RemotePicker::substituteWheels("wheel10", named), "TEN");
+    // Texts that put placeholders back in cannot grow the command without end.
+    std::vector<std::string> growing(10);
+    for (std::size_t i = 0; i < 9; ++i)
+        for (int copy = 0; copy < 8; ++copy)
+            growing[i] += "wheel" + std::to_string(i + 1);
+    growing[9] = "12345678";
+    EXPECT_EQ(RemotePicker::substituteWheels("wheel0", growing).size(), RemotePicker::kMaxCommandText);
 }
 
 TEST_F(Inputs, ATurnedColumnSendsOnceAtRestWithEveryColumnsDisplayText)
