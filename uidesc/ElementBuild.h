@@ -6,9 +6,10 @@
 //
 //   compile(a)          the attribute's expression (trimmed first for a
 //                       trimmed expression); null when the attribute is absent
-//   required(a)         the same for a required expression; absent or
-//                       malformed, the attribute's message is reported and
-//                       null returned (the builder then drops the element)
+//   required(a)         the same for a required expression; absent, the
+//                       attribute's message is reported and null returned
+//                       (the builder then drops the element). A malformed
+//                       text is present: it gives its error node
 //   bind(e, w, n)       binds e to widget w with notifier n: the current
 //                       page's visible as redraw request, the element's rate;
 //                       an absent expression binds nothing
@@ -59,6 +60,8 @@ public:
     // The rate of the element's bindings ("refresh", else "update").
     const std::string& rate() const { return element_.rate; }
 
+    // Every attribute of the element, in document order.
+    const Attributes& attributes() const { return attributes_; }
     // The attribute's text, or null when absent.
     const std::string* text(std::string_view name) const;
     NodePtr compile(std::string_view name);

@@ -27,9 +27,11 @@
 // list in one "XML parse error" alert.
 //
 // The document is read as 7-bit ASCII: any byte above 127 becomes '?', and
-// the first line holding one gets an entry in the error list. Namespaces
-// are not processed; no DTD or external entity is ever fetched; entity
-// expansion is bounded by the parser.
+// the first line holding one gets an entry in the error list; a UTF-8
+// byte-order mark at its start is skipped. Namespaces and document types
+// are not processed: a DTD or an outside entity is never fetched, and only
+// a reference that would need an outside entity's text is reported.
+// Entity expansion is bounded by the parser.
 //
 // Ownership: the pages and the page table own one another once made. The
 // reader hands the start page out with initialPage(); if it never does (no
@@ -91,6 +93,10 @@ public:
     // Ends what this reading made: the device drops every binding and the
     // pages drop the page table. For a reading that opens no page.
     void releasePages();
+
+    // An element's attributes as messages print them, every one in document
+    // order: { name = "value"; … }, or {} without any.
+    static std::string attributeDictionary(const std::vector<std::pair<std::string, std::string>>& attributes);
 
     // Adds `message` and ":line %d\n" to the error list.
     void NSLogerror(std::string_view message, int line);

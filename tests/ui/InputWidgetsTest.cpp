@@ -186,6 +186,45 @@ TEST_F(Inputs, AHoldOffPendingWhenThePagesEndDiesWithTheSwitch)
     EXPECT_TRUE(commands().size() == 1) << "only the flip's own command";
 }
 
+TEST_F(Inputs, AMalformedCommandStillMakesAWorkingWidgetWhoseErrorValueIsNeverSent)
+{
+    // Any text compiles to a node, a malformed one to an error node: these
+    // four were dropped and reported as if they had no command, and the
+    // page lost a text field that would have sent what was typed.
+    std::string errors;
+    const std::string defs = "<thumb_def><wheel name='W'/><entry disp='a'/><entry disp='b'/></thumb_def>";
+    p = open(page("<bool command='\"on \" +' refresh='1'>\"0\"</bool>"
+                  "<textfield command='+' position='(0, 0.3)'/>"
+                  "<thumbwheel command='((' position='(0, 0.5)'/><picker command='1 +'/>"
+                  "<bool>\"1\"</bool><textfield/>",
+                  defs),
+             &errors);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(test::occurrences(errors, "Didn't provide a command to the bool"), 2) << "only the two without one: " << errors;
+    ASSERT_EQ(p->uiElements().size(), 4u);
+    auto sw = widgetAt<RemoteBool>(*p, 0);
+    auto tf = widgetAt<RemoteTextField>(*p, 1);
+    auto wheel = widgetAt<RemotePicker>(*p, 2);
+    ASSERT_TRUE(sw && tf && wheel && widgetAt<RemotePicker>(*p, 3));
+    run(0.5);
+    EXPECT_FALSE(sw->switchObj()->isChecked()) << "the switch shows the device's state";
+    EXPECT_EQ(tf->textField()->geometry().topLeft(), QPoint(0, 125));
+
+    std::string printed;
+    {
+        test::StdoutCapture out;
+        QTest::mouseClick(sw->switchObj(), Qt::LeftButton);
+        wheel->didSelectRow(1, 0);
+        tf->textField()->setFocus();
+        QTest::keyClicks(tf->textField(), "status");
+        QTest::keyClick(tf->textField(), Qt::Key_Return);
+        printed = out.take();
+    }
+    EXPECT_EQ(commands(), std::vector<std::string>{"cstatus\n"}) << "the field sends what was typed";
+    EXPECT_NE(printed.find("Not sending the command of a switch: its value is an error"), std::string::npos);
+    EXPECT_NE(printed.find("Not sending the command of a picker: its value is an error"), std::string::npos);
+}
+
 // --- Text field ----------------------------------------------------------------
 
 TEST_F(Inputs, TheTextFieldSendsWhatWasTypedOnlyOnItsDoneKey)

@@ -299,6 +299,33 @@ TEST_F(TablePage, TheTableFollowsThePageProtocolAndButtonsOverItOpenPages)
     EXPECT_EQ(stack->top(), t->dynamicPages()->at("next").get());
 }
 
+TEST_F(TablePage, AMalformedSectionTitleIsATitleAndTheTableMessageShowsEveryAttribute)
+{
+    // A section whose title did not compile was dropped ("Section without a
+    // title?") and its rows went to the section before it. Any text is a
+    // title: a malformed one shows what an error value shows.
+    std::string errors;
+    t = std::dynamic_pointer_cast<ClientDynamicTable>(open(table("<section title='\"A\"' cellCount='1'/>\n"
+                                                                 "<cell center='\"a\"'/>\n"
+                                                                 "<section title='\"B\" +' cellCount='2'/>\n"
+                                                                 "<cell center='\"b\"'/>\n<section cellCount='1'/>"),
+                                                           &errors));
+    ASSERT_TRUE(t);
+    run(0.5);
+    EXPECT_EQ(errors, "Section without a title?:line 5\n");
+    ASSERT_EQ(view().numberOfSections(), 2);
+    EXPECT_EQ(view().headerTitle(1), "error");
+    EXPECT_EQ(view().numberOfRows(1), 2);
+    EXPECT_EQ(text(1, 1), "b");
+    EXPECT_EQ(text(0, 0), "a");
+
+    // The table's message printed only the attributes it knew: a misspelt
+    // "cellcount" did not show.
+    auto reader = read("<d><table name='t' cellcount='3' indexVar='k' size='9'/></d>");
+    EXPECT_EQ(reader->errors(), "Error: Not enough arguments to the table.  Got '{ name = \"t\"; cellcount = \"3\"; "
+                                "indexVar = \"k\"; size = \"9\"; }' as arguments:line 1\n");
+}
+
 TEST_F(TablePage, AHugeCountIsHeldAndOnlyRowsNearTheViewGetCells)
 {
     // A document with sections of two billion rows each had the table make

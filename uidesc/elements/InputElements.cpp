@@ -1,6 +1,7 @@
 // Builders of the widgets that send commands: "bool", "textfield",
-// "thumbwheel" and "picker". Each needs a command; without one (or with a
-// malformed one) the element is reported and dropped.
+// "thumbwheel" and "picker". Each needs a command; without one the element
+// is reported and dropped. A malformed command is a command whose value is
+// an error: the widget is built and works, and that value is never sent.
 
 #include "expr/ClientData.h"
 #include "pages/RemoteBool.h"
