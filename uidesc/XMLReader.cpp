@@ -244,7 +244,9 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
             if (rate)
                 break;
         }
-        tmpRate_ = rate ? *rate : std::string();
+        // No rate at all: refreshed once, when the page loads. A rate that
+        // is present but blank is a rate of 0 (see ClientUpdate).
+        tmpRate_ = rate ? *rate : std::string(kNoRate);
     }
     element.rate = tmpRate_;
     ElementBuild build(*this, *spec, element, attributes);

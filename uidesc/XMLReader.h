@@ -68,6 +68,8 @@ public:
     static constexpr int kMaxDepth = 64;
     static constexpr std::size_t kMaxElements = 20000;
     static constexpr std::size_t kMaxTextLength = 65536;
+    // The rate of an element that names none ("refresh", "update").
+    static constexpr std::string_view kNoRate = "load";
 
     // `builders`: what builds each element (tests hand in their own).
     explicit XMLReader(const BuilderRegistry& builders);

@@ -150,6 +150,28 @@ TEST_F(Reader, ALabelShowsNilUntilItsFirstValue)
     EXPECT_EQ(label->label()->text(), "50462976");
 }
 
+TEST_F(Reader, ABlankRateIsARateOfZeroAndNoRateIsOneRefreshWhenThePageLoads)
+{
+    // refresh='' was read as no rate at all. A blank text has no number: 0,
+    // serviced at every pass, 0.05 s apart.
+    struct Case {
+        const char* attribute;
+        int least, most; // value requests in a second
+    };
+    for (const Case& c : {Case{" refresh=''", 18, 21}, Case{" update=' '", 18, 21}, Case{"", 0, 0}}) {
+        auto p = open(page(std::string("<label") + c.attribute + ">temp</label>"));
+        ASSERT_TRUE(p);
+        run(0.5);
+        sent.clear();
+        run(1.0);
+        EXPECT_GE(valueRequests(sent), c.least) << c.attribute;
+        EXPECT_LE(valueRequests(sent), c.most) << c.attribute;
+        EXPECT_NE(widgetAt<RemoteLabel>(*p, 0)->label()->text(), "(nil)");
+        stack->popToRoot(false);
+        settle();
+    }
+}
+
 TEST_F(Reader, AButtonTitleInPiecesIsOneTrimmedBindingAndNoTitleHidesTheButton)
 {
     auto p = open(page("<button target='main'>\n  \"Tom &amp; \" + <!-- x --> \"Jerry\"  \n</button>\n"
