@@ -92,7 +92,7 @@ public:
     ~Joystick() override;
 
     JoystickView* j() const { return static_cast<JoystickView*>(view()); }
-    QString className() const override { return QStringLiteral("joystick"); }
+    QString elementName() const override { return QStringLiteral("joystick"); }
     void inspect(QJsonObject& out) const override;
 
     // The device comes first: the expressions' environments need it.

@@ -65,7 +65,9 @@ public:
     // wheel10: the first placeholder that begins with another (wheel1).
     static constexpr std::size_t kFirstLongPlaceholderColumn = 10;
 
-    QString className() const override { return QStringLiteral("RemotePicker"); }
+    QString elementName() const override { return QString::fromLatin1(element_); }
+    // "thumbwheel" (the default) or "picker": the element it was made from.
+    void setElementName(const char* element) { element_ = element; }
     void inspect(QJsonObject& out) const override;
     // The drags that turn `column` to `row` as a slow finger would, in page
     // points; empty with `error` set when there is no such column or row.
@@ -79,6 +81,7 @@ private:
     NodePtr command_;
     NodePtr clientXData_;
     NodePtr clientYData_;
+    const char* element_ = "thumbwheel";
     int thumbcount_ = 0;
     int selectedCol_ = 0;
     std::vector<int> selectedRow_;

@@ -154,6 +154,11 @@ TEST_F(Inputs, ADisabledSwitchTakesNoTouchAndStateTextsAreExact)
     EXPECT_FALSE(sw->switchObj()->isEnabled());
     QTest::mouseClick(sw->switchObj(), Qt::LeftButton);
     EXPECT_TRUE(commands().empty());
+    // It was drawn exactly like an enabled one.
+    const QImage disabled = sw->switchObj()->grab().toImage();
+    sw->switchObj()->setEnabled(true);
+    EXPECT_NE(sw->switchObj()->grab().toImage(), disabled);
+    sw->switchObj()->setEnabled(false);
 
     // Only "F", "0", "C" and "1" move the switch.
     auto state = std::make_shared<std::string>();
@@ -387,13 +392,13 @@ TEST_F(Inputs, AutomationTurnsAPickerColumnAsAFingerAndReadsEveryInputWidget)
     QJsonArray widgets = ask({{"cmd", "widgets"}}).fields["widgets"].toArray();
     ASSERT_EQ(widgets.size(), 3);
     QJsonObject wheel = widgets[0].toObject(), sw = widgets[1].toObject(), field = widgets[2].toObject();
-    EXPECT_EQ(wheel["class"], "RemotePicker");
+    EXPECT_EQ(wheel["class"], "thumbwheel");
     EXPECT_EQ(wheel["widths"].toArray(), QJsonArray{80});
     EXPECT_EQ(wheel["values"].toArray(), QJsonArray{"Low"});
-    EXPECT_EQ(sw["class"], "RemoteBool");
+    EXPECT_EQ(sw["class"], "bool");
     EXPECT_EQ(sw["on"], false);
     EXPECT_EQ(sw["enabled"], true);
-    EXPECT_EQ(field["class"], "RemoteTextField");
+    EXPECT_EQ(field["class"], "textfield");
     EXPECT_EQ(field["editing"], false);
     test::shot(&window, "inputs-page");
 }

@@ -88,6 +88,8 @@ bool startPicker(ElementBuild& b)
         return false;
     const std::string* num = b.spec().name == "thumbwheel" ? b.text("num") : nullptr;
     auto widget = std::make_shared<RemotePicker>(command, b.clientPtr(), num ? leadingInteger(*num) : 0);
+    if (b.spec().name == "picker")
+        widget->setElementName("picker");
     widget->setTag(b.nextTag());
     b.arguments<RemotePicker>("position", widget, {&RemotePicker::setXData, &RemotePicker::setYData},
                               &RemotePicker::updatePos);
