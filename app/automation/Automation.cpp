@@ -163,9 +163,13 @@ bool Automation::readyForPointer(const Args& args, Answer& answer) const
 
 void Automation::tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer)
 {
+    tapWidget(widget, pointer, QPointF(widget->width() / 2.0, widget->height() / 2.0));
+}
+
+void Automation::tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer, QPointF at)
+{
     QWidget* top = widget->window();
-    QPointF at = widget->mapTo(top, QPointF(widget->width() / 2.0, widget->height() / 2.0));
-    input_.tap(top->windowHandle(), at, pointer);
+    input_.tap(top->windowHandle(), widget->mapTo(top, at), pointer);
 }
 
 // --- reading ---------------------------------------------------------------
@@ -413,7 +417,10 @@ void Automation::tapRow(const Request& request, Answer& answer)
                                     : QStringLiteral("row %1 of section %2 has no cell").arg(row).arg(section)));
         return;
     }
-    tapWidget(target, pointer);
+    if (target == cell)
+        tapWidget(cell, pointer, cell->automationTapPoint());
+    else
+        tapWidget(target, pointer);
     settle(std::move(answer));
 }
 

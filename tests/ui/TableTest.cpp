@@ -213,9 +213,35 @@ TEST_F(TablePage, NoReloadWhileAFieldOfAnySectionIsEditedAndTheFieldSendsForItsO
     QTest::keyClick(row7->field(), Qt::Key_Return);
     EXPECT_EQ(commands(), std::vector<std::string>{"climit 7 450 \n"});
     EXPECT_FALSE(t->editing());
+    // The reload that waited ran at once and put the old value back, as if
+    // the device had refused what was typed.
     QCoreApplication::processEvents();
-    EXPECT_FALSE(t->reloadWaiting()) << "the waiting reload ran once editing ended";
+    EXPECT_EQ(row7->field()->text(), "450 ") << "the typed text stays until a refresh brings a value";
+    run(1.0);
+    EXPECT_FALSE(t->reloadWaiting());
     EXPECT_EQ(text(0, 7), "L7|-121");
+}
+
+TEST_F(TablePage, AReadOnlyFieldTakesATapOnlyBesideItChoosesTheRowAndCentreTextsSitLeft)
+{
+    // A tap on a row's blue field chose the row and opened its target, and
+    // a "center" row's text was centred where a plain cell puts it left.
+    ASSERT_TRUE(openTable(table(R"(<cell left='"Next"' right='"here"' target='next' index='0'/>
+                                   <cell center='"Centre"' index='1'/>)",
+                                "cellCount='2' indexVar='k'")));
+    run(0.5);
+    DynamicRowCell* row = cell(0, 0);
+    ASSERT_TRUE(row && !row->editable());
+    QTest::mouseClick(row, Qt::LeftButton, {}, row->field()->geometry().center());
+    EXPECT_EQ(stack->top(), t.get()) << "the field took the tap";
+    DynamicRowCell* centre = cell(0, 1);
+    EXPECT_FALSE(centre->textLabel()->alignment() & Qt::AlignHCenter);
+    QJsonObject o;
+    centre->inspect(o);
+    EXPECT_EQ(o["center"], "Centre");
+    row = cell(0, 0);
+    QTest::mouseClick(row, Qt::LeftButton, {}, row->automationTapPoint());
+    EXPECT_EQ(stack->top(), t->dynamicPages()->at("next").get()) << "beside the field the row is chosen";
 }
 
 TEST_F(TablePage, ConfirmationNoSendsNothingYesSendsTheRowsCommandAndNoReloadWhileItIsOpen)
