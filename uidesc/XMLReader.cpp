@@ -80,11 +80,17 @@ void XMLReader::parserDidStartDocument()
 bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseError)
 {
     parserDidStartDocument();
+    // Every expression is compiled for the device and every widget bound to
+    // it: without one there is nothing to build the document for.
+    if (!remoteClient_) {
+        line_ = 0;
+        stop("No device to read the document for");
+        return false;
+    }
     if (text.size() > kMaxDocumentBytes) {
         line_ = 1;
         stop("Document larger than 16 MiB");
-        if (remoteClient_)
-            remoteClient_->startDataUpdate();
+        remoteClient_->startDataUpdate();
         return false;
     }
     // A byte-order mark (UTF-8's, which some editors write) is no part of the
@@ -224,12 +230,6 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
     if (!element.builder) {
         std::printf("Error: '%s' is not supported yet\n", element.name.c_str());
         NSLogerror("'" + element.name + "' is not supported yet", line_);
-        element.dropped = true;
-        return;
-    }
-    if (spec->isWidget() && !currentPage_) {
-        // A widget outside any page would be seen by nobody.
-        std::printf("Ignoring '%s' outside a page\n", element.name.c_str());
         element.dropped = true;
         return;
     }

@@ -10,7 +10,9 @@
 //   (ElementTable.h); a listed element with a builder is built
 //   (ElementBuilders.h), one without a builder yet is reported as not
 //   supported, an unknown name (and "variables") is printed as unrecognised
-//   and its children read normally;
+//   and its children read normally. A widget outside any page is built as
+//   any other (it takes its tag, and its bindings ask for their values) but
+//   nothing places it;
 // - character data: text between two pieces of markup (elements, comments,
 //   processing instructions) is one piece, whatever entity references and
 //   CDATA sections it holds. A piece in "variables" goes to the declaration
@@ -78,7 +80,8 @@ public:
     XMLReader(const XMLReader&) = delete;
     XMLReader& operator=(const XMLReader&) = delete;
 
-    // The device whose document is read; set before parsing.
+    // The device whose document is read; set before parsing. Without one
+    // the reading ends at once with an entry in the error list.
     void setClient(std::shared_ptr<Client> client) { remoteClient_ = std::move(client); }
     const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
 

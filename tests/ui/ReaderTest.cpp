@@ -124,6 +124,31 @@ TEST_F(Reader, TagsCountOnAcrossDocumentsAndPagesGetNone)
     EXPECT_GE(first, widgettags::kFirstTag);
 }
 
+TEST_F(Reader, AWidgetOutsideAPageTakesItsTagAndAsksForItsValuesAndNoDeviceBuildsNothing)
+{
+    // A widget outside any page was dropped before it was made: it took no
+    // tag, so every later widget's tag was one lower than the document's
+    // numbering, and its variables were never asked for.
+    const int first = widgettags::peek();
+    auto reader = read("<d><variables>(int) early = 3;</variables><label refresh='1'>early</label>"
+                       "<button target='m'>\"b\"</button><start initial='m'/><page name='m'><label>temp</label></page></d>");
+    EXPECT_EQ(reader->errors(), "");
+    auto p = reader->initialPage();
+    ASSERT_TRUE(p);
+    ASSERT_EQ(p->uiElements().size(), 1u) << "nothing places them";
+    EXPECT_EQ(p->uiElements()[0]->tag(), first + 2);
+    answerAll();
+    EXPECT_TRUE(client->varDict().at("early")->hasAddress());
+    p->endPages();
+
+    // A reader without a device once dereferenced the missing record.
+    XMLReader alone;
+    quietly([&] { EXPECT_FALSE(alone.parseXMLFileAtString(page("<label>temp</label>"))); });
+    EXPECT_EQ(alone.errors(), "No device to read the document for:line 0\n");
+    EXPECT_EQ(alone.initialPage(), nullptr);
+    alone.showErrors();
+}
+
 TEST_F(Reader, CharacterDataIsOnePieceBetweenTwoPiecesOfMarkup)
 {
     // A label's text is all its pieces joined, entity references and CDATA
