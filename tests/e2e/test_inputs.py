@@ -55,7 +55,7 @@ class Inputs(e2e.AppTestCase):
         button = [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "button"][0]
         self.tap_widget(button)
         self.app.wait_until(lambda: self.app.ok("screen")["title"].startswith("Hydraulics"), what="the hydraulics page")
-        picker = self.widgets("thumbwheel")[0]
+        picker = self.widgets("picker")[0]  # the turbine's document names no definition
         self.assertEqual(picker["widths"], [80])
         reply = self.app.ok("pick", tag=picker["tag"], column=0, row=1)
         self.assertEqual(reply["widget"]["values"], ["On"])
