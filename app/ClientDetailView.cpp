@@ -248,7 +248,8 @@ TableCell* ClientDetailView::cellForRow(GroupedTableView& table, IndexPath path)
         return info(QStringLiteral("Platform"), c ? QString::fromStdString(c->platform()) : QString());
     case TypeRow:
         return info(QStringLiteral("Type"),
-                    c ? QStringLiteral("%1 v%2").arg(QString::fromStdString(c->type())).arg(c->version()) : QString());
+                    c ? QStringLiteral("%1 v%2").arg(QString::fromStdString(c->type()), QString::number(c->version()))
+                      : QString());
     case SerialRow:
         return info(QStringLiteral("Serial Number"), c ? QString::number(c->serialNumber()) : QString());
     case AddressRow:

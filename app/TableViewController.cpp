@@ -69,7 +69,8 @@ void TableViewController::viewWillAppear(bool)
 QString TableViewController::rowText(const Client& client)
 {
     QString name = client.name().empty() ? QStringLiteral("Unnamed") : QString::fromStdString(client.name());
-    return QStringLiteral("%1 (%2)").arg(name).arg(client.serialNumber());
+    // One multi-argument arg(): a "%1" in the device's name stays as it is.
+    return QStringLiteral("%1 (%2)").arg(name, QString::number(client.serialNumber()));
 }
 
 int TableViewController::numberOfSections(GroupedTableView&)

@@ -69,23 +69,15 @@ double leadingNumber(std::string_view text)
     return negative ? -value : value;
 }
 
-bool blankOnly(std::string_view text)
-{
-    for (char c : text)
-        if (!isSpace(c))
-            return false;
-    return true;
-}
-
 } // namespace
 
 ClientUpdate::Rate ClientUpdate::parseUpdateRate(std::string_view text)
 {
     if (text.find("once") != std::string_view::npos)
         return Rate{true, kNever};
-    // A binding whose element names no rate at all refreshes when its page
-    // loads, as a technician would expect of a value nobody asked to poll.
-    if (text.find("load") != std::string_view::npos || blankOnly(text))
+    // A blank text has no number: 0, refreshed at every pass. (An element
+    // that names no rate at all is bound with "load" by the reader.)
+    if (text.find("load") != std::string_view::npos)
         return Rate{false, kNever};
     return Rate{false, leadingNumber(text)};
 }
@@ -100,6 +92,7 @@ ClientUpdate::ClientUpdate(std::shared_ptr<expr::Schedulable> compiledString, Cl
 {
     FM_CHECK(compiledString_ != nullptr, "a binding needs an expression");
     setRawUpdateRate(updateRate);
+    previous_ = compiledString_->clientUpdate();
     compiledString_->setClientUpdate(this);
 }
 

@@ -8,16 +8,20 @@
 //   contains "once"          serviced once, then dropped; its requests are
 //                            queued when it is scheduled
 //   contains "load"          serviced at the first pass, then never due again
-//   no text at all           like "load": one refresh when the page loads
 //   anything else            its leading decimal number, in seconds (a text
-//                            without a number gives 0)
+//                            without a number, a blank one too, gives 0)
+//
+// An element of a device's document that names no rate at all is bound
+// with "load" (the reader's choice): one refresh when the page loads.
 //
 // The expression is usually a compiled expression (expr::ClientData); a
 // table page binds its contents the same way (expr::Schedulable).
 // The binding owns its expression and registers itself as the expression's
 // binding (a plain back-reference the expression calls updateTarget() on);
 // the destructor clears that back-reference again, but only if it is still
-// ours, since another binding of the same expression may have taken it over.
+// ours. A new binding of the same expression takes it over: the expression
+// will never tell the earlier binding again, so the scheduler retires that
+// one (see UpdateScheduler).
 //
 // The notifier and redraw request are callables resolved once, when the
 // binding is made; notifierFor()/redrawFor() make ones that keep their target
@@ -89,6 +93,8 @@ public:
     void updateTarget() override;
     // How often updateTarget() has run.
     std::uint64_t timesTold() const { return told_; }
+    // A later binding of the same expression took it over: never told again.
+    bool retired() const { return retired_; }
 
     // Callables that keep `target` alive and call its method.
     template <class T>
@@ -114,6 +120,10 @@ private:
     bool scheduleOnce_ = false;
     double updateRate_ = kNever;
     std::uint64_t told_ = 0;
+    // The expression's binding before this one took it over; the scheduler
+    // retires it when it files this one, and then clears this.
+    expr::Binding* previous_ = nullptr;
+    bool retired_ = false;
     // Set by the scheduler while a serviced "once" binding waits for its
     // values; runs after the notifier.
     std::function<void()> whenTold_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace fieldmon {
 
@@ -60,6 +61,8 @@ UpdateScheduler::Entry UpdateScheduler::popEarliest()
 
 void UpdateScheduler::schedule(Entry binding)
 {
+    if (auto* old = dynamic_cast<ClientUpdate*>(std::exchange(binding->previous_, nullptr)))
+        retire(old);
     const auto& expression = binding->clientData();
     if (expression->isConst()) {
         // Told once, synchronously; the binding ends with this call.
@@ -107,6 +110,8 @@ void UpdateScheduler::arm(double delay)
 
 void UpdateScheduler::serviceOne(Entry binding, std::uint64_t generation)
 {
+    if (binding->retired())
+        return;
     binding->servicedInPass_ = pass_;
     binding->updateDate(loop_.now());
     if (!binding->needsReschedule()) {
@@ -136,7 +141,29 @@ void UpdateScheduler::serviceOne(Entry binding, std::uint64_t generation)
 
 void UpdateScheduler::sweepWaitingOnce()
 {
-    std::erase_if(waitingOnce_, [](const Entry& e) { return e->timesTold() != 0; });
+    std::erase_if(waitingOnce_, [](const Entry& e) { return e->timesTold() != 0 || e->retired(); });
+}
+
+void UpdateScheduler::retire(ClientUpdate* old)
+{
+    // Marked first: a pass that holds it outside the heap right now drops it.
+    old->retired_ = true;
+    std::vector<Entry> gone;
+    for (auto it = waitingOnce_.begin(); it != waitingOnce_.end();)
+        if (it->get() == old) {
+            gone.push_back(std::move(*it));
+            it = waitingOnce_.erase(it);
+        } else {
+            ++it;
+        }
+    const auto slot = std::find_if(heap_.begin(), heap_.end(), [old](const Slot& s) { return s.binding.get() == old; });
+    if (slot != heap_.end()) {
+        gone.push_back(std::move(slot->binding));
+        heap_.erase(slot);
+        std::make_heap(heap_.begin(), heap_.end(), dueLater<Slot>);
+    }
+    // `gone` releases them here, with the heap consistent again: a widget's
+    // destructor may call back.
 }
 
 void UpdateScheduler::service()
@@ -186,7 +213,8 @@ void UpdateScheduler::pass(bool cutShort)
     }
     if (generation == generation_)
         for (auto& e : setAside)
-            push(std::move(e));
+            if (!e->retired())
+                push(std::move(e));
 
     link_.submitRequests();
 

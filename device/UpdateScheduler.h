@@ -28,6 +28,12 @@
 //   kMaxTimerDelay ahead; one cut short by that limit re-arms instead.
 // - A chain ends when the heap is empty or holds only bindings that are
 //   never due again ("load"); unscheduleAll() ends it at once.
+// - A binding of an expression that already has one takes the expression
+//   over, and the earlier binding is retired: it leaves the heap (or the
+//   "once" bindings waiting for their values) at once, since its expression
+//   will never tell it again. A widget that binds one command at every tick
+//   (the joystick) while the device answers slowly would otherwise pile up
+//   bindings until unscheduleAll().
 //
 // Reference cycle: see ClientUpdate. The timer does not keep the device
 // record alive: it reaches the record through a weak reference, and the
@@ -105,6 +111,8 @@ private:
     // One firing; `cutShort`: woken by a timer the delay limit shortened.
     void pass(bool cutShort);
     void sweepWaitingOnce();
+    // Takes `old` out of the heap and the waiting list (see the rules above).
+    void retire(ClientUpdate* old);
 
     platform::MainLoop& loop_;
     Link link_;

@@ -128,28 +128,13 @@ void EventLog::sectionIndexTouched(GroupedTableView& table, int index)
         return;
     int row = index * (n - 1) / (kIndexEntries - 1);
     stayAtEnd_ = index == kIndexEntries - 1;
-    indexJump_ = true;
     table.scrollToRow({0, row}, GroupedTableView::ScrollPosition::Middle, true);
-    // Already there: no animation runs, so settle the position now.
+    // The scroll's end settles the place as after a drag: a jump that leaves
+    // the last (or, unless following, the second-last) row in view follows
+    // the end, any other pins its place. Already there, no scroll runs, and
+    // it settles now.
     if (!table.isAnimatingScroll())
-        indexJumpEnded();
-}
-
-// The index said whether to follow: "New" follows the end, every other entry
-// stays where it jumped to. The settling step of a drag would decide again
-// from the last visible row and follow the end of a log short enough to show
-// its last row, which is not what the user chose.
-void EventLog::indexJumpEnded()
-{
-    indexJump_ = false;
-    if (stayAtEnd_) {
         decelerationEnded();
-        return;
-    }
-    scrollingOffset_ = 0;
-    stayHere();
-    lastIndex_ = -1;
-    moving_ = false;
 }
 
 void EventLog::stayDeltaHere(int delta)
@@ -167,7 +152,6 @@ void EventLog::stayDeltaHere(int delta)
 
 void EventLog::willBeginDragging(GroupedTableView&)
 {
-    indexJump_ = false;
     stayAt_ = -1;
     stayAtEnd_ = false;
     moving_ = true;
@@ -192,10 +176,7 @@ void EventLog::didEndDecelerating(GroupedTableView&)
 
 void EventLog::didEndScrollingAnimation(GroupedTableView&)
 {
-    if (indexJump_)
-        indexJumpEnded();
-    else
-        decelerationEnded();
+    decelerationEnded();
 }
 
 void EventLog::scrollToEnd()

@@ -16,7 +16,9 @@
 // pinned place is kept as (event number, remainder) = (stayAt, screenOffset).
 //
 // The index on the right ("Old" … "New") jumps through the log; "New"
-// follows the end again, every other entry stops following.
+// follows the end again. Where the jump lands is settled as after a drag:
+// with the last row in view (or the second-last, unless following) the
+// list follows the end, otherwise it is pinned there.
 //
 // Thread rule: main thread only (events are posted on the main thread).
 
@@ -88,7 +90,6 @@ private:
     int lines() const;
     int eventNumber() const;
     void decelerationEnded();
-    void indexJumpEnded();
     void scrollToEnd();
 
     TrackingTableView* tableView_;
@@ -100,7 +101,6 @@ private:
     double screenOffset_ = 0;
     int lastIndex_ = -1;
     double scrollingOffset_ = 0;
-    bool indexJump_ = false; // a scroll started by the index is under way
     // Last member: dropped first, so no event reaches a half-destroyed screen.
     platform::Subscription events_;
 };

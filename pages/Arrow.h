@@ -11,7 +11,7 @@ namespace fieldmon {
 class Arrow final : public PictureGauge {
 public:
     Arrow() : PictureGauge(QStringLiteral(":/Arrow.png"), QPointF(0, 0), std::nullopt) {}
-    QString className() const override { return QStringLiteral("arrow"); }
+    QString elementName() const override { return QStringLiteral("arrow"); }
 };
 
 } // namespace fieldmon

@@ -30,7 +30,7 @@ public:
 
     CircleView* g() const { return static_cast<CircleView*>(view()); }
     QObject* responder() override { return nullptr; }
-    QString className() const override { return QStringLiteral("circle"); }
+    QString elementName() const override { return QStringLiteral("circle"); }
     void inspect(QJsonObject& out) const override;
 
     void setXData(NodePtr e) { xPos_ = std::move(e); }

@@ -53,11 +53,6 @@ void ClientDynamicTable::newSection(NodePtr title, NodePtr count)
 
 void ClientDynamicTable::addCell(Template cell)
 {
-    std::weak_ptr<DevicePage> self = weak_from_this();
-    cell->setEditingObserver([self] {
-        if (auto page = std::static_pointer_cast<ClientDynamicTable>(self.lock()))
-            page->reloadIfWaiting();
-    });
     sections_->addCell(std::move(cell));
 }
 

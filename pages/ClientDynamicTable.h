@@ -21,10 +21,12 @@
 // "ERROR: No cells in range".
 //
 // Reloads wait while the user types in any row's text field, and while a
-// confirmation is open (so "Yes" acts on the row the user saw); a reload
-// that waited runs once the field or the alert is done. Leaving the page
-// closes an open confirmation without sending and ends editing without
-// sending.
+// confirmation is open (so "Yes" acts on the row the user saw). After the
+// field's done key the typed text stays until the next refresh brings the
+// device's value (a reload then would put the old value back at once); a
+// reload that waited for the alert runs once it is answered. Leaving the
+// page closes an open confirmation without sending and ends editing
+// without sending.
 //
 // Rows: a list of many rows gives cells only to the rows near the view, so
 // a table of a thousand rows costs about what a screenful does.

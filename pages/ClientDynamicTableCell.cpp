@@ -84,15 +84,6 @@ bool ClientDynamicTableCell::shouldConfirm() const
     return confirm_->intValue() != 0;
 }
 
-void ClientDynamicTableCell::setEditing(bool editing)
-{
-    if (editing_ == editing)
-        return;
-    editing_ = editing;
-    if (editingObserver_)
-        editingObserver_();
-}
-
 bool ClientDynamicTableCell::rangeContains(int index) const
 {
     if (index_)

@@ -77,9 +77,7 @@ public:
     const std::optional<std::string>& target() const { return target_; }
     const std::string& indexVar() const { return indexVar_; }
     bool editing() const { return editing_; }
-    void setEditing(bool editing);
-    // Called when editing of one of its rows begins or ends.
-    void setEditingObserver(std::function<void()> observer) { editingObserver_ = std::move(observer); }
+    void setEditing(bool editing) { editing_ = editing; }
 
     bool rangeContains(int index) const;
     // Over the indexes 0 … rows - 1 at once: whether some index is covered;
@@ -134,7 +132,6 @@ private:
     std::string cellIdentifier_;
     int tag_ = 0;
     bool editing_ = false;
-    std::function<void()> editingObserver_;
 };
 
 } // namespace fieldmon

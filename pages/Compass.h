@@ -12,7 +12,7 @@ namespace fieldmon {
 class Compass final : public PictureGauge {
 public:
     Compass() : PictureGauge(QStringLiteral(":/Compass.png"), QPointF(5.5, -0.5), QPointF(155.5, 149.0)) {}
-    QString className() const override { return QStringLiteral("compass"); }
+    QString elementName() const override { return QStringLiteral("compass"); }
 };
 
 } // namespace fieldmon

@@ -19,9 +19,8 @@ constexpr int kHeight = 25;
 DynamicRowCell::DynamicRowCell(QString reuseIdentifier, Kind kind, QWidget* parent)
     : TableCell(std::move(reuseIdentifier), parent), kind_(kind)
 {
+    // A "center" row's text sits where a plain cell's label puts it: on the left.
     textLabel()->setFont(phone::systemFont(17, true));
-    if (kind == Kind::Center)
-        textLabel()->setAlignment(Qt::AlignCenter);
     if (kind != Kind::LeftRight)
         return;
     // The field first, the label over it (touches pass through the label).
@@ -89,8 +88,7 @@ void DynamicRowCell::resizeEvent(QResizeEvent* e)
 
 void DynamicRowCell::mousePressEvent(QMouseEvent* e)
 {
-    pressedOnField_ = field_ && editable_ && e->button() == Qt::LeftButton &&
-                      field_->geometry().contains(e->position().toPoint());
+    pressedOnField_ = field_ && e->button() == Qt::LeftButton && field_->geometry().contains(e->position().toPoint());
     if (pressedOnField_) {
         e->accept();
         return; // no highlight: the row is not being chosen
@@ -100,14 +98,24 @@ void DynamicRowCell::mousePressEvent(QMouseEvent* e)
 
 void DynamicRowCell::mouseReleaseEvent(QMouseEvent* e)
 {
-    // A tap on an editable field begins editing instead of selecting the row.
+    // A tap on the field is the field's: an editable one begins editing, a
+    // read-only one swallows it. Neither selects the row.
     const bool tap = std::exchange(pressedOnField_, false);
-    if (tap && e->button() == Qt::LeftButton && field_->geometry().contains(e->position().toPoint())) {
-        field_->beginEditing();
+    if (tap && e->button() == Qt::LeftButton) {
+        if (editable_ && field_->geometry().contains(e->position().toPoint()))
+            field_->beginEditing();
         e->accept();
         return;
     }
     TableCell::mouseReleaseEvent(e);
+}
+
+QPoint DynamicRowCell::automationTapPoint() const
+{
+    // Where a finger chooses the row: beside its field, on the label.
+    if (field_)
+        return QPoint(kFieldLeft / 2, height() / 2);
+    return TableCell::automationTapPoint();
 }
 
 void DynamicRowCell::layoutParts()
@@ -122,6 +130,9 @@ void DynamicRowCell::layoutParts()
 void DynamicRowCell::inspect(QJsonObject& row) const
 {
     TableCell::inspect(row);
+    // A "center" row's text, wherever it is drawn.
+    if (kind_ == Kind::Center && row.contains(QStringLiteral("text")))
+        row.insert(QStringLiteral("center"), row.take(QStringLiteral("text")));
     row.insert(QStringLiteral("selectable"), acts_);
     if (!target_.isEmpty())
         row.insert(QStringLiteral("target"), target_);

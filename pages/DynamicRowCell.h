@@ -2,7 +2,8 @@
 // DynamicRowCell: one row of a device's table page, as a cell template
 // fills it. Three kinds:
 //
-//   Center     the row's text centred in the cell's main label
+//   Center     the row's text in the cell's main label, on the left as a
+//              plain cell puts it
 //   LeftRight  a label (tag 1) at (15, 12), 25 high, with the left text, and
 //              a borderless text field (tag 2) from x 75 to the row's end
 //              with the right text, right-aligned; the field is red and
@@ -13,9 +14,9 @@
 // Text is 16-point; the label lies over the field but lets touches through.
 // Until it is being edited the field takes no press itself: a drag that
 // starts on it scrolls the list like a drag anywhere else, a tap on it
-// begins editing, and a tap elsewhere selects the row. The field is
-// finished only by its done key (fieldReturned); losing the focus ends
-// editing without it.
+// begins editing (a read-only field swallows the tap), and only a tap
+// beside it selects the row. The field is finished only by its done key
+// (fieldReturned); losing the focus ends editing without it.
 //
 // Thread rule: main thread only.
 
@@ -57,6 +58,7 @@ public:
 
     void inspect(QJsonObject& row) const override;
     QWidget* automationField() const override;
+    QPoint automationTapPoint() const override;
 
     static QColor editableColour() { return QColor(0xc8, 0x1e, 0x1e); }
 

@@ -6,6 +6,7 @@
 #include "pages/ClientDynamicTableCell.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace fieldmon {
 
@@ -128,6 +129,7 @@ bool DynamicTableSections::invalidateSection(std::size_t index, int rows)
 bool DynamicTableSections::invalidateRemoteVariableValues()
 {
     auto hold = shared_from_this();
+    refreshing_ = true;
     const std::vector<int> rows = rowCounts();
     bool result = false;
     for (std::size_t s = sections_.size(); s-- > 0;) {
@@ -169,6 +171,9 @@ int DynamicTableSections::queueRows(std::size_t index, int rows)
 int DynamicTableSections::queueVariableRequests()
 {
     auto hold = shared_from_this();
+    const bool continuing = !std::exchange(refreshing_, false);
+    const std::size_t addressesBefore = remoteClient_ ? remoteClient_->vrequest().size() : 0;
+    const std::size_t valuesBefore = remoteClient_ ? remoteClient_->arequest().size() : 0;
     const std::vector<int> rows = rowCounts();
     int n = 0;
     for (std::size_t s = sections_.size(); s-- > 0;) {
@@ -186,14 +191,32 @@ int DynamicTableSections::queueVariableRequests()
         n += queueRows(s, rows[s]);
     }
     if (n == 0) {
+        lastPass_.clear();
         // Everything is in: the table reloads.
         if (clientUpdate_)
             clientUpdate_->updateTarget();
         return 0;
     }
+    if (!remoteClient_)
+        return n + 1;
+    std::vector<std::string> asked;
+    for (auto [queue, before] : {std::pair{&remoteClient_->vrequest(), addressesBefore},
+                                 std::pair{&remoteClient_->arequest(), valuesBefore}})
+        for (std::size_t i = before; i < queue->size(); ++i)
+            asked.push_back((*queue)[i].request());
+    std::sort(asked.begin(), asked.end());
+    if (continuing && asked == lastPass_) {
+        // The last answers changed nothing this pass needs: wait for the
+        // next refresh instead of asking the same again at once.
+        for (auto [queue, before] : {std::pair{&remoteClient_->vrequest(), addressesBefore},
+                                     std::pair{&remoteClient_->arequest(), valuesBefore}})
+            queue->erase(queue->begin() + static_cast<std::ptrdiff_t>(before), queue->end());
+        lastPass_.clear();
+        return 0;
+    }
+    lastPass_ = std::move(asked);
     // Asked again when this batch's answers are in.
-    if (remoteClient_)
-        remoteClient_->compiledStringRequesters().push_back(hold);
+    remoteClient_->compiledStringRequesters().push_back(hold);
     return n + 1;
 }
 

@@ -15,6 +15,12 @@
 // is always true), and when a pass finds nothing missing the binding is
 // told and the table reloads, with every row's text in.
 //
+// A pass that would ask for exactly what the pass before it asked for,
+// after those answers came, asks for nothing: the answers brought nothing
+// the table needs (a reply too short to be stored), and asking again at
+// once would repeat at the device's round-trip speed for ever. The table
+// tries again at its next refresh, at its own rate.
+//
 // The implicit section: templates added before any section go to a first
 // section titled "" (empty). A table whose only section is titled "" is one
 // list of the table's default row count, without a header.
@@ -93,6 +99,11 @@ private:
     NodePtr cellCount_;
     std::vector<Section> sections_;
     expr::Binding* clientUpdate_ = nullptr;
+    // The requests the last pass queued (their texts, sorted), and whether
+    // the next pass starts a refresh (the scheduler invalidated first) or
+    // continues one (answers came in).
+    std::vector<std::string> lastPass_;
+    bool refreshing_ = false;
 };
 
 } // namespace fieldmon

@@ -90,10 +90,13 @@ void EventHUD::redraw()
 {
     if (freeze_ && static_cast<int>(events_.size()) > kLinesFrozen)
         return;
-    if (!freeze_)
-        for (; pendingRemoves_ > 0; --pendingRemoves_)
-            if (!events_.empty())
-                events_.pop_front();
+    if (!freeze_ && pendingRemoves_ > 0) {
+        // Removals beyond the lines held have nothing left to remove (once
+        // counted down one by one, up to two billion of them).
+        const auto n = std::min(static_cast<std::size_t>(pendingRemoves_), events_.size());
+        events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(n));
+        pendingRemoves_ = 0;
+    }
     lines_ = static_cast<int>(events_.size());
     QStringList shown;
     for (const std::string& line : events_)

@@ -57,7 +57,7 @@ public:
     ~EventHUD() override;
 
     HUDView* hudView() const { return static_cast<HUDView*>(view()); }
-    QString className() const override { return QStringLiteral("eventhud"); }
+    QString elementName() const override { return QStringLiteral("eventhud"); }
     void inspect(QJsonObject& out) const override;
 
     // Holds the device and takes its events.

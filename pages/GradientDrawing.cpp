@@ -56,6 +56,8 @@ void GradientDrawing::rebuildBrush()
 QRect GradientDrawing::covered() const
 {
     Rings r = rings(shape_, inner_, outer_, extendInner_, extendOuter_);
+    if (r.a == r.b)
+        return {};
     QRectF area = r.fillOutside ? QRectF(rect()) : disc(shape_.centre, r.b);
     if (shape_.clip)
         area = area.intersected(*shape_.clip);
@@ -107,21 +109,11 @@ void GradientDrawing::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     p.setClipRect(page);
     p.setPen(Qt::NoPen);
-    if (r.a == r.b) {
-        // No band between the circles: only the extended sides show.
-        if (r.fillOutside) {
-            QPainterPath outside;
-            outside.addRect(page);
-            outside.addEllipse(disc(shape_.centre, r.b));
-            p.fillPath(outside, r.atB);
-        }
-        if (r.fillInside) {
-            QPainterPath inside;
-            inside.addEllipse(disc(shape_.centre, r.a));
-            p.fillPath(inside, r.atA);
-        }
+    // Two equal circles about one centre: every circle of the gradient, the
+    // extended ones too, is that one circle, which covers no area. Nothing
+    // is drawn, extended or not.
+    if (r.a == r.b)
         return;
-    }
     // One fill with the padded gradient, shaped by what is drawn: the pad
     // gives the extended sides their colours.
     QPainterPath area;

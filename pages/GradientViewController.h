@@ -34,7 +34,7 @@ public:
 
     GradientDrawing* g() const { return static_cast<GradientDrawing*>(view()); }
     QObject* responder() override { return nullptr; }
-    QString className() const override { return QStringLiteral("gradient"); }
+    QString elementName() const override { return QStringLiteral("gradient"); }
     void inspect(QJsonObject& out) const override;
 
     void setXData(NodePtr e) { xPos_ = std::move(e); }

@@ -8,6 +8,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QTextLayout>
+
+#include <algorithm>
 
 namespace fieldmon {
 
@@ -21,9 +24,32 @@ double HUDView::lineHeight() const
     return QFontMetricsF(font_).lineSpacing();
 }
 
+namespace {
+
+// `line` cut into the rows it takes at `width` in `font`.
+QStringList wrapped(const QString& line, const QFont& font, double width)
+{
+    QTextLayout layout(line, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList rows;
+    layout.beginLayout();
+    for (QTextLine row = layout.createLine(); row.isValid(); row = layout.createLine()) {
+        row.setLineWidth(width);
+        rows << line.mid(row.textStart(), row.textLength()).trimmed();
+    }
+    layout.endLayout();
+    if (rows.isEmpty())
+        rows << QString();
+    return rows;
+}
+
+} // namespace
+
 double HUDView::boxHeight() const
 {
-    return lineHeight() * lines_.size() + kPadding;
+    return lineHeight() * rows_.size() + kPadding;
 }
 
 QRectF HUDView::box() const
@@ -44,6 +70,13 @@ void HUDView::setLines(const QStringList& lines)
         return;
     const QRect before = dirtyArea();
     lines_ = lines;
+    rows_.clear();
+    for (const QString& line : lines_)
+        rows_ << wrapped(phone::singleLine(line), font_, kTextWidth);
+    // The newest rows, as many as the label holds.
+    const qsizetype fit = std::max<qsizetype>(1, static_cast<qsizetype>(kLabelHeight / lineHeight()));
+    if (rows_.size() > fit)
+        rows_ = rows_.mid(rows_.size() - fit);
     update(QRegion(before).united(dirtyArea()));
 }
 
@@ -104,13 +137,10 @@ void HUDView::paintEvent(QPaintEvent*)
     p.setOpacity(alpha * labelAlpha_);
     p.setFont(font_);
     p.setPen(Qt::black);
-    const QFontMetricsF metrics(font_);
     const double h = lineHeight();
-    const double textWidth = 310;
     double top = b.top() + kPadding / 2;
-    for (const QString& line : lines_) {
-        const QString shown = metrics.elidedText(phone::singleLine(line), Qt::ElideRight, textWidth);
-        p.drawText(QRectF(5, top, textWidth, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    for (const QString& row : rows_) {
+        p.drawText(QRectF(5, top, kTextWidth, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, row);
         top += h;
     }
 }

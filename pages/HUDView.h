@@ -1,10 +1,13 @@
 #pragma once
 // HUDView: the heads-up display's box: the lines it is given, oldest first,
 // in a rounded grey box (grey 0.7 at alpha 0.9, corner radius 12) across
-// the whole width at the bottom of the page. The box is as high as the
-// lines plus 20 points; the text (16-point system font, black, from x = 5)
-// sits at the bottom of the box, 10 points above the page's bottom edge; a
-// line too long for the box ends in "…". With no lines nothing is drawn.
+// the whole width at the bottom of the page. The text (16-point system
+// font, black, from x = 5, 310 points wide) sits at the bottom of the box,
+// 10 points above the page's bottom edge; a line too long for that width
+// wraps onto as many rows as it needs (at word boundaries, else anywhere).
+// The box is as high as the rows plus 20 points. At most the rows that fit
+// the display's 250-point label show, the newest; with no lines nothing is
+// drawn.
 //
 // The box and the text each have an alpha (the text's applies on top of
 // the box's), and a short bounce lifts both by 7 points and back. Touches
@@ -32,12 +35,16 @@ public:
     static constexpr int kFontSize = 16;
     static constexpr double kPadding = 20.0;
     static constexpr double kBounceLift = 7.0;
+    static constexpr double kTextWidth = 310.0;
+    static constexpr double kLabelHeight = 250.0;
 
     // `owner` outlives the view (a widget deletes its view when it goes).
     explicit HUDView(EventHUD* owner);
 
     void setLines(const QStringList& lines);
     const QStringList& lines() const { return lines_; }
+    // The rows the lines take once wrapped, top to bottom.
+    const QStringList& rows() const { return rows_; }
     // One line of text in the display's font, in points.
     double lineHeight() const;
     double boxHeight() const;
@@ -66,6 +73,7 @@ private:
     EventHUD* owner_;
     QFont font_;
     QStringList lines_;
+    QStringList rows_;
     double viewAlpha_ = 1.0;
     double labelAlpha_ = 1.0;
     qreal bounce_ = 0;

@@ -5,6 +5,7 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -18,8 +19,15 @@ Joystick::Joystick() : QuartzViewController(new JoystickView(this))
 
 Joystick::~Joystick()
 {
-    if (timer_ && remoteClient_)
-        remoteClient_->loop().cancel(timer_);
+    cancelTimer(timer_);
+    cancelTimer(glideTimer_);
+}
+
+void Joystick::cancelTimer(platform::MainLoop::TimerId& timer)
+{
+    if (timer && remoteClient_)
+        remoteClient_->loop().cancel(timer);
+    timer = 0;
 }
 
 void Joystick::setRemoteClient(std::shared_ptr<Client> client)
@@ -76,6 +84,8 @@ void Joystick::touchesBegan(QPointF window)
     if (JoystickView* v = j())
         v->setAlpha(1.0, kFadeIn);
     fingerDown_ = true;
+    // Down again during the glide: the glide no longer ends the finger.
+    cancelTimer(glideTimer_);
     if (moving_) {
         std::printf("Not moving since one is already going on\n");
         return;
@@ -97,11 +107,22 @@ void Joystick::touchesMoved(QPointF window)
 
 void Joystick::touchesEnded()
 {
-    fingerDown_ = false;
     if (JoystickView* v = j()) {
         v->setKnob(v->middlePoint() - QPointF(JoystickView::kKnobSize / 2, JoystickView::kKnobSize / 2), kReturn);
         v->setAlpha(0, kReturn);
     }
+    if (!fingerDown_ || !remoteClient_)
+        return;
+    // The finger counts as down until the knob is back: the ticks of the
+    // glide read the centre and send the centred moves.
+    cancelTimer(glideTimer_);
+    std::weak_ptr<RemoteView> self = weak_from_this();
+    glideTimer_ = remoteClient_->loop().after(kReturn, [self] {
+        if (auto joystick = std::static_pointer_cast<Joystick>(self.lock())) {
+            joystick->glideTimer_ = 0;
+            joystick->fingerDown_ = false;
+        }
+    });
 }
 
 void Joystick::touchesCancelled()
@@ -117,9 +138,10 @@ void Joystick::endChain()
 {
     fingerDown_ = false;
     moving_ = false;
-    if (timer_ && remoteClient_)
-        remoteClient_->loop().cancel(timer_);
-    timer_ = 0;
+    // A move still waiting for its values was meant for a finger that is gone.
+    ++move_;
+    cancelTimer(timer_);
+    cancelTimer(glideTimer_);
 }
 
 double Joystick::period()
@@ -128,14 +150,21 @@ double Joystick::period()
         rate_ = wrap(remoteClient_->compileString("0.5"));
     const expr::Value v = rate_->eval();
     const double seconds = v.doubleValue();
-    if (!v.isError() && !v.isNone() && std::isfinite(seconds) && seconds >= kMinimumRate)
-        return seconds;
-    if (!warnedRate_) {
-        warnedRate_ = true;
-        std::printf("Joystick rate '%s' is no time between moves: moving every %g s\n", v.stringValue().c_str(),
-                    kDefaultRate);
+    // NaN, an error or a value not fetched yet is no time at all, and a
+    // timer of +infinity would never tick again (the chain would never end,
+    // and a new touch would join it): the default then. (Evaluating first
+    // has told the expression which of its names are local.)
+    const bool fetched = rate_->expression() && rate_->expression()->valuesPresent();
+    if (!fetched || v.isError() || v.isNone() || std::isnan(seconds) || (std::isinf(seconds) && seconds > 0)) {
+        if (!warnedRate_) {
+            warnedRate_ = true;
+            std::printf("Joystick rate '%s' is no time between moves: moving every %g s\n", v.stringValue().c_str(),
+                        kDefaultRate);
+        }
+        return kDefaultRate;
     }
-    return kDefaultRate;
+    // A chain of 0 s would flood the device.
+    return std::max(seconds, kMinimumRate);
 }
 
 void Joystick::moveClient()
@@ -146,10 +175,11 @@ void Joystick::moveClient()
         return;
     }
     if (remoteClient_->service()) {
+        const std::uint64_t move = ++move_;
         if (quad_)
-            bindOnce(quad_, &Joystick::queueMove);
+            bindOnce(quad_, &Joystick::queueMove, move);
         else
-            queueMove();
+            queueMove(move);
     }
     std::weak_ptr<RemoteView> self = weak_from_this();
     timer_ = remoteClient_->loop().after(period(), [self] {
@@ -158,11 +188,13 @@ void Joystick::moveClient()
     });
 }
 
-void Joystick::bindOnce(const EnvPtr& e, void (Joystick::*notifier)())
+void Joystick::bindOnce(const EnvPtr& e, void (Joystick::*notifier)(std::uint64_t), std::uint64_t move)
 {
+    // A binding of the same expression still waiting is retired by this one
+    // (UpdateScheduler): one binding each at most.
     auto self = std::static_pointer_cast<Joystick>(shared_from_this());
     remoteClient_->scheduleDataUpdate(
-        e, [self, notifier] { ((*self).*notifier)(); }, [self] { return self->shouldRedraw(); }, "once");
+        e, [self, notifier, move] { ((*self).*notifier)(move); }, [self] { return self->shouldRedraw(); }, "once");
     remoteClient_->submitRequests();
 }
 
@@ -176,10 +208,11 @@ QPointF Joystick::position() const
     return QPointF(2 * (o.x() - 320 * 0.5 + half) / 320, 2 * (o.y() - 416 * 0.5 + half) / 416);
 }
 
-void Joystick::queueMove()
+void Joystick::queueMove(std::uint64_t move)
 {
-    // A value fetched after the finger went up moves nothing.
-    if (!fingerDown_ || !remoteClient_ || !moveCommand_)
+    // A quadrant value that comes after a newer tick, or after a cancel,
+    // moves nothing.
+    if (move != move_ || !remoteClient_ || !moveCommand_)
         return;
     QPointF p = position();
     double x = p.x(), y = p.y();
@@ -191,13 +224,17 @@ void Joystick::queueMove()
     }
     x_->setDouble(x);
     y_->setDouble(y);
-    bindOnce(moveCommand_, &Joystick::execMove);
+    bindOnce(moveCommand_, &Joystick::execMove, move);
 }
 
-void Joystick::execMove()
+void Joystick::execMove(std::uint64_t move)
 {
-    if (!moveCommand_ || !remoteClient_)
+    // Values that came after a newer move was queued, or after a cancel;
+    // or a move already sent (a reply to an older request may tell its
+    // binding first).
+    if (move != move_ || move == sent_ || !moveCommand_ || !remoteClient_)
         return;
+    sent_ = move;
     const expr::Value v = moveCommand_->eval();
     if (v.isError()) {
         std::printf("Not sending the joystick's move: its value is an error\n");

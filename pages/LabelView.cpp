@@ -1,5 +1,6 @@
 #include "pages/LabelView.h"
 
+#include "widgets/ApplicationCache.h"
 #include "widgets/PhoneStyle.h"
 
 #include <QFontMetrics>
@@ -23,10 +24,16 @@ struct SharedLayout {
     QStaticText layout;
 };
 
+struct SharedLayouts {
+    QHash<QString, std::vector<SharedLayout>> byText;
+    int count = 0;
+};
+
 QStaticText sharedLayout(const QString& text, const QFont& font)
 {
-    static QHash<QString, std::vector<SharedLayout>> layouts;
-    static int count = 0;
+    SharedLayouts& shared = ApplicationCache<SharedLayouts>::get([] { return SharedLayouts{}; });
+    auto& layouts = shared.byText;
+    int& count = shared.count;
     auto& same = layouts[text];
     for (const SharedLayout& s : same)
         if (s.font == font)
@@ -55,7 +62,8 @@ LabelView::LabelView(QWidget* parent) : QWidget(parent), font_(systemFont(16))
 
 const QFont& LabelView::systemFont(int pixels)
 {
-    static std::array<std::unique_ptr<QFont>, 417> fonts;
+    using Fonts = std::array<std::unique_ptr<QFont>, 417>;
+    Fonts& fonts = ApplicationCache<Fonts>::get([] { return Fonts{}; });
     pixels = std::clamp(pixels, 1, 416);
     auto& font = fonts[static_cast<std::size_t>(pixels)];
     if (!font)

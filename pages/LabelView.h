@@ -36,7 +36,8 @@ public:
     void setTag(int tag) { tag_ = tag; }
     // The text as painted (elided to the width).
     QString shownText() const;
-    // The system font at `pixels` (1 to 416), made once per size.
+    // The system font at `pixels` (1 to 416), made once per size (and
+    // again after an application has gone: see ApplicationCache).
     static const QFont& systemFont(int pixels);
 
 protected:

@@ -1,5 +1,6 @@
 #include "pages/PageButton.h"
 
+#include "widgets/ApplicationCache.h"
 #include "widgets/PhoneStyle.h"
 
 #include <QPainter>
@@ -36,11 +37,16 @@ PageButton::PageButton(QWidget* parent) : QAbstractButton(parent)
 
 void PageButton::paintEvent(QPaintEvent*)
 {
-    static const QPixmap rest(QStringLiteral(":/whiteButton.png"));
-    static const QPixmap held(QStringLiteral(":/blueButton.png"));
+    // Loaded once for every button, and let go with the application.
+    struct Pictures {
+        QPixmap rest, held;
+    };
+    const Pictures& pictures = ApplicationCache<Pictures>::get([] {
+        return Pictures{QPixmap(QStringLiteral(":/whiteButton.png")), QPixmap(QStringLiteral(":/blueButton.png"))};
+    });
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    drawStretched(p, isDown() ? held : rest, rect(), kLeftCap);
+    drawStretched(p, isDown() ? pictures.held : pictures.rest, rect(), kLeftCap);
     p.setPen(Qt::black);
     p.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine,
                fontMetrics().elidedText(text(), Qt::ElideRight, width() - 6));

@@ -36,7 +36,7 @@ public:
 
     ProgressBarView* p() const { return static_cast<ProgressBarView*>(view()); }
     void setTag(int tag) override;
-    QString className() const override { return QStringLiteral("progress"); }
+    QString elementName() const override { return QStringLiteral("progress"); }
     void inspect(QJsonObject& out) const override;
 
     void setXData(NodePtr e) { xPos_ = std::move(e); }

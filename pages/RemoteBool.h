@@ -65,7 +65,7 @@ public:
     void touchSwitch();
     void buttonPress();
 
-    QString className() const override { return QStringLiteral("RemoteBool"); }
+    QString elementName() const override { return QStringLiteral("bool"); }
     void inspect(QJsonObject& out) const override;
 
 private:

@@ -34,7 +34,7 @@ public:
     void setData(NodePtr e) { clientData_ = std::move(e); }
     void updateText();
 
-    QString className() const override { return QStringLiteral("RemoteButton"); }
+    QString elementName() const override { return QStringLiteral("button"); }
     void inspect(QJsonObject& out) const override;
 
 private:

@@ -46,7 +46,7 @@ public:
 
     PictureView* theImageView() const { return static_cast<PictureView*>(view()); }
     QObject* responder() override;
-    QString className() const override { return QStringLiteral("image"); }
+    QString elementName() const override { return QStringLiteral("image"); }
     void inspect(QJsonObject& out) const override;
 
     void setXData(NodePtr e) { xPos_ = std::move(e); }

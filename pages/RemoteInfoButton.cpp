@@ -47,6 +47,12 @@ void RemoteInfoButton::updatePos()
     moveView(x * DevicePage::viewWidth(), y * DevicePage::viewHeight());
 }
 
+QString RemoteInfoButton::elementName() const
+{
+    InfoButtonView* b = button();
+    return b && b->kind() == InfoButtonView::Kind::DetailDisclosure ? QStringLiteral("morebutton") : QStringLiteral("infobutton");
+}
+
 void RemoteInfoButton::inspect(QJsonObject& out) const
 {
     RemoteView::inspect(out);

@@ -41,7 +41,8 @@ public:
     void setYData(NodePtr e) { clientYData_ = std::move(e); }
     void updatePos();
 
-    QString className() const override { return QStringLiteral("RemoteInfoButton"); }
+    // "infobutton", or "morebutton" for the detail-disclosure kind.
+    QString elementName() const override;
     void inspect(QJsonObject& out) const override;
 
 private:

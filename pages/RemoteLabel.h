@@ -32,7 +32,7 @@ public:
     RemoteLabel();
 
     LabelView* label() const;
-    QString className() const override { return QStringLiteral("RemoteLabel"); }
+    QString elementName() const override { return QStringLiteral("label"); }
     void inspect(QJsonObject& out) const override;
 
     int tag() const override;

@@ -99,31 +99,39 @@ void RemotePicker::didSelectRow(int row, int column)
 
 std::string RemotePicker::substituteWheels(const std::string& text, const std::vector<std::string>& values)
 {
-    static constexpr std::string_view kName = "wheel";
-    std::string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t at = text.find(kName, i);
-        if (at == std::string::npos)
-            break;
-        std::size_t digits = at + kName.size();
-        std::size_t end = digits;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - digits < 9)
-            ++end;
-        out.append(text, i, at - i);
-        const std::string number = text.substr(digits, end - digits);
-        // A whole name as "wheel%d" writes it: no sign, no leading zero.
-        const bool whole = !number.empty() && (number == "0" || number[0] != '0') &&
-                           (end >= text.size() || text[end] < '0' || text[end] > '9');
-        const std::size_t column = whole ? std::stoul(number) : values.size();
-        if (column < values.size())
-            out += values[column];
-        else
-            out.append(text, at, end - at);
-        i = end;
+    std::string out = text;
+    // Every occurrence of one placeholder, as plain text, left to right;
+    // what it puts in is not searched again by this placeholder, but may be
+    // by the next one.
+    auto replaceAll = [&out](const std::string& placeholder, const std::string& value) {
+        if (out.find(placeholder) == std::string::npos)
+            return;
+        std::string next;
+        std::size_t from = 0;
+        for (std::size_t at = out.find(placeholder); at != std::string::npos; at = out.find(placeholder, from)) {
+            next.append(out, from, at - from);
+            next += value;
+            from = at + placeholder.size();
+            // Display texts a device chose may grow the text without end;
+            // beyond this it is cut (the device gets at most 5999 bytes anyway).
+            if (next.size() > kMaxCommandText)
+                break;
+        }
+        if (next.size() <= kMaxCommandText)
+            next.append(out, from, std::string::npos);
+        if (next.size() > kMaxCommandText)
+            next.resize(kMaxCommandText);
+        out = std::move(next);
+    };
+    const std::size_t n = values.size();
+    // Ascending, column 0 first. From 11 columns on, wheel1 would take the
+    // first six characters of wheel10 … wheel19 before they were looked
+    // for, so the order is then descending; with fewer columns no
+    // placeholder begins another and the ascending order stays.
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t column = n < kFirstLongPlaceholderColumn + 1 ? k : n - 1 - k;
+        replaceAll("wheel" + std::to_string(column), values[column]);
     }
-    out.append(text, i, std::string::npos);
     return out;
 }
 

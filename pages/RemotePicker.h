@@ -6,13 +6,15 @@
 // characters 40 points, 5 → 80, 8 → 120, 11 → 160, longer 200.
 //
 // When the user turns a column and it comes to rest on another row, the
-// command is evaluated and every placeholder wheel0, wheel1, … in its text
-// is replaced by the display text of that column's selected row (all
-// columns, not only the one turned); the result goes to the device as
-// "c" + text + "\n". A placeholder is a whole name: "wheel10" is column 10,
-// never column 1 followed by "0", and the texts put in are not searched
-// again. A placeholder naming no column stays as it is. A definition
-// without columns shows nothing and never sends.
+// command is evaluated and, column by column in ascending order, every
+// occurrence of the text wheel0, wheel1, … in it is replaced by the display
+// text of that column's selected row (all columns, not only the one
+// turned); the result goes to the device as "c" + text + "\n". Plain text:
+// with two columns "set wheel12" sends "cset " + column 1's text + "2".
+// With 11 columns or more the order is descending, so that wheel10 is
+// replaced before wheel1 could take its first six characters. A command
+// whose value is an error is not sent. A definition without columns shows
+// nothing and never sends.
 //
 //   updatePos   origin (x × 320, y × 416); the size stays
 //
@@ -56,10 +58,16 @@ public:
 
     // A column came to rest on `row`.
     void didSelectRow(int row, int column);
-    // `text` with every wheel placeholder replaced by `values` (see above).
+    // `text` with every wheel placeholder replaced by `values` (see above),
+    // cut at kMaxCommandText.
     static std::string substituteWheels(const std::string& text, const std::vector<std::string>& values);
+    static constexpr std::size_t kMaxCommandText = 1u << 20;
+    // wheel10: the first placeholder that begins with another (wheel1).
+    static constexpr std::size_t kFirstLongPlaceholderColumn = 10;
 
-    QString className() const override { return QStringLiteral("RemotePicker"); }
+    QString elementName() const override { return QString::fromLatin1(element_); }
+    // "thumbwheel" (the default) or "picker": the element it was made from.
+    void setElementName(const char* element) { element_ = element; }
     void inspect(QJsonObject& out) const override;
     // The drags that turn `column` to `row` as a slow finger would, in page
     // points; empty with `error` set when there is no such column or row.
@@ -73,6 +81,7 @@ private:
     NodePtr command_;
     NodePtr clientXData_;
     NodePtr clientYData_;
+    const char* element_ = "thumbwheel";
     int thumbcount_ = 0;
     int selectedCol_ = 0;
     std::vector<int> selectedRow_;

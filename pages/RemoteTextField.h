@@ -44,7 +44,7 @@ public:
     // The done key was pressed in the field.
     void textFieldShouldReturn();
 
-    QString className() const override { return QStringLiteral("RemoteTextField"); }
+    QString elementName() const override { return QStringLiteral("textfield"); }
     void inspect(QJsonObject& out) const override;
 
 private:

@@ -40,7 +40,7 @@ void RemoteView::moveView(double x, double y)
 
 void RemoteView::inspect(QJsonObject& out) const
 {
-    out[QStringLiteral("class")] = className();
+    out[QStringLiteral("class")] = elementName();
     out[QStringLiteral("tag")] = tag();
     QWidget* v = view();
     if (!v)
@@ -56,7 +56,7 @@ void RemoteView::inspect(QJsonObject& out) const
 
 std::vector<AutomationDrag> RemoteView::pickDrags(int, int, QString& error) const
 {
-    error = QStringLiteral("widget %1 is a %2, not a picker").arg(tag()).arg(className());
+    error = QStringLiteral("widget %1 is a %2, not a picker").arg(QString::number(tag()), elementName());
     return {};
 }
 

@@ -62,8 +62,10 @@ public:
     bool valid() const { return valid_; }
     void setValid(bool valid) { valid_ = valid; }
 
-    // The widget's class as automation reports it ("RemoteLabel", ...).
-    virtual QString className() const = 0;
+    // The element the widget was made from ("label", "bool", "morebutton",
+    // ...): its "class" in what automation reports, since scripts and
+    // device authors know elements, not our classes.
+    virtual QString elementName() const = 0;
     // "class", "tag", "frame" [x, y, w, h] in page points, "visible" and
     // "alpha" of the view; widgets add what they show ("text", "align", ...).
     virtual void inspect(QJsonObject& out) const;

@@ -11,7 +11,7 @@ namespace fieldmon {
 class Turbine final : public PictureGauge {
 public:
     Turbine() : PictureGauge(QStringLiteral(":/Turbine.png"), QPointF(0.25, 65), QPointF(155.5, 149.0)) {}
-    QString className() const override { return QStringLiteral("turbine"); }
+    QString elementName() const override { return QStringLiteral("turbine"); }
 };
 
 } // namespace fieldmon

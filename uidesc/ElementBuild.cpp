@@ -34,10 +34,11 @@ ElementBuild::NodePtr ElementBuild::compile(std::string_view name)
 
 ElementBuild::NodePtr ElementBuild::required(std::string_view name)
 {
-    NodePtr e = compile(name);
-    // A malformed text compiles to an error node: it would never give a
-    // command the device understands, so it is reported like a missing one.
-    if (e && e->type() != expr::NodeKind::Error)
+    // Any text compiles to a node, a malformed one to an error node, so
+    // only an absent attribute is missing. The widget of a malformed one is
+    // built as any other; what never goes out is an error value (see
+    // pages/Commands.h).
+    if (NodePtr e = compile(name))
         return e;
     if (const uidesc::AttributeSpec* attribute = spec_.attribute(name))
         report(*attribute);

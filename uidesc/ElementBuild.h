@@ -6,9 +6,10 @@
 //
 //   compile(a)          the attribute's expression (trimmed first for a
 //                       trimmed expression); null when the attribute is absent
-//   required(a)         the same for a required expression; absent or
-//                       malformed, the attribute's message is reported and
-//                       null returned (the builder then drops the element)
+//   required(a)         the same for a required expression; absent, the
+//                       attribute's message is reported and null returned
+//                       (the builder then drops the element). A malformed
+//                       text is present: it gives its error node
 //   bind(e, w, n)       binds e to widget w with notifier n: the current
 //                       page's visible as redraw request, the element's rate;
 //                       an absent expression binds nothing
@@ -17,7 +18,8 @@
 //                       its setter and bound with n (no n: not bound); a
 //                       list shorter than its minimum is reported, and false
 //                       is returned when the element is then dropped
-//   place(w)            the widget goes onto the current page (in document order)
+//   place(w)            the widget goes onto the current page (in document
+//                       order); outside a page it is only kept
 //   nextTag()           the next widget tag
 //   report(spec)        the message of an attribute, on the diagnostic
 //                       output and in the error list with the current line
@@ -28,6 +30,7 @@
 // Thread rule: main thread only.
 
 #include "device/Client.h"
+#include "platform/Check.h"
 #include "uidesc/ElementTable.h"
 #include "uidesc/XMLReader.h"
 
@@ -51,7 +54,12 @@ public:
 
     const uidesc::ElementSpec& spec() const { return spec_; }
     XMLReader& reader() { return reader_; }
-    Client& client() { return *reader_.remoteClient_; }
+    // The reader builds nothing without a device (it ends the reading first).
+    Client& client()
+    {
+        FM_CHECK(reader_.remoteClient_ != nullptr, "an element is built only for a device");
+        return *reader_.remoteClient_;
+    }
     const std::shared_ptr<Client>& clientPtr() { return reader_.remoteClient_; }
     // The page or table being filled; null outside one.
     DevicePage* page() const { return reader_.currentPage_.get(); }
@@ -59,6 +67,8 @@ public:
     // The rate of the element's bindings ("refresh", else "update").
     const std::string& rate() const { return element_.rate; }
 
+    // Every attribute of the element, in document order.
+    const Attributes& attributes() const { return attributes_; }
     // The attribute's text, or null when absent.
     const std::string* text(std::string_view name) const;
     NodePtr compile(std::string_view name);

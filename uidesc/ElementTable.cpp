@@ -23,7 +23,7 @@ AttributeSpec name(std::string_view attribute)
     return {attribute, K::Name};
 }
 
-// A required expression whose absence (or malformed text) drops the element.
+// A required expression whose absence drops the element.
 AttributeSpec command(std::string_view message, std::string_view diagnostic)
 {
     return {"command", K::Expression, true, 0, message, WhenShort::Drop, diagnostic};

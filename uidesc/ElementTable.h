@@ -50,8 +50,8 @@ struct AttributeSpec {
     AttributeKind kind = AttributeKind::Expression;
     bool required = false;
     int minimumArguments = 0;
-    // The error list entry when a required attribute is missing (or its
-    // expression is malformed) or an argument list is too short.
+    // The error list entry when a required attribute is missing or an
+    // argument list is too short.
     std::string_view message = {};
     WhenShort whenShort = WhenShort::Continue;
     // The diagnostic line for that case; empty: "Error: " + message.

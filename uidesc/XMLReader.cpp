@@ -5,6 +5,7 @@
 #include "uidesc/ElementBuild.h"
 #include "uidesc/ElementBuilders.h"
 #include "uidesc/ElementTable.h"
+#include "uidesc/OutsideEntities.h"
 #include "uidesc/ParseErrorAlert.h"
 
 #include <QXmlStreamReader>
@@ -79,19 +80,30 @@ void XMLReader::parserDidStartDocument()
 bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseError)
 {
     parserDidStartDocument();
+    // Every expression is compiled for the device and every widget bound to
+    // it: without one there is nothing to build the document for.
+    if (!remoteClient_) {
+        line_ = 0;
+        stop("No device to read the document for");
+        return false;
+    }
     if (text.size() > kMaxDocumentBytes) {
         line_ = 1;
         stop("Document larger than 16 MiB");
-        if (remoteClient_)
-            remoteClient_->startDataUpdate();
+        remoteClient_->startDataUpdate();
         return false;
     }
+    // A byte-order mark (UTF-8's, which some editors write) is no part of the
+    // document: read as 7-bit ASCII it would be "???" before the first tag.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     QByteArray ascii;
     if (int line = toAscii(text, ascii))
         NSLogerror("Characters outside 7-bit ASCII read as '?'", line);
 
     // Decoded here, so that an encoding the document declares changes nothing.
-    QXmlStreamReader parser(QString::fromLatin1(ascii));
+    const QString document = QString::fromLatin1(ascii);
+    QXmlStreamReader parser(document);
     parser.setNamespaceProcessing(false);
     // Text between two pieces of markup is delivered as one piece.
     QString pending;
@@ -103,9 +115,16 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
         foundCharacters(pending.toStdString());
         pending.clear();
     };
+    // References to outside entities, reported in their place in the list.
+    std::vector<OutsideReference> outside;
+    std::size_t outsideReported = 0;
     while (!parser.atEnd() && !stopped_) {
         const QXmlStreamReader::TokenType token = parser.readNext();
         line_ = static_cast<int>(parser.lineNumber());
+        for (; outsideReported < outside.size() && outside[outsideReported].offset < parser.characterOffset();
+             ++outsideReported)
+            NSLogerror("Entity '" + outside[outsideReported].name + "' not read: only the document is",
+                       outside[outsideReported].line);
         switch (token) {
         case QXmlStreamReader::StartElement: {
             flush();
@@ -128,17 +147,16 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
                 stop("Text longer than 65536 characters");
             break;
         case QXmlStreamReader::DTD:
+            // Not processed, and so not reported either: a document type
+            // that names an outside DTD, or declares an outside entity that
+            // nothing uses, reads like one without them. Nothing outside
+            // the document is ever fetched; what refers to it is reported
+            // (the parser drops it without a word).
             flush();
-            // Nothing outside the document is ever read.
-            if (!parser.dtdSystemId().isEmpty())
-                NSLogerror("DTD '" + parser.dtdSystemId().toString().toStdString() + "' not read: only the document is",
-                           line_);
-            for (const QXmlStreamEntityDeclaration& entity : parser.entityDeclarations())
-                if (!entity.systemId().isEmpty())
-                    NSLogerror("Entity '" + entity.name().toString().toStdString() + "' not read: only the document is",
-                               line_);
+            outside = outsideEntityReferences(document, parser.characterOffset(), parser.entityDeclarations());
             break;
         case QXmlStreamReader::EntityReference:
+            // A name the outside DTD would have declared.
             flush();
             NSLogerror("Entity '" + parser.name().toString().toStdString() + "' not read: only the document is", line_);
             break;
@@ -166,13 +184,17 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
     return complete;
 }
 
-void XMLReader::printUnrecognized(const std::string& name, const Attributes& attributes) const
+std::string XMLReader::attributeDictionary(const Attributes& attributes)
 {
     std::string dict = "{";
     for (const auto& [key, value] : attributes)
         dict += " " + key + " = \"" + value + "\";";
-    dict += attributes.empty() ? "}" : " }";
-    std::printf("Unrecognized node '%s' with dict '%s'\n", name.c_str(), dict.c_str());
+    return dict + (attributes.empty() ? "}" : " }");
+}
+
+void XMLReader::printUnrecognized(const std::string& name, const Attributes& attributes) const
+{
+    std::printf("Unrecognized node '%s' with dict '%s'\n", name.c_str(), attributeDictionary(attributes).c_str());
 }
 
 void XMLReader::didStartElement(std::string name, Attributes attributes)
@@ -211,12 +233,6 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
         element.dropped = true;
         return;
     }
-    if (spec->isWidget() && !currentPage_) {
-        // A widget outside any page would be seen by nobody.
-        std::printf("Ignoring '%s' outside a page\n", element.name.c_str());
-        element.dropped = true;
-        return;
-    }
     if (spec->takesRate()) {
         const std::string* rate = nullptr;
         for (const char* key : {"refresh", "update"}) {
@@ -228,7 +244,9 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
             if (rate)
                 break;
         }
-        tmpRate_ = rate ? *rate : std::string();
+        // No rate at all: refreshed once, when the page loads. A rate that
+        // is present but blank is a rate of 0 (see ClientUpdate).
+        tmpRate_ = rate ? *rate : std::string(kNoRate);
     }
     element.rate = tmpRate_;
     ElementBuild build(*this, *spec, element, attributes);

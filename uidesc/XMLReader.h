@@ -10,7 +10,9 @@
 //   (ElementTable.h); a listed element with a builder is built
 //   (ElementBuilders.h), one without a builder yet is reported as not
 //   supported, an unknown name (and "variables") is printed as unrecognised
-//   and its children read normally;
+//   and its children read normally. A widget outside any page is built as
+//   any other (it takes its tag, and its bindings ask for their values) but
+//   nothing places it;
 // - character data: text between two pieces of markup (elements, comments,
 //   processing instructions) is one piece, whatever entity references and
 //   CDATA sections it holds. A piece in "variables" goes to the declaration
@@ -27,9 +29,11 @@
 // list in one "XML parse error" alert.
 //
 // The document is read as 7-bit ASCII: any byte above 127 becomes '?', and
-// the first line holding one gets an entry in the error list. Namespaces
-// are not processed; no DTD or external entity is ever fetched; entity
-// expansion is bounded by the parser.
+// the first line holding one gets an entry in the error list; a UTF-8
+// byte-order mark at its start is skipped. Namespaces and document types
+// are not processed: a DTD or an outside entity is never fetched, and only
+// a reference that would need an outside entity's text is reported.
+// Entity expansion is bounded by the parser.
 //
 // Ownership: the pages and the page table own one another once made. The
 // reader hands the start page out with initialPage(); if it never does (no
@@ -66,6 +70,8 @@ public:
     static constexpr int kMaxDepth = 64;
     static constexpr std::size_t kMaxElements = 20000;
     static constexpr std::size_t kMaxTextLength = 65536;
+    // The rate of an element that names none ("refresh", "update").
+    static constexpr std::string_view kNoRate = "load";
 
     // `builders`: what builds each element (tests hand in their own).
     explicit XMLReader(const BuilderRegistry& builders);
@@ -74,7 +80,8 @@ public:
     XMLReader(const XMLReader&) = delete;
     XMLReader& operator=(const XMLReader&) = delete;
 
-    // The device whose document is read; set before parsing.
+    // The device whose document is read; set before parsing. Without one
+    // the reading ends at once with an entry in the error list.
     void setClient(std::shared_ptr<Client> client) { remoteClient_ = std::move(client); }
     const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
 
@@ -91,6 +98,10 @@ public:
     // Ends what this reading made: the device drops every binding and the
     // pages drop the page table. For a reading that opens no page.
     void releasePages();
+
+    // An element's attributes as messages print them, every one in document
+    // order: { name = "value"; … }, or {} without any.
+    static std::string attributeDictionary(const std::vector<std::pair<std::string, std::string>>& attributes);
 
     // Adds `message` and ":line %d\n" to the error list.
     void NSLogerror(std::string_view message, int line);

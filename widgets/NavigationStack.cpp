@@ -198,10 +198,12 @@ void NavigationStack::show(Screen* incoming, Screen* leaving, bool animated, Dir
     incoming->raise();
     bar_->raise();
     QPointer<Screen> gone;
+    bool sliding = false;
     if (leaving && leaving != incoming) {
-        if (animated && sameOrientation && isVisible())
+        if (animated && sameOrientation && isVisible()) {
             slide(incoming, leaving, direction);
-        else {
+            sliding = true;
+        } else {
             leaving->hide();
             gone = leaving;
         }
@@ -212,6 +214,10 @@ void NavigationStack::show(Screen* incoming, Screen* leaving, bool animated, Dir
     if (delegate_)
         delegate_->didShow(*this, *incoming, animated);
     updateHiddenBarBack();
+    if (sliding) {
+        arriving_ = incoming; // it appears at the slide's end
+        return;
+    }
     if (gone)
         departed(gone, animated);
     incoming->viewDidAppear(animated);
@@ -254,11 +260,16 @@ void NavigationStack::finishSlide()
         group->stop(); // deletes it
     }
     QPointer<Screen> gone = sliding_ != top() ? sliding_ : nullptr;
+    QPointer<Screen> arrived = arriving_;
     sliding_.clear();
+    arriving_.clear();
     if (Screen* t = top())
         t->setGeometry(pageRect());
     if (gone)
         departed(gone, true);
+    // Still the screen on top: a screen that left again meanwhile never arrived.
+    if (arrived && arrived == top())
+        arrived->viewDidAppear(true);
 }
 
 void NavigationStack::updateBar()

@@ -6,14 +6,16 @@
 // A push or pop runs, in order: viewWillDisappear of the leaving screen,
 // aboutToShow (the window turns to the new screen's orientation here), the
 // delegate's willShow, the new screen placed and shown, its viewWillAppear,
-// the bar updated, the delegate's didShow and the new screen's viewDidAppear.
-// All of that happens at once; an animated push or pop then slides the new
-// screen in from the right (from the left for a pop) while the old one slides
-// out, over 0.3 s. A change of orientation is never animated.
+// the bar updated and the delegate's didShow. All of that happens at once;
+// an animated push or pop then slides the new screen in from the right
+// (from the left for a pop) while the old one slides out, over 0.3 s. A
+// change of orientation is never animated.
 //
-// viewDidDisappear of the leaving screen comes last, once it is hidden: at
-// the end of the slide, or right after the new screen's didShow when nothing
-// slides.
+// The slide's end (at once when nothing slides) brings viewDidDisappear of
+// the leaving screen, once it is hidden, and then viewDidAppear of the new
+// one: a screen has appeared when it has arrived, not when it starts to
+// come in (a page sends its load command then). A push or pop during a
+// slide finishes that slide first.
 //
 // Ownership: screens become children of the stack. A popped screen stays a
 // hidden child, unless it has Qt::WA_DeleteOnClose, in which case it is
@@ -111,6 +113,8 @@ private:
     QPointer<QParallelAnimationGroup> slide_;
     // The screen sliding out; it departs when the slide ends.
     QPointer<Screen> sliding_;
+    // The screen sliding in; it has appeared when the slide ends.
+    QPointer<Screen> arriving_;
 };
 
 } // namespace fieldmon

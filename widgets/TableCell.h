@@ -57,6 +57,9 @@ public:
     // The row's text field, which a script can focus instead of selecting
     // the row; null when the row has none.
     virtual QWidget* automationField() const { return nullptr; }
+    // Where a finger taps to choose the row, in cell coordinates (the
+    // middle, unless something there takes the tap itself).
+    virtual QPoint automationTapPoint() const { return rect().center(); }
 
     static void setTag(QWidget* w, int tag);
     static int tag(const QWidget* w);

@@ -19,6 +19,9 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    // A switch that takes no touch is dimmed, as the platform draws one.
+    if (!isEnabled())
+        p.setOpacity(kDisabledOpacity);
     QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     double radius = 6;
     bool on = isChecked();

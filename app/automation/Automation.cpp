@@ -2,13 +2,13 @@
 
 #include "app/AppWindow.h"
 #include "app/automation/OutputTee.h"
+#include "platform/SafeFileWrite.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/Screen.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -163,9 +163,13 @@ bool Automation::readyForPointer(const Args& args, Answer& answer) const
 
 void Automation::tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer)
 {
+    tapWidget(widget, pointer, QPointF(widget->width() / 2.0, widget->height() / 2.0));
+}
+
+void Automation::tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer, QPointF at)
+{
     QWidget* top = widget->window();
-    QPointF at = widget->mapTo(top, QPointF(widget->width() / 2.0, widget->height() / 2.0));
-    input_.tap(top->windowHandle(), at, pointer);
+    input_.tap(top->windowHandle(), widget->mapTo(top, at), pointer);
 }
 
 // --- reading ---------------------------------------------------------------
@@ -228,19 +232,32 @@ void Automation::screenshot(const Request& request, Answer& answer)
 {
     Args args(request);
     QString path = args.text("path");
+    const bool overwrite = args.flag("overwrite", false);
     if (args.ok() && path.isEmpty())
         answer(Reply::failure(QStringLiteral("\"path\" is empty")));
     else if (!args.ok())
         answer(Reply::failure(args.error()));
     if (!args.ok() || path.isEmpty())
         return;
-    QString error;
-    if (!reader_.screenshot(path, error)) {
-        answer(Reply::failure(error));
+    const QByteArray png = reader_.screenshot();
+    if (png.isEmpty()) {
+        answer(Reply::failure(QStringLiteral("the window could not be drawn as a PNG picture")));
+        return;
+    }
+    // The path comes from a script or a person: a wrong one must not cost
+    // a file (see platform/SafeFileWrite.h).
+    const platform::SafeWriteResult written = platform::writeFileSafely(
+        path.toStdString(), std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
+        platform::FileKind::png(), overwrite);
+    if (!written.ok()) {
+        QString reason = QString::fromStdString(written.reason);
+        if (written.outcome == platform::SafeWriteResult::Outcome::OtherKind)
+            reason += QStringLiteral(" (\"overwrite\": true replaces it)");
+        answer(Reply::failure(reason));
         return;
     }
     QSize size = reader_.window().size();
-    answer(Reply::success({{QStringLiteral("path"), QFileInfo(path).absoluteFilePath()},
+    answer(Reply::success({{QStringLiteral("path"), QString::fromStdString(written.path)},
                            {QStringLiteral("size"), QJsonArray{size.width(), size.height()}}}));
 }
 
@@ -400,7 +417,10 @@ void Automation::tapRow(const Request& request, Answer& answer)
                                     : QStringLiteral("row %1 of section %2 has no cell").arg(row).arg(section)));
         return;
     }
-    tapWidget(target, pointer);
+    if (target == cell)
+        tapWidget(cell, pointer, cell->automationTapPoint());
+    else
+        tapWidget(target, pointer);
     settle(std::move(answer));
 }
 

@@ -84,6 +84,8 @@ private:
     bool readyForPointer(const Args& args, Answer& answer) const;
     // Taps the middle of `widget`.
     void tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer);
+    // At `at`, in the widget's coordinates.
+    void tapWidget(QWidget* widget, InputSynthesizer::Pointer pointer, QPointF at);
     // Moves the held pointer from `from` to `to` (page points) over `ms`,
     // lets go, and then runs `then`.
     void runDrag(QPointF from, QPointF to, int ms, InputSynthesizer::Pointer pointer, std::function<void()> then);

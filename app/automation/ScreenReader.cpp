@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
 #include <QImageWriter>
 #include <QMessageBox>
 #include <QPainter>
@@ -139,7 +140,7 @@ QJsonObject ScreenReader::alert()
             {QStringLiteral("count"), shownAlertCount()}};
 }
 
-bool ScreenReader::screenshot(const QString& path, QString& error) const
+QByteArray ScreenReader::screenshot() const
 {
     QPixmap picture = window_.grab();
     // Alerts are windows of their own; on the phone they sit over the
@@ -153,12 +154,12 @@ bool ScreenReader::screenshot(const QString& path, QString& error) const
         painter.drawPixmap(QPoint((room.width() - size.width()) / 2, (room.height() - size.height()) / 2), alert);
     }
     painter.end();
-    QImageWriter writer(path, "png");
-    if (!writer.write(picture.toImage())) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, writer.errorString());
-        return false;
-    }
-    return true;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!QImageWriter(&buffer, "png").write(picture.toImage()))
+        return {};
+    return png;
 }
 
 } // namespace fieldmon::automation

@@ -51,8 +51,9 @@ public:
     // shown, title, message, buttons.
     static QJsonObject alert();
 
-    // The whole window with any alert over it, as the user sees it.
-    bool screenshot(const QString& path, QString& error) const;
+    // The whole window with any alert over it, as the user sees it, as PNG
+    // bytes (empty when it cannot be encoded).
+    QByteArray screenshot() const;
 
 private:
     AppWindow& window_;

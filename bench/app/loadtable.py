@@ -127,7 +127,7 @@ def quiet(table, window):
 
 
 def labels(app):
-    return [w for w in app.ok("widgets")["widgets"] if w["class"] == "RemoteLabel"]
+    return [w for w in app.ok("widgets")["widgets"] if w["class"] == "label"]
 
 
 def connect(table, app, sim_log, widgets):

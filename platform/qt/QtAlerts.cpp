@@ -98,8 +98,10 @@ Alerts::AlertId QtAlerts::show(AlertContent content)
     AlertId id = nextId_++;
     auto* box = new QMessageBox(parent_.data());
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->setModal(false);
+    // The window waits for the answer, as the phone's alerts make it: behind
+    // an alert nothing else can be touched (nor a second alert raised by a
+    // second touch of the same row).
+    box->setWindowModality(parent_ ? Qt::WindowModal : Qt::ApplicationModal);
     box->setIcon(QMessageBox::NoIcon);
     box->setWindowTitle(QString::fromStdString(content.title));
     box->setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(content.title).toHtmlEscaped()));

@@ -1,7 +1,9 @@
 #pragma once
-// Alerts as non-modal message boxes over the app's window. Several may be
-// open at once as far as this class is concerned; the finder keeps its own
-// to one at a time by dismissing the previous one first.
+// Alerts as modal message boxes over the app's window: until an alert is
+// answered the window takes no input, as the phone's alerts block it.
+// Several may be open at once as far as this class is concerned (code may
+// raise one while another is shown); the finder keeps its own to one at a
+// time by dismissing the previous one first.
 //
 // Button 0 is also the box's escape button, so closing a box with Escape or
 // the window's close button counts as pressing button 0 (the "Ok" or

@@ -42,8 +42,8 @@ TEST(ClientUpdate, RateTexts)
         {"once load", true, never},
         {"load", false, never},
         {"reload 5", false, never},
-        {"", false, never},    // no rate text: as "load"
-        {" \t", false, never}, // blanks only: no text either
+        {"", false, 0},    // present but blank: no number
+        {" \t", false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -91,8 +91,7 @@ TEST_F(Sched, OnceIsQueuedAtSchedulingAndToldWhenItsValuesArrive)
 
 TEST_F(Sched, LoadIsServicedOnceAndStays)
 {
-    // "load" anywhere, and no rate text at all, mean the same.
-    for (const char* rate : {"load", "onload", ""}) {
+    for (const char* rate : {"load", "onload"}) {
         SCOPED_TRACE(rate);
         client->unscheduleAll();
         auto w = widget();
@@ -220,12 +219,12 @@ TEST_F(Sched, TimeVariableAdvancesWithEachPass)
 
 TEST_F(Sched, RatesBelowTheLookAheadAreBoundedPerPass)
 {
-    // A rate of 0 (also what a text without a number gives, or a negative
-    // one) comes due again inside the look-ahead window every time; each pass
+    // A rate of 0 (also what a text without a number gives, a blank one
+    // too, or a negative one) comes due again inside the look-ahead window every time; each pass
     // must still end, and firings come at most every 0.05 s. The fast binding
     // is set aside after its service, and the others keep their grouping: one
     // due 0.03 s after another is serviced in the same firing.
-    for (const char* rate : {"0", "fast", "-2", "0.01"}) {
+    for (const char* rate : {"0", "fast", "-2", "0.01", ""}) {
         SCOPED_TRACE(rate);
         client->unscheduleAll();
         auto fast = widget(), slow = widget(), later = widget();
@@ -325,4 +324,34 @@ TEST_F(Sched, OneShotCommandRunsWhenItsValuesAreIn)
     s.loop.runPending();
     EXPECT_EQ(client->scheduler().size(), 1u); // only the page's binding
     EXPECT_EQ(client->scheduler().waitingOnce(), 0u);
+}
+
+TEST_F(Sched, ANewBindingOfAnExpressionRetiresTheOneBeforeIt)
+{
+    // The joystick binds its command again at every tick. While the device
+    // did not answer, every earlier binding stayed, with its widget, until
+    // unscheduleAll(), though the expression tells only its newest binding:
+    // one more at each tick, with the chain idle (in the heap) or running
+    // (waiting for its values).
+    auto e = compile("temp + level");
+    auto page = widget();
+    bind("pressure", page, "0.1");
+    std::vector<std::weak_ptr<CountingWidget>> made;
+    std::shared_ptr<CountingWidget> newest;
+    for (bool running : {false, true}) {
+        if (running)
+            client->startDataUpdate();
+        for (int i = 0; i < 20; ++i) {
+            newest = widget();
+            made.push_back(newest);
+            client->scheduleDataUpdate(e, newest, &CountingWidget::update, newest, &CountingWidget::isVisible, "once");
+            if (running)
+                quietly([&] { s.loop.advance(0.1); });
+            EXPECT_LE(client->scheduler().size() + client->scheduler().waitingOnce(), 2u) << "the page's and one";
+        }
+    }
+    for (std::size_t i = 0; i + 1 < made.size(); ++i)
+        EXPECT_TRUE(made[i].expired()) << i;
+    answerAll();
+    EXPECT_GE(newest->told, 1);
 }

@@ -60,9 +60,11 @@ class Gauges(e2e.AppTestCase):
                          what=f"a move to {move} at the crane ({pointer})")
             self.app.ok("release", pointer=pointer)
         self.app.wait_until(lambda: not self.widget("joystick")["moving"], what="the chain to end")
-        moves = len(re.findall(r"'cmove ", e2e.sim_log()))
+        # The knob's glide back sent the centred move, the crane's stop.
+        moves = re.findall(r"'cmove ([^\\]*)\\r\\n'", e2e.sim_log())
+        self.assertEqual(moves[-1], "0.000000 0.000000", moves[-6:])
         self.app.ok("wait", ms=600)
-        self.assertEqual(len(re.findall(r"'cmove ", e2e.sim_log())), moves, "no move after the release")
+        self.assertEqual(len(re.findall(r"'cmove ", e2e.sim_log())), len(moves), "no move after the chain's end")
 
         # Opening the page sends "drive", which the crane answers with an event.
         hud = self.app.wait_until(lambda: self.widget("eventhud")["lines"] and self.widget("eventhud"),

@@ -39,42 +39,42 @@ class Inputs(e2e.AppTestCase):
 
     def test_switches_send_their_state_and_show_the_devices_value(self):
         self.connect("Harbour crane")
-        lamp = self.widgets("RemoteBool")[1]
-        self.app.wait_until(lambda: self.widgets("RemoteBool")[1]["on"], what="the lamp switch to show on")
+        lamp = self.widgets("bool")[1]
+        self.app.wait_until(lambda: self.widgets("bool")[1]["on"], what="the lamp switch to show on")
         self.tap_widget(lamp, pointer="mouse")
         self.app.wait_until(lambda: self.received("Harbour crane", "clamp 0\n"), what="'clamp 0' at the crane")
         self.assertIn("lamp = 0", e2e.sim_log())
         # After the hold-off the switch shows the device's state: off, as set.
         self.app.ok("wait", ms=6000)
-        self.assertFalse(self.widgets("RemoteBool")[1]["on"])
-        self.tap_widget(self.widgets("RemoteBool")[1])
+        self.assertFalse(self.widgets("bool")[1]["on"])
+        self.tap_widget(self.widgets("bool")[1])
         self.app.wait_until(lambda: self.received("Harbour crane", "clamp 1\n"), what="'clamp 1' at the crane")
 
     def test_a_picker_and_a_text_field_change_the_turbine(self):
         self.connect("Wind turbine 2")
-        button = [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "RemoteButton"][0]
+        button = [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "button"][0]
         self.tap_widget(button)
         self.app.wait_until(lambda: self.app.ok("screen")["title"].startswith("Hydraulics"), what="the hydraulics page")
-        picker = self.widgets("RemotePicker")[0]
+        picker = self.widgets("picker")[0]  # the turbine's document names no definition
         self.assertEqual(picker["widths"], [80])
         reply = self.app.ok("pick", tag=picker["tag"], column=0, row=1)
         self.assertEqual(reply["widget"]["values"], ["On"])
         self.app.wait_until(lambda: self.received("Wind turbine 2", "cbrake On\n"), what="'cbrake On'")
-        label = lambda: [w["text"] for w in self.widgets("RemoteLabel") if w["text"].startswith("Brake")][0]
+        label = lambda: [w["text"] for w in self.widgets("label") if w["text"].startswith("Brake")][0]
         self.app.wait_until(lambda: label().startswith("Brake on"), timeout=5, what="the brake label")
 
-        self.tap_widget(self.widgets("RemoteTextField")[0])
-        self.assertTrue(self.widgets("RemoteTextField")[0]["editing"])
+        self.tap_widget(self.widgets("textfield")[0])
+        self.assertTrue(self.widgets("textfield")[0]["editing"])
         self.app.ok("type", text="level 700", enter=True)
         self.app.wait_until(lambda: self.received("Wind turbine 2", "clevel 700\n"), what="'clevel 700'")
-        self.assertFalse(self.widgets("RemoteTextField")[0]["editing"])
+        self.assertFalse(self.widgets("textfield")[0]["editing"])
         self.app.wait_until(lambda: label().endswith("oil level 700"), timeout=5, what="the oil level label")
         commands = re.findall(r"\[Wind turbine 2\] <- \S+ '(c[^']*)'", e2e.sim_log())
         self.assertEqual([c for c in commands if c.startswith(("cbrake", "clevel"))], ["cbrake On\\n", "clevel 700\\n"])
 
     def test_a_table_of_200_rows_loads_in_stages_and_its_rows_act(self):
         self.connect("Harbour crane")
-        info = [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "RemoteInfoButton"][0]
+        info = [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "infobutton"][0]
         self.tap_widget(info)
         self.app.wait_until(lambda: self.app.ok("screen")["kind"] == "table", what="the crane's data table")
         hoist = self.app.wait_until(lambda: len(self.app.rows()) == 3 and self.app.rows()[2], what="the Hoist section")

@@ -1,8 +1,9 @@
 """A device's own pages: Connect on each example device opens its first page
 with live values at the document's rates, an info button opens the page it
-names and back returns, and the "XML parse error" alert for a broken
-document and for a transfer that fails. Two panels of these tests only
-(tests/e2e/devices/) serve the broken document."""
+names and back returns, every element kind by its name, and the "XML parse
+error" alert for a broken document and for a transfer that fails (and none
+for a document type). Panels of these tests only (tests/e2e/devices/) serve
+the broken document and the one of every element."""
 
 import glob
 import os
@@ -44,7 +45,7 @@ class Pages(e2e.AppTestCase):
         return screen, alert
 
     def labels(self):
-        return [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "RemoteLabel"]
+        return [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "label"]
 
     def test_connect_opens_the_first_page_of_each_example_device(self):
         for name, title, background in [("North well", "Overview", [0.9, 0.9, 0.9]),
@@ -77,7 +78,7 @@ class Pages(e2e.AppTestCase):
         # The same label alone, read by its tag, as a script watching one value does.
         tag = self.labels()[0]["tag"]
         alone = lambda: self.app.ok("widgets", tag=tag)["widgets"]  # noqa: E731
-        self.assertEqual([(w["class"], w["tag"]) for w in alone()], [("RemoteLabel", tag)])
+        self.assertEqual([(w["class"], w["tag"]) for w in alone()], [("label", tag)])
         self.app.wait_until(lambda: alone()[0]["text"] != first, timeout=5, what="a new speed value")
         self.app.ok("wait", ms=3000)
         seconds = time.monotonic() - start
@@ -89,7 +90,7 @@ class Pages(e2e.AppTestCase):
 
     def test_an_info_button_opens_the_page_it_names_and_back_returns(self):
         self.connect("Wind turbine 2")
-        more = [w for w in self.app.ok("widgets")["widgets"] if w["class"] == "RemoteInfoButton"][0]
+        more = [w for w in self.app.ok("widgets")["widgets"] if w["class"] in ("infobutton", "morebutton")][0]
         self.assertEqual((more["kind"], more["target"]), ("more", "wind"))
         x, y, w, h = more["frame"]
         self.app.ok("tap", x=x + w / 2, y=y + h / 2)
@@ -110,12 +111,25 @@ class Pages(e2e.AppTestCase):
     def test_the_pumps_blue_button_opens_its_controls_page(self):
         self.connect("North well")
         more = [w for w in self.app.ok("widgets")["widgets"] if w.get("target") == "controls"][0]
-        self.assertEqual((more["class"], more["kind"]), ("RemoteInfoButton", "more"))
+        self.assertEqual((more["class"], more["kind"]), ("morebutton", "more"))
         x, y, w, h = more["frame"]
         self.app.ok("tap", x=x + w / 2, y=y + h / 2)
         self.app.wait_until(lambda: (lambda s: s["title"] == "Pump 2" and not s["sliding"])(self.app.ok("screen")),
                             what="the pump's controls page")
         self.app.wait_until(lambda: self.sim_received("North well", "'ccontrols\\n'"), what="its load command")
+
+    def test_each_element_reports_its_name_and_a_doctype_opens_without_an_alert(self):
+        # widgets named labels, switches, fields and buttons by our C++
+        # classes, gauges by their elements; a DOCTYPE naming an outside DTD
+        # put an entry in the "XML parse error" alert.
+        screen, alert = self.connect("Every element")
+        self.assertIsNone(alert)
+        self.assertEqual((screen["kind"], screen["title"]), ("page", "Elements"))
+        self.assertEqual([w["class"] for w in self.app.ok("widgets")["widgets"]],
+                         ["label", "button", "bool", "textfield", "thumbwheel", "picker", "infobutton",
+                          "morebutton", "image", "turbine", "compass", "arrow", "progress", "circle",
+                          "gradient", "eventhud", "joystick"])
+        self.app.wait_until(lambda: self.labels()[0]["text"] == "Level 3 bar", what="the label, its entity expanded")
 
     def test_a_broken_document_shows_the_error_alert_and_what_was_read(self):
         screen, alert = self.connect("Broken panel")

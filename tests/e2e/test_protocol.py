@@ -38,6 +38,29 @@ class Requests(e2e.AppTestCase):
                 self.assertIn(error, reply["error"])
         self.assertTrue(self.app.ok("screen")["title"] == "Devices")
 
+    def test_a_screenshot_never_replaces_a_file_of_another_kind_unless_asked(self):
+        # A path mistyped through ".." once replaced a system file with a PNG.
+        kept = os.path.join(self.app.dir, "notes.txt")
+        with open(kept, "w") as f:
+            f.write("keep me\n")
+        os.mkdir(os.path.join(self.app.dir, "shots"))
+        mistyped = os.path.join(self.app.dir, "shots", "..", "notes.txt")
+        reply = self.app("screenshot", path=mistyped)
+        self.assertFalse(reply["ok"])
+        self.assertIn("is not a PNG picture", reply["error"])
+        self.assertIn('"overwrite": true', reply["error"])
+        with open(kept) as f:
+            self.assertEqual(f.read(), "keep me\n")
+        self.assertIn("is a folder", self.app("screenshot", path=os.path.join(self.app.dir, "shots"),
+                                              overwrite=True)["error"])
+        shot = os.path.join(self.app.dir, "shots", "a.png")
+        self.assertEqual(self.app.ok("screenshot", path=shot)["path"], shot)
+        self.app.ok("screenshot", path=shot)  # a PNG is replaced by a PNG
+        self.app.ok("screenshot", path=mistyped, overwrite=True)
+        with open(kept, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(sorted(os.listdir(os.path.join(self.app.dir, "shots"))), ["a.png"])
+
     def test_a_line_over_64_kib_is_refused_once_and_the_next_line_is_served(self):
         padding = "x" * (64 * 1024 - 40)
         fits = json.dumps({"cmd": "screen", "pad": padding})

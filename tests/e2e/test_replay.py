@@ -70,7 +70,7 @@ def tour(app, start_epoch, samples):
             samples.append({
                 "device": name,
                 "t": time.time() - start_epoch,
-                "labels": [w.get("text") for w in widgets if w["class"] == "RemoteLabel"],
+                "labels": [w.get("text") for w in widgets if w["class"] == "label"],
                 "images": [w.get("state") for w in widgets if w["class"] == "image"],
             })
             app.ok("wait", ms=200)

@@ -113,6 +113,17 @@ TEST(DetailScreen, ShowsTheEightRowsOfTheDevice)
     test::shot(rig.screen(), "03-device-detail");
 }
 
+TEST(DetailScreen, DeviceTextsAreShownAsTheyAre)
+{
+    // A "%1" in a device's text was filled by the next .arg(): "Tank %1" with
+    // serial 77 was listed as "Tank 77 (%2)", a type "FLOW%1" read "FLOW3 v%2".
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;FLOW%1;Tank %1;3;77;0");
+    EXPECT_EQ(rig.list().tableView()->cellForRow({0, 0})->text(), "Tank %1 (77)");
+    EXPECT_EQ(rig.list().tableView()->headerTitle(0), "FLOW%1 (PLAT)");
+    EXPECT_EQ(labelText(rig.detail().tableView()->cellForRow({0, 1}), 2), "FLOW%1 v3");
+}
+
 TEST(DetailScreen, EachAppearanceSendsEToTheDevice)
 {
     AppRig rig;

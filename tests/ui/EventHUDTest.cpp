@@ -6,8 +6,11 @@
 #include "pages/EventHUD.h"
 #include "pages/JoystickView.h"
 #include "ui/PageRig.h"
+#include "widgets/PhoneStyle.h"
 
+#include <QFontMetricsF>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -173,6 +176,31 @@ TEST_F(HUD, TheBoxSitsAtTheBottomOfTheRealPage)
         stack->popToRoot(false);
         settle();
     }
+}
+
+TEST_F(HUD, ALongEventWrapsOntoTheRowsItNeedsAndTheBoxGrowsWithThem)
+{
+    // A long event was cut with "…": the end of the message never showed.
+    openPage();
+    const QString longEvent = "HOIST 2 OVERLOAD AT 14:02:11, LOAD 12.5 T OVER ITS 10 T LIMIT, LIFT STOPPED; CALL THE "
+                              "SUPERVISOR BEFORE THE NEXT LIFT";
+    event("SHORT");
+    event(longEvent.toStdString());
+    HUDView* v = hud->hudView();
+    const QStringList rows = v->rows();
+    ASSERT_GE(rows.size(), 3);
+    EXPECT_EQ(rows[0], "SHORT");
+    EXPECT_EQ(rows.mid(1).join(' '), longEvent) << "every word shows, in order";
+    const QFontMetricsF metrics(phone::systemFont(HUDView::kFontSize));
+    for (const QString& row : rows)
+        EXPECT_LE(metrics.horizontalAdvance(row), HUDView::kTextWidth) << row.toStdString();
+    EXPECT_DOUBLE_EQ(v->boxHeight(), rows.size() * v->lineHeight() + 20);
+    // A word longer than a row is cut where the row ends.
+    event(std::string(100, 'W'));
+    QStringList word = v->rows().filter(QRegularExpression("^W+$"));
+    EXPECT_GE(word.size(), 2);
+    EXPECT_EQ(word.join(""), QString(100, 'W'));
+    test::shot(window.phoneScreen(), "hud-wrapped");
 }
 
 TEST_F(HUD, ItsTimersAndSubscriptionEndWithIt)

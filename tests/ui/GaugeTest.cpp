@@ -166,7 +166,7 @@ TEST_F(Gauges, AGradientFadesAndExtendsOnlyWhereItIsTold)
     EXPECT_TRUE(near(img, QPoint(160 + 11, cy), kRed, 40)) << "inner colour at the inner circle";
 }
 
-TEST_F(Gauges, AnInwardGradientSwapsTheSidesTheFlagsExtend)
+TEST_F(Gauges, AnInwardGradientSwapsTheSidesTheFlagsExtendAndEqualRadiiDrawNothing)
 {
     // Inner radius larger: the inner colour lies outside, and extendInner
     // fills everything beyond it; lower-case "true" extends nothing.
@@ -176,6 +176,15 @@ TEST_F(Gauges, AnInwardGradientSwapsTheSidesTheFlagsExtend)
     EXPECT_TRUE(near(img, QPoint(160 + 21, 208), QColor(0, 0, 255), 40));
     EXPECT_TRUE(near(img, QPoint(160 + 90, 208), kRed));
     EXPECT_TRUE(near(img, QPoint(10, 10), kRed));
+
+    // Equal radii: every circle of the gradient is the same one, which
+    // covers nothing, extended or not. Each extended side was filled.
+    stack->popToRoot(false);
+    settle();
+    img = render("<gradient position='(0.5, 0.5)' innerColor='(1, 0, 0, 1)' outerColor='(0, 0, 1, 1)' "
+                 "innerRadius='30' outerRadius='30' extendInner='TRUE' extendOuter='TRUE'/>");
+    for (QPoint at : {QPoint(160, 208), QPoint(160 + 29, 208), QPoint(160 + 31, 208), QPoint(10, 10)})
+        EXPECT_TRUE(near(img, at, kWhite, 2)) << at.x() << ", " << at.y();
 }
 
 TEST_F(Gauges, PicturesTurnAboutTheirPivots)

@@ -154,6 +154,11 @@ TEST_F(Inputs, ADisabledSwitchTakesNoTouchAndStateTextsAreExact)
     EXPECT_FALSE(sw->switchObj()->isEnabled());
     QTest::mouseClick(sw->switchObj(), Qt::LeftButton);
     EXPECT_TRUE(commands().empty());
+    // It was drawn exactly like an enabled one.
+    const QImage disabled = sw->switchObj()->grab().toImage();
+    sw->switchObj()->setEnabled(true);
+    EXPECT_NE(sw->switchObj()->grab().toImage(), disabled);
+    sw->switchObj()->setEnabled(false);
 
     // Only "F", "0", "C" and "1" move the switch.
     auto state = std::make_shared<std::string>();
@@ -184,6 +189,45 @@ TEST_F(Inputs, AHoldOffPendingWhenThePagesEndDiesWithTheSwitch)
     run(6); // the timer's time comes and goes: it must find no switch (ASan)
     EXPECT_TRUE(gone.expired());
     EXPECT_TRUE(commands().size() == 1) << "only the flip's own command";
+}
+
+TEST_F(Inputs, AMalformedCommandStillMakesAWorkingWidgetWhoseErrorValueIsNeverSent)
+{
+    // Any text compiles to a node, a malformed one to an error node: these
+    // four were dropped and reported as if they had no command, and the
+    // page lost a text field that would have sent what was typed.
+    std::string errors;
+    const std::string defs = "<thumb_def><wheel name='W'/><entry disp='a'/><entry disp='b'/></thumb_def>";
+    p = open(page("<bool command='\"on \" +' refresh='1'>\"0\"</bool>"
+                  "<textfield command='+' position='(0, 0.3)'/>"
+                  "<thumbwheel command='((' position='(0, 0.5)'/><picker command='1 +'/>"
+                  "<bool>\"1\"</bool><textfield/>",
+                  defs),
+             &errors);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(test::occurrences(errors, "Didn't provide a command to the bool"), 2) << "only the two without one: " << errors;
+    ASSERT_EQ(p->uiElements().size(), 4u);
+    auto sw = widgetAt<RemoteBool>(*p, 0);
+    auto tf = widgetAt<RemoteTextField>(*p, 1);
+    auto wheel = widgetAt<RemotePicker>(*p, 2);
+    ASSERT_TRUE(sw && tf && wheel && widgetAt<RemotePicker>(*p, 3));
+    run(0.5);
+    EXPECT_FALSE(sw->switchObj()->isChecked()) << "the switch shows the device's state";
+    EXPECT_EQ(tf->textField()->geometry().topLeft(), QPoint(0, 125));
+
+    std::string printed;
+    {
+        test::StdoutCapture out;
+        QTest::mouseClick(sw->switchObj(), Qt::LeftButton);
+        wheel->didSelectRow(1, 0);
+        tf->textField()->setFocus();
+        QTest::keyClicks(tf->textField(), "status");
+        QTest::keyClick(tf->textField(), Qt::Key_Return);
+        printed = out.take();
+    }
+    EXPECT_EQ(commands(), std::vector<std::string>{"cstatus\n"}) << "the field sends what was typed";
+    EXPECT_NE(printed.find("Not sending the command of a switch: its value is an error"), std::string::npos);
+    EXPECT_NE(printed.find("Not sending the command of a picker: its value is an error"), std::string::npos);
 }
 
 // --- Text field ----------------------------------------------------------------
@@ -230,8 +274,12 @@ TEST(PickerWidths, AColumnIsAsWideAsItsLongestText)
         EXPECT_EQ(RemotePicker::columnWidth(characters), width) << characters << " characters";
 }
 
-TEST(PickerWheels, PlaceholdersAreWholeNamesAndInsertedTextsAreNotSearchedAgain)
+TEST(PickerWheels, PlaceholdersArePlainTextInColumnOrderAndElevenColumnsGoDescending)
 {
+    // The placeholders were once matched as whole names, which changed what
+    // pickers of fewer than 11 columns sent: "set wheel12" with two columns
+    // sends column 1's text followed by "2". Only the 11-column fault
+    // (wheel1 consuming wheel10) is mended, by replacing in descending order.
     std::vector<std::string> eleven;
     for (int i = 0; i < 11; ++i)
         eleven.push_back("v" + std::to_string(i));
@@ -243,20 +291,23 @@ TEST(PickerWheels, PlaceholdersAreWholeNamesAndInsertedTextsAreNotSearchedAgain)
     const Case cases[] = {
         {"set wheel0", {"Off"}, "set Off"},
         {"gear wheel0 wheel1", {"2", "Rev"}, "gear 2 Rev"},
+        {"set wheel12", {"A", "B"}, "set B2"},
         {"wheel1wheel0wheel1", {"a", "b"}, "bab"},
-        {"w wheel10 wheel1", eleven, "w v10 v1"},
-        {"x wheel2 wheel01", {"a", "b"}, "x wheel2 wheel01"},
-        // A display text that is itself a placeholder stays as it is.
-        {"wheel0 wheel1", {"wheel1", "z"}, "wheel1 z"},
+        {"x wheel2 wheel01", {"a", "b"}, "x wheel2 a1"},
+        // Column 0's text is searched again for the later columns.
+        {"wheel0 wheel1", {"wheel1", "z"}, "z z"},
+        {"w wheel10 wheel1 wheel0", eleven, "w v10 v1 v0"},
         {"no placeholder", {"a"}, "no placeholder"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(RemotePicker::substituteWheels(c.command, c.values), c.sent) << c.command;
-    // Replacing wheel1 before wheel10 was looked for sent "ONE0" for column 10.
-    std::vector<std::string> named(11, "?");
-    named[1] = "ONE";
-    named[10] = "TEN";
-    EXPECT_EQ(RemotePicker::substituteWheels("wheel10", named), "TEN");
+    // Texts that put placeholders back in cannot grow the command without end.
+    std::vector<std::string> growing(10);
+    for (std::size_t i = 0; i < 9; ++i)
+        for (int copy = 0; copy < 8; ++copy)
+            growing[i] += "wheel" + std::to_string(i + 1);
+    growing[9] = "12345678";
+    EXPECT_EQ(RemotePicker::substituteWheels("wheel0", growing).size(), RemotePicker::kMaxCommandText);
 }
 
 TEST_F(Inputs, ATurnedColumnSendsOnceAtRestWithEveryColumnsDisplayText)
@@ -341,13 +392,13 @@ TEST_F(Inputs, AutomationTurnsAPickerColumnAsAFingerAndReadsEveryInputWidget)
     QJsonArray widgets = ask({{"cmd", "widgets"}}).fields["widgets"].toArray();
     ASSERT_EQ(widgets.size(), 3);
     QJsonObject wheel = widgets[0].toObject(), sw = widgets[1].toObject(), field = widgets[2].toObject();
-    EXPECT_EQ(wheel["class"], "RemotePicker");
+    EXPECT_EQ(wheel["class"], "thumbwheel");
     EXPECT_EQ(wheel["widths"].toArray(), QJsonArray{80});
     EXPECT_EQ(wheel["values"].toArray(), QJsonArray{"Low"});
-    EXPECT_EQ(sw["class"], "RemoteBool");
+    EXPECT_EQ(sw["class"], "bool");
     EXPECT_EQ(sw["on"], false);
     EXPECT_EQ(sw["enabled"], true);
-    EXPECT_EQ(field["class"], "RemoteTextField");
+    EXPECT_EQ(field["class"], "textfield");
     EXPECT_EQ(field["editing"], false);
     test::shot(&window, "inputs-page");
 }

@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 
 using namespace fieldmon;
 using Pointer = automation::InputSynthesizer::Pointer;
@@ -101,16 +103,19 @@ TEST_F(Joysticks, WindowPointsGiveTheKnobAndTheMovesWithAFingerAndAMouse)
         run(0.5);
         EXPECT_TRUE(oneMove(moves(), -1, -1));
 
-        // Up: the logical knob is back in the middle at once, no move for it.
+        // Up at 1.01 s: the logical knob is back in the middle at once, and
+        // nothing is sent for the release itself.
         input.release();
         o = {};
         joystick->inspect(o);
         EXPECT_EQ(o["knob"], (QJsonArray{160, 208}));
-        EXPECT_EQ(o["finger"], false);
+        EXPECT_EQ(o["finger"], true) << "down until the knob has glided back";
         EXPECT_EQ(o["x"], -1.0) << "the last move's place";
-        run(2.0);
         EXPECT_TRUE(moves().empty());
-        EXPECT_FALSE(joystick->moving()) << "the next tick ends the chain";
+        run(2.0);
+        EXPECT_TRUE(oneMove(moves(), 0, 0)) << "the glide's tick at 1.5 s";
+        EXPECT_FALSE(joystick->moving()) << "the tick after the glide ends the chain";
+        EXPECT_FALSE(joystick->fingerDown());
         stack->popToRoot(false);
         settle();
     }
@@ -133,25 +138,101 @@ TEST_F(Joysticks, QuadrantModeKeepsTheLargerAxis)
     }
 }
 
-TEST_F(Joysticks, MovesComeAtTheRateAndAnUnusableRateIsHalfASecond)
+TEST_F(Joysticks, MovesComeAtTheRateTheGlideSendsCentredMovesAndOnlyNoTimeAtAllIsHalfASecond)
 {
+    // The release once ended the moves at once: a device that takes moves
+    // as speeds never got the centred move that stops it. And a rate below
+    // 0.05 s was taken as 0.5 s, ten times slower than the document asked.
     struct Case {
         const char* rate;
-        int moves; // while the finger is down for 1.2 s
+        int down;  // moves while the finger is down (0 … 1.23 s), all to x = 1
+        int glide; // centred moves after the release, until 2.03 s
     };
-    for (const Case& c : {Case{"", 3}, Case{"rate='0.25'", 5}, Case{"rate='0'", 3}, Case{"rate='0.01'", 3},
-                          Case{"rate='1 / 0'", 3}, Case{"rate='\"soon\"'", 3}, Case{"rate='0.2 + x'", 6},
-                          Case{"rate='temp'", 3}}) {
+    for (const Case& c : {Case{"", 3, 2}, Case{"rate='0.25'", 5, 4}, Case{"rate='0'", 25, 16},
+                          Case{"rate='0.01'", 25, 16}, Case{"rate='-3'", 25, 16}, Case{"rate='\"soon\"'", 25, 16},
+                          Case{"rate='1 / 0'", 3, 2}, Case{"rate='1.0 / 0'", 3, 2}, Case{"rate='temp'", 3, 2},
+                          Case{"rate='0.2 + x'", 2, 0}}) {
+        SCOPED_TRACE(c.rate);
         openWith(c.rate);
-        joystick->touchesBegan(QPointF(160, 268));
-        run(1.2);
+        joystick->touchesBegan(QPointF(320, 268));
+        run(1.23);
+        const auto down = moves();
+        EXPECT_EQ(static_cast<int>(down.size()), c.down);
+        EXPECT_EQ(std::count(down.begin(), down.end(), "cmove 1.00 0.00\r\n"), c.down);
         joystick->touchesEnded();
-        EXPECT_EQ(static_cast<int>(moves().size()), c.moves) << c.rate;
+        EXPECT_TRUE(moves().empty()) << "nothing for the release itself";
+        run(0.8);
+        const auto glide = moves();
+        EXPECT_EQ(static_cast<int>(glide.size()), c.glide);
+        EXPECT_EQ(std::count(glide.begin(), glide.end(), "cmove 0.00 0.00\r\n"), c.glide);
         run(1.0);
-        EXPECT_TRUE(moves().empty()) << c.rate;
+        EXPECT_TRUE(moves().empty());
+        EXPECT_FALSE(joystick->moving());
         stack->popToRoot(false);
         settle();
     }
+}
+
+TEST_F(Joysticks, ASlowDeviceGetsTheLatestMoveAndOnlyTheCentredOneAfterTheChainEnds)
+{
+    // The command reads a variable the device answers 2 s late. Every tick
+    // bound the command again and every late reply sent a move with the
+    // place of its time: twenty off-centre moves reached the device up to
+    // 4 s after the release, and the bindings piled up until the page went.
+    openWith("rate='0.1'", true);
+    joystick->setCommand(compile("printf(\"move %.2f %.2f %d\", x, y, level > 0)"));
+    struct Late {
+        double at;
+        std::string request;
+    };
+    std::deque<Late> waiting;
+    std::vector<std::pair<double, std::string>> got; // moves, with when they came
+    auto step = [&](double until) {
+        while (s.loop.now() < until - 1e-9) {
+            quietly([&] { s.loop.advance(0.01); });
+            for (const auto& d : received()) {
+                if (d[0] == 'c')
+                    got.emplace_back(s.loop.now(), d);
+                else
+                    waiting.push_back({s.loop.now() + 2.0, d});
+            }
+            while (!waiting.empty() && waiting.front().at <= s.loop.now() + 1e-9) {
+                answer(waiting.front().request);
+                waiting.pop_front();
+            }
+        }
+    };
+    // level's address first, from a device still quick.
+    joystick->touchesBegan(QPointF(320, 268));
+    run(0.05);
+    joystick->touchesCancelled();
+    ASSERT_EQ(moves().size(), 1u);
+    const double start = s.loop.now();
+    joystick->touchesBegan(QPointF(320, 268));
+    step(start + 2.505);
+    EXPECT_LE(client->scheduler().waitingOnce() + client->scheduler().size(), 1u) << "one move's binding at most";
+    const std::size_t whileDown = got.size();
+    EXPECT_GE(whileDown, 1u) << "the first answers came in while the finger was down";
+    joystick->touchesEnded(); // at 2.505 s; the glide ends at 3.305 s
+    step(start + 8);
+    EXPECT_FALSE(joystick->moving());
+    std::vector<std::pair<double, std::string>> after(got.begin() + static_cast<long>(whileDown), got.end());
+    ASSERT_FALSE(after.empty());
+    // At the release a move of the old place may still be waiting; from the
+    // glide's first tick (2.6 s) on every move is centred, and after the
+    // chain's end (the tick at 3.4 s) at most the last centred one comes.
+    int offCentre = 0, afterEnd = 0;
+    for (const auto& [at, move] : after) {
+        if (move != "cmove 0.00 0.00 0\r\n") {
+            ++offCentre;
+            EXPECT_LT(at, start + 2.605) << move;
+        }
+        afterEnd += at > start + 3.405;
+    }
+    EXPECT_LE(offCentre, 1);
+    EXPECT_LE(afterEnd, 1);
+    EXPECT_EQ(after.back().second, "cmove 0.00 0.00 0\r\n");
+    EXPECT_EQ(client->scheduler().waitingOnce(), 0u);
 }
 
 TEST_F(Joysticks, ARemoteQuadrantIsFetchedBeforeEachMoveWithoutARefreshChain)
@@ -191,7 +272,8 @@ TEST_F(Joysticks, OutsideServiceModeNothingIsSentAndTouchesReachThePage)
     EXPECT_TRUE(moves().empty());
     EXPECT_TRUE(joystick->moving());
     input.release();
-    run(0.6);
+    run(1.4); // the glide, and the tick after it
+    EXPECT_TRUE(moves().empty());
     EXPECT_FALSE(joystick->moving());
 }
 

@@ -123,6 +123,13 @@ TEST_F(Page, TitleAndLoadCommandAtEachAppearance)
     EXPECT_FALSE(p->visible());
     EXPECT_EQ(details->title(), "details");
     EXPECT_EQ(details->background(), ClientDynamicView::defaultBackground());
+    // The load command went out as the page began to slide in; it has
+    // appeared only once it has arrived.
+    run(0.2);
+    EXPECT_EQ(commands(sent, "cdetails\n"), 0);
+    EXPECT_FALSE(details->visible());
+    ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
+    EXPECT_TRUE(details->visible());
     run(0.2);
     EXPECT_EQ(details->title(), "T 50462976");
     EXPECT_EQ(commands(sent, "cdetails\n"), 1);

@@ -1,5 +1,5 @@
-// Alerts as non-modal message boxes: what they show, which button the
-// callback hears about, and dismissal from code.
+// Alerts as modal message boxes: what they show, that the window waits for
+// them, which button the callback hears about, and dismissal from code.
 
 #include "platform/qt/QtAlerts.h"
 #include "ui/UiSupport.h"
@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -30,24 +31,37 @@ QAbstractButton* button(QMessageBox* box, const QString& text)
 
 } // namespace
 
-TEST(QtAlerts, ShowsANonModalBoxWithTitleMessageAndButtonsInOrder)
+TEST(QtAlerts, ShowsABoxWithTitleMessageAndButtonsInOrderAndTheWindowWaitsForIt)
 {
+    // Alerts were non-modal: behind "Could not fetch ui.xml" Host Request
+    // still sent and Back still worked, and a second Connect stacked a
+    // second alert exactly on the first, so one "OK" seemed to do nothing.
     QWidget window;
     window.resize(320, 480);
+    auto* behind = new QPushButton(QStringLiteral("Host Request"), &window);
+    behind->setGeometry(10, 200, 300, 44);
+    int presses = 0;
+    QObject::connect(behind, &QPushButton::clicked, [&] { ++presses; });
     window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QtAlerts alerts(&window);
     auto id = alerts.show({"Lost client", "Client 1207 disappeared", {"Ok"}, {}});
     QMessageBox* box = alerts.box(id);
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
-    EXPECT_FALSE(box->isModal());
-    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, QPoint(160, 222));
+    EXPECT_EQ(presses, 0) << "the window waits for the answer";
     EXPECT_EQ(box->windowTitle(), "Lost client");
     EXPECT_TRUE(box->text().contains("Lost client"));
     EXPECT_EQ(box->informativeText(), "Client 1207 disappeared");
     ASSERT_EQ(box->buttons().size(), 1);
     EXPECT_EQ(box->buttons()[0]->text(), "Ok");
     fieldmon::test::shot(box, "alert-lost-client");
+    box->buttons()[0]->click();
+    ASSERT_TRUE(waitFor([&] { return alerts.openCount() == 0; }));
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, QPoint(160, 222));
+    EXPECT_EQ(presses, 1) << "answered, the window takes touches again";
 }
 
 TEST(QtAlerts, PressingAButtonReportsItsIndexOnceAndClosesTheBox)

@@ -1,6 +1,7 @@
 // Builders of the widgets that send commands: "bool", "textfield",
-// "thumbwheel" and "picker". Each needs a command; without one (or with a
-// malformed one) the element is reported and dropped.
+// "thumbwheel" and "picker". Each needs a command; without one the element
+// is reported and dropped. A malformed command is a command whose value is
+// an error: the widget is built and works, and that value is never sent.
 
 #include "expr/ClientData.h"
 #include "pages/RemoteBool.h"
@@ -87,6 +88,8 @@ bool startPicker(ElementBuild& b)
         return false;
     const std::string* num = b.spec().name == "thumbwheel" ? b.text("num") : nullptr;
     auto widget = std::make_shared<RemotePicker>(command, b.clientPtr(), num ? leadingInteger(*num) : 0);
+    if (b.spec().name == "picker")
+        widget->setElementName("picker");
     widget->setTag(b.nextTag());
     b.arguments<RemotePicker>("position", widget, {&RemotePicker::setXData, &RemotePicker::setYData},
                               &RemotePicker::updatePos);

@@ -11,8 +11,8 @@ namespace fieldmon {
 
 namespace {
 
-// The device comes first; without a command (absent or malformed) the
-// joystick is reported and not placed.
+// The device comes first; without a command the joystick is reported and
+// not placed.
 bool startJoystick(ElementBuild& b)
 {
     auto joystick = std::make_shared<Joystick>();

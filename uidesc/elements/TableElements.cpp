@@ -15,15 +15,6 @@ namespace fieldmon {
 
 namespace {
 
-std::string attributeText(const ElementBuild& b)
-{
-    std::string dict = "{";
-    for (const char* key : {"name", "cellCount", "indexVar", "title", "onPageLoad", "refresh", "update"})
-        if (const std::string* value = b.text(key))
-            dict += std::string(" ") + key + " = \"" + *value + "\";";
-    return dict + (dict.size() > 1 ? " }" : "}");
-}
-
 std::shared_ptr<ClientDynamicTable> currentTable(ElementBuild& b)
 {
     auto* table = dynamic_cast<ClientDynamicTable*>(b.page());
@@ -47,7 +38,9 @@ bool startTable(ElementBuild& b)
     const std::string* indexVar = b.text("indexVar");
     auto cellCount = b.compile("cellCount");
     if (!cellCount || !indexVar) {
-        const std::string message = "Error: Not enough arguments to the table.  Got '" + attributeText(b) + "' as arguments";
+        // Every attribute, unknown ones too: a misspelt "cellcount" must show.
+        const std::string message = "Error: Not enough arguments to the table.  Got '" +
+                                    XMLReader::attributeDictionary(b.attributes()) + "' as arguments";
         std::printf("%s\n", message.c_str());
         reader.NSLogerror(message, b.line());
         reader.endCurrentPage();

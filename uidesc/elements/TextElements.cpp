@@ -64,10 +64,13 @@ bool startButton(ElementBuild& b)
         if (page)
             page->buttonPress(tag);
     });
+    // Outside a page there is no page to register the target with.
     const std::string key = std::to_string(tag);
-    page->buttonAction().erase(key);
-    if (const std::string* target = b.text("target"))
-        page->buttonData()[key] = *target;
+    if (page) {
+        page->buttonAction().erase(key);
+        if (const std::string* target = b.text("target"))
+            page->buttonData()[key] = *target;
+    }
     b.keep(button);
     b.setWidget(button);
     return true;
