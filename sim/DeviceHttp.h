@@ -2,7 +2,8 @@
 // DeviceHttp: the HTTP server of one simulated device. It serves the files of
 // the device's folder (ui.xml, pictures) on the device's own address, and can
 // misbehave on purpose for transfer tests: answer only after a delay, answer
-// 404, or promise a body and drop the connection half-way.
+// 404, promise a body and drop the connection half-way, or redirect
+// elsewhere.
 //
 // Thread rule: start() and stop() from the owner's thread; the server runs
 // its own threads and touches only its own settings and the log.
