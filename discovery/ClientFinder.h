@@ -11,6 +11,10 @@
 // still shows in a graveyard so the same record returns with the device, and
 // shows the presence and network alerts (at most one at a time).
 //
+// Datagrams from senders no device can have (DeviceSources) are ignored, a
+// serial number that another host claims while its device still answers
+// moves nothing (addClient), and the registry holds at most kMaxRecords.
+//
 // The listen thread receives, hands each datagram to the main thread through
 // MainLoop::postAndWait and waits for it, and on its 0.25 s tick alternates
 // the presence check and the search broadcast. Destroying the finder stops
