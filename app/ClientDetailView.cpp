@@ -184,12 +184,12 @@ void ClientDetailView::stopObserving()
 {
     stop_.request_stop();
     found_.reset();
-    stopObservingFile();
+    fetch_.reset();
 }
 
 void ClientDetailView::catchCenterMessage()
 {
-    loop_.postAndWait([this] { reloadData(); }, stop_.get_token());
+    loop_.postAndWait([this] { reloads_.request(); }, stop_.get_token());
 }
 
 void ClientDetailView::reloadData()
@@ -200,8 +200,7 @@ void ClientDetailView::reloadData()
 void ClientDetailView::setRemoteClient(std::shared_ptr<Client> client)
 {
     if (client != remoteClient_) {
-        stopObservingFile();
-        fetching_ = false;
+        fetch_.reset();
         if (activityView_ && activityView_->isAnimating()) {
             activityView_->stopAnimating();
             setActivity(false);
@@ -228,10 +227,17 @@ void ClientDetailView::hitBack()
     std::printf("Hit back button\n");
 }
 
-QString ClientDetailView::titleForHeader(GroupedTableView&, int)
+int ClientDetailView::numberOfSections(GroupedTableView&)
+{
+    return remoteClient_ && !remoteClient_->rivalAddress().empty() ? 2 : 1;
+}
+
+QString ClientDetailView::titleForHeader(GroupedTableView&, int section)
 {
     if (!remoteClient_)
         return {};
+    if (section == 1)
+        return QStringLiteral("Two hosts claim serial %1").arg(remoteClient_->serialNumber());
     return remoteClient_->name().empty() ? QStringLiteral("Unnamed") : QString::fromStdString(remoteClient_->name());
 }
 
@@ -243,6 +249,8 @@ TableCell* ClientDetailView::cellForRow(GroupedTableView& table, IndexPath path)
         cell->set(title, c ? value : QString());
         return cell;
     };
+    if (path.section == 1)
+        return info(QStringLiteral("Other host"), c ? QString::fromStdString(c->rivalAddress()) : QString());
     switch (static_cast<Row>(path.row)) {
     case PlatformRow:
         return info(QStringLiteral("Platform"), c ? QString::fromStdString(c->platform()) : QString());
@@ -251,7 +259,12 @@ TableCell* ClientDetailView::cellForRow(GroupedTableView& table, IndexPath path)
                     c ? QStringLiteral("%1 v%2").arg(QString::fromStdString(c->type()), QString::number(c->version()))
                       : QString());
     case SerialRow:
-        return info(QStringLiteral("Serial Number"), c ? QString::number(c->serialNumber()) : QString());
+        // A claimed serial says so where the eye falls; the other host is
+        // named in the section below.
+        return info(QStringLiteral("Serial Number"),
+                    !c                            ? QString()
+                    : c->rivalAddress().empty() ? QString::number(c->serialNumber())
+                                                : QStringLiteral("%1 (two hosts)").arg(c->serialNumber()));
     case AddressRow:
         return info(QStringLiteral("IP Address"), c ? QString::fromStdString(c->dictionaryIPString()) : QString());
     case ServiceRow: {
@@ -291,6 +304,10 @@ TableCell* ClientDetailView::cellForRow(GroupedTableView& table, IndexPath path)
 
 void ClientDetailView::didSelectRow(GroupedTableView& table, IndexPath path)
 {
+    if (path.section != 0) {
+        table.deselectRow(path, false);
+        return;
+    }
     switch (static_cast<Row>(path.row)) {
     case HostRequestRow:
         if (remoteClient_)
@@ -330,12 +347,6 @@ void ClientDetailView::setServiceMode(bool on)
         remoteClient_->setServiceMode(on);
 }
 
-void ClientDetailView::stopObservingFile()
-{
-    fileObservation_.reset();
-    lastNotificationID_.reset();
-}
-
 void ClientDetailView::setActivity(bool on)
 {
     if (networkActivity)
@@ -346,13 +357,6 @@ void ClientDetailView::connectToDevice()
 {
     if (!remoteClient_)
         return;
-    // One observation of the description's notification at a time.
-    std::string name = remoteClient_->fileNotificationIDString() + kDescriptionFile;
-    stopObservingFile();
-    lastNotificationID_ = name;
-    fileObservation_ = notifications_.subscribe(
-        name, [this](const platform::Notification& note) { catchFileHereMessage(note); });
-
     setActivity(true);
     if (activityView_)
         activityView_->startAnimating();
@@ -366,17 +370,18 @@ void ClientDetailView::connectToDevice()
         });
         return;
     }
-    // A fetch already under way delivers to the observation just renewed.
-    if (fetching_)
+    // A fetch already under way delivers to this screen when it ends.
+    if (fetch_.pending())
         return;
-    fetching_ = true;
-    remoteClient_->requestFile(kDescriptionFile);
+    // The handle is assigned after the call: a fetch that cannot start
+    // reports inside it, and then nothing is pending any more.
+    FileTransfers::Handle fetch =
+        remoteClient_->requestFile(kDescriptionFile, [this](const platform::Bytes* bytes) { gotDescription(bytes); });
+    fetch_ = std::move(fetch);
 }
 
-void ClientDetailView::catchFileHereMessage(const platform::Notification& note)
+void ClientDetailView::gotDescription(const platform::Bytes* bytes)
 {
-    fetching_ = false;
-    const platform::Bytes* bytes = note.bytes();
     std::printf("Got a file\n");
     if (!bytes) {
         // The transfer failed. Nothing is kept, so the next Connect tries
@@ -393,7 +398,6 @@ void ClientDetailView::catchFileHereMessage(const platform::Notification& note)
 
 void ClientDetailView::parseXML(const std::optional<std::string>& text)
 {
-    stopObservingFile();
     NavigationStack* stack = navigationStack();
     if (text && remoteClient_) {
         if (stack)

@@ -10,16 +10,25 @@
 // "cservice 1\r\n"/"cservice 0\r\n"; Connect with a spinner; Host Request
 // ("chostreq\n"); Event Log. Each appearance sends "E" to the device.
 //
-// Connect fetches the device's "ui.xml" (fileFrom<serial>ui.xml), keeps its
-// text in xmlfile and hands it to parseXML(); a second Connect while the
-// device is shown reads the kept text again ("Reusing XML") without a
-// transfer, and one pressed while a fetch is still running waits for that
-// fetch rather than starting another.
+// Connect fetches the device's "ui.xml", keeps its text in xmlfile and hands
+// it to parseXML(); a second Connect while the device is shown reads the
+// kept text again ("Reusing XML") without a transfer, and one pressed while
+// a fetch is still running waits for that fetch rather than starting
+// another. The text comes from the fetch's own callback, never from a file
+// notification: a notification's name (fileFrom<serial><file>) can be made
+// by another device asking for a file of a fitting name. A fetch still
+// running when the screen changes device is cancelled.
+//
+// A serial number that two hosts claim (see ClientFinder) is said on the
+// Serial Number row ("1207 (two hosts)") and in a second section under the
+// rows, "Two hosts claim serial 1207", with the other host's address.
 //
 // Thread rule: main thread only. "ListeningFoundNewClient" may come from the
 // listen thread; the reload is moved to the main thread and waited for,
 // unless the screen is shutting down (stopObserving()).
 
+#include "device/FileTransfers.h"
+#include "app/ReloadPacer.h"
 #include "platform/NotificationCenter.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/GroupedTableView.h"
@@ -52,12 +61,13 @@ public:
                      QWidget* parent = nullptr);
     ~ClientDetailView() override;
 
-    // Also ends any file observation and forgets a fetch in flight.
+    // Also cancels a fetch in flight for another device.
     void setRemoteClient(std::shared_ptr<Client> client);
     const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
     void setXmlfile(std::optional<std::string> text) { xmlfile_ = std::move(text); }
     const std::optional<std::string>& xmlfile() const { return xmlfile_; }
-    const std::optional<std::string>& lastNotificationID() const { return lastNotificationID_; }
+    // True while Connect's fetch of ui.xml runs.
+    bool fetching() const { return fetch_.pending(); }
 
     // The platform's network activity indicator.
     std::function<void(bool)> networkActivity;
@@ -68,11 +78,10 @@ public:
     // The switch: sends the service mode command; the switch's state is not
     // the device's, which reports its mode itself.
     void setServiceMode(bool on);
-    // Row 5: observe the file, start the spinner, read the kept description
-    // or fetch it.
+    // Row 5: start the spinner, read the kept description or fetch it.
     void connectToDevice();
-    // The file notification for "ui.xml": bytes on success, nothing on failure.
-    void catchFileHereMessage(const platform::Notification& note);
+    // The end of the fetch of "ui.xml": its bytes, or null on failure.
+    void gotDescription(const platform::Bytes* bytes);
     // Reads a UI description (XMLReader), shows its errors and opens its
     // start page; without a text (a failed transfer) nothing opens and
     // xmlTransferFailed() tells the user. Stops the spinner in every case.
@@ -91,9 +100,9 @@ public:
     GroupedTableView* automationTable() const override { return tableView_; }
 
     // TableSource
-    int numberOfSections(GroupedTableView&) override { return 1; }
+    int numberOfSections(GroupedTableView&) override;
     QString titleForHeader(GroupedTableView&, int) override;
-    int numberOfRows(GroupedTableView&, int) override { return kRows; }
+    int numberOfRows(GroupedTableView&, int section) override { return section == 0 ? kRows : 1; }
     TableCell* cellForRow(GroupedTableView& table, IndexPath path) override;
     void didSelectRow(GroupedTableView& table, IndexPath path) override;
 
@@ -102,7 +111,6 @@ protected:
 
 private:
     void catchCenterMessage();
-    void stopObservingFile();
     void setActivity(bool on);
 
     platform::MainLoop& loop_;
@@ -110,11 +118,10 @@ private:
     GroupedTableView* tableView_;
     std::shared_ptr<Client> remoteClient_;
     std::optional<std::string> xmlfile_;
-    std::optional<std::string> lastNotificationID_;
     QPointer<ActivitySpinner> activityView_;
-    bool fetching_ = false;
+    FileTransfers::Handle fetch_;
+    ReloadPacer reloads_{loop_, [this] { reloadData(); }};
     std::stop_source stop_;
-    platform::Subscription fileObservation_;
     platform::Subscription found_;
 };
 

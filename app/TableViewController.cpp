@@ -20,6 +20,9 @@ TableViewController::TableViewController(platform::MainLoop& loop, platform::Not
     : Screen(parent), loop_(loop), tableView_(new GroupedTableView(this))
 {
     tableView_->setSource(this);
+    // Cells only for the rows near the view: a flood of forged devices lists
+    // thousands, and a widget for each made every reload cost ~150 ms.
+    tableView_->setLazyRows(true);
     found_ = notifications.subscribe(ClientFinder::kFoundNewClient,
                                      [this](const platform::Notification&) { catchCenterMessage(); });
     std::printf("Starting up the table view\n");
@@ -39,7 +42,7 @@ void TableViewController::stopObserving()
 
 void TableViewController::catchCenterMessage()
 {
-    loop_.postAndWait([this] { reloadData(); }, stop_.get_token());
+    loop_.postAndWait([this] { reloads_.request(); }, stop_.get_token());
 }
 
 void TableViewController::reloadData()
@@ -68,7 +71,7 @@ void TableViewController::viewWillAppear(bool)
 
 QString TableViewController::rowText(const Client& client)
 {
-    QString name = client.name().empty() ? QStringLiteral("Unnamed") : QString::fromStdString(client.name());
+    QString name = client.name().empty() ? QStringLiteral("Unnamed") : phone::deviceLine(client.name());
     // One multi-argument arg(): a "%1" in the device's name stays as it is.
     return QStringLiteral("%1 (%2)").arg(name, QString::number(client.serialNumber()));
 }
@@ -84,7 +87,7 @@ QString TableViewController::titleForHeader(GroupedTableView&, int section)
         return QStringLiteral("No clients found");
     if (section < 0 || static_cast<std::size_t>(section) >= registry_.sections.size())
         return QStringLiteral("Failure");
-    return QString::fromStdString(registry_.sections[static_cast<std::size_t>(section)].key);
+    return phone::deviceLine(registry_.sections[static_cast<std::size_t>(section)].key);
 }
 
 int TableViewController::numberOfRows(GroupedTableView&, int section)

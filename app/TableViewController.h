@@ -14,6 +14,7 @@
 // list is shutting down (stopObserving()).
 
 #include "discovery/ClientRegistry.h"
+#include "app/ReloadPacer.h"
 #include "platform/NotificationCenter.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/Screen.h"
@@ -74,6 +75,7 @@ private:
     ClientFinder* remoteClients_ = nullptr;
     RegistrySnapshot registry_; // as of the last reload
     ClientDetailView* clientDetailVC_ = nullptr;
+    ReloadPacer reloads_{loop_, [this] { reloadData(); }};
     std::stop_source stop_;
     platform::Subscription found_;
 };

@@ -150,6 +150,7 @@ void BM_DatagramPath(benchmark::State& state, std::string payload)
     seams.listenPort = 0;
     seams.devicePort = fleet.port();
     seams.localNetwork = [] { return LocalNetwork::Direct; };
+    seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
     std::unique_ptr<ClientFinder> finder;
     loop.postAndWait([&] { finder = std::make_unique<ClientFinder>(services, false, seams); });
     const std::uint16_t listenPort = finder->listenPort();
@@ -239,6 +240,7 @@ void BM_Announcements(benchmark::State& state, bool repeat)
         seams.listenPort = 0;
         seams.devicePort = sink.port();
         seams.localNetwork = [] { return LocalNetwork::Direct; };
+        seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         auto finder = std::make_unique<ClientFinder>(services, false, seams);
         if (repeat)
             for (int i = 0; i < kCount; ++i)

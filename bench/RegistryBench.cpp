@@ -75,6 +75,7 @@ struct Site {
         seams.listenPort = 0;
         seams.devicePort = sink.port();
         seams.localNetwork = [] { return LocalNetwork::Direct; };
+        seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         finder = std::make_unique<ClientFinder>(services, false, seams);
         for (int i = 0; i < count; ++i)
             finder->parsePacket(deviceAddress(i), announcement(i));

@@ -15,11 +15,6 @@
 
 namespace fieldmon {
 
-RequestIdCounter& RequestIdCounter::shared()
-{
-    static RequestIdCounter counter;
-    return counter;
-}
 
 std::shared_ptr<Client> Client::create(bool debug, const platform::Services& services)
 {
@@ -27,7 +22,7 @@ std::shared_ptr<Client> Client::create(bool debug, const platform::Services& ser
 }
 
 Client::Client(bool debug, const platform::Services& services)
-    : DeviceLink(debug), services_(services), lastHeardTime_(std::nan(""))
+    : DeviceLink(debug), services_(services), lastHeardTime_(std::nan("")), probeTime_(std::nan(""))
 {
     sa_.sin_family = AF_INET;
     sa_.sin_port = htons(kDevicePort);
@@ -62,6 +57,25 @@ std::optional<double> Client::lastHeardTime() const
 void Client::setLastHeardTime(double t)
 {
     lastHeardTime_ = t;
+}
+
+void Client::noteProbe(double t)
+{
+    // Only the first unanswered probe counts: a device that answers none
+    // has been silent since then.
+    if (!unansweredProbeSince())
+        probeTime_ = t;
+}
+
+std::optional<double> Client::unansweredProbeSince() const
+{
+    double probe = probeTime_.load();
+    if (std::isnan(probe))
+        return std::nullopt;
+    double heard = lastHeardTime_.load();
+    if (!std::isnan(heard) && heard >= probe)
+        return std::nullopt;
+    return probe;
 }
 
 void Client::setAddress(in_addr address, std::uint16_t port)
@@ -110,7 +124,7 @@ void Client::setSocket(int socket, std::mutex* sendMutex)
 
 char Client::getUniqueIdentifier()
 {
-    return RequestIdCounter::shared().next();
+    return requestIds_.next();
 }
 
 int Client::sendBytes(const void* data, std::size_t size)
@@ -120,12 +134,17 @@ int Client::sendBytes(const void* data, std::size_t size)
         return -1;
     sockaddr_in dest = socketAddress();
     std::mutex* lock = send_mutex_.load();
+    // Never waiting for room: datagrams to hosts that do not answer ARP (a
+    // flood of forged announcements, each answered with 's') hold the
+    // socket's send buffer for seconds, and a blocking send then froze the
+    // main thread with the send lock held. A full buffer fails this one
+    // datagram instead, as a lost datagram would.
     ssize_t sent;
     if (lock) {
         std::lock_guard guard(*lock);
-        sent = ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+        sent = ::sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     } else {
-        sent = ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+        sent = ::sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     }
     if (sent < 0) {
         std::printf("Error sending packet: %s\n", std::strerror(errno));

@@ -15,6 +15,7 @@
 // are safe from any thread. Sends are serialised by the shared send lock.
 
 #include "device/FileTransfers.h"
+#include "device/RequestId.h"
 #include "device/Thumbwheels.h"
 #include "device/UpdateScheduler.h"
 #include "expr/DeviceLink.h"
@@ -85,6 +86,18 @@ public:
     // clock; nullopt for a record that has heard nothing yet.
     std::optional<double> lastHeardTime() const;
     void setLastHeardTime(double t);
+    // The presence probe: the finder notes when it sends one. A probe
+    // counts as unanswered while nothing has been heard since it went; the
+    // time of the first such probe is kept (later probes do not push it
+    // back). Any thread.
+    void noteProbe(double t);
+    std::optional<double> unansweredProbeSince() const;
+
+    // The address of another host that announced this device's serial
+    // number while the device still answered at its own (empty: none). The
+    // registry sets it and clears it when the device moves. Main thread.
+    const std::string& rivalAddress() const { return rivalAddress_; }
+    void setRivalAddress(std::string address) { rivalAddress_ = std::move(address); }
     double timeOfStart() const { return timeOfStart_; }
 
     // Command destination: `address` on `port` (the device port unless a test
@@ -117,8 +130,8 @@ public:
     // follows the device's own reports.
     int setServiceMode(bool on);
 
-    // Request identifiers 'b'..'|','a'..'|',... shared by all records.
-    static char getUniqueIdentifier();
+    // Request identifiers 'b'..'|','a'..'|',..., this record's own.
+    char getUniqueIdentifier();
 
     // --- Events ----------------------------------------------------------------
     // Prints "%d: %s\n", switches service mode on the stamped service events,
@@ -229,12 +242,18 @@ public:
     double varTime() const;
 
     // --- File transfer -------------------------------------------------------------
-    // GETs "http://%s/%@" (address, name unchanged) and posts
-    // fileNotificationIDString() + name with the body (Bytes), or with nothing
-    // when the transfer fails, times out (10 s for the whole transfer), grows
-    // past 16 MiB or cannot be started (then at once, inside this call).
+    // GETs "http://%s/%@" (address, name unchanged). The result goes to
+    // `done`: the body, or null when the transfer fails, times out (10 s for
+    // the whole transfer), grows past 16 MiB or cannot be started (then at
+    // once, inside this call). Then fileNotificationIDString() + name is
+    // posted with the same result, for observers only: that name can be
+    // another device's (see FileTransfers). Dropping the handle cancels the
+    // transfer. At most FileTransfers::kMaxRunning run at once per device.
+    [[nodiscard]] FileTransfers::Handle requestFile(const std::string& name, FileTransfers::Completion done);
+    // The same with observers alone hearing of the result.
     void requestFile(const std::string& name);
     std::size_t runningFileTransfers() const { return files_.runningCount(); }
+    std::size_t waitingFileTransfers() const { return files_.waitingCount(); }
 
     // --- Update scheduler ----------------------------------------------------------
     // Binds a compiled expression to a widget: `notifier` runs when the
@@ -283,6 +302,9 @@ private:
     std::int32_t version_ = 0;
     // NaN while nothing has been heard; read by the listen thread.
     std::atomic<double> lastHeardTime_;
+    // NaN while no probe waits for its answer.
+    std::atomic<double> probeTime_;
+    std::string rivalAddress_;
     bool service_ = false;
     std::atomic<std::mutex*> send_mutex_{nullptr};
     std::atomic<int> socket_{-1};
@@ -296,6 +318,8 @@ private:
     std::string fileString_;
     std::string eventString_;
     double timeOfStart_ = 0;
+
+    RequestIdCounter requestIds_;
 
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;

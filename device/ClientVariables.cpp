@@ -11,7 +11,7 @@ VariableStore::Link Client::variableLink()
     return VariableStore::Link{
         [this] { return debug(); },
         [this](std::string_view text) { return sendString(text); },
-        [] { return getUniqueIdentifier(); },
+        [this] { return getUniqueIdentifier(); },
     };
 }
 

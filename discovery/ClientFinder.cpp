@@ -31,7 +31,8 @@ void exitOnFatal()
 } // namespace
 
 ClientFinder::ClientFinder(const platform::Services& services, bool debug, Seams seams)
-    : services_(services), seams_(std::move(seams)), debug_(debug), self_(std::make_shared<ClientFinder*>(this))
+    : services_(services), seams_(std::move(seams)), debug_(debug), sources_(seams_.sources),
+      self_(std::make_shared<ClientFinder*>(this))
 {
     if (!seams_.fatal)
         seams_.fatal = exitOnFatal;
@@ -241,9 +242,13 @@ int ClientFinder::charSendMsg(char c)
     int error;
     {
         std::lock_guard lock(send_mutex);
-        sent = ::sendto(fd, &c, 1, 0, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_);
+        // Never waiting for room in the send buffer (see Client::sendBytes).
+        sent = ::sendto(fd, &c, 1, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_);
         error = errno;
     }
+    // A full send buffer is no network failure: the next tick searches again.
+    if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK))
+        return -1;
     if (sent < 0) {
         reportSendFailure(error);
         return -1;

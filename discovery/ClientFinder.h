@@ -11,6 +11,10 @@
 // still shows in a graveyard so the same record returns with the device, and
 // shows the presence and network alerts (at most one at a time).
 //
+// Datagrams from senders no device can have (DeviceSources) are ignored, a
+// serial number that another host claims while its device still answers
+// moves nothing (addClient), and the registry holds at most kMaxRecords.
+//
 // The listen thread receives, hands each datagram to the main thread through
 // MainLoop::postAndWait and waits for it, and on its 0.25 s tick alternates
 // the presence check and the search broadcast. Destroying the finder stops
@@ -33,6 +37,7 @@
 // changes it.
 
 #include "discovery/ClientRegistry.h"
+#include "discovery/DeviceSources.h"
 #include "discovery/LocalNetwork.h"
 #include "platform/Alerts.h"
 #include "platform/Services.h"
@@ -49,6 +54,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace fieldmon {
 
@@ -65,6 +72,9 @@ struct ClientFinderSeams {
     // printed. The default ends the process with exit status 1.
     std::function<void()> fatal;
     std::function<LocalNetwork()> localNetwork; // default: checkLocalNetwork
+    // Which senders may be devices (DeviceSources). Tests whose devices sit
+    // on 127.0.0.x set sources.loopbackDevices.
+    DeviceSourceRules sources;
 };
 
 class ClientFinder {
@@ -75,6 +85,11 @@ public:
     static constexpr double kTickSeconds = 0.25;
     static constexpr double kProbeAfterSeconds = 1.5;
     static constexpr double kLostAfterSeconds = 6.0;
+    // A record moves to another address only once a probe of its old one
+    // has gone this long without an answer.
+    static constexpr double kProbeAnswerSeconds = 0.5;
+    // Registered records at most; beyond, the longest silent one makes room.
+    static constexpr std::size_t kMaxRecords = 4096;
 
     using Seams = ClientFinderSeams;
 
@@ -111,6 +126,17 @@ public:
     // Registers a freshly announced record; returns the record that now stands
     // for the device (the new one, or an earlier one of the same serial number
     // updated from it). Main thread.
+    //
+    // A known serial number announced from another address moves the record
+    // there only when the device has really moved: a presence probe of its
+    // old address went unanswered for kProbeAnswerSeconds. While the old
+    // address still answers, the announcement is another host claiming the
+    // serial: it changes nothing and null is returned. The first such claim
+    // is printed, written into the record's event log and kept as the
+    // record's rivalAddress(), which the detail screen shows.
+    //
+    // With kMaxRecords registered, a new device first removes the record
+    // heard from longest ago (said once per finder).
     std::shared_ptr<Client> addClient(std::shared_ptr<Client> client);
     // Unregisters a record: its LOST event, the graveyard if a screen still
     // holds it, and all containers. Listen thread (waits for the main thread
@@ -170,6 +196,13 @@ private:
     // Runs fn on the main thread later, unless the finder is gone by then.
     void onMainThread(std::function<void()> fn);
 
+    using PresenceEvents = std::vector<std::pair<std::shared_ptr<Client>, const char*>>;
+    // addClient's registration with all four locks held: updates `known`,
+    // the registered record of the serial number (moving it to the new
+    // address), or adds the new one, making room in a full registry
+    // (`madeRoom`). Presence events to write go to `events`.
+    std::shared_ptr<Client> registerLocked(std::shared_ptr<Client> client, std::shared_ptr<Client> known,
+                                           PresenceEvents& events, bool& madeRoom);
     // Removal work with clientid_mutex, clientip_mutex, clientdict_mutex and
     // clienttype_mutex all held. `callerRefs` counts the references of the
     // removal in progress. The LOST event line is left to the caller.
@@ -193,6 +226,9 @@ private:
 
     ClientRegistry registry_;
     std::optional<ShownAlert> lastAlert_; // main thread only
+    DeviceSources sources_;               // main thread only
+    bool refusedSourceSaid_ = false;      // main thread only
+    bool registryFullSaid_ = false;       // main thread only
 
     // Tasks posted to the main loop hold a weak reference to this token and
     // do nothing once the finder is gone (checked on the main thread, where

@@ -57,6 +57,16 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
         std::string content(asCString(datagram));
         std::printf("Got packet '%s'\n", content.c_str());
     }
+    // A sender no device can be (this phone, 0.0.0.0, loopback, a group or
+    // broadcast address) gets no record and reaches none.
+    if (!sources_.accepts(from.sin_addr, services_.loop.now())) {
+        if (!refusedSourceSaid_) {
+            refusedSourceSaid_ = true;
+            std::printf("Ignoring datagrams from %s: no device can have that address\n",
+                        dottedAddress(from.sin_addr).c_str());
+        }
+        return;
+    }
     if (datagram.empty()) {
         dump(datagram);
         return;
@@ -125,6 +135,8 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
     client->setLastHeardTime(services_.loop.now());
 
     std::shared_ptr<Client> result = addClient(std::move(client));
+    if (!result)
+        return; // another host claiming a present device's serial number
     if (!sameRecord(previous, result))
         services_.notifications.post(kFoundNewClient, static_cast<const void*>(this));
     result->sendChar('s');

@@ -7,6 +7,7 @@
 #include "device/Client.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TimeStamp.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -90,8 +91,10 @@ void ClientFinder::checkPresence()
         double now = services_.loop.now();
         for (const auto& client : registry_.clientIDArray) {
             double silence = now - client->lastHeardTime().value_or(now);
-            if (silence > kProbeAfterSeconds)
+            if (silence > kProbeAfterSeconds) {
                 client->sendChar('F');
+                client->noteProbe(now);
+            }
             if (silence > kLostAfterSeconds) {
                 if (debug())
                     std::printf("It's been a while for client %d\n", client->serialNumber());
@@ -113,63 +116,51 @@ void ClientFinder::checkPresence()
         services_.loop.post([records = std::move(lost)]() mutable { records.clear(); });
 }
 
+// Whether a registered record's device still answers at its address: no
+// presence probe of it has gone unanswered for kProbeAnswerSeconds.
+static bool stillAnswers(const Client& record, double now)
+{
+    std::optional<double> probe = record.unansweredProbeSince();
+    return !probe || now - *probe < ClientFinder::kProbeAnswerSeconds;
+}
+
 std::shared_ptr<Client> ClientFinder::addClient(std::shared_ptr<Client> client)
 {
     // Presence event lines are written after the locks are released: event
     // observers (screens) must not run while we hold the registry.
     std::vector<std::pair<std::shared_ptr<Client>, const char*>> events;
     std::shared_ptr<Client> result;
+    std::shared_ptr<Client> claimed; // a record whose serial another host claims for the first time
+    bool madeRoom = false;
+    const double now = services_.loop.now();
     {
         AllRegistryLocks locks(registry_);
 
-        // A device that was lost while a screen showed it gets its old record back.
-        auto grave = registry_.clientGraveyard.find(std::to_string(client->serialNumber()));
-        if (grave != registry_.clientGraveyard.end() && grave->second->serialNumber() == client->serialNumber()) {
-            std::shared_ptr<Client> back = std::move(grave->second);
-            registry_.clientGraveyard.erase(grave);
-            std::printf("Resurection! 0x%x\n", pointerBits(back.get()));
-            back->copyValues(*client);
-            client = std::move(back);
-            std::printf("Retain count is now %d\n", static_cast<int>(client.use_count()));
-            if (heldOutsideRegistry(client, 1))
-                onMainThread([this, client] { foundClientNotification(*client); });
-            events.emplace_back(client, "EVENTIPOD_REFOUND_CLIENT");
-        }
-
-        const std::string key = dictionaryTypeString(*client);
-        const std::string& address = client->dictionaryIPString();
-
-        // An address holds one device: an earlier record there is removed.
-        auto evictFromAddress = [&](const std::shared_ptr<Client>& keep) {
-            std::shared_ptr<Client> occupant = registry_.findByAddress(address);
-            if (!occupant || occupant == keep)
-                return;
-            unregisterLocked(occupant, 1);
-            events.emplace_back(occupant, "EVENTIPOD_LOST_CLIENT");
-        };
-
-        if (std::shared_ptr<Client> known = registry_.findBySerial(client->serialNumber())) {
-            if (known->dictionaryIPString() != address) {
-                evictFromAddress(known);
-                auto old = registry_.clientIPDictionary.find(known->dictionaryIPString());
-                if (old != registry_.clientIPDictionary.end() && old->second == known)
-                    registry_.clientIPDictionary.erase(old);
-                registry_.clientIPDictionary[address] = known;
+        // Another host announcing the serial number of a device that still
+        // answers at its own address is not that device: moving the record
+        // would send the user's next commands to that host. (The graveyard
+        // below only holds records whose devices have gone silent.)
+        std::shared_ptr<Client> known = registry_.findBySerial(client->serialNumber());
+        if (known && known->dictionaryIPString() != client->dictionaryIPString() && stillAnswers(*known, now)) {
+            if (known->rivalAddress().empty()) {
+                known->setRivalAddress(client->dictionaryIPString());
+                claimed = std::move(known);
             }
-            if (known->platform() != client->platform() || known->type() != client->type()) {
-                registry_.removeFromType(known.get(), dictionaryTypeString(*known));
-                registry_.addToType(known, key);
-            }
-            known->copyValues(*client);
-            result = std::move(known);
         } else {
-            evictFromAddress(nullptr);
-            registry_.clientIPDictionary[address] = client;
-            events.emplace_back(client, "EVENTIPOD_FOUND_CLIENT");
-            std::printf("Found new client %d!\n", client->serialNumber());
-            registry_.addToType(client, key);
-            registry_.clientIDArray.push_back(client);
-            result = client;
+            // A device that was lost while a screen showed it gets its old record back.
+            auto grave = registry_.clientGraveyard.find(std::to_string(client->serialNumber()));
+            if (grave != registry_.clientGraveyard.end() && grave->second->serialNumber() == client->serialNumber()) {
+                std::shared_ptr<Client> back = std::move(grave->second);
+                registry_.clientGraveyard.erase(grave);
+                std::printf("Resurection! 0x%x\n", pointerBits(back.get()));
+                back->copyValues(*client);
+                client = std::move(back);
+                std::printf("Retain count is now %d\n", static_cast<int>(client.use_count()));
+                if (heldOutsideRegistry(client, 1))
+                    onMainThread([this, client] { foundClientNotification(*client); });
+                events.emplace_back(client, "EVENTIPOD_REFOUND_CLIENT");
+            }
+            result = registerLocked(client, std::move(known), events, madeRoom);
         }
     }
 
@@ -179,7 +170,73 @@ std::shared_ptr<Client> ClientFinder::addClient(std::shared_ptr<Client> client)
         else
             writePresenceEvent(*record, event);
     }
+    if (madeRoom && !registryFullSaid_) {
+        registryFullSaid_ = true;
+        std::printf("%zu devices listed: the one heard from longest ago makes room for each new one\n", kMaxRecords);
+    }
+    if (claimed) {
+        std::printf("Serial %d is claimed by %s too; it stays with %s\n", claimed->serialNumber(),
+                    claimed->rivalAddress().c_str(), claimed->dictionaryIPString().c_str());
+        claimed->broadcastEvent(platform::presenceStampNow() + " Two hosts claim serial " +
+                                std::to_string(claimed->serialNumber()) + ": " + claimed->dictionaryIPString() +
+                                " and " + claimed->rivalAddress());
+        // The detail screen shows the claim: it reloads on this.
+        services_.notifications.post(kFoundNewClient, static_cast<const void*>(this));
+    }
     return result;
+}
+
+std::shared_ptr<Client> ClientFinder::registerLocked(std::shared_ptr<Client> client, std::shared_ptr<Client> known,
+                                                     PresenceEvents& events, bool& madeRoom)
+{
+    const std::string key = dictionaryTypeString(*client);
+    const std::string& address = client->dictionaryIPString();
+
+    // An address holds one device: an earlier record there is removed.
+    auto evictFromAddress = [&](const std::shared_ptr<Client>& keep) {
+        std::shared_ptr<Client> occupant = registry_.findByAddress(address);
+        if (!occupant || occupant == keep)
+            return;
+        unregisterLocked(occupant, 1);
+        events.emplace_back(occupant, "EVENTIPOD_LOST_CLIENT");
+    };
+
+    if (known) {
+        if (known->dictionaryIPString() != address) {
+            // The device has moved (its old address stopped answering).
+            evictFromAddress(known);
+            auto old = registry_.clientIPDictionary.find(known->dictionaryIPString());
+            if (old != registry_.clientIPDictionary.end() && old->second == known)
+                registry_.clientIPDictionary.erase(old);
+            registry_.clientIPDictionary[address] = known;
+            known->setRivalAddress({});
+        }
+        if (known->platform() != client->platform() || known->type() != client->type()) {
+            registry_.removeFromType(known.get(), dictionaryTypeString(*known));
+            registry_.addToType(known, key);
+        }
+        known->copyValues(*client);
+        return known;
+    }
+    evictFromAddress(nullptr);
+    // A full registry (a flood of forged announcements, each from a new
+    // address) forgets the record heard from longest ago, rather than
+    // growing and probing without end.
+    if (registry_.clientIDArray.size() >= kMaxRecords) {
+        auto heard = [](const std::shared_ptr<Client>& c) { return c->lastHeardTime().value_or(-1e300); };
+        auto oldest = std::min_element(registry_.clientIDArray.begin(), registry_.clientIDArray.end(),
+                                       [&](const auto& a, const auto& b) { return heard(a) < heard(b); });
+        std::shared_ptr<Client> gone = *oldest;
+        unregisterLocked(gone, 1);
+        events.emplace_back(gone, "EVENTIPOD_LOST_CLIENT");
+        madeRoom = true;
+    }
+    registry_.clientIPDictionary[address] = client;
+    events.emplace_back(client, "EVENTIPOD_FOUND_CLIENT");
+    std::printf("Found new client %d!\n", client->serialNumber());
+    registry_.addToType(client, key);
+    registry_.clientIDArray.push_back(client);
+    return client;
 }
 
 } // namespace fieldmon

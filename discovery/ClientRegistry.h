@@ -90,7 +90,8 @@ public:
     RegistrySnapshot snapshot() const;
 
     // Holding all four locks: how many references to the record the registry
-    // itself holds (registration, address, type list, graveyard).
+    // itself holds (registration, address, type list, graveyard), looked up
+    // under the record's own keys.
     long ownReferences(const Client* client) const;
 };
 

@@ -71,7 +71,8 @@ Value evaluateMin(const CallArguments& args)
 
 // The format (the first argument's text) filled from the further arguments
 // in order; arguments that no longer fit the 512-byte packed buffer are not
-// used.
+// used. The text ends at kMaxOutput bytes; the first cut of each call node
+// is printed.
 Value evaluatePrintf(const CallArguments& args)
 {
     if (args.size() == 0)
@@ -88,7 +89,11 @@ Value evaluatePrintf(const CallArguments& args)
             break;
         values.push_back(std::move(v));
     }
-    return Value::text(formatValues(format, values));
+    bool cut = false;
+    std::string text = formatValues(format, values, &cut);
+    if (cut && args.firstCut())
+        std::printf("printf: output cut at %zu bytes\n", kMaxOutput);
+    return Value::text(std::move(text));
 }
 
 // atan2(y, x) of their floating values; an error argument is the result

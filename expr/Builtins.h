@@ -35,9 +35,21 @@ class ClientDataEnvironment;
 // evaluated when asked for, in the caller's scope.
 class CallArguments {
 public:
-    CallArguments(const std::vector<std::shared_ptr<ClientData>>& args, ClientDataEnvironment* env)
-        : args_(args), env_(env)
+    // `cutReported` is the calling node's own flag: a function whose output
+    // is cut says so once per node (null: every time).
+    CallArguments(const std::vector<std::shared_ptr<ClientData>>& args, ClientDataEnvironment* env,
+                  bool* cutReported = nullptr)
+        : args_(args), env_(env), cutReported_(cutReported)
     {
+    }
+    // True the first time a call of this node cuts its output.
+    bool firstCut() const
+    {
+        if (!cutReported_)
+            return true;
+        bool first = !*cutReported_;
+        *cutReported_ = true;
+        return first;
     }
     std::size_t size() const { return args_.size(); }
     // The argument's value (nothing for a call of an unknown function).
@@ -48,6 +60,7 @@ public:
 private:
     const std::vector<std::shared_ptr<ClientData>>& args_;
     ClientDataEnvironment* env_;
+    bool* cutReported_;
 };
 
 // The numeric form of a function: the value from the first argument, then

@@ -223,6 +223,8 @@ private:
     // Which built-in a function node calls, found once (0: not looked up yet).
     std::uint8_t function_ = 0;
     bool requeue_ = true;
+    // A function node whose output was cut has said so (printf says it once).
+    bool cutReported_ = false;
     std::uint32_t height_ = 1;
     std::int32_t intVal_ = 0;
     double doubleVal_ = 0.0;

@@ -329,7 +329,7 @@ Value Evaluator::valueOfFunction(ClientData& n, ClientDataEnvironment* env)
         n.becomeError();
         return Value::error();
     }
-    return b->general(CallArguments(args, env));
+    return b->general(CallArguments(args, env, &n.cutReported_));
 }
 
 Value CallArguments::value(std::size_t k) const

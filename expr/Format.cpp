@@ -1,5 +1,6 @@
 #include "expr/Format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -141,18 +142,35 @@ bool takesArgument(char c)
     return std::strchr("diDoOuUxXcCpfFeEgGaAsS@n", c) != nullptr;
 }
 
+// Cuts `out` to kMaxOutput bytes, not inside a UTF-8 sequence.
+void cutToLimit(std::string& out)
+{
+    std::size_t end = kMaxOutput;
+    for (int back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80; ++back)
+        --end;
+    out.resize(end);
+}
+
 } // namespace
 
-std::string formatValues(std::string_view format, std::span<const Value> args)
+std::string formatValues(std::string_view format, std::span<const Value> args, bool* cut)
 {
+    if (cut)
+        *cut = false;
     std::string out;
-    out.reserve(format.size());
+    out.reserve(std::min(format.size(), kMaxOutput));
     std::size_t next = 0;
     auto take = [&]() -> const Value* { return next < args.size() ? &args[next++] : nullptr; };
 
     std::size_t i = 0;
     const std::size_t n = format.size();
     while (i < n) {
+        if (out.size() > kMaxOutput) {
+            cutToLimit(out);
+            if (cut)
+                *cut = true;
+            return out;
+        }
         char c = format[i];
         if (c != '%') {
             std::size_t end = format.find('%', i);
@@ -223,6 +241,11 @@ std::string formatValues(std::string_view format, std::span<const Value> args)
         }
         s.conversion = format[i++];
         appendConversion(out, s, take());
+    }
+    if (out.size() > kMaxOutput) {
+        cutToLimit(out);
+        if (cut)
+            *cut = true;
     }
     return out;
 }

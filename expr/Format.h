@@ -16,12 +16,16 @@
 //   percent sign; an unknown or unfinished conversion is copied as written.
 // - A conversion without an argument left prints as an empty text or zero.
 // - Width and precision are capped at kMaxWidth so one conversion cannot ask
-//   for an unbounded amount of memory.
+//   for an unbounded amount of memory, and the whole text at kMaxOutput
+//   bytes (cut at a UTF-8 character's start), so many conversions cannot
+//   either: "%1024d" written 10,800 times used to make an 11 MB label text.
+//   Formatting stops at the cap; `cut`, when given, tells whether it did.
 //
 // Thread rule: a pure function; any thread.
 
 #include "variables/Value.h"
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,7 +33,8 @@
 namespace fieldmon::expr {
 
 inline constexpr int kMaxWidth = 1024;
+inline constexpr std::size_t kMaxOutput = 4096;
 
-std::string formatValues(std::string_view format, std::span<const Value> args);
+std::string formatValues(std::string_view format, std::span<const Value> args, bool* cut = nullptr);
 
 } // namespace fieldmon::expr

@@ -1,8 +1,11 @@
-// Fuzzes the finder's datagram dispatch: the first byte picks the sender
-// (one of eight loopback addresses), the rest is the datagram as the listen
-// thread would receive it (at most 1023 bytes). Announcements, events,
-// replies and junk from the network must never read out of bounds, abort or
-// grow the registry beyond one record per address.
+// Fuzzes the finder's datagram dispatch: the first four bytes pick the
+// sender, the rest is the datagram as the listen thread would receive it (at
+// most 1023 bytes). Senders no device can have (0.0.0.0/8, multicast,
+// broadcast) are fed as they are; every other address is folded onto
+// loopback (127.x.y.z), where the devices of this rig live, so that nothing
+// the finder answers leaves the machine. Announcements, events, replies and
+// junk from the network must never read out of bounds, abort, register a
+// refused sender or grow the registry beyond its cap.
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
@@ -48,9 +51,16 @@ struct Rig {
         seams.listenPort = 0;
         seams.devicePort = ntohs(sa.sin_port);
         seams.localNetwork = [] { return LocalNetwork::Direct; };
+        seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         finder = std::make_unique<ClientFinder>(services, false, seams);
     }
 };
+
+// 0.0.0.0/8, multicast, broadcast.
+bool refused(std::uint32_t a)
+{
+    return (a >> 24) == 0 || ((a >> 24) >= 224 && (a >> 24) <= 239) || a == 0xFFFFFFFFu;
+}
 
 } // namespace
 
@@ -65,20 +75,26 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static Rig rig;
-    if (size == 0)
+    if (size < 4)
         return 0;
+    std::uint32_t sender = std::uint32_t(data[0]) << 24 | std::uint32_t(data[1]) << 16 | std::uint32_t(data[2]) << 8 | data[3];
+    if (!refused(sender))
+        sender = (127u << 24) | (sender & 0xFFFFFFu);
     sockaddr_in from{};
     from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 2 + data[0] % 8);
-    std::string_view datagram(reinterpret_cast<const char*>(data + 1),
-                              std::min<std::size_t>(size - 1, ClientFinder::kMaxDatagram));
+    from.sin_addr.s_addr = htonl(sender);
+    std::string_view datagram(reinterpret_cast<const char*>(data + 4),
+                              std::min<std::size_t>(size - 4, ClientFinder::kMaxDatagram));
     rig.finder->parsePacket(from, datagram);
     rig.loop.runPending();
 
     rig.finder->lockIDArray();
-    std::size_t records = rig.finder->clientIDArray().size();
+    const auto& records = rig.finder->clientIDArray();
+    if (records.size() > ClientFinder::kMaxRecords)
+        std::abort(); // the registry outgrew its cap
+    for (const auto& r : records)
+        if (refused(ntohl(r->address().s_addr)))
+            std::abort(); // a record for a sender no device can have
     rig.finder->unlockIDArray();
-    if (records > 8)
-        std::abort(); // more records than sender addresses
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "pages/DynamicTableSections.h"
 #include "pages/RemoteView.h"
 #include "widgets/TextField.h"
+#include "widgets/PhoneStyle.h"
 
 #include <QJsonArray>
 #include <QTimer>
@@ -139,7 +140,7 @@ int ClientDynamicTable::numberOfSections(GroupedTableView&)
 
 QString ClientDynamicTable::titleForHeader(GroupedTableView&, int section)
 {
-    return QString::fromStdString(sections_->title(section));
+    return phone::deviceLine(sections_->title(section));
 }
 
 int ClientDynamicTable::numberOfRows(GroupedTableView&, int section)

@@ -7,6 +7,7 @@
 #include "pages/DynamicRowCell.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/TextField.h"
+#include "widgets/PhoneStyle.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -279,9 +280,9 @@ void ClientDynamicTableCell::fill(DynamicRowCell& cell, int index)
     cell.setRow(index);
     if (cell.kind() == DynamicRowCell::Kind::Center) {
         if (auto text = centerText(index)) {
-            cell.setText(QString::fromStdString(*text));
+            cell.setText(phone::deviceLine(*text));
         } else if (isConst()) {
-            cell.setText(QString::fromStdString(centerText_->stringValue()));
+            cell.setText(phone::deviceLine(centerText_->stringValue()));
         } else {
             // Shown before its row was loaded: a new cell stays empty, a
             // reused one keeps what it showed.
@@ -291,9 +292,9 @@ void ClientDynamicTableCell::fill(DynamicRowCell& cell, int index)
         return;
     }
     if (auto text = leftText(index))
-        cell.setLeftText(QString::fromStdString(*text));
+        cell.setLeftText(phone::deviceLine(*text));
     if (auto text = rightText(index))
-        cell.setRightText(QString::fromStdString(*text));
+        cell.setRightText(phone::deviceLine(*text));
 }
 
 void ClientDynamicTableCell::executeCommandForIndex(int index)

@@ -5,6 +5,7 @@
 #include "pages/RemoteView.h"
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"
+#include "widgets/PhoneStyle.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -44,7 +45,7 @@ void DevicePage::runCommand()
 void DevicePage::updateTitle()
 {
     if (realName_)
-        setTitle(QString::fromStdString(realName_->stringValue()));
+        setTitle(phone::deviceLine(realName_->stringValue()));
 }
 
 void DevicePage::bindTitleOnce()

@@ -1,6 +1,7 @@
 #include "pages/EventHUD.h"
 
 #include "device/Client.h"
+#include "widgets/PhoneStyle.h"
 
 #include <QJsonArray>
 #include <QMouseEvent>
@@ -100,7 +101,7 @@ void EventHUD::redraw()
     lines_ = static_cast<int>(events_.size());
     QStringList shown;
     for (const std::string& line : events_)
-        shown << QString::fromStdString(line);
+        shown << phone::deviceLine(line);
     if (HUDView* v = hudView())
         v->setLines(shown);
 }

@@ -18,8 +18,9 @@ public:
 
     void setPicture(const QImage& picture);
     const QImage& picture() const { return picture_; }
-    // The picture's size in points (zero for a null picture).
-    QSizeF pictureSize() const { return QSizeF(picture_.size()); }
+    // The picture's size in points (zero for a null picture): a picture
+    // decoded at a pixel ratio above 1 covers fewer points than pixels.
+    QSizeF pictureSize() const { return picture_.deviceIndependentSize(); }
 
 protected:
     void paintContent(QPainter& painter, const QRectF& content) override;

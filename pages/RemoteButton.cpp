@@ -38,7 +38,7 @@ void RemoteButton::setTag(int tag)
 void RemoteButton::updateText()
 {
     if (PageButton* b = button())
-        b->setText(phone::singleLine(QString::fromStdString(clientData_ ? clientData_->stringValue() : std::string())));
+        b->setText(phone::deviceLine(clientData_ ? clientData_->stringValue() : std::string()));
 }
 
 void RemoteButton::inspect(QJsonObject& out) const

@@ -4,35 +4,21 @@
 #include "pages/GaugeInspect.h"
 #include "pages/GaugeMath.h"
 
-#include <QBuffer>
-#include <QImageReader>
-
 #include <cstdio>
 
 namespace fieldmon {
-
-namespace {
-
-QImage decode(const platform::Bytes& body)
-{
-    QByteArray data(reinterpret_cast<const char*>(body.data()), static_cast<qsizetype>(body.size()));
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAllocationLimit(RemoteImage::kMaxDecodedMiB);
-    return reader.read();
-}
-
-} // namespace
 
 RemoteImage::RemoteImage(const std::string& file, std::shared_ptr<Client> client)
     : remoteClient_(std::move(client)), file_(file)
 {
     setView(new PictureView());
     fileName_ = remoteClient_->fileNotificationIDString() + file;
-    subscription_ =
-        remoteClient_->notifications().subscribe(fileName_, [this](const platform::Notification& n) { gotImage(n); });
-    remoteClient_->requestFile(file);
+    pictures_ = DevicePictures::of(remoteClient_);
+    // The ticket is stored after the call: a known result comes inside it.
+    DevicePictures::Ticket request =
+        pictures_->picture(file, [this](const DevicePictures::Result& r) { gotImage(r); });
+    if (state_ == State::Waiting)
+        request_ = std::move(request);
 }
 
 QObject* RemoteImage::responder()
@@ -40,33 +26,32 @@ QObject* RemoteImage::responder()
     return state_ == State::Shown ? view() : nullptr;
 }
 
-void RemoteImage::gotImage(const platform::Notification& note)
+void RemoteImage::gotImage(const DevicePictures::Result& result)
 {
     if (state_ != State::Waiting)
         return;
-    const platform::Bytes* body = note.bytes();
-    if (!body) {
+    if (!result.fetched) {
         std::printf("Couldn't find image\n");
-        subscription_.reset();
         state_ = State::Failed;
         return;
     }
     std::printf("Got image\n");
-    subscription_.reset();
-    if (body->size() <= 99) {
+    if (result.text) {
+        // An empty body has no bytes to write (and fwrite must not be
+        // given its null data pointer).
         std::fputs("String is '", stdout);
-        std::fwrite(body->data(), 1, body->size(), stdout);
+        if (!result.text->empty())
+            std::fwrite(result.text->data(), 1, result.text->size(), stdout);
         std::fputs("'\n", stdout);
     }
-    QImage picture = decode(*body);
-    if (picture.isNull()) {
+    if (result.picture.isNull()) {
         std::printf("Image '%s' is no picture\n", file_.c_str());
         state_ = State::Failed;
         return;
     }
     state_ = State::Shown;
     if (PictureView* v = theImageView())
-        v->setPicture(picture);
+        v->setPicture(result.picture);
     updatePos();
 }
 

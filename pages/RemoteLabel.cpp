@@ -42,7 +42,7 @@ void RemoteLabel::setOrientation(bool left)
 
 QString RemoteLabel::withDegreeSigns(const std::string& text)
 {
-    QString s = phone::singleLine(QString::fromStdString(text));
+    QString s = phone::deviceLine(text);
     s.replace(QLatin1String("degrees"), QString(QChar(0x02DA)));
     return s;
 }

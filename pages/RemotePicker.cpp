@@ -6,6 +6,7 @@
 #include "pages/DevicePage.h"
 #include "widgets/PickerColumn.h"
 #include "widgets/PickerView.h"
+#include "widgets/PhoneStyle.h"
 
 #include <QJsonArray>
 
@@ -33,7 +34,7 @@ RemotePicker::RemotePicker(NodePtr command, std::shared_ptr<Client> client, int 
         for (int r = 0; r < rows; ++r) {
             std::string text = remoteClient_->getthumbwheeldisprow(r, c, wheel);
             longest = std::max(longest, text.size());
-            column.rows << QString::fromStdString(text);
+            column.rows << phone::deviceLine(text);
             pickerViewArray_.push_back(std::move(text));
         }
         column.width = columnWidth(longest);

@@ -62,14 +62,14 @@ void FakeFileTransport::cancel(TransferId id)
         r->cancelled = true;
 }
 
-bool FakeFileTransport::respond(TransferId id)
+bool FakeFileTransport::respond(TransferId id, std::int64_t announcedLength)
 {
     auto it = running_.find(id);
     if (it == running_.end())
         return false;
     auto cb = it->second.callbacks.response; // the callback may cancel this transfer
     if (cb)
-        cb();
+        cb(announcedLength);
     return true;
 }
 
@@ -106,7 +106,7 @@ bool FakeFileTransport::fail(TransferId id, const std::string& error)
 
 bool FakeFileTransport::serve(TransferId id, const std::string& body)
 {
-    return respond(id) && deliver(id, body) && finish(id);
+    return respond(id, static_cast<std::int64_t>(body.size())) && deliver(id, body) && finish(id);
 }
 
 } // namespace fieldmon::platform

@@ -37,11 +37,12 @@ public:
 
     // The server's side. Each returns false (and does nothing) when the
     // transfer is not running any more.
-    bool respond(TransferId id);
+    // `announcedLength` plays the Content-Length header (-1: none).
+    bool respond(TransferId id, std::int64_t announcedLength = -1);
     bool deliver(TransferId id, const std::string& bytes);
     bool finish(TransferId id);
     bool fail(TransferId id, const std::string& error);
-    // respond + deliver + finish in one go.
+    // respond (announcing the body's length) + deliver + finish in one go.
     bool serve(TransferId id, const std::string& body);
 
     const std::vector<Request>& requests() const { return requests_; }

@@ -4,8 +4,10 @@
 //
 // A transfer reports, in this order: response() once for every response that
 // starts a body (a redirect or a second response starts the body again, so
-// the receiver throws away what it has), data() for each chunk of body bytes,
-// and finally exactly one of finished() or failed(). The HTTP status is not a
+// the receiver throws away what it has), with the length the response
+// announces (its Content-Length; -1 when it announces none), before any of
+// that body is handed on; data() for each chunk of body bytes, and finally
+// exactly one of finished() or failed(). The HTTP status is not a
 // failure: a 404 page is a finished transfer with the page as its body.
 // failed() carries a human-readable error text.
 //
@@ -16,7 +18,13 @@
 //
 // `timeoutSeconds` bounds the whole transfer, not just the silence between
 // bytes: a server that trickles its body forever still fails when the time
-// is up.
+// is up. The transport reads no faster than the receiver takes the bytes, so
+// a body that comes faster than it is handled waits in the network, not in
+// memory.
+//
+// Redirects are followed only to the URL's own origin: the same scheme,
+// host and port. A redirect anywhere else fails the transfer, so a server
+// can never make us fetch from another host (or from this machine itself).
 //
 // Thread rule: main thread only.
 
@@ -32,7 +40,7 @@ public:
     using TransferId = std::uint64_t;
 
     struct Callbacks {
-        std::function<void()> response;
+        std::function<void(std::int64_t announcedLength)> response;
         std::function<void(const std::uint8_t* bytes, std::size_t size)> data;
         std::function<void()> finished;
         std::function<void(const std::string& error)> failed;

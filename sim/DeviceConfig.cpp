@@ -329,11 +329,12 @@ void readHttp(Reader& r, const json& h, DeviceConfig& c)
         r.error("http", "expected an object");
         return;
     }
-    r.unknownKeys(h, {"port", "delay", "notFound", "drop", "only"}, "http");
+    r.unknownKeys(h, {"port", "delay", "notFound", "drop", "redirect", "only"}, "http");
     r.number(h, "port", c.http.port, "http");
     r.number(h, "delay", c.http.delay, "http");
     r.flag(h, "notFound", c.http.notFound, "http");
     r.flag(h, "drop", c.http.drop, "http");
+    r.text(h, "redirect", c.http.redirect, "http");
     if (auto only = h.find("only"); only != h.end()) {
         if (!only->is_array())
             r.error("http.only", "expected an array of file names");

@@ -72,6 +72,7 @@ struct HttpSpec {
     double delay = 0;           // seconds before each answer
     bool notFound = false;      // answer 404
     bool drop = false;          // send half the headers' promised body, then close
+    std::string redirect;       // answer 302 with this Location instead (hostile-link tests)
     std::vector<std::string> only; // the options apply to these files only (empty: all)
 };
 

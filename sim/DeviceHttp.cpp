@@ -91,6 +91,12 @@ bool DeviceHttp::start(in_addr address, std::string& why)
             log_.line(who_, "   http: answering after " + std::to_string(spec_.delay) + " s");
             waitDelay();
         }
+        if (special && !spec_.redirect.empty()) {
+            res.status = 302;
+            res.set_header("Location", spec_.redirect);
+            log_.line(who_, "   http: 302 to " + SimLog::printable(spec_.redirect) + " (as configured)");
+            return;
+        }
         if (special && spec_.notFound) {
             res.status = 404;
             res.set_content("<html><body>404 Not Found</body></html>", "text/html");

@@ -3,7 +3,8 @@
 // the device's folder (ui.xml, pictures) on the device's own address (or,
 // for a replayed device, what a document source hands it), and can
 // misbehave on purpose for transfer tests: answer only after a delay, answer
-// 404, or promise a body and drop the connection half-way.
+// 404, promise a body and drop the connection half-way, or redirect
+// elsewhere.
 //
 // Thread rule: start() and stop() from the owner's thread; the server runs
 // its own threads and touches only its own settings and the log.

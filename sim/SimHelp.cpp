@@ -54,7 +54,9 @@ The device file (JSON; "//" comments are not allowed, use "comment"):
               "delay": 0,          seconds to wait before each answer
               "notFound": false,   answer 404 instead
               "drop": false,       send half the body, then close
-              "only": ["ui.xml"] },  the three options above for these files only
+              "redirect": "",      answer "302 Found" with this Location (a
+                                   hostile device sending the app elsewhere)
+              "only": ["ui.xml"] },  the four options above for these files only
 
     "memory": { "base": 256, "align": 4 },
                                    variables of the ui.xml declarations are laid

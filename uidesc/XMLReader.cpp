@@ -52,8 +52,25 @@ XMLReader::~XMLReader()
 
 void XMLReader::NSLogerror(std::string_view message, int line)
 {
-    errorstring_.append(message);
+    if (listedErrors_ >= kMaxListedErrors) {
+        ++unlistedErrors_;
+        return;
+    }
+    ++listedErrors_;
+    if (message.size() > kMaxErrorMessage) {
+        errorstring_.append(message.substr(0, kMaxErrorMessage));
+        errorstring_ += "...";
+    } else {
+        errorstring_.append(message);
+    }
     errorstring_ += ":line " + std::to_string(line) + "\n";
+}
+
+std::string XMLReader::alertMessage() const
+{
+    if (unlistedErrors_ == 0)
+        return errorstring_;
+    return errorstring_ + "and " + std::to_string(unlistedErrors_) + (unlistedErrors_ == 1 ? " more error\n" : " more errors\n");
 }
 
 void XMLReader::stop(std::string_view message)
@@ -66,6 +83,8 @@ void XMLReader::stop(std::string_view message)
 void XMLReader::parserDidStartDocument()
 {
     errorstring_.clear();
+    listedErrors_ = 0;
+    unlistedErrors_ = 0;
     lastName_.clear();
     workingStack_.clear();
     dynamicPages_ = std::make_shared<PageTable>();
@@ -315,7 +334,7 @@ std::shared_ptr<DevicePage> XMLReader::initialPage()
 void XMLReader::showErrors()
 {
     if (!errorstring_.empty() && remoteClient_)
-        showParseErrorAlert(remoteClient_->alerts(), errorstring_);
+        showParseErrorAlert(remoteClient_->alerts(), alertMessage());
 }
 
 void XMLReader::releasePages()

@@ -64,6 +64,9 @@ struct ElementSpec;
 
 class XMLReader {
 public:
+    static constexpr int kMaxListedErrors = 20;
+    static constexpr std::size_t kMaxErrorMessage = 200;
+
     // Limits of a document from the network; past them the reading ends
     // with an entry in the error list.
     static constexpr std::size_t kMaxDocumentBytes = 16u << 20;
@@ -103,9 +106,15 @@ public:
     // order: { name = "value"; … }, or {} without any.
     static std::string attributeDictionary(const std::vector<std::pair<std::string, std::string>>& attributes);
 
-    // Adds `message` and ":line %d\n" to the error list.
+    // Adds `message` and ":line %d\n" to the error list. The list holds the
+    // first kMaxListedErrors entries, each message cut to kMaxErrorMessage
+    // bytes; later ones are only counted: 20,000 bad elements once made a
+    // 1 MB alert that took seconds to lay out.
     void NSLogerror(std::string_view message, int line);
     const std::string& errors() const { return errorstring_; }
+    int unlistedErrors() const { return unlistedErrors_; }
+    // What the alert says: the list, and how many more there were.
+    std::string alertMessage() const;
 
     const std::shared_ptr<PageTable>& dynamicPages() const { return dynamicPages_; }
     DevicePage* currentPage() const { return currentPage_.get(); }
@@ -154,6 +163,8 @@ private:
     std::shared_ptr<Client> remoteClient_;
     std::string tmpRate_;
     std::string errorstring_;
+    int listedErrors_ = 0;
+    int unlistedErrors_ = 0;
 
     const BuilderRegistry& builders_;
     int line_ = 0;

@@ -177,9 +177,25 @@ void RequestQueues::keepForNextDatagram(RequestList& rest)
     rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(kept), rest.end());
 }
 
+char RequestQueues::nextIdentifier(const QueryTable& table) const
+{
+    const auto& next = store_.link().uniqueIdentifier;
+    if (!next)
+        return 'a';
+    // An identifier whose list still waits for its reply is passed over, so
+    // a late reply is cut against its own list and not a newer one. When
+    // every identifier waits, the counter goes round once (28 calls) and
+    // the next call, the 29th, gives the first one again: it is taken
+    // anyway, and its list counts as lost.
+    char id = next();
+    for (std::size_t tries = 1; tries <= kIdentifiers && table.count(dictionaryVarIndexString(id)); ++tries)
+        id = next();
+    return id;
+}
+
 bool RequestQueues::sendList(char kind, RequestList& list, QueryTable& table)
 {
-    char id = store_.link().uniqueIdentifier ? store_.link().uniqueIdentifier() : 'a';
+    char id = nextIdentifier(table);
     std::size_t cut = fitInDatagram(list, 2);
     RequestList rest(std::make_move_iterator(list.begin() + static_cast<std::ptrdiff_t>(cut)),
                      std::make_move_iterator(list.end()));

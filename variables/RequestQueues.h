@@ -6,6 +6,9 @@
 // list under that identifier until the reply comes; the reply is cut into the
 // waiting variables and the waiting requesters are asked to continue.
 //
+// Identifiers come from the device's own counter; one whose list still
+// waits for its reply is passed over (nextIdentifier).
+//
 // Request datagrams: "v" or "a", the identifier, then the item texts of the
 // requests (see RemoteDataRequest). Replies: "V" or "A", the identifier, the
 // payload, one closing byte. Address requests always go out before value
@@ -45,6 +48,8 @@ public:
     using QueryTable = std::map<std::string, RequestList>;
 
     static constexpr std::size_t kMaxRequestText = 5999;
+    // How many identifiers the device link's counter runs through.
+    static constexpr std::size_t kIdentifiers = 28;
 
     explicit RequestQueues(VariableStore& store);
 
@@ -85,6 +90,8 @@ private:
     // Readies requests cut off a datagram for the next one: batching undone,
     // repeated requests of one variable dropped.
     static void keepForNextDatagram(RequestList& rest);
+    // The link's next identifier that no sent list of `table` waits under.
+    char nextIdentifier(const QueryTable& table) const;
     bool sendList(char kind, RequestList& list, QueryTable& table);
     static void batchAddressRequests(RequestList& list);
     static void batchValueRequests(RequestList& list);

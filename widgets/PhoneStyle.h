@@ -10,6 +10,9 @@
 #include <QFont>
 #include <QString>
 
+#include <cstddef>
+#include <string_view>
+
 namespace fieldmon::phone {
 
 // Window geometry in points.
@@ -29,14 +32,45 @@ inline QFont systemFont(int pixels, bool bold = false)
     return f;
 }
 
-// Text from a device shown on one row: line breaks, tabs and other control
-// characters become blanks, so a row never grows a second line.
+// The most characters of one text from a device that any screen lays out.
+// A line of the page is 320 points: even at the smallest font no more than
+// this can show, and Qt's layout of a longer text (an 11 MB label once) costs
+// time and memory for nothing. Texts are cut to this before layout, not
+// elided after it; a cut text ends in "…".
+inline constexpr qsizetype kMaxShownChars = 1024;
+
+// Text from a device shown on one row: at most kMaxShownChars characters;
+// line breaks, tabs and other control characters become blanks, so a row
+// never grows a second line.
 inline QString singleLine(QString text)
 {
+    if (text.size() > kMaxShownChars) {
+        qsizetype end = kMaxShownChars - 1;
+        if (text[end - 1].isHighSurrogate())
+            --end; // not half a character
+        text.truncate(end);
+        text += QChar(0x2026);
+    }
     for (QChar& c : text)
         if (c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
     return text;
+}
+
+// The same for a device's UTF-8 bytes: cut before they become a QString, so
+// a huge text is never converted whole.
+inline QString deviceLine(std::string_view utf8)
+{
+    constexpr std::size_t kMaxBytes = 4 * std::size_t(kMaxShownChars);
+    if (utf8.size() > kMaxBytes) {
+        std::size_t end = kMaxBytes;
+        while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+            --end;
+        QString cut = QString::fromUtf8(utf8.data(), qsizetype(end));
+        cut.truncate(kMaxShownChars - 1);
+        return singleLine(cut + QChar(0x2026));
+    }
+    return singleLine(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
 }
 
 inline QColor valueBlue() { return QColor(0x38, 0x54, 0x87); }

@@ -2,6 +2,20 @@
 
 namespace fieldmon::platform {
 
+namespace {
+
+// What an entry holds: its body, and the headers and URL kept beside it (a
+// device can send many large headers with an empty body).
+qint64 entryCost(const QNetworkCacheMetaData& metaData, const QByteArray& body)
+{
+    qint64 cost = body.size() + metaData.url().toEncoded().size();
+    for (const auto& [name, value] : metaData.rawHeaders())
+        cost += name.size() + value.size();
+    return cost;
+}
+
+} // namespace
+
 MemoryNetworkCache::MemoryNetworkCache(qint64 budgetBytes, QObject* parent)
     : QAbstractNetworkCache(parent), budget_(budgetBytes)
 {
@@ -28,8 +42,20 @@ QNetworkCacheMetaData MemoryNetworkCache::metaData(const QUrl& url)
 void MemoryNetworkCache::updateMetaData(const QNetworkCacheMetaData& metaData)
 {
     auto it = entries_.find(metaData.url());
-    if (it != entries_.end())
-        it->metaData = metaData;
+    if (it == entries_.end())
+        return;
+    // New headers cost what they hold; ones that no longer fit drop the entry.
+    qint64 cost = entryCost(metaData, it->body);
+    size_ -= it->cost;
+    if (cost > budget_) {
+        entries_.erase(it);
+        return;
+    }
+    Entry updated{metaData, it->body, ++tick_, cost};
+    entries_.erase(it);
+    evictUntilFits(cost);
+    size_ += cost;
+    entries_.insert(updated.metaData.url(), std::move(updated));
 }
 
 QIODevice* MemoryNetworkCache::data(const QUrl& url)
@@ -71,7 +97,7 @@ bool MemoryNetworkCache::dropEntry(const QUrl& url)
     auto it = entries_.find(url);
     if (it == entries_.end())
         return false;
-    size_ -= it->body.size();
+    size_ -= it->cost;
     entries_.erase(it);
     return true;
 }
@@ -95,14 +121,15 @@ void MemoryNetworkCache::insert(QIODevice* device)
     pending_.erase(it);
     QByteArray body = p.buffer->data();
     p.buffer->deleteLater();
-    if (body.size() > budget_)
+    const qint64 cost = entryCost(p.metaData, body);
+    if (cost > budget_)
         return;
     // Only the stored entry is replaced: other transfers of the same URL may
     // still be writing into their own buffers.
     dropEntry(p.metaData.url());
-    evictUntilFits(body.size());
-    size_ += body.size();
-    entries_.insert(p.metaData.url(), Entry{p.metaData, std::move(body), ++tick_});
+    evictUntilFits(cost);
+    size_ += cost;
+    entries_.insert(p.metaData.url(), Entry{p.metaData, std::move(body), ++tick_, cost});
 }
 
 void MemoryNetworkCache::clear()
@@ -118,7 +145,7 @@ void MemoryNetworkCache::evictUntilFits(qint64 incoming)
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
             if (it->lastUse < oldest->lastUse)
                 oldest = it;
-        size_ -= oldest->body.size();
+        size_ -= oldest->cost;
         entries_.erase(oldest);
     }
 }

@@ -5,8 +5,9 @@
 // HTTP rules (Cache-Control, validators) what is stored and when a stored
 // response may be reused; this class only stores.
 //
-// Memory is bounded: entries larger than the whole budget are not kept, and
-// the least recently used entries are dropped to make room.
+// Memory is bounded: an entry costs its body, its headers and its URL;
+// entries larger than the whole budget are not kept, and the least recently
+// used entries are dropped to make room.
 //
 // Thread rule: the thread of its QNetworkAccessManager (the main thread).
 
@@ -43,6 +44,7 @@ private:
         QNetworkCacheMetaData metaData;
         QByteArray body;
         std::uint64_t lastUse = 0;
+        qint64 cost = 0; // body, headers and URL
     };
     struct Pending {
         QNetworkCacheMetaData metaData;

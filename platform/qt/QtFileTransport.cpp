@@ -29,6 +29,25 @@ bool completedResponse(QNetworkReply* reply)
     return content || server || e == QNetworkReply::ProtocolInvalidOperationError;
 }
 
+// A redirect stays on the device: the scheme, host and port of the URL
+// first asked for (a missing port is the scheme's own).
+bool sameOrigin(const QUrl& from, const QUrl& to)
+{
+    const QString scheme = from.scheme().toLower();
+    const int defaultPort = scheme == QLatin1String("https") ? 443 : 80;
+    return to.isValid() && to.scheme().toLower() == scheme && !to.host().isEmpty() &&
+           to.host().compare(from.host(), Qt::CaseInsensitive) == 0 &&
+           to.port(defaultPort) == from.port(defaultPort);
+}
+
+std::int64_t announcedLength(QNetworkReply* reply)
+{
+    QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    bool ok = false;
+    qlonglong n = length.toLongLong(&ok);
+    return length.isValid() && ok && n >= 0 ? std::int64_t(n) : -1;
+}
+
 bool fetchable(const QUrl& url)
 {
     if (!url.isValid() || url.host().isEmpty())
@@ -65,12 +84,25 @@ FileTransport::TransferId QtFileTransport::get(const std::string& url, double ti
     // network, and Qt does not complete its cache entries for compressed
     // replies that are read while they arrive.
     request.setRawHeader("Accept-Encoding", "identity");
+    // Each redirect is checked (onRedirected) before it is followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
     QNetworkReply* reply = manager_.get(request);
+    // Qt's network thread reads ahead no further than this: a body that
+    // arrives faster than we take it waits in the socket, and the main loop
+    // is not flooded with chunks (which also kept the deadline from firing).
+    reply->setReadBufferSize(kReadBufferBytes);
     TransferId id = nextId_++;
     running_.emplace(id, Running{reply, std::move(callbacks)});
 
+    // The headers alone tell the body's announced length: a body announced
+    // past what the receiver takes is refused before any of it is read.
+    // (Only told here: reading a reply served from the cache inside this
+    // signal keeps Qt from ever finishing it.)
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &context_, [this, id] { announceResponse(id); });
     QObject::connect(reply, &QNetworkReply::readyRead, &context_, [this, id] { deliverAvailable(id); });
-    QObject::connect(reply, &QNetworkReply::redirected, &context_, [this, id] { onRedirected(id); });
+    QObject::connect(reply, &QNetworkReply::redirected, &context_,
+                     [this, id](const QUrl& target) { onRedirected(id, target); });
     QObject::connect(reply, &QNetworkReply::finished, &context_, [this, id] { onFinished(id); });
 
     // The deadline covers the whole transfer; a trickle of bytes does not
@@ -96,20 +128,25 @@ void QtFileTransport::cancel(TransferId id)
     reply->deleteLater();
 }
 
-bool QtFileTransport::deliverAvailable(TransferId id)
+bool QtFileTransport::announceResponse(TransferId id)
 {
     auto it = running_.find(id);
     if (it == running_.end())
         return false;
-    if (!it->second.responded) {
-        it->second.responded = true;
-        auto response = it->second.callbacks.response; // the callback may cancel us
-        if (response)
-            response();
-        it = running_.find(id);
-        if (it == running_.end())
-            return false;
-    }
+    if (it->second.responded)
+        return true;
+    it->second.responded = true;
+    auto response = it->second.callbacks.response; // the callback may cancel us
+    if (response)
+        response(announcedLength(it->second.reply));
+    return running_.count(id) != 0;
+}
+
+bool QtFileTransport::deliverAvailable(TransferId id)
+{
+    if (!announceResponse(id))
+        return false;
+    auto it = running_.find(id);
     QByteArray chunk = it->second.reply->readAll();
     if (chunk.isEmpty())
         return true;
@@ -119,11 +156,23 @@ bool QtFileTransport::deliverAvailable(TransferId id)
     return running_.count(id) != 0;
 }
 
-void QtFileTransport::onRedirected(TransferId id)
+void QtFileTransport::onRedirected(TransferId id, const QUrl& target)
 {
+    auto it = running_.find(id);
+    if (it == running_.end())
+        return;
+    QNetworkReply* reply = it->second.reply;
+    if (!sameOrigin(reply->request().url(), target)) {
+        auto node = running_.extract(it);
+        reply->abort();
+        reply->deleteLater();
+        if (node.mapped().callbacks.failed)
+            node.mapped().callbacks.failed("Redirect to " + target.toString().toStdString() + " refused: it leaves the device.");
+        return;
+    }
     // The next response starts a new body.
-    if (auto it = running_.find(id); it != running_.end())
-        it->second.responded = false;
+    it->second.responded = false;
+    emit reply->redirectAllowed();
 }
 
 void QtFileTransport::onFinished(TransferId id)

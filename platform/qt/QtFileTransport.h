@@ -6,6 +6,10 @@
 // "The request timed out.". Responses are cached by MemoryNetworkCache
 // (memory only, never https).
 //
+// Redirects are followed only to the first URL's scheme, host and port
+// (at most kMaxRedirects of them), and Qt reads at most kReadBufferBytes
+// ahead of us, so a fast endless body is held back in the network.
+//
 // An HTTP error status is not a failure here: when the server sent a status
 // line, the transfer finishes with whatever body came with it. Failures are
 // the transport's own: refused or dropped connections, unknown hosts, broken
@@ -22,6 +26,7 @@
 #include <unordered_map>
 
 class QNetworkReply;
+class QUrl;
 
 namespace fieldmon::platform {
 
@@ -29,6 +34,9 @@ class MemoryNetworkCache;
 
 class QtFileTransport final : public FileTransport {
 public:
+    static constexpr int kMaxRedirects = 5;
+    static constexpr qint64 kReadBufferBytes = 256 * 1024;
+
     QtFileTransport();
     ~QtFileTransport() override;
 
@@ -48,12 +56,15 @@ private:
         bool responded = false; // response() already told for the current response
     };
 
+    // Tells response() once per response. False when the callback cancelled
+    // the transfer.
+    bool announceResponse(TransferId id);
     // Hands on the reply's unread bytes (after response() for a new
     // response). False when a callback cancelled the transfer meanwhile.
     bool deliverAvailable(TransferId id);
     void onFinished(TransferId id);
     void onTimeout(TransferId id);
-    void onRedirected(TransferId id);
+    void onRedirected(TransferId id, const QUrl& target);
 
     QNetworkAccessManager manager_;
     MemoryNetworkCache* cache_; // owned by manager_

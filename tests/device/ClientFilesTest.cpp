@@ -243,3 +243,78 @@ TEST(ClientFiles, ObserversMayDropTheRecordOrAskAgain)
         EXPECT_TRUE(f.transport.serve(f.transport.requests()[1].id, "PNG"));
     }
 }
+
+TEST(ClientFiles, TheResultGoesToTheRequesterNeverToAnotherDevicesName)
+{
+    // Results were matched by notification name alone: device 120 asking
+    // for "7ui.xml" posts fileFrom1207ui.xml, and device 1207's detail
+    // screen took that body as its document. The requester's own callback
+    // decides; the name is still posted for observers.
+    Fixture f;
+    auto other = Client::create(false, f.services);
+    other->setSerialNumber(120);
+    other->setAddress(ipv4("10.0.0.8"));
+    std::vector<std::optional<std::string>> mine;
+    auto handle = f.client->requestFile("ui.xml", [&](const Bytes* b) {
+        mine.emplace_back(b ? std::optional<std::string>(std::string(b->begin(), b->end())) : std::nullopt);
+    });
+    Received observed(f.s.notifications, "fileFrom1207ui.xml");
+    other->requestFile("7ui.xml");
+    ASSERT_EQ(f.transport.requests().size(), 2u);
+    EXPECT_EQ(f.transport.requests()[1].url, "http://10.0.0.8/7ui.xml");
+    f.transport.serve(f.transport.requests()[1].id, "<hostile/>");
+    EXPECT_TRUE(mine.empty()) << "another device's file is no answer";
+    EXPECT_EQ(observed.objects.size(), 1u) << "observers still hear of it";
+    EXPECT_TRUE(handle.pending());
+    f.transport.serve(f.transport.requests()[0].id, "<ui/>");
+    EXPECT_EQ(mine, (std::vector<std::optional<std::string>>{"<ui/>"}));
+    EXPECT_FALSE(handle.pending());
+}
+
+TEST(ClientFiles, AtMostFourTransfersOfADeviceRunAndDroppedRequestsEnd)
+{
+    // 2,000 pictures redirected to a listener that never accepts once held
+    // 1,024 descriptors for minutes. A device now has four transfers at a
+    // time; the rest wait their turn, in order, and a requester that goes
+    // away takes its transfer with it, running or waiting.
+    Fixture f;
+    std::vector<std::string> done;
+    std::vector<FileTransfers::Handle> handles;
+    for (int i = 0; i < 10; ++i) {
+        std::string name = "p" + std::to_string(i) + ".png";
+        handles.push_back(f.client->requestFile(name, [&done, name](const Bytes*) { done.push_back(name); }));
+    }
+    ASSERT_EQ(f.transport.requests().size(), FileTransfers::kMaxRunning);
+    EXPECT_EQ(f.client->runningFileTransfers(), 4u);
+    EXPECT_EQ(f.client->waitingFileTransfers(), 6u);
+
+    handles[1].reset(); // running: cancelled, p4 starts
+    EXPECT_TRUE(f.transport.find(f.transport.requests()[1].id)->cancelled);
+    ASSERT_EQ(f.transport.requests().size(), 5u);
+    EXPECT_EQ(f.transport.requests()[4].url, "http://10.0.0.7/p4.png");
+    handles[5].reset(); // waiting: never asked for
+    f.transport.fail(f.transport.requests()[0].id, "refused"); // p6 starts, not p5
+    ASSERT_EQ(f.transport.requests().size(), 6u);
+    EXPECT_EQ(f.transport.requests()[5].url, "http://10.0.0.7/p6.png");
+    f.transport.serve(f.transport.requests()[2].id, "x");
+    EXPECT_EQ(done, (std::vector<std::string>{"p0.png", "p2.png"}));
+    EXPECT_EQ(f.client->runningFileTransfers(), 4u);
+    EXPECT_EQ(f.client->waitingFileTransfers(), 2u);
+
+    f.client.reset(); // the rest end with the record, reporting nothing
+    EXPECT_EQ(f.transport.runningCount(), 0u);
+    handles.clear();
+    EXPECT_EQ(done.size(), 2u);
+}
+
+TEST(ClientFiles, ABodyAnnouncedPastTheLimitIsRefusedBeforeItsBytes)
+{
+    Fixture f;
+    Received got(f.s.notifications, "fileFrom1207big.png");
+    f.client->requestFile("big.png");
+    auto id = f.transport.requests()[0].id;
+    f.transport.respond(id, std::int64_t(FileTransfers::kMaxBodyBytes) + 1);
+    EXPECT_TRUE(f.transport.find(id)->cancelled);
+    ASSERT_EQ(got.objects.size(), 1u);
+    EXPECT_EQ(got.objects[0], std::nullopt);
+}

@@ -75,8 +75,8 @@ TEST_F(ClientVariables, DeclaresQueuesSendsAndStores)
 
 TEST_F(ClientVariables, IdentifiersComeBackAfter28Datagrams)
 {
-    // A list nobody answers stays until its identifier comes round again;
-    // the 29th datagram replaces it.
+    // A list nobody answers stays while another identifier is free; with
+    // all 28 waiting, the 29th datagram takes the first one again.
     auto v = c->createVar("v", "WORD", 1);
     v->setRealAddress(0x10);
     char first = 0;
@@ -97,6 +97,43 @@ TEST_F(ClientVariables, IdentifiersComeBackAfter28Datagrams)
     EXPECT_EQ(c->lookupAddrVarQuery(first)->size(), 2u);
     c->clearRequests();
     EXPECT_TRUE(c->addrQueryDict().empty());
+}
+
+TEST_F(ClientVariables, ALateReplyAfterTheIdentifiersWrapReachesItsOwnList)
+{
+    // Identifiers used to be shared by every device and reused blindly after
+    // 28 requests: a late reply for an unanswered list was then cut against
+    // the newer list that had taken its identifier, storing one variable's
+    // bytes into another. Each record now counts for itself and passes over
+    // identifiers still waiting.
+    auto slow = c->createVar("slow", "WORD", 1);
+    slow->setRealAddress(0x10);
+    auto fast = c->createVar("fast", "DWORD", 2);
+    fast->setRealAddress(0x20);
+    c->queueRequest(slow->varRequest());
+    ASSERT_TRUE(c->submitRequests());
+    auto got = device.receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes[1], 'b') << "a record's first identifier, whatever other records sent";
+    const char late = got->bytes[1];
+    // 40 answered requests take the counter round more than once.
+    for (int i = 0; i < 40; ++i) {
+        c->queueRequest(fast->varRequest());
+        ASSERT_TRUE(c->submitRequests());
+        got = device.receive();
+        ASSERT_TRUE(got);
+        ASSERT_NE(got->bytes[1], late) << "request " << i << " took an identifier still waiting";
+        c->realServiceAddressPacket(reply('A', got->bytes[1], std::string("\x01\x00\x00\x00", 4)));
+    }
+    EXPECT_EQ(fast->intValue(), 1);
+    c->realServiceAddressPacket(reply('A', late, std::string("\x07\x00", 2)));
+    EXPECT_EQ(slow->intValue(), 7);
+    EXPECT_EQ(fast->intValue(), 1);
+    EXPECT_TRUE(c->addrQueryDict().empty());
+
+    // Another record starts its own count.
+    auto other = Client::create(false, s.services);
+    EXPECT_EQ(other->getUniqueIdentifier(), 'b');
 }
 
 TEST_F(ClientVariables, ReplyForARecordThatIsGone)

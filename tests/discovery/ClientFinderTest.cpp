@@ -33,6 +33,14 @@ struct Counter {
     }
 };
 
+int occurrences(const std::string& text, const std::string& needle)
+{
+    int n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        ++n;
+    return n;
+}
+
 // The log line without its "hh:mm:ss " stamp.
 std::string unstamped(const std::string& line)
 {
@@ -112,6 +120,10 @@ TEST(ClientFinder, KnownDeviceFromNewAddressKeepsItsRecord)
     Counter found(rig.s.notifications, "ListeningFoundNewClient");
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
     auto record = rig.at("127.0.0.2");
+    // The device has moved: its old address leaves a probe unanswered.
+    rig.s.loop.advance(ClientFinder::kProbeAfterSeconds + 0.1);
+    rig.finder->checkPresence();
+    rig.s.loop.advance(ClientFinder::kProbeAnswerSeconds);
     ASSERT_TRUE(rig.announce(3, "PLAT;PUMP;a;1;1207;0"));
 
     EXPECT_EQ(rig.at("127.0.0.3"), record);
@@ -122,6 +134,109 @@ TEST(ClientFinder, KnownDeviceFromNewAddressKeepsItsRecord)
     rig.finder->lockIPDictionary();
     EXPECT_EQ(rig.finder->clientIPDictionary().size(), 1u);
     rig.finder->unlockIPDictionary();
+}
+
+TEST(ClientFinder, AnotherHostClaimingAnAnsweringDevicesSerialTakesNothing)
+{
+    // Any host could take over an open device's record by announcing its
+    // serial number: the user's next Host Request and service switch went to
+    // that host. While the device answers at its own address, the claim
+    // changes nothing; it is printed once, written into the device's log and
+    // kept for the detail screen.
+    FinderRig rig;
+    ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;North well;3;1207;0"));
+    auto record = rig.at("127.0.0.2");
+    Counter found(rig.s.notifications, "ListeningFoundNewClient");
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 3; ++i) {
+        rig.send(3, "mPLAT;PUMP;Impostor;3;1207;1");
+        rig.pumpFor(50);
+    }
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rig.at("127.0.0.2"), record);
+    EXPECT_FALSE(rig.at("127.0.0.3"));
+    EXPECT_EQ(record->name(), "North well");
+    EXPECT_FALSE(record->service());
+    EXPECT_EQ(record->rivalAddress(), "127.0.0.3");
+    EXPECT_EQ(occurrences(printed, "Serial 1207 is claimed by 127.0.0.3 too; it stays with 127.0.0.2\n"), 1);
+    EXPECT_EQ(unstamped(record->eventLog().back()), "Two hosts claim serial 1207: 127.0.0.2 and 127.0.0.3");
+    EXPECT_EQ(record->eventNumber(), 2);
+    EXPECT_EQ(found.count, 1) << "the detail screen reloads once to show the claim";
+    EXPECT_FALSE(rig.device(3).receive(0)) << "no 's' for the impostor";
+    EXPECT_EQ(record->sendString("chostreq\n"), 0);
+    auto got = rig.device(2).receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes, "chostreq\n");
+
+    // Once the device leaves a probe unanswered, it has moved after all.
+    rig.s.loop.advance(ClientFinder::kProbeAfterSeconds + 0.1);
+    rig.finder->checkPresence();
+    rig.s.loop.advance(ClientFinder::kProbeAnswerSeconds);
+    ASSERT_TRUE(rig.announce(3, "PLAT;PUMP;North well;3;1207;0"));
+    EXPECT_EQ(rig.at("127.0.0.3"), record);
+    EXPECT_TRUE(record->rivalAddress().empty());
+}
+
+TEST(ClientFinder, SendersNoDeviceCanBeAreIgnored)
+{
+    // A datagram from 0.0.0.0 listed "Loopback (4242)": Connect then fetched
+    // from the phone's own port 80 and commands went to its own UDP port.
+    // Production rules refuse loopback, 0.0.0.0/8, multicast, broadcast and
+    // the phone's own addresses (given here through the seam).
+    test::TestServices s;
+    ClientFinder::Seams seams;
+    seams.broadcast = ipv4("127.0.0.1");
+    seams.listenPort = 0;
+    seams.devicePort = 9; // discard; nothing is answered anyway
+    seams.localNetwork = [] { return LocalNetwork::Direct; };
+    seams.sources.localAddresses = [] { return std::vector<in_addr>{ipv4("10.77.0.1"), ipv4("10.77.0.255")}; };
+    ClientFinder finder(s.services, false, seams);
+    for (const char* sender : {"0.0.0.0", "0.1.2.3", "127.0.0.1", "127.5.5.5", "224.0.0.1", "239.255.255.250",
+                               "255.255.255.255", "10.77.0.1", "10.77.0.255"}) {
+        finder.parsePacket(from(sender), "mLoop;back;Loopback;1;4242;1");
+        finder.parsePacket(from(sender), "eEVENT");
+        s.loop.runPending();
+        EXPECT_FALSE(finder.getClientFromIP(ipv4(sender))) << sender;
+    }
+    finder.lockIDArray();
+    EXPECT_TRUE(finder.clientIDArray().empty());
+    finder.unlockIDArray();
+    finder.parsePacket(from("10.77.0.10"), "mPLAT;PUMP;North well;3;1207;0");
+    EXPECT_TRUE(finder.getClientFromIP(ipv4("10.77.0.10"))) << "a LAN address is a device's";
+}
+
+TEST(ClientFinder, AFullRegistryForgetsTheRecordHeardFromLongestAgo)
+{
+    // A flood of announcements from new addresses grew the registry without
+    // end, and every record drew its own probes.
+    test::TestServices s;
+    ClientFinder::Seams seams;
+    seams.broadcast = ipv4("127.0.0.1");
+    seams.listenPort = 0;
+    seams.devicePort = 9;
+    seams.localNetwork = [] { return LocalNetwork::Direct; };
+    seams.sources.loopbackDevices = true;
+    ClientFinder finder(s.services, false, seams);
+    auto address = [](std::size_t i) {
+        return "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
+    };
+    testing::internal::CaptureStdout();
+    for (std::size_t i = 0; i <= ClientFinder::kMaxRecords; ++i) {
+        if (i == 1)
+            s.loop.advance(1); // the first is the one heard from longest ago
+        finder.parsePacket(from(address(i).c_str()), "mPLAT;PUMP;x;1;" + std::to_string(i) + ";0");
+    }
+    finder.parsePacket(from("127.2.0.1"), "mPLAT;PUMP;y;1;99999;0");
+    s.loop.runPending();
+    std::string printed = testing::internal::GetCapturedStdout();
+    finder.lockIDArray();
+    EXPECT_EQ(finder.clientIDArray().size(), ClientFinder::kMaxRecords);
+    finder.unlockIDArray();
+    EXPECT_FALSE(finder.getClientFromIP(ipv4(address(0).c_str())));
+    EXPECT_FALSE(finder.getClientFromIP(ipv4(address(1).c_str())));
+    EXPECT_TRUE(finder.getClientFromIP(ipv4(address(2).c_str())));
+    EXPECT_TRUE(finder.getClientFromIP(ipv4("127.2.0.1")));
+    EXPECT_EQ(occurrences(printed, "4096 devices listed: the one heard from longest ago makes room for each new one\n"), 1);
 }
 
 TEST(ClientFinder, TypeChangeMovesRecordBetweenSections)

@@ -86,6 +86,7 @@ TEST(Lifecycle, BindFailureGoesThroughTheFatalSeam)
     seams.listenPort = occupant.port();
     seams.fatal = [&] { ++fatal; };
     seams.localNetwork = [] { return LocalNetwork::Direct; };
+    seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
     testing::internal::CaptureStderr();
     {
         ClientFinder f(s.services, false, seams);
@@ -103,6 +104,7 @@ TEST(Lifecycle, DebugOutput)
     seams.listenPort = 0;
     seams.devicePort = 9; // discard port on loopback; nothing listens
     seams.localNetwork = [] { return LocalNetwork::Direct; };
+    seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
     testing::internal::CaptureStdout();
     {
         ClientFinder f(s.services, true, seams);

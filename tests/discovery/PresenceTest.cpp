@@ -256,6 +256,7 @@ TEST(Alerts, FailedBroadcastFollowsTheSendFailureRule)
         seams.listenPort = 0;
         seams.devicePort = 0;
         seams.localNetwork = [&] { return network.load(); };
+        seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         ClientFinder f(s.services, false, seams);
         network = c.network;
 

@@ -1,4 +1,5 @@
 #include "ExprSupport.h"
+#include "expr/Format.h"
 
 #include <limits>
 
@@ -190,6 +191,25 @@ TEST_F(EvalTest, WrongArgumentCountTurnsTheCallIntoAnErrorForGood)
     out = printedBy([&] { folded = client->compileString("int()"); });
     EXPECT_NE(out.find("Error: 0 args to int\n"), std::string::npos);
     EXPECT_EQ(folded->type(), NodeKind::Error);
+}
+
+TEST_F(EvalTest, APrintfCutAtItsCapSaysSoOncePerCall)
+{
+    // A label refreshed every second would print the cut every second.
+    bind("w", Value::integer(1024));
+    std::string format;
+    for (int i = 0; i < 100; ++i)
+        format += "%*d";
+    std::string args;
+    for (int i = 0; i < 100; ++i)
+        args += ", w, 1";
+    NodePtr n = compile("printf(\"" + format + "\"" + args + ")");
+    for (int round = 0; round < 3; ++round) {
+        Value v;
+        std::string out = printedBy([&] { v = n->evalWithEnvironment(scope.get()); });
+        EXPECT_EQ(v.stringValue().size(), kMaxOutput);
+        EXPECT_EQ(out, round == 0 ? "printf: output cut at 4096 bytes\n" : "") << round;
+    }
 }
 
 TEST_F(EvalTest, NumericAndGeneralPathsAgree)

@@ -85,12 +85,32 @@ TEST(Format, HostileFormatsStayInsideTheirArguments)
     // A format with many conversions and few arguments reads no further:
     // every conversion past the one argument formats as empty or zero.
     std::string many, expected = "x";
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 400; ++i) {
         many += "%s%d%f%@%c%n";
         expected += "00.000000";
     }
     EXPECT_EQ(fmt(many, {Value::text("x")}), expected);
     EXPECT_EQ(fmt(std::string_view("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(Format, TheWholeTextIsCappedNotOnlyEachConversion)
+{
+    // Each conversion was capped at 1024 characters, but "%1024d" written
+    // 10,800 times still made an 11 MB label text (five of them froze the
+    // screen for 25 s). The whole text now ends at kMaxOutput bytes, and the
+    // caller learns that it was cut.
+    std::string format;
+    for (int i = 0; i < 10800; ++i)
+        format += "%1024d";
+    bool cut = false;
+    EXPECT_EQ(formatValues(format, std::vector<Value>{Value::integer(1)}, &cut).size(), kMaxOutput);
+    EXPECT_TRUE(cut);
+    // Exactly at the cap is not cut; a multi-byte character is not split.
+    EXPECT_EQ(formatValues(std::string(kMaxOutput, 'a'), {}, &cut).size(), kMaxOutput);
+    EXPECT_FALSE(cut);
+    std::string text = formatValues(std::string(kMaxOutput - 1, 'a') + "\xc3\xa9", {}, &cut);
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(text, std::string(kMaxOutput - 1, 'a'));
 }
 
 } // namespace

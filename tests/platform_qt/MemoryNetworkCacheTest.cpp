@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 using fieldmon::platform::MemoryNetworkCache;
@@ -54,28 +55,58 @@ TEST(MemoryNetworkCache, KeepsHttpButNeverHttps)
         EXPECT_EQ(readBack(cache, c.url), c.kept ? QByteArray("body") : QByteArray("<none>"));
     }
     EXPECT_EQ(cache.entryCount(), 1);
-    EXPECT_EQ(cache.cacheSize(), 4);
+    EXPECT_EQ(cache.cacheSize(), 4 + qsizetype(std::strlen("http://10.0.0.7/ui.xml"))) << "the body and its URL";
 }
 
 TEST(MemoryNetworkCache, StaysWithinItsBudget)
 {
-    MemoryNetworkCache cache(10);
+    // Each entry costs its URL (10 bytes here) and its body.
+    MemoryNetworkCache cache(30);
     ASSERT_TRUE(store(cache, "http://d/a", "aaaa"));
     ASSERT_TRUE(store(cache, "http://d/b", "bbbb"));
     readBack(cache, "http://d/a"); // a is now the more recently used
     ASSERT_TRUE(store(cache, "http://d/c", "cccc"));
-    EXPECT_LE(cache.cacheSize(), 10);
+    EXPECT_LE(cache.cacheSize(), 30);
     EXPECT_EQ(readBack(cache, "http://d/a"), "aaaa");
     EXPECT_EQ(readBack(cache, "http://d/b"), "<none>"); // least recently used went first
     EXPECT_EQ(readBack(cache, "http://d/c"), "cccc");
     // A body larger than the whole budget is not kept at all.
-    ASSERT_TRUE(store(cache, "http://d/huge", QByteArray(11, 'h')));
+    ASSERT_TRUE(store(cache, "http://d/huge", QByteArray(21, 'h')));
     EXPECT_EQ(readBack(cache, "http://d/huge"), "<none>");
-    EXPECT_LE(cache.cacheSize(), 10);
+    EXPECT_LE(cache.cacheSize(), 30);
     // Replacing an entry does not count the old body twice.
     ASSERT_TRUE(store(cache, "http://d/c", "CCCCCC"));
     EXPECT_EQ(readBack(cache, "http://d/c"), "CCCCCC");
-    EXPECT_LE(cache.cacheSize(), 10);
+    EXPECT_LE(cache.cacheSize(), 30);
+}
+
+TEST(MemoryNetworkCache, StoredHeadersCountAgainstTheBudget)
+{
+    // Only bodies were counted: a device answering with empty bodies and
+    // megabytes of headers filled memory past the budget unseen.
+    MemoryNetworkCache cache(64 * 1024);
+    auto withHeaders = [](const char* url, int count) {
+        QNetworkCacheMetaData m = meta(url);
+        QNetworkCacheMetaData::RawHeaderList headers;
+        for (int i = 0; i < count; ++i)
+            headers.append({"X-Filler-" + QByteArray::number(i), QByteArray(1000, 'h')});
+        m.setRawHeaders(headers);
+        return m;
+    };
+    auto storeMeta = [&](const QNetworkCacheMetaData& m) {
+        QIODevice* dev = cache.prepare(m);
+        ASSERT_TRUE(dev);
+        cache.insert(dev); // an empty body
+    };
+    storeMeta(withHeaders("http://d/a", 30));
+    EXPECT_GT(cache.cacheSize(), 30 * 1000);
+    storeMeta(withHeaders("http://d/b", 30));
+    storeMeta(withHeaders("http://d/c", 30)); // three do not fit: the oldest goes
+    EXPECT_LE(cache.cacheSize(), 64 * 1024);
+    EXPECT_EQ(cache.entryCount(), 2);
+    storeMeta(withHeaders("http://d/huge", 100)); // alone past the budget: not kept
+    EXPECT_FALSE(cache.metaData(QUrl("http://d/huge")).isValid());
+    EXPECT_LE(cache.cacheSize(), 64 * 1024);
 }
 
 TEST(MemoryNetworkCache, AbandonedDownloadLeavesNothingBehind)
@@ -107,7 +138,7 @@ TEST(MemoryNetworkCache, TwoDownloadsOfOneUrlKeepTheirOwnBuffers)
     second->write("ond");
     cache.insert(second);
     EXPECT_EQ(readBack(cache, "http://d/Arrow.png"), "second"); // the newer response replaces the older
-    EXPECT_EQ(cache.cacheSize(), 6);
+    EXPECT_EQ(cache.cacheSize(), 6 + qsizetype(std::strlen("http://d/Arrow.png")));
 }
 
 TEST(MemoryNetworkCache, AFailedDownloadReleasesTheOtherBuffersOfItsUrlOnlyThroughClose)

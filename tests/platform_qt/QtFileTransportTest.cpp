@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <thread>
 
 using namespace fieldmon;
 using namespace std::chrono_literals;
@@ -122,6 +123,34 @@ protected:
                 return sink.write("PICT!", 5);
             });
         });
+        for (auto [path, target] : {std::pair{"/away", "http://127.0.0.2/ui.xml"},
+                                    std::pair{"/otherport", "http://127.0.0.1:8080/ui.xml"},
+                                    std::pair{"/secure", "https://127.0.0.1/ui.xml"},
+                                    std::pair{"/explicit", "http://127.0.0.1:80/ui.xml"}})
+            http.server.Get(path, [target](const httplib::Request&, httplib::Response& res) { res.set_redirect(target, 302); });
+        // As fast as the link goes, for ever (until the server stops).
+        http.server.Get("/endless", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("application/octet-stream", [this](size_t, httplib::DataSink& sink) {
+                static const std::string chunk(64 * 1024, 'e');
+                if (http.stopping()) {
+                    sink.done();
+                    return true;
+                }
+                if (!sink.write(chunk.data(), chunk.size()))
+                    return false;
+                endlessSent += chunk.size();
+                return true;
+            });
+        });
+        // Promises more than 16 MiB and sends it slowly.
+        http.server.Get("/huge", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(FileTransfers::kMaxBodyBytes + 1, "application/octet-stream",
+                                     [this](size_t, size_t, httplib::DataSink& sink) {
+                                         http.nap(100ms);
+                                         ++trickled;
+                                         return !http.stopping() && sink.write("h", 1);
+                                     });
+        });
         if (!http.start("127.0.0.1", 80))
             FAIL() << "127.0.0.1:80 of the private network namespace could not be bound";
     }
@@ -142,6 +171,7 @@ protected:
 
     std::atomic<int> trickled{0};
     std::atomic<int> sharedHits{0};
+    std::atomic<std::size_t> endlessSent{0};
 };
 
 } // namespace
@@ -249,7 +279,7 @@ TEST_F(QtFiles, CancelledTransferReportsNothing)
 {
     int calls = 0;
     platform::FileTransport::Callbacks cb;
-    cb.response = [&] { ++calls; };
+    cb.response = [&](std::int64_t) { ++calls; };
     cb.data = [&](const std::uint8_t*, std::size_t) { ++calls; };
     cb.finished = [&] { ++calls; };
     cb.failed = [&](const std::string&) { ++calls; };
@@ -297,7 +327,7 @@ TEST_F(QtFiles, TwoFetchesOfOneFileAtOnceBothComplete)
     };
     auto start = [this](Fetch& f) {
         platform::FileTransport::Callbacks cb;
-        cb.response = [&f] { f.body.clear(); };
+        cb.response = [&f](std::int64_t) { f.body.clear(); };
         cb.data = [&f](const std::uint8_t* b, std::size_t n) { f.body.append(reinterpret_cast<const char*>(b), n); };
         cb.finished = [&f] { f.ok = true; };
         cb.failed = [&f](const std::string&) { f.ok = false; };
@@ -322,4 +352,65 @@ TEST_F(QtFiles, TwoFetchesOfOneFileAtOnceBothComplete)
     EXPECT_EQ(d.ok, std::optional<bool>(true));
     EXPECT_EQ(d.body, "PICT!PICT!PICT!PICT!PICT!");
     EXPECT_EQ(transport.runningCount(), 0u);
+}
+
+TEST_F(QtFiles, RedirectsStayOnTheDevice)
+{
+    // A device's redirect was followed anywhere: to another host, to this
+    // phone's own loopback services, to another port. Only the device's own
+    // address on port 80 may serve its files now; 127.0.0.2 plays the other
+    // host and must never be asked.
+    test::LocalHttpServer elsewhere;
+    std::atomic<int> elsewhereHits{0};
+    elsewhere.server.Get(R"(/.*)", [&](const httplib::Request&, httplib::Response& res) {
+        ++elsewhereHits;
+        res.set_content("<stolen/>", "text/xml");
+    });
+    ASSERT_TRUE(elsewhere.start("127.0.0.2", 80));
+    for (const char* name : {"away", "otherport", "secure", "explicit"})
+        expect(name);
+    testing::internal::CaptureStdout();
+    for (const char* name : {"away", "otherport", "secure", "explicit"})
+        client->requestFile(name);
+    ASSERT_TRUE(waitFor(4, 8000));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(received["away"], std::nullopt);
+    EXPECT_EQ(received["otherport"], std::nullopt);
+    EXPECT_EQ(received["secure"], std::nullopt);
+    EXPECT_EQ(received["explicit"], kUiXml) << "port 80 written out is the device's own";
+    EXPECT_EQ(elsewhereHits.load(), 0);
+    EXPECT_NE(out.find("Redirect to http://127.0.0.2/ui.xml refused: it leaves the device."), std::string::npos) << out;
+}
+
+TEST_F(QtFiles, AnEndlessBodyWaitsInTheNetworkAndStopsAtTheLimit)
+{
+    // Qt read an endless body as fast as the link allowed, whatever we had
+    // taken of it: with the main thread busy, gigabytes piled up in queued
+    // chunks (6 GB and bad_alloc, after the time-out had been logged). The
+    // transport now reads no more than its buffer ahead of us.
+    expect("endless");
+    client->requestFile("endless");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return endlessSent.load() > 0; }, 5000));
+    std::this_thread::sleep_for(1s); // a busy main thread: nothing is taken
+    std::size_t during = endlessSent.load();
+    EXPECT_LT(during, std::size_t(48) << 20) << "read ahead while nobody took the bytes";
+    ASSERT_TRUE(waitFor(1, 8000));
+    EXPECT_EQ(received["endless"], std::nullopt);
+    EXPECT_LT(endlessSent.load(), std::size_t(64) << 20);
+    EXPECT_EQ(transport.runningCount(), 0u);
+}
+
+TEST_F(QtFiles, ABodyAnnouncedPastTheLimitIsRefusedAtOnce)
+{
+    expect("huge");
+    QElapsedTimer clock;
+    clock.start();
+    testing::internal::CaptureStdout();
+    client->requestFile("huge");
+    ASSERT_TRUE(waitFor(1, 5000));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(clock.elapsed(), 3000) << "refused on its headers, not read for its 10 s";
+    EXPECT_EQ(received["huge"], std::nullopt);
+    EXPECT_NE(out.find("Connection failed! Error - The file is larger than 16 MiB. http://127.0.0.1/huge\n"),
+              std::string::npos) << out;
 }

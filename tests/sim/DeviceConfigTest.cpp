@@ -28,7 +28,8 @@ TEST(DeviceConfig, ReadsEveryPart)
         "name": "North well", "platform": "PLAT", "type": "PUMP", "version": 3, "serial": 1207,
         "service": true, "address": "10.77.0.10", "folder": "pump", "ui": "main.xml",
         "answerProbes": false, "hostRequestEvent": "HOST",
-        "http": {"port": 0, "delay": 2.5, "notFound": true, "drop": false, "only": ["ui.xml"]},
+        "http": {"port": 0, "delay": 2.5, "notFound": true, "drop": false, "redirect": "http://127.0.0.1/x",
+                 "only": ["ui.xml"]},
         "memory": {"base": 512, "align": 2},
         "variables": {
             "speed": 1200, "ip": "1.2.3.4", "history": [1, 2, 3], "log": {"length": 10},
@@ -51,6 +52,7 @@ TEST(DeviceConfig, ReadsEveryPart)
     EXPECT_EQ(c->http.port, 0);
     EXPECT_EQ(c->http.delay, 2.5);
     EXPECT_TRUE(c->http.notFound);
+    EXPECT_EQ(c->http.redirect, "http://127.0.0.1/x");
     EXPECT_EQ(c->http.only, std::vector<std::string>{"ui.xml"});
     EXPECT_EQ(c->memoryBase, 512u);
     ASSERT_EQ(c->variables.size(), 5u);

@@ -40,6 +40,7 @@ public:
         seams.devicePort = search_->port();
         seams.fatal = [this] { ++fatalCalls; };
         seams.localNetwork = [this] { return network_.load(); };
+        seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         network_ = network;
         finder = std::make_unique<ClientFinder>(s.services, debug, std::move(seams));
     }

@@ -35,6 +35,7 @@ public:
         seams.listenPort = 0;
         seams.devicePort = search_->port();
         seams.localNetwork = [] { return LocalNetwork::Direct; };
+        seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         app = std::make_unique<TollgarAppDelegate>(std::move(seams), &files);
         app->applicationDidFinishLaunching();
     }

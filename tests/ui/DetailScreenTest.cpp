@@ -185,23 +185,67 @@ TEST(DetailScreen, ConnectFetchesUiXmlOnceEvenWhenPressedTwiceBeforeItArrives)
     test::tapRow(table, {0, ClientDetailView::ConnectRow});
     EXPECT_TRUE(rig.detail().activityView()->isAnimating());
     EXPECT_TRUE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
-    EXPECT_EQ(rig.detail().lastNotificationID(), std::optional<std::string>("fileFrom1207ui.xml"));
+    EXPECT_TRUE(rig.detail().fetching());
     test::shot(rig.screen(), "04-device-connecting");
     test::tapRow(table, {0, ClientDetailView::ConnectRow});
     ASSERT_EQ(rig.files.requests().size(), 1u);
     EXPECT_EQ(rig.files.requests()[0].url, "http://127.0.0.2/ui.xml");
-    EXPECT_EQ(nc.observerCount("fileFrom1207ui.xml"), 1u) << "one observation at a time";
+    EXPECT_EQ(nc.observerCount("fileFrom1207ui.xml"), 0u) << "the result comes to the fetch, not by its name";
 
     std::string document = "<ui><page name=\"Main\"/></ui>";
     ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, document + std::string(1, '\0') + "trailing"));
     ASSERT_TRUE(waitFor([&] { return !rig.detail().activityView()->isAnimating(); }));
     EXPECT_EQ(rig.detail().xmlfile(), std::optional<std::string>(document)) << "text ends at the first 0 byte";
     EXPECT_FALSE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
-    EXPECT_EQ(nc.observerCount("fileFrom1207ui.xml"), 0u);
-    EXPECT_FALSE(rig.detail().lastNotificationID());
+    EXPECT_FALSE(rig.detail().fetching());
     std::string printed = out.take();
     EXPECT_EQ(test::occurrences(printed, "Got a file\n"), 1);
     EXPECT_EQ(test::occurrences(printed, "Got file '" + document + "'\n"), 1);
+}
+
+TEST(DetailScreen, AnotherDevicesFileIsNeverTakenAsTheDescription)
+{
+    // The screen used to take whatever was posted as fileFrom1207ui.xml.
+    // Device 120 asking for its "7ui.xml" posts exactly that name, and its
+    // page-load command then went to device 1207.
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    ASSERT_TRUE(rig.announce(3, "PLAT;PUMP;Intruder;1;120;0"));
+    ASSERT_TRUE(waitFor([&] { return rig.at("127.0.0.3") != nullptr; }));
+    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::ConnectRow});
+    rig.at("127.0.0.3")->requestFile("7ui.xml");
+    ASSERT_EQ(rig.files.requests().size(), 2u);
+    ASSERT_TRUE(rig.files.serve(rig.files.requests()[1].id,
+                                "<ui><start initial='p'/><page name='p' onPageLoad='\"OPEN VALVE\"'/></ui>"));
+    QTest::qWait(20);
+    EXPECT_FALSE(rig.detail().xmlfile());
+    EXPECT_EQ(rig.stack().top(), &rig.detail());
+    EXPECT_TRUE(rig.detail().fetching());
+    ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, "<ui/>"));
+    ASSERT_TRUE(waitFor([&] { return rig.detail().xmlfile().has_value(); }));
+    EXPECT_EQ(*rig.detail().xmlfile(), "<ui/>");
+    EXPECT_EQ(count(rig.received(2), "cOPEN VALVE\n"), 0);
+}
+
+TEST(DetailScreen, SaysWhenTwoHostsClaimTheSerial)
+{
+    // Another host announcing this device's serial number while the device
+    // answers takes nothing over; the screen says that two hosts claim it.
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    auto& table = *rig.detail().tableView();
+    ASSERT_EQ(table.numberOfSections(), 1);
+    rig.send(3, "mPLAT;PUMP;Impostor;3;1207;1");
+    ASSERT_TRUE(waitFor([&] { return table.numberOfSections() == 2; }));
+    EXPECT_EQ(table.headerTitle(1), "Two hosts claim serial 1207");
+    ASSERT_EQ(table.numberOfRows(1), 1);
+    TableCell* cell = table.cellForRow({1, 0});
+    EXPECT_EQ(labelText(cell, 1), "Other host");
+    EXPECT_EQ(labelText(cell, 2), "127.0.0.3");
+    EXPECT_EQ(labelText(table.cellForRow({0, ClientDetailView::AddressRow}), 2), "127.0.0.2");
+    EXPECT_EQ(labelText(table.cellForRow({0, ClientDetailView::SerialRow}), 2), "1207 (two hosts)");
+    EXPECT_EQ(table.headerTitle(0), "North well");
+    test::shot(rig.screen(), "04-detail-two-hosts");
 }
 
 TEST(DetailScreen, SecondConnectReusesTheDescriptionUntilTheListReappears)
@@ -258,14 +302,15 @@ TEST(DetailScreen, AFailedTransferStopsTheSpinnerKeepsNothingAndTheNextConnectTr
     EXPECT_EQ(rig.files.requests().size(), 2u);
 }
 
-TEST(DetailScreen, ADescriptionArrivingAfterTheUserLeftTheDeviceIsIgnored)
+TEST(DetailScreen, LeavingTheDeviceCancelsItsFetch)
 {
     AppRig rig;
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
     test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::ConnectRow});
     ASSERT_EQ(rig.files.requests().size(), 1u);
     rig.stack().pop(false);
-    ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, "<ui/>"));
+    EXPECT_TRUE(rig.files.find(rig.files.requests()[0].id)->cancelled);
+    EXPECT_FALSE(rig.files.serve(rig.files.requests()[0].id, "<ui/>"));
     QTest::qWait(20);
     EXPECT_FALSE(rig.detail().xmlfile());
     EXPECT_FALSE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());

@@ -1,5 +1,7 @@
 // The device list against a real finder fed by fake devices on loopback.
 
+#include "app/ReloadPacer.h"
+#include "platform/ManualLoop.h"
 #include "ui/AppRig.h"
 
 #include <gtest/gtest.h>
@@ -138,4 +140,27 @@ TEST(DeviceList, DeviceTextsWithLineBreaksStayOnOneRow)
     EXPECT_EQ(table.headerTitle(0), "PU MP (PL AT)");
     EXPECT_EQ(table.cellForRow({0, 0})->text(), "North  well (1207)");
     EXPECT_FALSE(table.cellForRow({0, 0})->textLabel()->text().contains('\n'));
+}
+
+TEST(ReloadPacer, AFloodOfChangesReloadsAFewTimesASecondAndEndsOnTheLatest)
+{
+    // A thousand forged announcements a second each made the list reload
+    // (a registry snapshot and a table rebuild), which kept the main thread
+    // near 100 %.
+    platform::ManualLoop loop;
+    int reloads = 0;
+    ReloadPacer pacer(loop, [&] { ++reloads; });
+    pacer.request();
+    EXPECT_EQ(reloads, 1) << "the first change shows at once";
+    for (int i = 0; i < 1024; ++i) { // a second in steps a double holds exactly
+        loop.advance(1.0 / 1024);
+        pacer.request();
+    }
+    EXPECT_EQ(reloads, 4 + 1) << "one per 0.25 s over the second";
+    loop.advance(ReloadPacer::kIntervalSeconds);
+    EXPECT_EQ(reloads, 6) << "the last change is shown";
+    loop.advance(10);
+    EXPECT_EQ(reloads, 6);
+    pacer.request();
+    EXPECT_EQ(reloads, 7) << "after a quiet spell, at once again";
 }

@@ -8,6 +8,8 @@
 #include "pages/RemoteInfoButton.h"
 #include "pages/RemoteLabel.h"
 #include "ui/PageRig.h"
+#include "widgets/NavigationBar.h"
+#include "widgets/PhoneStyle.h"
 
 #include <QApplication>
 #include <QFile>
@@ -286,6 +288,34 @@ TEST_F(Page, LabelsShowDegreeSignsKeepTheirFontAndEndInAnEllipsisWhenTooLong)
     EXPECT_EQ(label->label()->labelFont().pixelSize(), 40);
     EXPECT_TRUE(label->label()->shownText().endsWith(QChar(0x2026)));
     EXPECT_LT(label->label()->shownText().size(), 60);
+}
+
+TEST_F(Page, DeviceTextsAreCutBeforeLayout)
+{
+    // Five labels whose printf made 11 MB each froze the screen for 25 s,
+    // and the shared layout cache kept 256 such texts. printf now stops at
+    // 4 KiB (said once per call), and no device text reaches Qt's layout
+    // longer than a line could ever show: labels and titles here.
+    std::string conversions;
+    for (int i = 0; i < 10800; ++i)
+        conversions += "%1024d";
+    // What the page prints, past the rig's own quiet runs.
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    ++quietDepth();
+    auto p = open("<d><start initial='main'/><page name='main' title='printf(\"" + conversions + "\", 1)'>"
+                  "<label position='(0, 0)' refresh='0.5'>printf(\"" + conversions + "\", temp)</label></page></d>");
+    run(3.0); // six refreshes with the device's values
+    --quietDepth();
+    std::fflush(stdout);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(p);
+    auto label = widgetAt<RemoteLabel>(*p, 0);
+    EXPECT_LE(label->label()->text().size(), phone::kMaxShownChars);
+    EXPECT_TRUE(label->label()->text().endsWith(QChar(0x2026))) << "a cut text says so";
+    EXPECT_LE(p->title().size(), phone::kMaxShownChars);
+    EXPECT_LE(stack->bar()->title().size(), phone::kMaxShownChars);
+    EXPECT_EQ(test::occurrences(printed, "printf: output cut at 4096 bytes\n"), 2) << "one for the title, one for the label";
 }
 
 TEST_F(Page, BackWhileTheStartPageStillSlidesInEndsThePagesOnce)

@@ -298,6 +298,26 @@ TEST_F(Reader, HostileDocumentsEndInAnErrorInBoundedTime)
     }
 }
 
+TEST_F(Reader, TheErrorAlertListsTwentyEntriesAndSaysHowManyMore)
+{
+    // 20,000 bad elements made a 1 MB alert and a 6 s stall. Entries past
+    // the twentieth are counted, not listed, and one entry is at most 200
+    // characters of its message.
+    std::string widgets;
+    for (int i = 0; i < 25; ++i)
+        widgets += "<image/>\n";
+    auto reader = read(page(widgets));
+    const std::string entry = "Didn't provide an image name to the image:line ";
+    EXPECT_EQ(std::count(reader->errors().begin(), reader->errors().end(), '\n'), XMLReader::kMaxListedErrors);
+    EXPECT_EQ(reader->unlistedErrors(), 5);
+    EXPECT_TRUE(reader->alertMessage().ends_with("image:line 23\nand 5 more errors\n")) << reader->alertMessage();
+    // The table's message prints every attribute, so a long one makes a long entry.
+    auto one = read("<d><table name='t' note='" + std::string(300, 'x') + "'/></d>");
+    const std::string head = "Error: Not enough arguments to the table.  Got '{ name = \"t\"; note = \"";
+    EXPECT_EQ(one->errors(), head + std::string(XMLReader::kMaxErrorMessage - head.size(), 'x') + "...:line 1\n");
+    EXPECT_EQ(one->alertMessage(), one->errors());
+}
+
 namespace {
 
 // A stand-in for a widget of a later issue whose command is required.

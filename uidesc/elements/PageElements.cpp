@@ -5,6 +5,7 @@
 #include "pages/ClientDynamicView.h"
 #include "uidesc/ElementBuild.h"
 #include "uidesc/ElementBuilders.h"
+#include "widgets/PhoneStyle.h"
 
 #include <cstdio>
 #include <optional>
@@ -27,7 +28,7 @@ bool startPage(ElementBuild& b)
     }
     auto page = ClientDynamicView::create();
     page->setClient(b.clientPtr());
-    page->setTitle(QString::fromStdString(*name));
+    page->setTitle(phone::deviceLine(*name));
     page->setRealName(b.compile("title"));
     reader.registerPage(*name, page);
     if (auto load = b.compile("onPageLoad"))

@@ -8,6 +8,7 @@
 #include "pages/DynamicTableSections.h"
 #include "uidesc/ElementBuild.h"
 #include "uidesc/ElementBuilders.h"
+#include "widgets/PhoneStyle.h"
 
 #include <cstdio>
 
@@ -47,7 +48,7 @@ bool startTable(ElementBuild& b)
         return false;
     }
     auto table = ClientDynamicTable::create(b.clientPtr(), cellCount, *indexVar, b.rate());
-    table->setTitle(QString::fromStdString(*name));
+    table->setTitle(phone::deviceLine(*name));
     table->setRealName(b.compile("title"));
     reader.registerPage(*name, table);
     if (auto load = b.compile("onPageLoad"))
