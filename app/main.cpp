@@ -6,7 +6,7 @@
 
 #include "app/AppWindow.h"
 #include "app/CommandLine.h"
-#include "app/TollgarAppDelegate.h"
+#include "app/AppShell.h"
 #include "app/automation/Automation.h"
 #include "app/automation/AutomationServer.h"
 #include "app/automation/OutputTee.h"
@@ -75,7 +75,7 @@ int main(int argc, char** argv)
 
     int status = 0;
     {
-        fieldmon::TollgarAppDelegate delegate;
+        fieldmon::AppShell delegate;
         delegate.applicationDidFinishLaunching();
 
         std::unique_ptr<automation::Automation> commands;

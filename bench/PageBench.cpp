@@ -312,9 +312,9 @@ void BM_Page500LabelsAt10Hz(benchmark::State& state)
         ++repliesIn;
         // "V" answers the address requests, "A" the value requests.
         if (datagram[0] == 'V')
-            client->servicePacket(datagram);
+            client->onAddressReply(datagram);
         else if (datagram[0] == 'A')
-            client->serviceAddressPacket(datagram);
+            client->onValueReply(datagram);
     });
     for (auto _ : state) {
         XMLReader reader;

@@ -15,7 +15,7 @@
 //
 // Run: build/bench/bench_registry (results on stderr).
 
-#include "app/TableViewController.h"
+#include "app/DeviceListScreen.h"
 #include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
@@ -87,7 +87,7 @@ struct Site {
 void BM_ListReload(benchmark::State& state)
 {
     Site site(static_cast<int>(state.range(0)));
-    TableViewController list(site.loop, site.notifications);
+    DeviceListScreen list(site.loop, site.notifications);
     list.resize(320, 416);
     list.setRemoteClients(site.finder.get());
     for (auto _ : state)

@@ -98,9 +98,9 @@ struct Rig {
         std::string note;
         const std::string& request = d->bytes;
         if (request[0] == 'v')
-            client->realServicePacket(answerAddressRequest(request, Memory{}, note).value_or(""));
+            client->handleAddressReply(answerAddressRequest(request, Memory{}, note).value_or(""));
         else if (request[0] == 'a')
-            client->realServiceAddressPacket(answerValueRequest(request, Memory{}, note).value_or(""));
+            client->handleValueReply(answerValueRequest(request, Memory{}, note).value_or(""));
         return true;
     }
 };
@@ -137,7 +137,7 @@ void BM_TableFirstScreenful(benchmark::State& state)
 
         const auto t0 = std::chrono::steady_clock::now();
         std::string note;
-        rig->client->realServiceAddressPacket(answerValueRequest(countRequest->bytes, Memory{}, note).value_or(""));
+        rig->client->handleValueReply(answerValueRequest(countRequest->bytes, Memory{}, note).value_or(""));
         while (rig->answerOne()) {
         }
         QPixmap drawn = rig->window.grab();

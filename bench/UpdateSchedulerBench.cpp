@@ -6,7 +6,7 @@
 // std::priority_queue of (due time, index) pairs, the least any heap-based
 // scheduler must pay.
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
@@ -47,7 +47,7 @@ void BM_SchedulerPerBinding(benchmark::State& state)
 
     std::uint64_t serviced = 0;
     // One expression per 1,000 bindings: a binding only holds it here.
-    std::vector<std::shared_ptr<expr::ClientData>> expressions;
+    std::vector<std::shared_ptr<expr::Node>> expressions;
     for (std::size_t i = 0; i < n; ++i) {
         if (i % 1000 == 0)
             expressions.push_back(client->compileString("temp"));

@@ -77,7 +77,7 @@ void BM_SubmitAndStore1000(benchmark::State& state)
             state.PauseTiming();
             std::string r = dev.reply();
             state.ResumeTiming();
-            dev.store.requests().realServiceAddressPacket(r);
+            dev.store.requests().handleValueReply(r);
         }
     }
     std::size_t valid = 0;
@@ -98,7 +98,7 @@ void BM_QueueSubmitAndStore1000(benchmark::State& state)
             state.PauseTiming();
             std::string r = dev.reply();
             state.ResumeTiming();
-            dev.store.requests().realServiceAddressPacket(r);
+            dev.store.requests().handleValueReply(r);
         }
     }
 }

@@ -38,8 +38,8 @@
 namespace fieldmon {
 
 namespace expr {
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 class Schedulable;
 } // namespace expr
 
@@ -193,45 +193,45 @@ public:
     void initEnumType(const std::string& name, std::string_view body);
     void printRemoteData() const;
 
-    // Request queues: expressions file address requests on vrequest, value
-    // requests on arequest (queueRequest picks by isBase) and add themselves
-    // to compiledStringRequesters; submitRequests sends one datagram.
+    // Request queues: expressions file address requests on addressQueue, value
+    // requests on valueQueue (queueRequest picks by isBase) and add themselves
+    // to waitingRequesters; submitRequests sends one datagram.
     using RequestList = RequestQueues::RequestList;
-    RequestList& vrequest() { return variables_.requests().vrequest(); }
-    RequestList& arequest() { return variables_.requests().arequest(); }
-    std::vector<std::shared_ptr<Requester>>& compiledStringRequesters()
+    RequestList& addressQueue() { return variables_.requests().addressQueue(); }
+    RequestList& valueQueue() { return variables_.requests().valueQueue(); }
+    std::vector<std::shared_ptr<Requester>>& waitingRequesters()
     {
-        return variables_.requests().compiledStringRequesters();
+        return variables_.requests().waitingRequesters();
     }
     void queueRequest(RemoteDataRequest request) override;
     bool submitRequests() override;
 
     // "V" and "A" replies, the whole datagram (kind byte first, closing byte
     // last), from the discovery hand-off on the main thread. Each keeps a copy
-    // and handles it in a later pass of the main loop (realServicePacket,
-    // realServiceAddressPacket), after the hand-off has returned.
-    void servicePacket(std::string_view datagram);
-    void serviceAddressPacket(std::string_view datagram);
-    void realServicePacket(std::string_view datagram);
-    void realServiceAddressPacket(std::string_view datagram);
+    // and handles it in a later pass of the main loop (handleAddressReply,
+    // handleValueReply), after the hand-off has returned.
+    void onAddressReply(std::string_view datagram);
+    void onValueReply(std::string_view datagram);
+    void handleAddressReply(std::string_view datagram);
+    void handleValueReply(std::string_view datagram);
     void storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length);
-    const RequestList* lookupVarQuery(char id) const;
-    const RequestList* lookupAddrVarQuery(char id) const;
-    void parsedQuery(char id);
-    static std::string dictionaryVarIndexString(char id) { return RequestQueues::dictionaryVarIndexString(id); }
-    RequestQueues::QueryTable& queryDict() { return variables_.requests().queryDict(); }
-    RequestQueues::QueryTable& addrQueryDict() { return variables_.requests().addrQueryDict(); }
+    const RequestList* findSentAddressRequests(char id) const;
+    const RequestList* findSentValueRequests(char id) const;
+    void forgetSentRequests(char id);
+    static std::string requestKey(char id) { return RequestQueues::requestKey(id); }
+    RequestQueues::SentRequestTable& sentAddressRequests() { return variables_.requests().sentAddressRequests(); }
+    RequestQueues::SentRequestTable& sentValueRequests() { return variables_.requests().sentValueRequests(); }
     // Drops queued and sent requests (and the expressions they hold).
     void clearRequests();
 
     // --- Expressions: global environment and predefined variables ----------------
     // Compiles an expression text for this device: always a node, the error
     // node for malformed text (after its message). Main thread only.
-    std::shared_ptr<expr::ClientData> compileString(std::string_view text);
+    std::shared_ptr<expr::Node> compileString(std::string_view text);
     // A function call's argument text cut at its top-level commas.
     static std::vector<std::string> splitArguments(std::string_view text);
     // The scope of the predefined variables, parent of every other scope.
-    const std::shared_ptr<expr::ClientDataEnvironment>& environment() const override;
+    const std::shared_ptr<expr::Scope>& environment() const override;
     // `touchx`, `touchy` (0.5 at first) and `time` (seconds since timeOfStart,
     // set by the update scheduler). `service` follows setService().
     void setTouchX(double x);

@@ -2,13 +2,13 @@
 // for this device, and its global environment with the predefined variables.
 #include "device/Client.h"
 
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 #include "expr/Compiler.h"
 #include "expr/Expressions.h"
 
 namespace fieldmon {
 
-std::shared_ptr<expr::ClientData> Client::compileString(std::string_view text)
+std::shared_ptr<expr::Node> Client::compileString(std::string_view text)
 {
     return expr::Compiler::compile(shared_from_this(), text);
 }
@@ -18,7 +18,7 @@ std::vector<std::string> Client::splitArguments(std::string_view text)
     return expr::Compiler::splitArguments(text);
 }
 
-const std::shared_ptr<expr::ClientDataEnvironment>& Client::environment() const
+const std::shared_ptr<expr::Scope>& Client::environment() const
 {
     return expressions_->environment();
 }

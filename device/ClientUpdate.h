@@ -14,7 +14,7 @@
 // An element of a device's document that names no rate at all is bound
 // with "load" (the reader's choice): one refresh when the page loads.
 //
-// The expression is usually a compiled expression (expr::ClientData); a
+// The expression is usually a compiled expression (expr::Node); a
 // table page binds its contents the same way (expr::Schedulable).
 // The binding owns its expression and registers itself as the expression's
 // binding (a plain back-reference the expression calls updateTarget() on);

@@ -67,35 +67,35 @@ std::shared_ptr<RemoteData> Client::variableNamed(const std::string& name) const
 
 void Client::addRequester(std::shared_ptr<Requester> requester)
 {
-    variables_.requests().compiledStringRequesters().push_back(std::move(requester));
+    variables_.requests().waitingRequesters().push_back(std::move(requester));
 }
 
-void Client::servicePacket(std::string_view datagram)
+void Client::onAddressReply(std::string_view datagram)
 {
     // The task holds the record weakly: a device dropped meanwhile has nobody
     // waiting for its reply.
     services_.loop.post([weak = weak_from_this(), bytes = std::string(datagram)] {
         if (auto self = weak.lock())
-            self->realServicePacket(bytes);
+            self->handleAddressReply(bytes);
     });
 }
 
-void Client::serviceAddressPacket(std::string_view datagram)
+void Client::onValueReply(std::string_view datagram)
 {
     services_.loop.post([weak = weak_from_this(), bytes = std::string(datagram)] {
         if (auto self = weak.lock())
-            self->realServiceAddressPacket(bytes);
+            self->handleValueReply(bytes);
     });
 }
 
-void Client::realServicePacket(std::string_view datagram)
+void Client::handleAddressReply(std::string_view datagram)
 {
-    variables_.requests().realServicePacket(datagram);
+    variables_.requests().handleAddressReply(datagram);
 }
 
-void Client::realServiceAddressPacket(std::string_view datagram)
+void Client::handleValueReply(std::string_view datagram)
 {
-    variables_.requests().realServiceAddressPacket(datagram);
+    variables_.requests().handleValueReply(datagram);
 }
 
 void Client::storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length)
@@ -103,19 +103,19 @@ void Client::storeVars(const RequestList& list, const std::uint8_t* payload, std
     variables_.requests().storeVars(list, payload, length);
 }
 
-const Client::RequestList* Client::lookupVarQuery(char id) const
+const Client::RequestList* Client::findSentAddressRequests(char id) const
 {
-    return variables_.requests().lookupVarQuery(id);
+    return variables_.requests().findSentAddressRequests(id);
 }
 
-const Client::RequestList* Client::lookupAddrVarQuery(char id) const
+const Client::RequestList* Client::findSentValueRequests(char id) const
 {
-    return variables_.requests().lookupAddrVarQuery(id);
+    return variables_.requests().findSentValueRequests(id);
 }
 
-void Client::parsedQuery(char id)
+void Client::forgetSentRequests(char id)
 {
-    variables_.requests().parsedQuery(id);
+    variables_.requests().forgetSentRequests(id);
 }
 
 void Client::clearRequests()

@@ -91,9 +91,9 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
             std::string reply(datagram);
             reply.push_back('\0');
             if (datagram[0] == 'V')
-                client->servicePacket(reply);
+                client->onAddressReply(reply);
             else
-                client->serviceAddressPacket(reply);
+                client->onValueReply(reply);
         }
         return;
     case 'e':

@@ -28,8 +28,8 @@
 
 namespace fieldmon::expr {
 
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 
 // The arguments of one call as a general evaluation sees them: each is
 // evaluated when asked for, in the caller's scope.
@@ -37,7 +37,7 @@ class CallArguments {
 public:
     // `cutReported` is the calling node's own flag: a function whose output
     // is cut says so once per node (null: every time).
-    CallArguments(const std::vector<std::shared_ptr<ClientData>>& args, ClientDataEnvironment* env,
+    CallArguments(const std::vector<std::shared_ptr<Node>>& args, Scope* env,
                   bool* cutReported = nullptr)
         : args_(args), env_(env), cutReported_(cutReported)
     {
@@ -58,8 +58,8 @@ public:
     std::string text(std::size_t k) const;
 
 private:
-    const std::vector<std::shared_ptr<ClientData>>& args_;
-    ClientDataEnvironment* env_;
+    const std::vector<std::shared_ptr<Node>>& args_;
+    Scope* env_;
     bool* cutReported_;
 };
 

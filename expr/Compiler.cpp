@@ -10,13 +10,13 @@ NodePtr Compiler::compileText(std::string_view text, int nesting)
 {
     if (nesting > kMaxNesting) {
         std::printf("Error: Expression nests too deeply\n");
-        return ClientData::error(nullptr);
+        return Node::error(nullptr);
     }
     if (debug_)
         std::printf("Evaluating expression '%.*s'\n", static_cast<int>(text.size()), text.data());
     Walk walk(*this, text, nesting);
     if (!walk.run())
-        return ClientData::error(nullptr);
+        return Node::error(nullptr);
     return applyPrecedence(walk.tokens);
 }
 
@@ -28,7 +28,7 @@ NodePtr Compiler::compile(const ClientPtr& client, std::string_view text)
         text = text.substr(0, nul);
     if (text.size() > kMaxLength) {
         std::printf("Error: Expression too long\n");
-        return ClientData::error(nullptr);
+        return Node::error(nullptr);
     }
     Compiler c(client, client && client->debug());
     return c.compileText(text, 0);
@@ -38,13 +38,13 @@ NodePtr Compiler::applyPrecedence(std::vector<NodePtr>& tokens)
 {
     auto infixError = [] {
         std::printf("Error: Can't do infix math without something on both sides of the opperator.\n");
-        return ClientData::error(nullptr);
+        return Node::error(nullptr);
     };
     // Each level is one walk over the list from the front. The walk copies
     // what it keeps into `out`, so the entry before an operator is out's last
     // and the list shrinks without moving its tail for every operator.
     std::vector<NodePtr> out;
-    for (int level = 0; level <= ClientData::maxOrder() && tokens.size() > 1; ++level) {
+    for (int level = 0; level <= Node::maxOrder() && tokens.size() > 1; ++level) {
         out.clear();
         out.reserve(tokens.size());
         std::size_t i = 0;
@@ -62,7 +62,7 @@ NodePtr Compiler::applyPrecedence(std::vector<NodePtr>& tokens)
             const bool first = out.empty();
             const bool last = i + 1 == tokens.size();
             if (first || last) {
-                if (t->opperator() != '-' || last)
+                if (t->operatorChar() != '-' || last)
                     return infixError();
                 t->addArg(std::move(tokens[i + 1]));
             } else {
@@ -72,7 +72,7 @@ NodePtr Compiler::applyPrecedence(std::vector<NodePtr>& tokens)
             }
             t->simplify();
             if (Walk::tooTall(t))
-                return ClientData::error(nullptr);
+                return Node::error(nullptr);
             out.push_back(std::move(t));
             i += 2;
         }
@@ -80,7 +80,7 @@ NodePtr Compiler::applyPrecedence(std::vector<NodePtr>& tokens)
     }
 
     if (tokens.size() != 1)
-        return ClientData::error(nullptr);
+        return Node::error(nullptr);
     if (debug_)
         std::printf("Found token '%s'\n", tokens.front()->string().c_str());
     return tokens.front();

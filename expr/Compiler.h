@@ -1,5 +1,5 @@
 #pragma once
-// Compiler: turns the text of an expression into a tree of ClientData nodes.
+// Compiler: turns the text of an expression into a tree of Node nodes.
 //
 // A hand-written character state machine walks the text once and produces a
 // flat list of tokens that are already nodes: numbers, strings, names,
@@ -25,7 +25,7 @@
 //
 // Thread rule: main thread only (it prints, and folding evaluates).
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 
 #include <string>
 #include <string_view>

@@ -167,9 +167,9 @@ Compiler::Walk::Step Compiler::Walk::endOfNumber(char c, bool atEnd)
 {
     note("Found an end signifier.");
     if (isInteger_)
-        tokens.push_back(ClientData::integer(compiler_.client_, static_cast<std::int32_t>(intAcc_)));
+        tokens.push_back(Node::integer(compiler_.client_, static_cast<std::int32_t>(intAcc_)));
     else
-        tokens.push_back(ClientData::real(compiler_.client_, floatAcc_));
+        tokens.push_back(Node::real(compiler_.client_, floatAcc_));
     if (!atEnd && isOperatorChar(c)) {
         note("Found an opperator");
         state_ = State::Operator;
@@ -337,7 +337,7 @@ Compiler::Walk::Step Compiler::Walk::index(char c, bool atEnd)
         std::printf("Found block '%.*s'\n", len(inside), inside.data());
     NodePtr index = compiler_.compileText(inside, nesting_ + 1);
     NodePtr array = pop();
-    if (!push(ClientData::index(compiler_.client_, std::move(index), std::move(array))))
+    if (!push(Node::index(compiler_.client_, std::move(index), std::move(array))))
         return Step::Fail;
     mark_ = pos_ + 1;
     state_ = State::AfterIndex;
@@ -377,7 +377,7 @@ Compiler::Walk::Step Compiler::Walk::parenthesised(char c, bool atEnd)
 Compiler::Walk::Step Compiler::Walk::call(std::string_view inside)
 {
     NodePtr named = pop();
-    NodePtr fn = ClientData::function(compiler_.client_, named ? named->string() : std::string());
+    NodePtr fn = Node::function(compiler_.client_, named ? named->string() : std::string());
     for (const std::string& piece : splitArguments(inside)) {
         if (debug_)
             std::printf("Recursing on '%s'\n", piece.c_str());
@@ -428,13 +428,13 @@ Compiler::Walk::Step Compiler::Walk::operatorSecond(char c)
         pair = 'E';
     if (pair) {
         note("Pushing a double opperator");
-        tokens.push_back(ClientData::op(compiler_.client_, pair));
+        tokens.push_back(Node::op(compiler_.client_, pair));
         return Step::Next;
     }
     if (c == '=' || c == '&' || c == '|')
         return Step::Next; // pairs such as "+=" are not operators: both characters go
     note("Pushing a single opperator");
-    tokens.push_back(ClientData::op(compiler_.client_, remembered_));
+    tokens.push_back(Node::op(compiler_.client_, remembered_));
     return Step::Reloop;
 }
 
@@ -446,7 +446,7 @@ Compiler::Walk::Step Compiler::Walk::string(char c)
         std::string_view literal = text_.substr(mark_, pos_ - mark_);
         if (debug_)
             std::printf("Found string block '%.*s' \n", len(literal), literal.data());
-        tokens.push_back(ClientData::string(compiler_.client_, literal));
+        tokens.push_back(Node::string(compiler_.client_, literal));
         state_ = State::Between;
     }
     // A literal still open at the end of the text is dropped.
@@ -456,14 +456,14 @@ Compiler::Walk::Step Compiler::Walk::string(char c)
 bool Compiler::Walk::emitName()
 {
     if (state_ == State::Name) {
-        tokens.push_back(ClientData::variable(compiler_.client_, std::string(block())));
+        tokens.push_back(Node::variable(compiler_.client_, std::string(block())));
         return true;
     }
     if (state_ != State::Element)
         return true;
     std::string name(block());
     NodePtr structure = pop();
-    return push(ClientData::element(compiler_.client_, std::move(name), std::move(structure)));
+    return push(Node::element(compiler_.client_, std::move(name), std::move(structure)));
 }
 
 bool Compiler::Walk::push(NodePtr node)

@@ -24,7 +24,7 @@ class Requester;
 
 namespace fieldmon::expr {
 
-class ClientDataEnvironment;
+class Scope;
 
 class DeviceLink {
 public:
@@ -33,7 +33,7 @@ public:
     void setDebug(bool v) { _debug = v; }
 
     // The scope of the predefined variables, parent of every other scope.
-    virtual const std::shared_ptr<ClientDataEnvironment>& environment() const = 0;
+    virtual const std::shared_ptr<Scope>& environment() const = 0;
     // The declared variable of that name, or null.
     virtual std::shared_ptr<RemoteData> variableNamed(const std::string& name) const = 0;
     // Files a request for the next batch (address or value queue by its kind).

@@ -1,27 +1,27 @@
 #include "expr/Expressions.h"
 
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 
 namespace fieldmon::expr {
 
-Expressions::Expressions() : environment_(ClientDataEnvironment::createGlobal())
+Expressions::Expressions() : environment_(Scope::createGlobal())
 {
-    environment_->setVariable("pi", ClientData::real(nullptr, 3.141592653589793));
+    environment_->setVariable("pi", Node::real(nullptr, 3.141592653589793));
 
-    NodePtr yes = ClientData::integer(nullptr, 1);
+    NodePtr yes = Node::integer(nullptr, 1);
     for (const char* name : {"true", "TRUE", "yes", "YES"})
         environment_->setVariable(name, yes);
-    NodePtr no = ClientData::integer(nullptr, 0);
+    NodePtr no = Node::integer(nullptr, 0);
     for (const char* name : {"FALSE", "false", "no", "NO"})
         environment_->setVariable(name, no);
 
-    touchX_ = ClientData::real(nullptr, 0.5);
+    touchX_ = Node::real(nullptr, 0.5);
     environment_->setVariable("touchx", touchX_);
-    touchY_ = ClientData::real(nullptr, 0.5);
+    touchY_ = Node::real(nullptr, 0.5);
     environment_->setVariable("touchy", touchY_);
-    serviceData_ = ClientData::integer(nullptr, 0);
+    serviceData_ = Node::integer(nullptr, 0);
     environment_->setVariable("service", serviceData_);
-    varTime_ = ClientData::real(nullptr, 0.0);
+    varTime_ = Node::real(nullptr, 0.0);
     environment_->setVariable("time", varTime_);
 }
 

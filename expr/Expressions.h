@@ -21,8 +21,8 @@
 
 namespace fieldmon::expr {
 
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 
 class Expressions {
 public:
@@ -31,7 +31,7 @@ public:
     Expressions(const Expressions&) = delete;
     Expressions& operator=(const Expressions&) = delete;
 
-    const std::shared_ptr<ClientDataEnvironment>& environment() const { return environment_; }
+    const std::shared_ptr<Scope>& environment() const { return environment_; }
 
     void setTouchX(double x);
     void setTouchY(double y);
@@ -42,11 +42,11 @@ public:
     double time() const;
 
 private:
-    std::shared_ptr<ClientDataEnvironment> environment_;
-    std::shared_ptr<ClientData> touchX_;
-    std::shared_ptr<ClientData> touchY_;
-    std::shared_ptr<ClientData> serviceData_;
-    std::shared_ptr<ClientData> varTime_;
+    std::shared_ptr<Scope> environment_;
+    std::shared_ptr<Node> touchX_;
+    std::shared_ptr<Node> touchY_;
+    std::shared_ptr<Node> serviceData_;
+    std::shared_ptr<Node> varTime_;
 };
 
 } // namespace fieldmon::expr

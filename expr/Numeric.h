@@ -16,8 +16,8 @@
 
 namespace fieldmon::expr {
 
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 
 inline constexpr std::int32_t kIntMin = std::numeric_limits<std::int32_t>::min();
 
@@ -135,6 +135,6 @@ struct Num {
 
 // The numeric value of a node, or Num::fail() where the general path must
 // take over (before anything visible has happened).
-Num evaluateNumber(ClientData& n, ClientDataEnvironment* env);
+Num evaluateNumber(Node& n, Scope* env);
 
 } // namespace fieldmon::expr

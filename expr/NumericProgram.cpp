@@ -1,8 +1,8 @@
 #include "expr/NumericProgram.h"
 
 #include "expr/Builtins.h"
-#include "expr/ClientData.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Node.h"
+#include "expr/Scope.h"
 #include "variables/RemoteData.h"
 
 #include <array>
@@ -95,7 +95,7 @@ double remoteDouble(const Step& s, Context& x)
 
 Num localValue(const Step& s, Context& x)
 {
-    return evaluateNumber(*const_cast<ClientData*>(static_cast<const ClientData*>(s.p)), x.env);
+    return evaluateNumber(*const_cast<Node*>(static_cast<const Node*>(s.p)), x.env);
 }
 
 std::int32_t localInt(const Step& s, Context& x)
@@ -319,9 +319,9 @@ bool binaryFnsOf(char op, BinaryFns& out)
 }
 
 // The kind a local variable has now, for the step that reads it.
-bool localKind(const ClientData& n, ClientDataEnvironment* env, bool& isInt)
+bool localKind(const Node& n, Scope* env, bool& isInt)
 {
-    const Num v = evaluateNumber(const_cast<ClientData&>(n), env);
+    const Num v = evaluateNumber(const_cast<Node&>(n), env);
     if (v.failed())
         return false;
     isInt = v.tag == Num::Int;
@@ -332,7 +332,7 @@ bool localKind(const ClientData& n, ClientDataEnvironment* env, bool& isInt)
 
 NumericProgram::~NumericProgram() = default;
 
-std::unique_ptr<NumericProgram> NumericProgram::build(const ClientData& tree, ClientDataEnvironment* env)
+std::unique_ptr<NumericProgram> NumericProgram::build(const Node& tree, Scope* env)
 {
     std::unique_ptr<NumericProgram> p(new NumericProgram);
     p->env_ = env;
@@ -359,7 +359,7 @@ std::unique_ptr<NumericProgram> NumericProgram::build(const ClientData& tree, Cl
     return p;
 }
 
-int NumericProgram::emit(const ClientData& n, int depth)
+int NumericProgram::emit(const Node& n, int depth)
 {
     if (depth > kMaxDepth)
         return -1;
@@ -413,7 +413,7 @@ int NumericProgram::emit(const ClientData& n, int depth)
         if (op == '?') {
             if (args.size() < 2)
                 return -1;
-            const ClientData& colon = *args[1];
+            const Node& colon = *args[1];
             if (colon.kind_ != NodeKind::Operator || colon.op_ != ':' || colon.args_.size() < 2)
                 return -1;
             s.ia = emit(*args[0], depth + 1);

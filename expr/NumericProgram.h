@@ -17,7 +17,7 @@
 // caller then evaluates the tree, which produces the error.
 //
 // A program belongs to the node it was built for and is rebuilt when any
-// node anywhere has changed kind or been resolved since (ClientData keeps a
+// node anywhere has changed kind or been resolved since (Node keeps a
 // generation count); in a steady state that never happens, so running
 // allocates nothing.
 //
@@ -31,8 +31,8 @@
 
 namespace fieldmon::expr {
 
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 
 class NumericProgram {
 public:
@@ -44,13 +44,13 @@ public:
     // not settle into integers and doubles (a conditional choosing between
     // an integer and a double). Local variables take the kinds they have in
     // `env` (null: the global environment).
-    static std::unique_ptr<NumericProgram> build(const ClientData& root, ClientDataEnvironment* env);
+    static std::unique_ptr<NumericProgram> build(const Node& root, Scope* env);
     ~NumericProgram();
 
     enum class Outcome : std::uint8_t { Done, GaveUp, Stale };
     // The value; GaveUp when the tree must be evaluated instead, Stale when
     // moreover the program no longer fits the kinds of its values.
-    Num run(ClientDataEnvironment* env, Outcome& outcome) const
+    Num run(Scope* env, Outcome& outcome) const
     {
         Context x{env, Outcome::Done};
         const Step& r = *root_;
@@ -62,7 +62,7 @@ public:
     // One typed step; internal, public only so that the step functions can
     // name it.
     struct Context {
-        ClientDataEnvironment* env;
+        Scope* env;
         Outcome outcome;
     };
     struct Step {
@@ -88,13 +88,13 @@ public:
 
 private:
     NumericProgram() = default;
-    int emit(const ClientData& n, int depth);
+    int emit(const Node& n, int depth);
 
     std::vector<Step> steps_;
     std::vector<int> lists_; // argument lists of max and min, as step indexes
     std::vector<const Step*> listSteps_; // the same lists as step pointers
     const Step* root_ = nullptr;
-    ClientDataEnvironment* env_ = nullptr; // while building only
+    Scope* env_ = nullptr; // while building only
 };
 
 } // namespace fieldmon::expr

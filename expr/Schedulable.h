@@ -1,6 +1,6 @@
 #pragma once
 // Schedulable: what the update scheduler asks of the expression a binding
-// refreshes. Compiled expressions (ClientData) are the usual kind; a table
+// refreshes. Compiled expressions (Node) are the usual kind; a table
 // page's contents are another (their rows are read in stages: counts, then
 // range bounds, then the rows' texts), so the scheduler and the request
 // machinery see them through this interface rather than through the node

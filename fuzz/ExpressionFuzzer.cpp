@@ -8,8 +8,8 @@
 // printf formatter and argument lists directly.
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Node.h"
+#include "expr/Scope.h"
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
@@ -101,12 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The same text as a command of a widget with a parameter.
-    auto wrapper = expr::ClientDataEnvironment::create(d.client, node);
-    wrapper->setVariable("k", expr::ClientData::integer(nullptr, control));
-    wrapper->setVariable("state", expr::ClientData::real(nullptr, 0.5));
+    auto wrapper = expr::Scope::create(d.client, node);
+    wrapper->setVariable("k", expr::Node::integer(nullptr, control));
+    wrapper->setVariable("state", expr::Node::real(nullptr, 0.5));
     sink = sink + static_cast<double>(wrapper->stringValue().size());
     sink = sink + wrapper->queueVariableRequests();
-    wrapper->setVariable("k", expr::ClientData::string(nullptr, "x"));
+    wrapper->setVariable("k", expr::Node::string(nullptr, "x"));
     sink = sink + wrapper->doubleValue();
     (void)sink;
 

@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (op & 0x20) {
             auto r = std::make_shared<Requeuer>(store, v, op >> 6);
             requesters.push_back(r);
-            store.requests().compiledStringRequesters().push_back(r);
+            store.requests().waitingRequesters().push_back(r);
         }
         if (op & 0x40)
             store.requests().submitRequests();
@@ -179,9 +179,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((how & 4) && datagram.size() >= 2 && lastSent.size() >= 2)
             datagram[1] = lastSent[1];
         if (how & 8)
-            store.requests().realServicePacket(datagram);
+            store.requests().handleAddressReply(datagram);
         else
-            store.requests().realServiceAddressPacket(datagram);
+            store.requests().handleValueReply(datagram);
     }
 
     // Read every variable whatever it holds now.

@@ -19,12 +19,12 @@
 namespace fieldmon {
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class Circle final : public QuartzViewController {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
 
     Circle();
 

@@ -1,8 +1,8 @@
 #include "pages/ClientDynamicTable.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Node.h"
+#include "expr/Scope.h"
 #include "pages/ClientDynamicTableCell.h"
 #include "pages/DynamicRowCell.h"
 #include "pages/DynamicTableSections.h"
@@ -35,7 +35,7 @@ ClientDynamicTable::ClientDynamicTable(std::shared_ptr<Client> client, NodePtr c
     // Values kept in the device's own environment are made without the
     // device: the record holding a node that holds the record is a cycle.
     if (client)
-        client->environment()->setVariable(indexVar_, expr::ClientData::error(nullptr));
+        client->environment()->setVariable(indexVar_, expr::Node::error(nullptr));
     tableView_->setLazyRows(true);
     tableView_->setSource(this);
     tableView_->setGeometry(rect());
@@ -171,7 +171,7 @@ void ClientDynamicTable::didSelectRow(GroupedTableView& table, IndexPath path)
         // the page's appearance (title, load command), which may read it.
         const bool known = dynamicPages() && dynamicPages()->count(target);
         if (known && remoteClient())
-            remoteClient()->environment()->setVariable(indexVar_, expr::ClientData::integer(nullptr, path.row));
+            remoteClient()->environment()->setVariable(indexVar_, expr::Node::integer(nullptr, path.row));
         pushPageWithTitle(target);
     } else {
         if (t && t->hasCommand()) {

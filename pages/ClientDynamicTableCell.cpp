@@ -1,8 +1,8 @@
 #include "pages/ClientDynamicTableCell.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Node.h"
+#include "expr/Scope.h"
 #include "pages/Commands.h"
 #include "pages/DynamicRowCell.h"
 #include "widgets/GroupedTableView.h"

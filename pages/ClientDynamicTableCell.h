@@ -35,14 +35,14 @@ class DynamicRowCell;
 class GroupedTableView;
 
 namespace expr {
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 } // namespace expr
 
 class ClientDynamicTableCell : public std::enable_shared_from_this<ClientDynamicTableCell> {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
-    using EnvPtr = std::shared_ptr<expr::ClientDataEnvironment>;
+    using NodePtr = std::shared_ptr<expr::Node>;
+    using EnvPtr = std::shared_ptr<expr::Scope>;
 
     // What every template is made from.
     struct Texts {

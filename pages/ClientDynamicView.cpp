@@ -1,7 +1,7 @@
 #include "pages/ClientDynamicView.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/RemoteView.h"
 
 #include <QApplication>

@@ -1,23 +1,23 @@
 #include "pages/Commands.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Node.h"
+#include "expr/Scope.h"
 
 #include <cstdio>
 
 namespace fieldmon::commands {
 
-std::shared_ptr<expr::ClientDataEnvironment> withParameter(const std::shared_ptr<Client>& client,
-                                                           const std::shared_ptr<expr::ClientData>& command,
+std::shared_ptr<expr::Scope> withParameter(const std::shared_ptr<Client>& client,
+                                                           const std::shared_ptr<expr::Node>& command,
                                                            const std::string& name, int value)
 {
-    auto env = expr::ClientDataEnvironment::create(client, command);
-    env->setVariable(name, expr::ClientData::integer(nullptr, value));
+    auto env = expr::Scope::create(client, command);
+    env->setVariable(name, expr::Node::integer(nullptr, value));
     return env;
 }
 
-void whenValuesAreIn(Client& client, std::shared_ptr<expr::ClientData> command, std::function<void()> run)
+void whenValuesAreIn(Client& client, std::shared_ptr<expr::Node> command, std::function<void()> run)
 {
     if (!command)
         return;

@@ -25,21 +25,21 @@ class Client;
 class Value;
 
 namespace expr {
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 } // namespace expr
 
 namespace commands {
 
 // An environment over `command` with `name` bound to the integer `value`.
-std::shared_ptr<expr::ClientDataEnvironment> withParameter(const std::shared_ptr<Client>& client,
-                                                           const std::shared_ptr<expr::ClientData>& command,
+std::shared_ptr<expr::Scope> withParameter(const std::shared_ptr<Client>& client,
+                                                           const std::shared_ptr<expr::Node>& command,
                                                            const std::string& name, int value);
 
 // Runs `run` once `command`'s remote values are in: a one-time binding of
 // the command, then a request batch. A constant command runs at once. The
 // device record is not kept alive by the binding's callbacks.
-void whenValuesAreIn(Client& client, std::shared_ptr<expr::ClientData> command, std::function<void()> run);
+void whenValuesAreIn(Client& client, std::shared_ptr<expr::Node> command, std::function<void()> run);
 
 // The line sent for a command value: "c" + text + `tail` + "\n". An error
 // value is no command a device could act on: nullopt, and a line on the

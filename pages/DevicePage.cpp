@@ -1,7 +1,7 @@
 #include "pages/DevicePage.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/RemoteView.h"
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"

@@ -42,7 +42,7 @@ class DevicePage;
 class RemoteView;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 using PageTable = std::map<std::string, std::shared_ptr<DevicePage>, std::less<>>;
@@ -50,7 +50,7 @@ using PageTable = std::map<std::string, std::shared_ptr<DevicePage>, std::less<>
 class DevicePage : public Screen, public std::enable_shared_from_this<DevicePage> {
     Q_OBJECT
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
     using Widgets = std::vector<std::shared_ptr<RemoteView>>;
 
     static constexpr double viewWidth() { return 320.0; }

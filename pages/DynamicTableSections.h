@@ -43,13 +43,13 @@ class Client;
 class ClientDynamicTableCell;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class DynamicTableSections final : public expr::Schedulable,
                                    public std::enable_shared_from_this<DynamicTableSections> {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
     using Template = std::shared_ptr<ClientDynamicTableCell>;
     static constexpr int kMaxRows = 10000;
 

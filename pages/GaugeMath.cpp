@@ -1,6 +1,6 @@
 #include "pages/GaugeMath.h"
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 
 #include <algorithm>
 #include <cmath>

@@ -18,12 +18,12 @@
 namespace fieldmon {
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 namespace gauge {
 
-using NodePtr = std::shared_ptr<expr::ClientData>;
+using NodePtr = std::shared_ptr<expr::Node>;
 
 inline constexpr double kPageWidth = 320.0;
 inline constexpr double kPageHeight = 416.0;

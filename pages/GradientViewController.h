@@ -23,12 +23,12 @@
 namespace fieldmon {
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class GradientViewController final : public QuartzViewController {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
 
     GradientViewController();
 

@@ -1,7 +1,7 @@
 #include "pages/Joystick.h"
 
 #include "device/Client.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 
 #include <QJsonArray>
 
@@ -40,10 +40,10 @@ Joystick::EnvPtr Joystick::wrap(NodePtr e)
     if (!remoteClient_)
         return nullptr;
     if (!x_) {
-        x_ = expr::ClientData::real(remoteClient_, 0.0);
-        y_ = expr::ClientData::real(remoteClient_, 0.0);
+        x_ = expr::Node::real(remoteClient_, 0.0);
+        y_ = expr::Node::real(remoteClient_, 0.0);
     }
-    EnvPtr env = expr::ClientDataEnvironment::create(remoteClient_, std::move(e));
+    EnvPtr env = expr::Scope::create(remoteClient_, std::move(e));
     env->setVariable("x", x_);
     env->setVariable("y", y_);
     return env;

@@ -73,14 +73,14 @@ namespace fieldmon {
 class Client;
 
 namespace expr {
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 } // namespace expr
 
 class Joystick final : public QuartzViewController {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
-    using EnvPtr = std::shared_ptr<expr::ClientDataEnvironment>;
+    using NodePtr = std::shared_ptr<expr::Node>;
+    using EnvPtr = std::shared_ptr<expr::Scope>;
     static constexpr double kDefaultRate = 0.5;
     static constexpr double kMinimumRate = 0.05;
     // The knob's centre sits this far above the touch in window coordinates.

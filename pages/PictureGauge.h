@@ -24,12 +24,12 @@
 namespace fieldmon {
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class PictureGauge : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
 
     PictureView* theImageView() const { return static_cast<PictureView*>(view()); }
     QObject* responder() override { return view(); }

@@ -22,12 +22,12 @@
 namespace fieldmon {
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class Progress final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
     static constexpr double kHeight = 10.0;
     // The page's diagonal in points.
     static double diagonal();

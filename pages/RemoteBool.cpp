@@ -1,8 +1,8 @@
 #include "pages/RemoteBool.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Node.h"
+#include "expr/Scope.h"
 #include "pages/Commands.h"
 #include "pages/DevicePage.h"
 #include "widgets/ToggleSwitch.h"
@@ -103,7 +103,7 @@ void RemoteBool::buttonPress()
     });
 }
 
-void RemoteBool::runCommand(const std::shared_ptr<expr::ClientDataEnvironment>& command)
+void RemoteBool::runCommand(const std::shared_ptr<expr::Scope>& command)
 {
     if (auto text = commands::line(command->eval(), {}, "a switch"))
         remoteClient_->sendString(*text);

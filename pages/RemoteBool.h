@@ -34,13 +34,13 @@ class Client;
 class ToggleSwitch;
 
 namespace expr {
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 } // namespace expr
 
 class RemoteBool final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
     static constexpr double kHoldOffSeconds = 5.0;
 
     RemoteBool(NodePtr command, std::shared_ptr<Client> client);
@@ -70,7 +70,7 @@ public:
 
 private:
     void handleTimer();
-    void runCommand(const std::shared_ptr<expr::ClientDataEnvironment>& command);
+    void runCommand(const std::shared_ptr<expr::Scope>& command);
 
     std::shared_ptr<Client> remoteClient_;
     NodePtr command_;

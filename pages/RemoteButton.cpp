@@ -1,6 +1,6 @@
 #include "pages/RemoteButton.h"
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/PageButton.h"
 #include "widgets/PhoneStyle.h"
 

@@ -15,12 +15,12 @@ namespace fieldmon {
 class PageButton;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class RemoteButton final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
 
     RemoteButton() = default;
 

@@ -34,12 +34,12 @@ namespace fieldmon {
 class Client;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class RemoteImage final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
     enum class State { Waiting, Shown, Failed };
     RemoteImage(const std::string& file, std::shared_ptr<Client> client);
 

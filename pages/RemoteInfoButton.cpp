@@ -1,6 +1,6 @@
 #include "pages/RemoteInfoButton.h"
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/DevicePage.h"
 
 namespace fieldmon {

@@ -18,12 +18,12 @@ namespace fieldmon {
 class DevicePage;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class RemoteInfoButton final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
 
     explicit RemoteInfoButton(InfoButtonView::Kind kind);
 

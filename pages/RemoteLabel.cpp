@@ -1,6 +1,6 @@
 #include "pages/RemoteLabel.h"
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/DevicePage.h"
 #include "pages/LabelView.h"
 #include "widgets/PhoneStyle.h"

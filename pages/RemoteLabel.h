@@ -21,12 +21,12 @@ namespace fieldmon {
 class LabelView;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class RemoteLabel final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
     static constexpr int kDefaultFontSize = 16;
 
     RemoteLabel();

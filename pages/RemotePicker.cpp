@@ -1,7 +1,7 @@
 #include "pages/RemotePicker.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/Commands.h"
 #include "pages/DevicePage.h"
 #include "widgets/PickerColumn.h"

@@ -33,12 +33,12 @@ class Client;
 class PickerView;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class RemotePicker final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
 
     RemotePicker(NodePtr command, std::shared_ptr<Client> client, int wheel);
 

@@ -1,7 +1,7 @@
 #include "pages/RemoteTextField.h"
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/DevicePage.h"
 #include "widgets/PhoneStyle.h"
 #include "widgets/TextField.h"

@@ -26,12 +26,12 @@ class Client;
 class TextField;
 
 namespace expr {
-class ClientData;
+class Node;
 }
 
 class RemoteTextField final : public RemoteView {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
 
     RemoteTextField(NodePtr command, std::shared_ptr<Client> client);
 

@@ -1,6 +1,6 @@
 #include "uidesc/ElementBuild.h"
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/RemoteView.h"
 #include "pages/WidgetTags.h"
 
@@ -107,7 +107,7 @@ void ElementBuild::report(std::string_view message, std::string_view diagnostic)
         std::printf("Error: %.*s\n", static_cast<int>(message.size()), message.data());
     else
         std::printf("%.*s\n", static_cast<int>(diagnostic.size()), diagnostic.data());
-    reader_.NSLogerror(message, reader_.line_);
+    reader_.addError(message, reader_.line_);
 }
 
 } // namespace fieldmon

@@ -43,7 +43,7 @@ namespace fieldmon {
 
 class ElementBuild {
 public:
-    using NodePtr = std::shared_ptr<expr::ClientData>;
+    using NodePtr = std::shared_ptr<expr::Node>;
     using Attributes = std::vector<std::pair<std::string, std::string>>;
 
     ElementBuild(XMLReader& reader, const uidesc::ElementSpec& spec, XMLReader::OpenElement& element,

@@ -50,7 +50,7 @@ XMLReader::~XMLReader()
         releasePages();
 }
 
-void XMLReader::NSLogerror(std::string_view message, int line)
+void XMLReader::addError(std::string_view message, int line)
 {
     if (listedErrors_ >= kMaxListedErrors) {
         ++unlistedErrors_;
@@ -76,7 +76,7 @@ std::string XMLReader::alertMessage() const
 void XMLReader::stop(std::string_view message)
 {
     std::printf("Error: %.*s\n", static_cast<int>(message.size()), message.data());
-    NSLogerror(message, line_);
+    addError(message, line_);
     stopped_ = true;
 }
 
@@ -118,7 +118,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
         text.remove_prefix(3);
     QByteArray ascii;
     if (int line = toAscii(text, ascii))
-        NSLogerror("Characters outside 7-bit ASCII read as '?'", line);
+        addError("Characters outside 7-bit ASCII read as '?'", line);
 
     // Decoded here, so that an encoding the document declares changes nothing.
     const QString document = QString::fromLatin1(ascii);
@@ -142,7 +142,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
         line_ = static_cast<int>(parser.lineNumber());
         for (; outsideReported < outside.size() && outside[outsideReported].offset < parser.characterOffset();
              ++outsideReported)
-            NSLogerror("Entity '" + outside[outsideReported].name + "' not read: only the document is",
+            addError("Entity '" + outside[outsideReported].name + "' not read: only the document is",
                        outside[outsideReported].line);
         switch (token) {
         case QXmlStreamReader::StartElement: {
@@ -177,7 +177,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
         case QXmlStreamReader::EntityReference:
             // A name the outside DTD would have declared.
             flush();
-            NSLogerror("Entity '" + parser.name().toString().toStdString() + "' not read: only the document is", line_);
+            addError("Entity '" + parser.name().toString().toStdString() + "' not read: only the document is", line_);
             break;
         case QXmlStreamReader::Comment:
         case QXmlStreamReader::ProcessingInstruction:
@@ -194,7 +194,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
         flush();
     bool complete = !stopped_ && !parser.hasError();
     if (parser.hasError() && !stopped_) {
-        NSLogerror("syntax error", static_cast<int>(parser.lineNumber()));
+        addError("syntax error", static_cast<int>(parser.lineNumber()));
         if (parseError)
             *parseError = parser.errorString().toStdString();
     }
@@ -248,7 +248,7 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
     element.builder = builders_.find(spec->name);
     if (!element.builder) {
         std::printf("Error: '%s' is not supported yet\n", element.name.c_str());
-        NSLogerror("'" + element.name + "' is not supported yet", line_);
+        addError("'" + element.name + "' is not supported yet", line_);
         element.dropped = true;
         return;
     }

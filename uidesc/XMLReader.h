@@ -110,7 +110,7 @@ public:
     // first kMaxListedErrors entries, each message cut to kMaxErrorMessage
     // bytes; later ones are only counted: 20,000 bad elements once made a
     // 1 MB alert that took seconds to lay out.
-    void NSLogerror(std::string_view message, int line);
+    void addError(std::string_view message, int line);
     const std::string& errors() const { return errorstring_; }
     int unlistedErrors() const { return unlistedErrors_; }
     // What the alert says: the list, and how many more there were.

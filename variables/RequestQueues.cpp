@@ -41,9 +41,9 @@ RequestQueues::RequestQueues(VariableStore& store) : store_(store) {}
 void RequestQueues::queue(RemoteDataRequest request)
 {
     if (request.isBase())
-        vrequest_.push_back(std::move(request));
+        addressQueue_.push_back(std::move(request));
     else
-        arequest_.push_back(std::move(request));
+        valueQueue_.push_back(std::move(request));
 }
 
 void RequestQueues::batchAddressRequests(RequestList& list)
@@ -177,7 +177,7 @@ void RequestQueues::keepForNextDatagram(RequestList& rest)
     rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(kept), rest.end());
 }
 
-char RequestQueues::nextIdentifier(const QueryTable& table) const
+char RequestQueues::nextIdentifier(const SentRequestTable& table) const
 {
     const auto& next = store_.link().uniqueIdentifier;
     if (!next)
@@ -188,12 +188,12 @@ char RequestQueues::nextIdentifier(const QueryTable& table) const
     // the next call, the 29th, gives the first one again: it is taken
     // anyway, and its list counts as lost.
     char id = next();
-    for (std::size_t tries = 1; tries <= kIdentifiers && table.count(dictionaryVarIndexString(id)); ++tries)
+    for (std::size_t tries = 1; tries <= kIdentifiers && table.count(requestKey(id)); ++tries)
         id = next();
     return id;
 }
 
-bool RequestQueues::sendList(char kind, RequestList& list, QueryTable& table)
+bool RequestQueues::sendList(char kind, RequestList& list, SentRequestTable& table)
 {
     char id = nextIdentifier(table);
     std::size_t cut = fitInDatagram(list, 2);
@@ -208,11 +208,11 @@ bool RequestQueues::sendList(char kind, RequestList& list, QueryTable& table)
     text += id;
     for (const auto& r : list)
         text += r.request();
-    list.push_back(RemoteDataRequest::requesters(compiledStringRequesters_));
+    list.push_back(RemoteDataRequest::requesters(waitingRequesters_));
 
-    table[dictionaryVarIndexString(id)] = std::move(list);
+    table[requestKey(id)] = std::move(list);
     list = std::move(rest);
-    compiledStringRequesters_.clear();
+    waitingRequesters_.clear();
     if (store_.link().send)
         store_.link().send(text);
     return true;
@@ -222,23 +222,23 @@ bool RequestQueues::submitRequests()
 {
     if (store_.debug())
         std::printf("Submitting\n");
-    if (!vrequest_.empty()) {
-        batchAddressRequests(vrequest_);
-        return sendList('v', vrequest_, queryDict_);
+    if (!addressQueue_.empty()) {
+        batchAddressRequests(addressQueue_);
+        return sendList('v', addressQueue_, sentAddressRequests_);
     }
-    if (arequest_.empty()) {
-        compiledStringRequesters_.clear();
+    if (valueQueue_.empty()) {
+        waitingRequesters_.clear();
         return false;
     }
-    batchValueRequests(arequest_);
-    return sendList('a', arequest_, addrQueryDict_);
+    batchValueRequests(valueQueue_);
+    return sendList('a', valueQueue_, sentValueRequests_);
 }
 
-void RequestQueues::handleReply(std::string_view datagram, QueryTable& table)
+void RequestQueues::handleReply(std::string_view datagram, SentRequestTable& table)
 {
     if (datagram.size() < 2)
         return;
-    auto it = table.find(dictionaryVarIndexString(datagram[1]));
+    auto it = table.find(requestKey(datagram[1]));
     if (it == table.end())
         return;
     // Taken out before storing: the requester entry queues and submits
@@ -249,14 +249,14 @@ void RequestQueues::handleReply(std::string_view datagram, QueryTable& table)
     storeVars(list, reinterpret_cast<const std::uint8_t*>(datagram.data()) + 2, length);
 }
 
-void RequestQueues::realServicePacket(std::string_view datagram)
+void RequestQueues::handleAddressReply(std::string_view datagram)
 {
-    handleReply(datagram, queryDict_);
+    handleReply(datagram, sentAddressRequests_);
 }
 
-void RequestQueues::realServiceAddressPacket(std::string_view datagram)
+void RequestQueues::handleValueReply(std::string_view datagram)
 {
-    handleReply(datagram, addrQueryDict_);
+    handleReply(datagram, sentValueRequests_);
 }
 
 void RequestQueues::storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length)
@@ -282,30 +282,30 @@ void RequestQueues::storeVars(const RequestList& list, const std::uint8_t* paylo
         std::printf("Had %d bytes worth of waiting people\n", static_cast<int>(offset));
 }
 
-const RequestQueues::RequestList* RequestQueues::lookupVarQuery(char id) const
+const RequestQueues::RequestList* RequestQueues::findSentAddressRequests(char id) const
 {
-    auto it = queryDict_.find(dictionaryVarIndexString(id));
-    return it == queryDict_.end() ? nullptr : &it->second;
+    auto it = sentAddressRequests_.find(requestKey(id));
+    return it == sentAddressRequests_.end() ? nullptr : &it->second;
 }
 
-const RequestQueues::RequestList* RequestQueues::lookupAddrVarQuery(char id) const
+const RequestQueues::RequestList* RequestQueues::findSentValueRequests(char id) const
 {
-    auto it = addrQueryDict_.find(dictionaryVarIndexString(id));
-    return it == addrQueryDict_.end() ? nullptr : &it->second;
+    auto it = sentValueRequests_.find(requestKey(id));
+    return it == sentValueRequests_.end() ? nullptr : &it->second;
 }
 
-void RequestQueues::parsedQuery(char id)
+void RequestQueues::forgetSentRequests(char id)
 {
-    queryDict_.erase(dictionaryVarIndexString(id));
+    sentAddressRequests_.erase(requestKey(id));
 }
 
 void RequestQueues::clear()
 {
-    vrequest_.clear();
-    arequest_.clear();
-    compiledStringRequesters_.clear();
-    queryDict_.clear();
-    addrQueryDict_.clear();
+    addressQueue_.clear();
+    valueQueue_.clear();
+    waitingRequesters_.clear();
+    sentAddressRequests_.clear();
+    sentValueRequests_.clear();
 }
 
 } // namespace fieldmon

@@ -1,7 +1,7 @@
 #pragma once
 // RequestQueues: the variable request machinery of one device. Expressions
-// queue address requests (vrequest) and value requests (arequest) and add
-// themselves to compiledStringRequesters; submitRequests() packs one queue
+// queue address requests (addressQueue) and value requests (valueQueue) and add
+// themselves to waitingRequesters; submitRequests() packs one queue
 // into one datagram tagged with a one-character identifier and keeps the sent
 // list under that identifier until the reply comes; the reply is cut into the
 // waiting variables and the waiting requesters are asked to continue.
@@ -20,7 +20,7 @@
 // once), so no item is ever cut in two and no variable waits for bytes that
 // were never asked for.
 //
-// Reference cycle: Client → RequestQueues → compiledStringRequesters →
+// Reference cycle: Client → RequestQueues → waitingRequesters →
 // expression → Client. It lasts from an expression queueing until the next
 // submitRequests(), which always clears that list, or until clear(). Sent
 // lists hold their requesters weakly (see RemoteDataRequest::requesters).
@@ -45,7 +45,7 @@ class VariableStore;
 class RequestQueues {
 public:
     using RequestList = std::vector<RemoteDataRequest>;
-    using QueryTable = std::map<std::string, RequestList>;
+    using SentRequestTable = std::map<std::string, RequestList>;
 
     static constexpr std::size_t kMaxRequestText = 5999;
     // How many identifiers the device link's counter runs through.
@@ -53,10 +53,10 @@ public:
 
     explicit RequestQueues(VariableStore& store);
 
-    RequestList& vrequest() { return vrequest_; }
-    RequestList& arequest() { return arequest_; }
-    std::vector<std::shared_ptr<Requester>>& compiledStringRequesters() { return compiledStringRequesters_; }
-    // Files a request on vrequest when isBase(), else on arequest.
+    RequestList& addressQueue() { return addressQueue_; }
+    RequestList& valueQueue() { return valueQueue_; }
+    std::vector<std::shared_ptr<Requester>>& waitingRequesters() { return waitingRequesters_; }
+    // Files a request on addressQueue when isBase(), else on valueQueue.
     void queue(RemoteDataRequest request);
 
     // Sends the queued address requests if there are any, else the queued
@@ -66,19 +66,19 @@ public:
     // Handle a "V" (address) or "A" (value) reply: the whole datagram, kind
     // byte first, closing byte last. Any length is handled; a datagram of
     // fewer than 2 bytes carries no identifier and is ignored.
-    void realServicePacket(std::string_view datagram);
-    void realServiceAddressPacket(std::string_view datagram);
+    void handleAddressReply(std::string_view datagram);
+    void handleValueReply(std::string_view datagram);
     // Cuts `length` payload bytes into the requests of `list`, in order.
     void storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length);
 
-    // Sent and unanswered lists: address requests in queryDict, value
-    // requests in addrQueryDict, keyed by dictionaryVarIndexString.
-    QueryTable& queryDict() { return queryDict_; }
-    QueryTable& addrQueryDict() { return addrQueryDict_; }
-    const RequestList* lookupVarQuery(char id) const;
-    const RequestList* lookupAddrVarQuery(char id) const;
-    void parsedQuery(char id);
-    static std::string dictionaryVarIndexString(char id) { return std::string(1, id); }
+    // Sent and unanswered lists: address requests in sentAddressRequests, value
+    // requests in sentValueRequests, keyed by requestKey.
+    SentRequestTable& sentAddressRequests() { return sentAddressRequests_; }
+    SentRequestTable& sentValueRequests() { return sentValueRequests_; }
+    const RequestList* findSentAddressRequests(char id) const;
+    const RequestList* findSentValueRequests(char id) const;
+    void forgetSentRequests(char id);
+    static std::string requestKey(char id) { return std::string(1, id); }
 
     // Drops every queue and sent list (ends any reference cycle above).
     void clear();
@@ -91,18 +91,18 @@ private:
     // repeated requests of one variable dropped.
     static void keepForNextDatagram(RequestList& rest);
     // The link's next identifier that no sent list of `table` waits under.
-    char nextIdentifier(const QueryTable& table) const;
-    bool sendList(char kind, RequestList& list, QueryTable& table);
+    char nextIdentifier(const SentRequestTable& table) const;
+    bool sendList(char kind, RequestList& list, SentRequestTable& table);
     static void batchAddressRequests(RequestList& list);
     static void batchValueRequests(RequestList& list);
-    void handleReply(std::string_view datagram, QueryTable& table);
+    void handleReply(std::string_view datagram, SentRequestTable& table);
 
     VariableStore& store_;
-    RequestList vrequest_;
-    RequestList arequest_;
-    std::vector<std::shared_ptr<Requester>> compiledStringRequesters_;
-    QueryTable queryDict_;
-    QueryTable addrQueryDict_;
+    RequestList addressQueue_;
+    RequestList valueQueue_;
+    std::vector<std::shared_ptr<Requester>> waitingRequesters_;
+    SentRequestTable sentAddressRequests_;
+    SentRequestTable sentValueRequests_;
 };
 
 } // namespace fieldmon

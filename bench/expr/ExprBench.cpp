@@ -6,7 +6,7 @@
 //
 //   build/bench/expr/bench_expr
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
@@ -85,7 +85,7 @@ struct Device {
         }
     }
 
-    std::shared_ptr<expr::ClientData> compile(const char* text)
+    std::shared_ptr<expr::Node> compile(const char* text)
     {
         auto n = client->compileString(text);
         n->prepForEval(); // resolves the names, as the first request pass does

@@ -50,7 +50,7 @@ TEST_F(ClientVariables, DeclaresQueuesSendsAndStores)
     char id = got->bytes[1];
     EXPECT_EQ(got->bytes, std::string("v") + id + "C8");
 
-    c->servicePacket(reply('V', id, std::string("\x00\x10\x00\x00\x02\x10\x00\x00", 8)));
+    c->onAddressReply(reply('V', id, std::string("\x00\x10\x00\x00\x02\x10\x00\x00", 8)));
     // Handled in a later pass of the main loop, not inside the hand-off.
     EXPECT_FALSE(speed->isReady());
     s.loop.runPending();
@@ -65,12 +65,12 @@ TEST_F(ClientVariables, DeclaresQueuesSendsAndStores)
     id = got->bytes[1];
     EXPECT_EQ(got->bytes, std::string("a") + id + "00001000E");
 
-    c->serviceAddressPacket(reply('A', id, std::string("\x2c\x01\xd7\x00", 4)));
+    c->onValueReply(reply('A', id, std::string("\x2c\x01\xd7\x00", 4)));
     EXPECT_TRUE(speed->invalid());
     s.loop.runPending();
     EXPECT_EQ(speed->intValue(), 300);
     EXPECT_DOUBLE_EQ(temp->doubleValue(), 21.5);
-    EXPECT_EQ(c->lookupAddrVarQuery(id), nullptr);
+    EXPECT_EQ(c->findSentValueRequests(id), nullptr);
 }
 
 TEST_F(ClientVariables, IdentifiersComeBackAfter28Datagrams)
@@ -92,11 +92,11 @@ TEST_F(ClientVariables, IdentifiersComeBackAfter28Datagrams)
         else
             EXPECT_EQ(got->bytes[1], first);
     }
-    EXPECT_EQ(c->addrQueryDict().size(), 28u);
-    ASSERT_NE(c->lookupAddrVarQuery(first), nullptr);
-    EXPECT_EQ(c->lookupAddrVarQuery(first)->size(), 2u);
+    EXPECT_EQ(c->sentValueRequests().size(), 28u);
+    ASSERT_NE(c->findSentValueRequests(first), nullptr);
+    EXPECT_EQ(c->findSentValueRequests(first)->size(), 2u);
     c->clearRequests();
-    EXPECT_TRUE(c->addrQueryDict().empty());
+    EXPECT_TRUE(c->sentValueRequests().empty());
 }
 
 TEST_F(ClientVariables, ALateReplyAfterTheIdentifiersWrapReachesItsOwnList)
@@ -123,13 +123,13 @@ TEST_F(ClientVariables, ALateReplyAfterTheIdentifiersWrapReachesItsOwnList)
         got = device.receive();
         ASSERT_TRUE(got);
         ASSERT_NE(got->bytes[1], late) << "request " << i << " took an identifier still waiting";
-        c->realServiceAddressPacket(reply('A', got->bytes[1], std::string("\x01\x00\x00\x00", 4)));
+        c->handleValueReply(reply('A', got->bytes[1], std::string("\x01\x00\x00\x00", 4)));
     }
     EXPECT_EQ(fast->intValue(), 1);
-    c->realServiceAddressPacket(reply('A', late, std::string("\x07\x00", 2)));
+    c->handleValueReply(reply('A', late, std::string("\x07\x00", 2)));
     EXPECT_EQ(slow->intValue(), 7);
     EXPECT_EQ(fast->intValue(), 1);
-    EXPECT_TRUE(c->addrQueryDict().empty());
+    EXPECT_TRUE(c->sentValueRequests().empty());
 
     // Another record starts its own count.
     auto other = Client::create(false, s.services);
@@ -143,7 +143,7 @@ TEST_F(ClientVariables, ReplyForARecordThatIsGone)
     auto v = c->createVar("v", "WORD", 1);
     c->queueRequest(v->varRequest());
     c->submitRequests();
-    c->servicePacket(reply('V', 'b', "\x01\x00\x00\x00"));
+    c->onAddressReply(reply('V', 'b', "\x01\x00\x00\x00"));
     c.reset();
     EXPECT_EQ(s.loop.runPending(), 1u);
 }

@@ -5,7 +5,7 @@
 // address. Widgets count how often they were asked and told.
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "variables/RequestAnswer.h"
 
 #include "support/TestServices.h"
@@ -145,9 +145,9 @@ struct SchedulerFixture : ::testing::Test {
     {
         quietly([&] {
             if (request[0] == 'v')
-                client->realServicePacket(reply(request));
+                client->handleAddressReply(reply(request));
             else
-                client->realServiceAddressPacket(reply(request));
+                client->handleValueReply(reply(request));
         });
     }
 

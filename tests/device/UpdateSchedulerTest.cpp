@@ -1,6 +1,6 @@
 #include "SchedulerFixture.h"
 
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 
 #include <cmath>
 
@@ -61,7 +61,7 @@ TEST_F(Sched, OnceIsQueuedAtSchedulingAndToldWhenItsValuesArrive)
         client->unscheduleAll();
         auto w = widget();
         bind("temp + level", w, rate);
-        EXPECT_FALSE(client->vrequest().empty() && client->arequest().empty()); // queued already
+        EXPECT_FALSE(client->addressQueue().empty() && client->valueQueue().empty()); // queued already
         client->startDataUpdate();
         auto first = received();
         ASSERT_EQ(first.size(), 1u); // the queued requests, in the first batch
@@ -311,8 +311,8 @@ TEST_F(Sched, OneShotCommandRunsWhenItsValuesAreIn)
     client->startDataUpdate();
     run(0.5);
 
-    auto command = expr::ClientDataEnvironment::create(client, compile("state + temp"));
-    command->setVariable("state", expr::ClientData::integer(client, 1));
+    auto command = expr::Scope::create(client, compile("state + temp"));
+    command->setVariable("state", expr::Node::integer(client, 1));
     std::vector<std::int32_t> sentWith;
     client->scheduleDataUpdate(command, [&] { sentWith.push_back(command->intValue()); }, nullptr, "once");
     client->submitRequests();

@@ -11,14 +11,14 @@ using EnvironmentTest = ExprTest;
 
 TEST_F(EnvironmentTest, WrapperSeesChangesOfItsBoundValue)
 {
-    NodePtr state = ClientData::integer(nullptr, 1);
-    auto wrapper = ClientDataEnvironment::create(client, compile("printf(\"c%d\", state)"));
+    NodePtr state = Node::integer(nullptr, 1);
+    auto wrapper = Scope::create(client, compile("printf(\"c%d\", state)"));
     wrapper->setVariable("state", state);
     EXPECT_EQ(wrapper->stringValue(), "c1");
     state->setInteger(0);
     EXPECT_EQ(wrapper->stringValue(), "c0");
     // Rebinding the name is seen as well.
-    wrapper->setVariable("state", ClientData::integer(nullptr, 5));
+    wrapper->setVariable("state", Node::integer(nullptr, 5));
     EXPECT_EQ(wrapper->stringValue(), "c5");
     // Forwards to the wrapped expression.
     EXPECT_EQ(wrapper->type(), NodeKind::Function);
@@ -28,11 +28,11 @@ TEST_F(EnvironmentTest, WrapperSeesChangesOfItsBoundValue)
 
 TEST_F(EnvironmentTest, LookupWalksTheChainAndInnerBindingsWin)
 {
-    auto outer = ClientDataEnvironment::create(client);
-    auto inner = ClientDataEnvironment::create(client, outer, nullptr);
-    outer->setVariable("v", ClientData::integer(nullptr, 1));
-    outer->setVariable("w", ClientData::integer(nullptr, 2));
-    inner->setVariable("v", ClientData::integer(nullptr, 10));
+    auto outer = Scope::create(client);
+    auto inner = Scope::create(client, outer, nullptr);
+    outer->setVariable("v", Node::integer(nullptr, 1));
+    outer->setVariable("w", Node::integer(nullptr, 2));
+    inner->setVariable("v", Node::integer(nullptr, 10));
     EXPECT_EQ(inner->getVariable("v")->intValue(), 10);
     EXPECT_EQ(inner->getVariable("w")->intValue(), 2);
     EXPECT_EQ(inner->getVariable("pi")->doubleValue(), 3.141592653589793); // from the global scope
@@ -41,19 +41,19 @@ TEST_F(EnvironmentTest, LookupWalksTheChainAndInnerBindingsWin)
     EXPECT_EQ(inner->getVariable("v")->intValue(), 1);
 
     // Two nested wrappers binding the same name: the inner wins.
-    auto innerWrap = ClientDataEnvironment::create(client, nullptr, compile("k * 2"));
-    innerWrap->setVariable("k", ClientData::integer(nullptr, 21));
-    auto outerWrap = ClientDataEnvironment::create(client, innerWrap);
-    outerWrap->setVariable("k", ClientData::integer(nullptr, 1));
+    auto innerWrap = Scope::create(client, nullptr, compile("k * 2"));
+    innerWrap->setVariable("k", Node::integer(nullptr, 21));
+    auto outerWrap = Scope::create(client, innerWrap);
+    outerWrap->setVariable("k", Node::integer(nullptr, 1));
     EXPECT_EQ(outerWrap->eval(), Value::integer(42));
 }
 
 TEST_F(EnvironmentTest, CallingWithAnEnvironmentMakesItTheParent)
 {
-    auto wrapper = ClientDataEnvironment::create(client, compile("y + 1"));
+    auto wrapper = Scope::create(client, compile("y + 1"));
     EXPECT_EQ(wrapper->superEnvironment(), client->environment());
-    auto caller = ClientDataEnvironment::create(client);
-    caller->setVariable("y", ClientData::integer(nullptr, 4));
+    auto caller = Scope::create(client);
+    caller->setVariable("y", Node::integer(nullptr, 4));
     EXPECT_EQ(wrapper->evalWithEnvironment(caller.get()), Value::integer(5));
     EXPECT_EQ(wrapper->superEnvironment(), caller);
     // The twin without an environment keeps the parent it has.
@@ -69,11 +69,11 @@ TEST_F(EnvironmentTest, AdoptedParentsAreNotKeptAlive)
     // A wrapper calls what it wraps with itself as the environment. When
     // the wrapped node was itself an environment, holding the adopted parent
     // made a cycle (outer -> inner -> outer) and both leaked.
-    std::weak_ptr<ClientDataEnvironment> outerLife, innerLife;
+    std::weak_ptr<Scope> outerLife, innerLife;
     {
-        auto inner = ClientDataEnvironment::create(client, nullptr, compile("k + 1"));
-        auto outer = ClientDataEnvironment::create(client, inner);
-        outer->setVariable("k", ClientData::integer(nullptr, 1));
+        auto inner = Scope::create(client, nullptr, compile("k + 1"));
+        auto outer = Scope::create(client, inner);
+        outer->setVariable("k", Node::integer(nullptr, 1));
         EXPECT_EQ(outer->eval(), Value::integer(2));
         EXPECT_EQ(inner->superEnvironment(), outer);
         outerLife = outer;
@@ -83,20 +83,20 @@ TEST_F(EnvironmentTest, AdoptedParentsAreNotKeptAlive)
     EXPECT_TRUE(innerLife.expired());
 
     // Once the adopted caller is gone, lookups go to the held parent again.
-    auto held = ClientDataEnvironment::create(client);
-    held->setVariable("k", ClientData::integer(nullptr, 7));
-    auto wrapper = ClientDataEnvironment::create(client, held, compile("k"));
+    auto held = Scope::create(client);
+    held->setVariable("k", Node::integer(nullptr, 7));
+    auto wrapper = Scope::create(client, held, compile("k"));
     {
-        auto caller = ClientDataEnvironment::create(client);
-        caller->setVariable("k", ClientData::integer(nullptr, 3));
+        auto caller = Scope::create(client);
+        caller->setVariable("k", Node::integer(nullptr, 3));
         EXPECT_EQ(wrapper->evalWithEnvironment(caller.get()), Value::integer(3));
     }
     EXPECT_EQ(wrapper->superEnvironment(), held);
     EXPECT_EQ(wrapper->eval(), Value::integer(7));
 
     // Two wrappers that adopted each other do not send lookups round for ever.
-    auto a = ClientDataEnvironment::create(client, compile("nosuch"));
-    auto b = ClientDataEnvironment::create(client, compile("nosuch"));
+    auto a = Scope::create(client, compile("nosuch"));
+    auto b = Scope::create(client, compile("nosuch"));
     a->evalWithEnvironment(b.get());
     b->evalWithEnvironment(a.get());
     EXPECT_EQ(a->getVariable("nosuch"), nullptr);
@@ -105,14 +105,14 @@ TEST_F(EnvironmentTest, AdoptedParentsAreNotKeptAlive)
 
 TEST_F(EnvironmentTest, SelfAsParentIsRefusedAndDoesNotLoop)
 {
-    auto e = ClientDataEnvironment::create(client, compile("z"));
+    auto e = Scope::create(client, compile("z"));
     std::string out = printedBy([&] { e->setSuperEnvironment(e.get()); });
     EXPECT_EQ(out, "Bad idea\n");
     out = printedBy([&] { EXPECT_EQ(e->getVariable("z"), nullptr); });
     EXPECT_EQ(out, "Hmm.  Super is self\n");
-    e->setVariable("z", ClientData::integer(nullptr, 3));
+    e->setVariable("z", Node::integer(nullptr, 3));
     EXPECT_EQ(e->getVariable("z")->intValue(), 3);
-    std::weak_ptr<ClientDataEnvironment> weak = e;
+    std::weak_ptr<Scope> weak = e;
     e.reset();
     EXPECT_TRUE(weak.expired()); // it does not keep itself alive
 }
@@ -149,8 +149,8 @@ TEST_F(EnvironmentTest, PredefinedVariables)
 
 TEST_F(EnvironmentTest, DescriptionShowsScopeAndExpression)
 {
-    auto e = ClientDataEnvironment::create(client, compile("q"));
-    e->setVariable("q", ClientData::integer(nullptr, 7));
+    auto e = Scope::create(client, compile("q"));
+    e->setVariable("q", Node::integer(nullptr, 7));
     std::string d = e->description();
     EXPECT_EQ(d.rfind("<ClientDataEnvironment: 0x", 0), 0u) << d;
     EXPECT_NE(d.find("q = <ClientDataInteger: 0x"), std::string::npos) << d;

@@ -12,9 +12,9 @@ namespace {
 
 struct EvalTest : ExprTest {
     // A scope in which tests bind local values for expressions to read.
-    ClientDataEnvironment::Ptr scope = ClientDataEnvironment::create(client);
+    Scope::Ptr scope = Scope::create(client);
 
-    void bind(const std::string& name, Value v) { scope->setVariable(name, ClientData::constant(nullptr, v)); }
+    void bind(const std::string& name, Value v) { scope->setVariable(name, Node::constant(nullptr, v)); }
 
     Value inScope(std::string_view text)
     {

@@ -2,8 +2,8 @@
 // A device record for expression tests, and a way to see what was printed.
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Node.h"
+#include "expr/Scope.h"
 #include "support/TestServices.h"
 
 #include <gtest/gtest.h>

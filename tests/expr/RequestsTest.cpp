@@ -42,7 +42,7 @@ struct RequestsTest : ExprTest {
     // addresses, "A" with value bytes.
     void answer(char kind, const std::vector<std::uint8_t>& payload)
     {
-        auto& table = kind == 'V' ? client->queryDict() : client->addrQueryDict();
+        auto& table = kind == 'V' ? client->sentAddressRequests() : client->sentValueRequests();
         ASSERT_EQ(table.size(), 1u) << kind;
         std::string d;
         d += kind;
@@ -51,9 +51,9 @@ struct RequestsTest : ExprTest {
         d += '\0';
         printedBy([&] {
             if (kind == 'V')
-                client->realServicePacket(d);
+                client->handleAddressReply(d);
             else
-                client->realServiceAddressPacket(d);
+                client->handleValueReply(d);
         });
     }
 
@@ -73,20 +73,20 @@ TEST_F(RequestsTest, AddressesThenValuesThenTheBindingIsTold)
 
     EXPECT_TRUE(n->invalidateRemoteVariableValues());
     EXPECT_EQ(queue(n), 2); // two address requests
-    EXPECT_EQ(client->vrequest().size(), 2u);
-    EXPECT_TRUE(client->arequest().empty());
-    ASSERT_EQ(client->compiledStringRequesters().size(), 1u);
-    EXPECT_EQ(client->compiledStringRequesters()[0].get(), n.get());
+    EXPECT_EQ(client->addressQueue().size(), 2u);
+    EXPECT_TRUE(client->valueQueue().empty());
+    ASSERT_EQ(client->waitingRequesters().size(), 1u);
+    EXPECT_EQ(client->waitingRequesters()[0].get(), n.get());
 
     EXPECT_TRUE(client->submitRequests());
-    EXPECT_TRUE(client->compiledStringRequesters().empty());
+    EXPECT_TRUE(client->waitingRequesters().empty());
     // The address reply re-queues the expression, which now asks for the
     // values, and the next datagram goes out at once.
     answer('V', le32({0x1000, 0x1010}));
     EXPECT_EQ(var("temp")->realAddress(), 0x1000);
     EXPECT_EQ(var("speed")->realAddress(), 0x1010);
     EXPECT_EQ(binding.told, 0);
-    ASSERT_EQ(client->addrQueryDict().size(), 1u);
+    ASSERT_EQ(client->sentValueRequests().size(), 1u);
 
     answer('A', {0x2A, 0x00, 0x7B, 0x00}); // temp = 42, speed = 12.3
     EXPECT_EQ(binding.told, 1);
@@ -96,8 +96,8 @@ TEST_F(RequestsTest, AddressesThenValuesThenTheBindingIsTold)
     // The next refresh asks for the values only.
     EXPECT_TRUE(n->invalidateRemoteVariableValues());
     EXPECT_EQ(queue(n), 2);
-    EXPECT_TRUE(client->vrequest().empty());
-    EXPECT_EQ(client->arequest().size(), 2u);
+    EXPECT_TRUE(client->addressQueue().empty());
+    EXPECT_EQ(client->valueQueue().size(), 2u);
     client->submitRequests();
     answer('A', {0x01, 0x00, 0x02, 0x00});
     EXPECT_EQ(binding.told, 2);
@@ -116,7 +116,7 @@ TEST_F(RequestsTest, RequeueRule)
     queue(n);
     client->submitRequests();
     answer('V', le32({0x40}));
-    EXPECT_TRUE(client->addrQueryDict().empty());
+    EXPECT_TRUE(client->sentValueRequests().empty());
     EXPECT_EQ(binding.told, 0);
     // With nothing missing, queueing tells a requeueing binding at once...
     NodePtr c = compile("3 + 4");
@@ -139,13 +139,13 @@ TEST_F(RequestsTest, ConditionalAsksForTheConditionThenTheChosenBranch)
     CountingBinding binding;
     n->setClientUpdate(&binding);
     EXPECT_EQ(queue(n), 1);
-    ASSERT_EQ(client->vrequest().size(), 1u);
-    EXPECT_EQ(client->vrequest()[0].responder(), var("c"));
+    ASSERT_EQ(client->addressQueue().size(), 1u);
+    EXPECT_EQ(client->addressQueue()[0].responder(), var("c"));
     client->submitRequests();
     answer('V', le32({0x100}));
     // Until the condition's value is in, no branch is chosen: the next
     // datagram asks for c's value only.
-    EXPECT_TRUE(client->queryDict().empty());
+    EXPECT_TRUE(client->sentAddressRequests().empty());
     answer('A', {0x01}); // c = 1
     // Now the first branch: its address, then its value.
     answer('V', le32({0x200}));
@@ -179,8 +179,8 @@ TEST_F(RequestsTest, StructureElementsAndArrayElementsResolveOnceAddressesArrive
     // Array elements: k × the element size from the array's address; the
     // index is re-evaluated at every use.
     var("t")->setRealAddress(4096);
-    auto scope = ClientDataEnvironment::create(client, compile("t[i + 1]"));
-    NodePtr k = ClientData::integer(nullptr, 2);
+    auto scope = Scope::create(client, compile("t[i + 1]"));
+    NodePtr k = Node::integer(nullptr, 2);
     scope->setVariable("i", k);
     printedBy([&] { scope->prepForEval(); });
     std::shared_ptr<RemoteData> third;
@@ -222,8 +222,8 @@ TEST_F(RequestsTest, DeviceVariablesHideLocalsOfTheSameName)
 {
     std::uint8_t nine[] = {9};
     var("state")->storeData(nine, 1);
-    auto wrapper = ClientDataEnvironment::create(client, compile("printf(\"c%d\", state)"));
-    wrapper->setVariable("state", ClientData::integer(nullptr, 1));
+    auto wrapper = Scope::create(client, compile("printf(\"c%d\", state)"));
+    wrapper->setVariable("state", Node::integer(nullptr, 1));
     EXPECT_EQ(wrapper->stringValue(), "c9");
     EXPECT_EQ(wrapper->expression()->args()[1]->type(), NodeKind::RemoteVariable);
 }

@@ -6,9 +6,9 @@
 // Nothing leaves loopback.
 
 #include "app/AppWindow.h"
-#include "app/ClientDetailView.h"
-#include "app/TableViewController.h"
-#include "app/TollgarAppDelegate.h"
+#include "app/DeviceDetailScreen.h"
+#include "app/DeviceListScreen.h"
+#include "app/AppShell.h"
 #include "device/Client.h"
 #include "platform/FakeFileTransport.h"
 #include "support/UdpPeer.h"
@@ -36,16 +36,16 @@ public:
         seams.devicePort = search_->port();
         seams.localNetwork = [] { return LocalNetwork::Direct; };
         seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
-        app = std::make_unique<TollgarAppDelegate>(std::move(seams), &files);
+        app = std::make_unique<AppShell>(std::move(seams), &files);
         app->applicationDidFinishLaunching();
     }
     ~AppRig() { app.reset(); }
 
     platform::FakeFileTransport files;
-    std::unique_ptr<TollgarAppDelegate> app;
+    std::unique_ptr<AppShell> app;
 
-    TableViewController& list() { return *app->myTableViewController(); }
-    ClientDetailView& detail() { return *app->myClientViewController(); }
+    DeviceListScreen& list() { return *app->myTableViewController(); }
+    DeviceDetailScreen& detail() { return *app->myClientViewController(); }
     NavigationStack& stack() { return *app->nc(); }
     QWidget* screen() { return app->window()->phoneScreen(); }
 

@@ -131,7 +131,7 @@ TEST(DetailScreen, EachAppearanceSendsEToTheDevice)
     EXPECT_EQ(count(rig.received(2), "E"), 1);
 
     // Leaving for the event log and coming back is another appearance.
-    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::EventLogRow});
+    test::tapRow(*rig.detail().tableView(), {0, DeviceDetailScreen::EventLogRow});
     ASSERT_NE(dynamic_cast<EventLog*>(rig.stack().top()), nullptr);
     rig.stack().pop(false);
     EXPECT_EQ(count(rig.received(2), "E"), 1);
@@ -169,7 +169,7 @@ TEST(DetailScreen, HostRequestSendsChostreq)
     AppRig rig;
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
     rig.received(2);
-    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::HostRequestRow});
+    test::tapRow(*rig.detail().tableView(), {0, DeviceDetailScreen::HostRequestRow});
     EXPECT_EQ(count(rig.received(2), "chostreq\n"), 1);
     EXPECT_EQ(rig.stack().top(), &rig.detail());
 }
@@ -182,12 +182,12 @@ TEST(DetailScreen, ConnectFetchesUiXmlOnceEvenWhenPressedTwiceBeforeItArrives)
     auto& nc = rig.app->services().notifications;
     test::StdoutCapture out;
 
-    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
     EXPECT_TRUE(rig.detail().activityView()->isAnimating());
     EXPECT_TRUE(rig.app->window()->statusBar()->networkActivityIndicatorVisible());
     EXPECT_TRUE(rig.detail().fetching());
     test::shot(rig.screen(), "04-device-connecting");
-    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
     ASSERT_EQ(rig.files.requests().size(), 1u);
     EXPECT_EQ(rig.files.requests()[0].url, "http://127.0.0.2/ui.xml");
     EXPECT_EQ(nc.observerCount("fileFrom1207ui.xml"), 0u) << "the result comes to the fetch, not by its name";
@@ -212,7 +212,7 @@ TEST(DetailScreen, AnotherDevicesFileIsNeverTakenAsTheDescription)
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
     ASSERT_TRUE(rig.announce(3, "PLAT;PUMP;Intruder;1;120;0"));
     ASSERT_TRUE(waitFor([&] { return rig.at("127.0.0.3") != nullptr; }));
-    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::ConnectRow});
+    test::tapRow(*rig.detail().tableView(), {0, DeviceDetailScreen::ConnectRow});
     rig.at("127.0.0.3")->requestFile("7ui.xml");
     ASSERT_EQ(rig.files.requests().size(), 2u);
     ASSERT_TRUE(rig.files.serve(rig.files.requests()[1].id,
@@ -242,8 +242,8 @@ TEST(DetailScreen, SaysWhenTwoHostsClaimTheSerial)
     TableCell* cell = table.cellForRow({1, 0});
     EXPECT_EQ(labelText(cell, 1), "Other host");
     EXPECT_EQ(labelText(cell, 2), "127.0.0.3");
-    EXPECT_EQ(labelText(table.cellForRow({0, ClientDetailView::AddressRow}), 2), "127.0.0.2");
-    EXPECT_EQ(labelText(table.cellForRow({0, ClientDetailView::SerialRow}), 2), "1207 (two hosts)");
+    EXPECT_EQ(labelText(table.cellForRow({0, DeviceDetailScreen::AddressRow}), 2), "127.0.0.2");
+    EXPECT_EQ(labelText(table.cellForRow({0, DeviceDetailScreen::SerialRow}), 2), "1207 (two hosts)");
     EXPECT_EQ(table.headerTitle(0), "North well");
     test::shot(rig.screen(), "04-detail-two-hosts");
 }
@@ -253,14 +253,14 @@ TEST(DetailScreen, SecondConnectReusesTheDescriptionUntilTheListReappears)
     AppRig rig;
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
     auto& table = *rig.detail().tableView();
-    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
     ASSERT_EQ(rig.files.requests().size(), 1u);
     ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, "<ui/>"));
     ASSERT_TRUE(waitFor([&] { return rig.detail().xmlfile().has_value(); }));
 
     {
         test::StdoutCapture out;
-        test::tapRow(table, {0, ClientDetailView::ConnectRow});
+        test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
         ASSERT_TRUE(waitFor([&] { return !rig.detail().activityView()->isAnimating(); }));
         std::string printed = out.take();
         EXPECT_EQ(test::occurrences(printed, "Reusing XML\n"), 1);
@@ -271,7 +271,7 @@ TEST(DetailScreen, SecondConnectReusesTheDescriptionUntilTheListReappears)
     // Back to the list and the same device again: the description is fetched anew.
     rig.stack().pop(false);
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
-    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
     EXPECT_EQ(rig.files.requests().size(), 2u);
 }
 
@@ -280,7 +280,7 @@ TEST(DetailScreen, AFailedTransferStopsTheSpinnerKeepsNothingAndTheNextConnectTr
     AppRig rig;
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
     auto& table = *rig.detail().tableView();
-    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
     ASSERT_EQ(rig.files.requests().size(), 1u);
     ASSERT_TRUE(rig.files.fail(rig.files.requests()[0].id, "Could not connect to server"));
     ASSERT_TRUE(waitFor([&] { return !rig.detail().activityView()->isAnimating(); }));
@@ -298,7 +298,7 @@ TEST(DetailScreen, AFailedTransferStopsTheSpinnerKeepsNothingAndTheNextConnectTr
     test::shot(boxes[0], "04-detail-fetch-failed");
     QTest::mouseClick(boxes[0]->buttons()[0], Qt::LeftButton);
 
-    test::tapRow(table, {0, ClientDetailView::ConnectRow});
+    test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
     EXPECT_EQ(rig.files.requests().size(), 2u);
 }
 
@@ -306,7 +306,7 @@ TEST(DetailScreen, LeavingTheDeviceCancelsItsFetch)
 {
     AppRig rig;
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
-    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::ConnectRow});
+    test::tapRow(*rig.detail().tableView(), {0, DeviceDetailScreen::ConnectRow});
     ASSERT_EQ(rig.files.requests().size(), 1u);
     rig.stack().pop(false);
     EXPECT_TRUE(rig.files.find(rig.files.requests()[0].id)->cancelled);

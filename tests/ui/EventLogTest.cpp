@@ -237,7 +237,7 @@ TEST(EventLogScreen, EventsFromADeviceOnTheNetworkAppearInItsLog)
     auto& list = *rig.list().tableView();
     ASSERT_TRUE(waitFor([&] { return list.numberOfRows(0) == 1; }));
     test::tapRow(list, {0, 0});
-    test::tapRow(*rig.detail().tableView(), {0, ClientDetailView::EventLogRow});
+    test::tapRow(*rig.detail().tableView(), {0, DeviceDetailScreen::EventLogRow});
     auto* log = dynamic_cast<EventLog*>(rig.stack().top());
     ASSERT_NE(log, nullptr);
     const int before = log->tableView()->numberOfRows(0);

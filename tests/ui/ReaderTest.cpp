@@ -2,7 +2,7 @@
 // label alignment, widget tags, character data cut into pieces, documents
 // that are broken or hostile, and the error alert.
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/LabelView.h"
 #include "pages/PageButton.h"
 #include "pages/RemoteButton.h"

@@ -8,7 +8,7 @@
 // BYTE array at index 10 reads -128 + k (a BYTE is signed).
 
 #include "app/automation/InputSynthesizer.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 #include "pages/ClientDynamicTable.h"
 #include "pages/ClientDynamicTableCell.h"
 #include "pages/DynamicRowCell.h"
@@ -376,7 +376,7 @@ TEST_F(TablePage, ARowWhoseValueNeverArrivesIsAskedForAgainAtTheTablesRateNotAtE
                 ++valueRequests;
                 std::string cut = reply(d);
                 cut.erase(cut.size() - 2, 1);
-                quietly([&] { client->realServiceAddressPacket(cut); });
+                quietly([&] { client->handleValueReply(cut); });
             }
         }
     }

@@ -274,7 +274,7 @@ TEST(RemoteData, ElementCacheEvictsOnlyWhatNobodyElseHolds)
     far.reset();
     for (std::int32_t k = 1; k <= 2 * cap; ++k)
         w->arrayElement(k);
-    s.store.requests().realServiceAddressPacket(reply('A', 'b', bytes({42})));
+    s.store.requests().handleValueReply(reply('A', 'b', bytes({42})));
     EXPECT_FALSE(w->arrayElement(5 * cap)->invalid());
     EXPECT_EQ(w->arrayElement(5 * cap)->intValue(), 42);
 }

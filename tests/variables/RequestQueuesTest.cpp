@@ -51,9 +51,9 @@ struct Queues : testing::Test {
     {
         testing::internal::CaptureStdout();
         if (value)
-            q.realServiceAddressPacket(datagram);
+            q.handleValueReply(datagram);
         else
-            q.realServicePacket(datagram);
+            q.handleAddressReply(datagram);
         return testing::internal::GetCapturedStdout();
     }
 };
@@ -83,17 +83,17 @@ TEST_F(Queues, AddressRequestsBatchIntoRuns)
         }
         ASSERT_TRUE(queues.submitRequests());
         ASSERT_EQ(rs.sent, std::vector<std::string>{c.text});
-        EXPECT_TRUE(queues.vrequest().empty());
-        ASSERT_NE(queues.lookupVarQuery('b'), nullptr);
-        EXPECT_EQ(queues.lookupVarQuery('b')->size(), c.indexes.size() + 1); // and the requester entry
+        EXPECT_TRUE(queues.addressQueue().empty());
+        ASSERT_NE(queues.findSentAddressRequests('b'), nullptr);
+        EXPECT_EQ(queues.findSentAddressRequests('b')->size(), c.indexes.size() + 1); // and the requester entry
 
         std::string note;
         testing::internal::CaptureStdout();
-        queues.realServicePacket(*answerAddressRequest(rs.sent[0], Addresses{}, note));
+        queues.handleAddressReply(*answerAddressRequest(rs.sent[0], Addresses{}, note));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         for (std::size_t i = 0; i < v.size(); ++i)
             EXPECT_EQ(v[i]->realAddress(), 0x100 + 4 * c.indexes[i]);
-        EXPECT_EQ(queues.lookupVarQuery('b'), nullptr);
+        EXPECT_EQ(queues.findSentAddressRequests('b'), nullptr);
     }
 }
 
@@ -169,7 +169,7 @@ TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
         rs.store.requests().submitRequests();
         std::string note;
         auto answer = answerValueRequest(rs.sent.empty() ? "" : rs.sent[0], AddressBytes{}, note);
-        rs.store.requests().realServiceAddressPacket(answer.value_or(""));
+        rs.store.requests().handleValueReply(answer.value_or(""));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         ASSERT_EQ(rs.sent.size(), 1u);
         if (!c.text.empty()) {
@@ -229,16 +229,16 @@ TEST(RequestQueuesShortage, EveryReplyLength)
             }
         }
         auto r = std::make_shared<FakeRequester>();
-        q.compiledStringRequesters().push_back(r);
+        q.waitingRequesters().push_back(r);
         q.submitRequests();
 
         const char kind = c.setup == TwoAddresses ? 'V' : 'A';
         std::string datagram = reply(kind, c.id, std::vector<std::uint8_t>(16, 0x11)).substr(0, c.length);
         testing::internal::CaptureStdout();
         if (kind == 'V')
-            q.realServicePacket(datagram);
+            q.handleAddressReply(datagram);
         else
-            q.realServiceAddressPacket(datagram);
+            q.handleValueReply(datagram);
         std::string out = testing::internal::GetCapturedStdout();
 
         int stored = 0;
@@ -252,7 +252,7 @@ TEST(RequestQueuesShortage, EveryReplyLength)
         const bool used = c.length >= 2 && c.id == 'b';
         EXPECT_EQ(r->queued, used ? 1 : 0);
         EXPECT_EQ(r->submitted, used ? 1 : 0);
-        EXPECT_EQ((kind == 'V' ? q.lookupVarQuery('b') : q.lookupAddrVarQuery('b')) == nullptr, used);
+        EXPECT_EQ((kind == 'V' ? q.findSentAddressRequests('b') : q.findSentValueRequests('b')) == nullptr, used);
     }
 }
 
@@ -272,10 +272,10 @@ TEST_F(Queues, AddressRequestsGoFirst)
 
 TEST_F(Queues, NothingQueuedSendsNothingAndForgetsRequesters)
 {
-    q.compiledStringRequesters().push_back(std::make_shared<FakeRequester>());
+    q.waitingRequesters().push_back(std::make_shared<FakeRequester>());
     EXPECT_FALSE(q.submitRequests());
     EXPECT_TRUE(s.sent.empty());
-    EXPECT_TRUE(q.compiledStringRequesters().empty());
+    EXPECT_TRUE(q.waitingRequesters().empty());
 }
 
 TEST_F(Queues, RequesterEntry)
@@ -288,9 +288,9 @@ TEST_F(Queues, RequesterEntry)
     q.queue(v->varRequest());
     // `again` queued twice in this batch; it is continued once.
     for (auto& r : {again, gone, again, done})
-        q.compiledStringRequesters().push_back(r);
+        q.waitingRequesters().push_back(r);
     q.submitRequests();
-    EXPECT_TRUE(q.compiledStringRequesters().empty());
+    EXPECT_TRUE(q.waitingRequesters().empty());
     int goneQueued = 0;
     gone->onQueue = [&] { ++goneQueued; };
     std::weak_ptr<FakeRequester> watch = gone;
@@ -313,18 +313,18 @@ TEST_F(Queues, RequesterMaySubmitTheNextBatchWhileTheReplyIsStored)
     r->onQueue = [&] {
         v->invalidate();
         q.queue(v->varRequest());
-        q.compiledStringRequesters().push_back(r);
+        q.waitingRequesters().push_back(r);
     };
     r->onSubmit = [&] { q.submitRequests(); };
     q.queue(v->varRequest());
-    q.compiledStringRequesters().push_back(r);
+    q.waitingRequesters().push_back(r);
     q.submitRequests();
     // The next datagram reuses the identifier of the one being answered: its
     // list must survive the reply handling.
     store(reply('A', 'b', bytes({7, 0})), true);
     EXPECT_EQ(v->intValue(), 7);
     EXPECT_EQ(s.sent, (std::vector<std::string>{"ab00000010C", "ab00000010C"}));
-    ASSERT_NE(q.lookupAddrVarQuery('b'), nullptr);
+    ASSERT_NE(q.findSentValueRequests('b'), nullptr);
     store(reply('A', 'b', bytes({9, 0})), true);
     EXPECT_EQ(v->intValue(), 9);
     EXPECT_EQ(r->queued, 2);
@@ -367,12 +367,12 @@ TEST_F(Queues, OverlongBatchesSpillIntoTheNextDatagram)
     std::size_t items = (first.size() - 2) / 9;
     // One request per variable left over: the repeats went with their item
     // or were dropped.
-    EXPECT_EQ(q.arequest().size(), 1000 - items);
+    EXPECT_EQ(q.valueQueue().size(), 1000 - items);
 
     s.nextId = 'c';
     ASSERT_TRUE(q.submitRequests());
     EXPECT_EQ((s.sent[1].size() - 2) / 9, 1000 - items);
-    EXPECT_TRUE(q.arequest().empty());
+    EXPECT_TRUE(q.valueQueue().empty());
 
     // Answer both; every variable gets its value.
     auto answer = [&](const std::string& request, char id) {
@@ -429,7 +429,7 @@ TEST_F(Queues, SilentDeviceDoesNotGrowTheLeftovers)
         for (auto& v : vars)
             q.queue(v->varRequest());
         ASSERT_TRUE(q.submitRequests());
-        most = std::max(most, q.arequest().size());
+        most = std::max(most, q.valueQueue().size());
     }
     EXPECT_LE(most, vars.size());
     EXPECT_GT(most, 0u);
@@ -443,7 +443,7 @@ TEST_F(Queues, DebugOutput)
     v->setRealAddress(0x10);
     q.queue(v->varRequest());
     q.submitRequests();
-    q.realServiceAddressPacket(reply('A', 'b', bytes({0x34, 0x12})));
+    q.handleValueReply(reply('A', 'b', bytes({0x34, 0x12})));
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "Name: 'speed', Type: 'WORD', withOffset: '2'\n"
                    "Submitting\n"

@@ -3,7 +3,7 @@
 // is reported and dropped. A malformed command is a command whose value is
 // an error: the widget is built and works, and that value is never sent.
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/RemoteBool.h"
 #include "pages/RemotePicker.h"
 #include "pages/RemoteTextField.h"

@@ -2,7 +2,7 @@
 // A section or cell outside a table changes nothing and says nothing.
 
 #include "device/Client.h"
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/ClientDynamicTable.h"
 #include "pages/ClientDynamicTableCell.h"
 #include "pages/DynamicTableSections.h"
@@ -43,7 +43,7 @@ bool startTable(ElementBuild& b)
         const std::string message = "Error: Not enough arguments to the table.  Got '" +
                                     XMLReader::attributeDictionary(b.attributes()) + "' as arguments";
         std::printf("%s\n", message.c_str());
-        reader.NSLogerror(message, b.line());
+        reader.addError(message, b.line());
         reader.endCurrentPage();
         return false;
     }

@@ -1,7 +1,7 @@
 // Builders of the widgets that show text or open pages: "label", "button",
 // "infobutton" and "morebutton".
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 #include "pages/PageButton.h"
 #include "pages/RemoteButton.h"
 #include "pages/RemoteInfoButton.h"

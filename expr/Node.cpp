@@ -1,6 +1,6 @@
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 #include "expr/NumericProgram.h"
 
 #include <atomic>
@@ -52,28 +52,28 @@ std::string replaceAll(std::string s, std::string_view from, std::string_view to
 
 // --- Construction ----------------------------------------------------------------
 
-ClientData::ClientData(ClientPtr client, NodeKind kind) : kind_(kind), remoteClient_(std::move(client)) {}
+Node::Node(ClientPtr client, NodeKind kind) : kind_(kind), remoteClient_(std::move(client)) {}
 
-ClientData::~ClientData() = default;
+Node::~Node() = default;
 
 namespace {
 constexpr std::uint8_t kMaxStaleRebuilds = 8;
 } // namespace
 
-void ClientData::structureChanged()
+void Node::structureChanged()
 {
     std::uint32_t next = structureGeneration_.load(std::memory_order_relaxed) + 1;
     structureGeneration_.store(next == 0 ? 1 : next, std::memory_order_relaxed);
 }
 
-const NumericProgram* ClientData::rebuildProgram(ClientDataEnvironment* env)
+const NumericProgram* Node::rebuildProgram(Scope* env)
 {
     programGeneration_ = generation();
     program_ = staleRebuilds_ < kMaxStaleRebuilds ? NumericProgram::build(*this, env) : nullptr;
     return program_.get();
 }
 
-void ClientData::programIsStale()
+void Node::programIsStale()
 {
     program_.reset();
     programGeneration_ = 0;
@@ -81,23 +81,23 @@ void ClientData::programIsStale()
         ++staleRebuilds_;
 }
 
-NodePtr ClientData::create(ClientPtr client)
+NodePtr Node::create(ClientPtr client)
 {
-    return NodePtr(new ClientData(std::move(client), NodeKind::Plain));
+    return NodePtr(new Node(std::move(client), NodeKind::Plain));
 }
 
-NodePtr ClientData::variable(ClientPtr client, std::string name)
+NodePtr Node::variable(ClientPtr client, std::string name)
 {
-    NodePtr n(new ClientData(std::move(client), NodeKind::RemoteVariable));
+    NodePtr n(new Node(std::move(client), NodeKind::RemoteVariable));
     n->varName_ = std::move(name);
     return n;
 }
 
-NodePtr ClientData::element(ClientPtr client, std::string element, NodePtr structure)
+NodePtr Node::element(ClientPtr client, std::string element, NodePtr structure)
 {
     if (element.empty())
         std::printf("Why do we have a nil element?\n");
-    NodePtr n(new ClientData(std::move(client), NodeKind::Element));
+    NodePtr n(new Node(std::move(client), NodeKind::Element));
     n->element_ = std::move(element);
     if (structure)
         n->height_ = structure->height_ + 1;
@@ -105,9 +105,9 @@ NodePtr ClientData::element(ClientPtr client, std::string element, NodePtr struc
     return n;
 }
 
-NodePtr ClientData::index(ClientPtr client, NodePtr index, NodePtr array)
+NodePtr Node::index(ClientPtr client, NodePtr index, NodePtr array)
 {
-    NodePtr n(new ClientData(std::move(client), NodeKind::Index));
+    NodePtr n(new Node(std::move(client), NodeKind::Index));
     std::uint32_t h = 0;
     if (index)
         h = index->height_;
@@ -119,55 +119,55 @@ NodePtr ClientData::index(ClientPtr client, NodePtr index, NodePtr array)
     return n;
 }
 
-NodePtr ClientData::function(ClientPtr client, std::string name)
+NodePtr Node::function(ClientPtr client, std::string name)
 {
-    NodePtr n(new ClientData(std::move(client), NodeKind::Function));
+    NodePtr n(new Node(std::move(client), NodeKind::Function));
     n->varName_ = std::move(name);
     return n;
 }
 
-NodePtr ClientData::integer(ClientPtr client, std::int32_t v)
+NodePtr Node::integer(ClientPtr client, std::int32_t v)
 {
-    NodePtr n(new ClientData(std::move(client), NodeKind::Integer));
+    NodePtr n(new Node(std::move(client), NodeKind::Integer));
     n->intVal_ = v;
     return n;
 }
 
-NodePtr ClientData::real(ClientPtr client, double v)
+NodePtr Node::real(ClientPtr client, double v)
 {
-    NodePtr n(new ClientData(std::move(client), NodeKind::Double));
+    NodePtr n(new Node(std::move(client), NodeKind::Double));
     n->doubleVal_ = v;
     return n;
 }
 
-NodePtr ClientData::string(ClientPtr client, std::string_view text)
+NodePtr Node::string(ClientPtr client, std::string_view text)
 {
-    NodePtr n(new ClientData(std::move(client), NodeKind::String));
+    NodePtr n(new Node(std::move(client), NodeKind::String));
     std::string s = replaceAll(std::string(text), "\\\"", "\"");
     s = replaceAll(std::move(s), "\\n", "\n");
     n->string_ = replaceAll(std::move(s), "\\t", "\t");
     return n;
 }
 
-NodePtr ClientData::error(ClientPtr client)
+NodePtr Node::error(ClientPtr client)
 {
-    return NodePtr(new ClientData(std::move(client), NodeKind::Error));
+    return NodePtr(new Node(std::move(client), NodeKind::Error));
 }
 
-NodePtr ClientData::op(ClientPtr client, char opperator)
+NodePtr Node::op(ClientPtr client, char operatorChar)
 {
-    NodePtr n(new ClientData(std::move(client), NodeKind::Operator));
-    n->op_ = opperator;
+    NodePtr n(new Node(std::move(client), NodeKind::Operator));
+    n->op_ = operatorChar;
     return n;
 }
 
-NodePtr ClientData::constant(ClientPtr client, const Value& v)
+NodePtr Node::constant(ClientPtr client, const Value& v)
 {
     switch (v.kind()) {
     case Kind::Integer: return integer(std::move(client), v.asInt());
     case Kind::Double: return real(std::move(client), v.asDouble());
     case Kind::String: {
-        NodePtr n(new ClientData(std::move(client), NodeKind::String));
+        NodePtr n(new Node(std::move(client), NodeKind::String));
         n->string_ = v.asText();
         return n;
     }
@@ -179,12 +179,12 @@ NodePtr ClientData::constant(ClientPtr client, const Value& v)
 
 // --- Shape -----------------------------------------------------------------------
 
-NodeKind ClientData::type() const
+NodeKind Node::type() const
 {
     return kind_;
 }
 
-int ClientData::order() const
+int Node::order() const
 {
     if (kind_ != NodeKind::Operator)
         return 0;
@@ -209,12 +209,12 @@ int ClientData::order() const
     return 6; // '=' and anything unknown bind loosest
 }
 
-bool ClientData::hasArgs() const
+bool Node::hasArgs() const
 {
     return args_.size() >= 2;
 }
 
-void ClientData::addArg(NodePtr arg)
+void Node::addArg(NodePtr arg)
 {
     if (!arg)
         return;
@@ -224,7 +224,7 @@ void ClientData::addArg(NodePtr arg)
     structureChanged();
 }
 
-bool ClientData::isConst() const
+bool Node::isConst() const
 {
     switch (kind_) {
     case NodeKind::Integer:
@@ -247,7 +247,7 @@ bool ClientData::isConst() const
     return false;
 }
 
-bool ClientData::isStatic() const
+bool Node::isStatic() const
 {
     if (kind_ == NodeKind::Index)
         return index_ && index_->isConst() && struct_ && struct_->isStatic();
@@ -256,19 +256,19 @@ bool ClientData::isStatic() const
     return true;
 }
 
-bool ClientData::debug() const
+bool Node::debug() const
 {
     return remoteClient_ && remoteClient_->debug();
 }
 
-ClientDataEnvironment* ClientData::globalEnvironment() const
+Scope* Node::globalEnvironment() const
 {
     return remoteClient_ ? remoteClient_->environment().get() : nullptr;
 }
 
 // --- Texts -----------------------------------------------------------------------
 
-std::string ClientData::string() const
+std::string Node::string() const
 {
     switch (kind_) {
     case NodeKind::RemoteVariable:
@@ -299,7 +299,7 @@ std::string ClientData::string() const
     return {};
 }
 
-std::string ClientData::argsDescription() const
+std::string Node::argsDescription() const
 {
     // The layout of a printed list: one item a line, indented, in parentheses.
     std::string s = "(";
@@ -311,7 +311,7 @@ std::string ClientData::argsDescription() const
     return s + "\n)";
 }
 
-std::string ClientData::description() const
+std::string Node::description() const
 {
     const std::string id = hex(this);
     char buf[64];
@@ -355,7 +355,7 @@ std::string ClientData::description() const
 
 // --- Changing kind ----------------------------------------------------------------
 
-void ClientData::dropOperands()
+void Node::dropOperands()
 {
     structureChanged();
     remoteData_.reset();
@@ -368,7 +368,7 @@ void ClientData::dropOperands()
     height_ = 1;
 }
 
-void ClientData::becomeInteger()
+void Node::becomeInteger()
 {
     std::printf("Becoming int: '%s'\n", description().c_str());
     dropOperands();
@@ -377,14 +377,14 @@ void ClientData::becomeInteger()
     std::printf("Becoming an int\n");
 }
 
-void ClientData::becomeDouble()
+void Node::becomeDouble()
 {
     dropOperands();
     kind_ = NodeKind::Double;
     doubleVal_ = 0.0;
 }
 
-void ClientData::becomeString()
+void Node::becomeString()
 {
     dropOperands();
     kind_ = NodeKind::String;
@@ -392,7 +392,7 @@ void ClientData::becomeString()
     std::printf("Becoming an string\n");
 }
 
-void ClientData::becomeError()
+void Node::becomeError()
 {
     std::printf("Becoming an error. '%s'\n", description().c_str());
     dropOperands();
@@ -401,24 +401,24 @@ void ClientData::becomeError()
     std::printf("Done becoming an error. '%s'\n", description().c_str());
 }
 
-void ClientData::setString(std::string s)
+void Node::setString(std::string s)
 {
     string_ = std::move(s);
 }
 
-void ClientData::setInteger(std::int32_t v)
+void Node::setInteger(std::int32_t v)
 {
     intVal_ = v;
 }
 
-void ClientData::setDouble(double v)
+void Node::setDouble(double v)
 {
     doubleVal_ = v;
 }
 
 // --- Folding ------------------------------------------------------------------------
 
-void ClientData::simplifyWithEnvironment(ClientDataEnvironment* env)
+void Node::simplifyWithEnvironment(Scope* env)
 {
     if (kind_ == NodeKind::Operator && op_ == ':')
         return;
@@ -454,7 +454,7 @@ void ClientData::simplifyWithEnvironment(ClientDataEnvironment* env)
     }
 }
 
-void ClientData::simplify()
+void Node::simplify()
 {
     simplifyWithEnvironment(nullptr);
 }
@@ -463,22 +463,22 @@ void ClientData::simplify()
 // They pass no environment; evaluation then uses the record's global one. An
 // environment node keeps its own parent when called this way.
 
-std::string ClientData::stringValue()
+std::string Node::stringValue()
 {
     return stringValueWithEnvironment(nullptr);
 }
 
-double ClientData::doubleValue()
+double Node::doubleValue()
 {
     return doubleValueWithEnvironment(nullptr);
 }
 
-std::int32_t ClientData::intValue()
+std::int32_t Node::intValue()
 {
     return intValueWithEnvironment(nullptr);
 }
 
-std::string ClientData::stringValueWithEnvironment(ClientDataEnvironment* env)
+std::string Node::stringValueWithEnvironment(Scope* env)
 {
     switch (kind_) {
     case NodeKind::String: return string_;

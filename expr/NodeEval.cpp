@@ -6,10 +6,10 @@
 // it does not handle: a text, an error, a diagnostic to print, a node that
 // must change kind. The general path then evaluates the whole tree again on
 // Values, with every message and every change of kind.
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 
 #include "expr/Builtins.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 #include "expr/Numeric.h"
 #include "expr/NumericProgram.h"
 #include "expr/RemoteAccess.h"
@@ -26,25 +26,25 @@ class Evaluator {
 public:
     // The numeric value through the node's compiled program, or the tree
     // walk where there is none; Num::fail() where Values must take over.
-    static Num fast(ClientData& n, ClientDataEnvironment* env);
-    static Num number(ClientData& n, ClientDataEnvironment* env);
-    static Value value(ClientData& n, ClientDataEnvironment* env);
-    static Value general(ClientData& n, ClientDataEnvironment* env);
-    static Value child(ClientData& c, ClientDataEnvironment* env);
+    static Num fast(Node& n, Scope* env);
+    static Num number(Node& n, Scope* env);
+    static Value value(Node& n, Scope* env);
+    static Value general(Node& n, Scope* env);
+    static Value child(Node& c, Scope* env);
 
 private:
-    static Num numberOfOperator(ClientData& n, ClientDataEnvironment* env);
-    static Num numberOfFunction(ClientData& n, ClientDataEnvironment* env);
-    static ClientData* branchOf(ClientData& n, std::int32_t condition);
-    static Value valueOfOperator(ClientData& n, ClientDataEnvironment* env);
-    static Value valueOfFunction(ClientData& n, ClientDataEnvironment* env);
-    static Value valueOfVariable(ClientData& n, ClientDataEnvironment* env);
-    static Value valueOfLocal(ClientData& n, ClientDataEnvironment* env);
+    static Num numberOfOperator(Node& n, Scope* env);
+    static Num numberOfFunction(Node& n, Scope* env);
+    static Node* branchOf(Node& n, std::int32_t condition);
+    static Value valueOfOperator(Node& n, Scope* env);
+    static Value valueOfFunction(Node& n, Scope* env);
+    static Value valueOfVariable(Node& n, Scope* env);
+    static Value valueOfLocal(Node& n, Scope* env);
 };
 
 // --- Numeric path ------------------------------------------------------------------
 
-[[gnu::always_inline]] inline Num Evaluator::fast(ClientData& n, ClientDataEnvironment* env)
+[[gnu::always_inline]] inline Num Evaluator::fast(Node& n, Scope* env)
 {
     if (const NumericProgram* p = n.program(env)) {
         NumericProgram::Outcome outcome;
@@ -60,17 +60,17 @@ private:
 
 // The ":" node's argument that "?" selects, or null when the tree is not
 // shaped as cond ? a : b.
-ClientData* Evaluator::branchOf(ClientData& n, std::int32_t condition)
+Node* Evaluator::branchOf(Node& n, std::int32_t condition)
 {
     if (n.args_.size() < 2)
         return nullptr;
-    ClientData& colon = *n.args_[1];
+    Node& colon = *n.args_[1];
     if (colon.kind_ != NodeKind::Operator || colon.op_ != ':' || colon.args_.size() < 2)
         return nullptr;
     return colon.args_[condition != 0 ? 0 : 1].get();
 }
 
-Num Evaluator::number(ClientData& n, ClientDataEnvironment* env)
+Num Evaluator::number(Node& n, Scope* env)
 {
     switch (n.kind_) {
     case NodeKind::Integer: return Num::ofInt(n.intVal_);
@@ -91,7 +91,7 @@ Num Evaluator::number(ClientData& n, ClientDataEnvironment* env)
         // global one; it is looked up only here, where it is needed.
         if (!env)
             env = n.globalEnvironment();
-        ClientData* bound = env ? env->findVariable(n.varName_) : nullptr;
+        Node* bound = env ? env->findVariable(n.varName_) : nullptr;
         if (!bound || bound->kind_ == NodeKind::Environment)
             return Num::fail();
         return number(*bound, nullptr);
@@ -108,7 +108,7 @@ Num Evaluator::number(ClientData& n, ClientDataEnvironment* env)
     return Num::fail();
 }
 
-Num Evaluator::numberOfOperator(ClientData& n, ClientDataEnvironment* env)
+Num Evaluator::numberOfOperator(Node& n, Scope* env)
 {
     const char op = n.op_;
     const auto& args = n.args_;
@@ -118,7 +118,7 @@ Num Evaluator::numberOfOperator(ClientData& n, ClientDataEnvironment* env)
         const Num c = number(*args[0], env);
         if (c.failed())
             return c;
-        ClientData* branch = branchOf(n, c.isInt() ? c.i : truncateToInt(c.d));
+        Node* branch = branchOf(n, c.isInt() ? c.i : truncateToInt(c.d));
         return branch ? number(*branch, env) : Num::fail();
     }
     if (!isValidOperator(op))
@@ -150,7 +150,7 @@ Num Evaluator::numberOfOperator(ClientData& n, ClientDataEnvironment* env)
     return acc;
 }
 
-Num Evaluator::numberOfFunction(ClientData& n, ClientDataEnvironment* env)
+Num Evaluator::numberOfFunction(Node& n, Scope* env)
 {
     const Builtin* b = builtinFor(n.function_, n.varName_);
     if (!b || !b->numeric.exists())
@@ -175,14 +175,14 @@ Num Evaluator::numberOfFunction(ClientData& n, ClientDataEnvironment* env)
 
 // --- General path ------------------------------------------------------------------
 
-Value Evaluator::child(ClientData& c, ClientDataEnvironment* env)
+Value Evaluator::child(Node& c, Scope* env)
 {
     if (c.kind_ == NodeKind::Environment)
         return c.evalWithEnvironment(env);
     return value(c, env);
 }
 
-Value Evaluator::value(ClientData& n, ClientDataEnvironment* env)
+Value Evaluator::value(Node& n, Scope* env)
 {
     switch (n.kind_) {
     case NodeKind::Integer: return Value::integer(n.intVal_);
@@ -201,7 +201,7 @@ Value Evaluator::value(ClientData& n, ClientDataEnvironment* env)
     return {};
 }
 
-Value Evaluator::valueOfVariable(ClientData& n, ClientDataEnvironment* env)
+Value Evaluator::valueOfVariable(Node& n, Scope* env)
 {
     n.updateRemoteDataWithEnvironment(env);
     if (n.kind_ == NodeKind::LocalVariable)
@@ -214,9 +214,9 @@ Value Evaluator::valueOfVariable(ClientData& n, ClientDataEnvironment* env)
     return v;
 }
 
-Value Evaluator::valueOfLocal(ClientData& n, ClientDataEnvironment* env)
+Value Evaluator::valueOfLocal(Node& n, Scope* env)
 {
-    ClientData* bound = env ? env->findVariable(n.varName_) : nullptr;
+    Node* bound = env ? env->findVariable(n.varName_) : nullptr;
     if (!bound)
         return {};
     // Keep the bound node alive while it runs, whatever it does to scopes.
@@ -224,7 +224,7 @@ Value Evaluator::valueOfLocal(ClientData& n, ClientDataEnvironment* env)
     return child(*bound, n.globalEnvironment());
 }
 
-Value Evaluator::valueOfOperator(ClientData& n, ClientDataEnvironment* env)
+Value Evaluator::valueOfOperator(Node& n, Scope* env)
 {
     const char op = n.op_;
     if (op == '?') {
@@ -236,7 +236,7 @@ Value Evaluator::valueOfOperator(ClientData& n, ClientDataEnvironment* env)
         NodePtr condition = n.args_[0];
         if (condition->kind_ == NodeKind::Error)
             return Value::error();
-        ClientData* branch = branchOf(n, child(*condition, env).intValue());
+        Node* branch = branchOf(n, child(*condition, env).intValue());
         if (!branch)
             return Value::error();
         NodePtr hold = branch->shared_from_this();
@@ -317,7 +317,7 @@ Value Evaluator::valueOfOperator(ClientData& n, ClientDataEnvironment* env)
     return acc;
 }
 
-Value Evaluator::valueOfFunction(ClientData& n, ClientDataEnvironment* env)
+Value Evaluator::valueOfFunction(Node& n, Scope* env)
 {
     const Builtin* b = builtinFor(n.function_, n.varName_);
     if (!b)
@@ -342,7 +342,7 @@ std::string CallArguments::text(std::size_t k) const
     return args_[k]->stringValueWithEnvironment(env_);
 }
 
-Num evaluateNumber(ClientData& n, ClientDataEnvironment* env)
+Num evaluateNumber(Node& n, Scope* env)
 {
     return Evaluator::number(n, env);
 }
@@ -356,7 +356,7 @@ Num evaluateNumber(ClientData& n, ClientDataEnvironment* env)
 }
 
 // The general path, kept out of line so that the numeric one stays small.
-[[gnu::noinline]] Value Evaluator::general(ClientData& n, ClientDataEnvironment* env)
+[[gnu::noinline]] Value Evaluator::general(Node& n, Scope* env)
 {
     if (!env)
         env = n.globalEnvironment();
@@ -366,7 +366,7 @@ Num evaluateNumber(ClientData& n, ClientDataEnvironment* env)
     return value(n, env);
 }
 
-Value ClientData::evalWithEnvironment(ClientDataEnvironment* env)
+Value Node::evalWithEnvironment(Scope* env)
 {
     if (!tracing(remoteClient_)) {
         const Num r = Evaluator::fast(*this, env);
@@ -376,16 +376,16 @@ Value ClientData::evalWithEnvironment(ClientDataEnvironment* env)
     return Evaluator::general(*this, env);
 }
 
-Value ClientData::eval()
+Value Node::eval()
 {
     // Only environments evaluate differently; everything else takes the
     // base evaluation without a virtual call.
     if (kind_ == NodeKind::Environment)
         return evalWithEnvironment(nullptr);
-    return ClientData::evalWithEnvironment(nullptr);
+    return Node::evalWithEnvironment(nullptr);
 }
 
-double ClientData::doubleValueWithEnvironment(ClientDataEnvironment* env)
+double Node::doubleValueWithEnvironment(Scope* env)
 {
     if (!tracing(remoteClient_)) {
         const Num r = Evaluator::fast(*this, env);
@@ -398,7 +398,7 @@ double ClientData::doubleValueWithEnvironment(ClientDataEnvironment* env)
     return Evaluator::value(*this, env).doubleValue();
 }
 
-std::int32_t ClientData::intValueWithEnvironment(ClientDataEnvironment* env)
+std::int32_t Node::intValueWithEnvironment(Scope* env)
 {
     if (!tracing(remoteClient_)) {
         const Num r = Evaluator::fast(*this, env);

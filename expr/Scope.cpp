@@ -1,31 +1,31 @@
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 
 #include <cstdio>
 
 namespace fieldmon::expr {
 
-ClientDataEnvironment::ClientDataEnvironment(ClientPtr client) : ClientData(std::move(client), NodeKind::Environment) {}
+Scope::Scope(ClientPtr client) : Node(std::move(client), NodeKind::Environment) {}
 
-ClientDataEnvironment::Ptr ClientDataEnvironment::createGlobal()
+Scope::Ptr Scope::createGlobal()
 {
-    return Ptr(new ClientDataEnvironment(nullptr));
+    return Ptr(new Scope(nullptr));
 }
 
-ClientDataEnvironment::Ptr ClientDataEnvironment::create(ClientPtr client, NodePtr expr)
+Scope::Ptr Scope::create(ClientPtr client, NodePtr expr)
 {
     Ptr parent = client ? client->environment() : nullptr;
     return create(std::move(client), std::move(parent), std::move(expr));
 }
 
-ClientDataEnvironment::Ptr ClientDataEnvironment::create(ClientPtr client, Ptr parent, NodePtr expr)
+Scope::Ptr Scope::create(ClientPtr client, Ptr parent, NodePtr expr)
 {
-    Ptr e(new ClientDataEnvironment(std::move(client)));
+    Ptr e(new Scope(std::move(client)));
     e->superEnv_ = std::move(parent);
     e->expr_ = std::move(expr);
     return e;
 }
 
-void ClientDataEnvironment::setSuperEnvironment(ClientDataEnvironment* parent)
+void Scope::setSuperEnvironment(Scope* parent)
 {
     adopted_ = nullptr;
     adoptedLife_.reset();
@@ -38,10 +38,10 @@ void ClientDataEnvironment::setSuperEnvironment(ClientDataEnvironment* parent)
     superIsSelf_ = false;
     if (superEnv_.get() == parent)
         return;
-    superEnv_ = parent ? std::static_pointer_cast<ClientDataEnvironment>(parent->shared_from_this()) : nullptr;
+    superEnv_ = parent ? std::static_pointer_cast<Scope>(parent->shared_from_this()) : nullptr;
 }
 
-void ClientDataEnvironment::adopt(ClientDataEnvironment* env)
+void Scope::adopt(Scope* env)
 {
     if (!env)
         return;
@@ -61,7 +61,7 @@ void ClientDataEnvironment::adopt(ClientDataEnvironment* env)
     adoptedLife_ = env->weak_from_this();
 }
 
-const ClientDataEnvironment* ClientDataEnvironment::parent() const
+const Scope* Scope::parent() const
 {
     if (superIsSelf_)
         return this;
@@ -70,16 +70,16 @@ const ClientDataEnvironment* ClientDataEnvironment::parent() const
     return superEnv_.get();
 }
 
-ClientDataEnvironment::Ptr ClientDataEnvironment::superEnvironment() const
+Scope::Ptr Scope::superEnvironment() const
 {
-    const ClientDataEnvironment* p = parent();
+    const Scope* p = parent();
     if (!p || p == this)
         return nullptr;
-    return std::static_pointer_cast<ClientDataEnvironment>(
-        std::const_pointer_cast<ClientData>(p->shared_from_this()));
+    return std::static_pointer_cast<Scope>(
+        std::const_pointer_cast<Node>(p->shared_from_this()));
 }
 
-void ClientDataEnvironment::setVariable(const std::string& name, NodePtr value)
+void Scope::setVariable(const std::string& name, NodePtr value)
 {
     if (!value) {
         env_.erase(name);
@@ -88,14 +88,14 @@ void ClientDataEnvironment::setVariable(const std::string& name, NodePtr value)
     env_.insert_or_assign(name, std::move(value));
 }
 
-ClientData* ClientDataEnvironment::findVariable(std::string_view name) const
+Node* Scope::findVariable(std::string_view name) const
 {
     // Walk the chain without recursion; it is as long as the nesting of
     // wrappers, and a scope that is its own parent stops the walk.
     // A chain made of adopted callers can loop back (a scope adopting one of
     // its own callers); the walk is bounded by the chain's length.
     int steps = 0;
-    for (const ClientDataEnvironment* e = this; e && steps < kMaxChain; e = e->parent(), ++steps) {
+    for (const Scope* e = this; e && steps < kMaxChain; e = e->parent(), ++steps) {
         auto it = e->env_.find(name);
         if (it != e->env_.end())
             return it->second.get();
@@ -107,26 +107,26 @@ ClientData* ClientDataEnvironment::findVariable(std::string_view name) const
     return nullptr;
 }
 
-NodePtr ClientDataEnvironment::getVariable(std::string_view name) const
+NodePtr Scope::getVariable(std::string_view name) const
 {
-    ClientData* found = findVariable(name);
+    Node* found = findVariable(name);
     return found ? found->shared_from_this() : nullptr;
 }
 
 // --- Forwards ----------------------------------------------------------------------
 
-std::string ClientDataEnvironment::description() const
+std::string Scope::description() const
 {
     return describe(0);
 }
 
-std::string ClientDataEnvironment::describe(int depth) const
+std::string Scope::describe(int depth) const
 {
     char head[64];
     std::snprintf(head, sizeof head, "<ClientDataEnvironment: 0x%x superenv=",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(this)));
     std::string s = head;
-    const ClientDataEnvironment* p = parent();
+    const Scope* p = parent();
     if (superIsSelf_)
         s += "(self)";
     else if (!p)
@@ -143,124 +143,124 @@ std::string ClientDataEnvironment::describe(int depth) const
     return s;
 }
 
-std::string ClientDataEnvironment::string() const
+std::string Scope::string() const
 {
     return expr_ ? expr_->string() : std::string();
 }
 
-NodeKind ClientDataEnvironment::type() const
+NodeKind Scope::type() const
 {
     return expr_ ? expr_->type() : NodeKind::Plain;
 }
 
-int ClientDataEnvironment::order() const
+int Scope::order() const
 {
     return expr_ ? expr_->order() : 0;
 }
 
-bool ClientDataEnvironment::hasArgs() const
+bool Scope::hasArgs() const
 {
     return expr_ && expr_->hasArgs();
 }
 
-void ClientDataEnvironment::addArg(NodePtr arg)
+void Scope::addArg(NodePtr arg)
 {
     if (expr_)
         expr_->addArg(std::move(arg));
 }
 
-bool ClientDataEnvironment::isConst() const
+bool Scope::isConst() const
 {
     return expr_ && expr_->isConst();
 }
 
-bool ClientDataEnvironment::isStatic() const
+bool Scope::isStatic() const
 {
     return !expr_ || expr_->isStatic();
 }
 
-void ClientDataEnvironment::setInteger(std::int32_t v)
+void Scope::setInteger(std::int32_t v)
 {
     if (expr_)
         expr_->setInteger(v);
 }
 
-void ClientDataEnvironment::setDouble(double v)
+void Scope::setDouble(double v)
 {
     if (expr_)
         expr_->setDouble(v);
 }
 
-void ClientDataEnvironment::setString(std::string s)
+void Scope::setString(std::string s)
 {
     if (expr_)
         expr_->setString(std::move(s));
 }
 
-Value ClientDataEnvironment::evalWithEnvironment(ClientDataEnvironment* env)
+Value Scope::evalWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->evalWithEnvironment(this) : Value();
 }
 
-std::string ClientDataEnvironment::stringValueWithEnvironment(ClientDataEnvironment* env)
+std::string Scope::stringValueWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->stringValueWithEnvironment(this) : std::string();
 }
 
-double ClientDataEnvironment::doubleValueWithEnvironment(ClientDataEnvironment* env)
+double Scope::doubleValueWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->doubleValueWithEnvironment(this) : 0.0;
 }
 
-std::int32_t ClientDataEnvironment::intValueWithEnvironment(ClientDataEnvironment* env)
+std::int32_t Scope::intValueWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->intValueWithEnvironment(this) : 0;
 }
 
-void ClientDataEnvironment::simplifyWithEnvironment(ClientDataEnvironment* env)
+void Scope::simplifyWithEnvironment(Scope* env)
 {
     adopt(env);
     if (expr_)
         expr_->simplifyWithEnvironment(this);
 }
 
-RequestList ClientDataEnvironment::prepForEvalWithEnvironment(ClientDataEnvironment* env)
+RequestList Scope::prepForEvalWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->prepForEvalWithEnvironment(this) : RequestList();
 }
 
-bool ClientDataEnvironment::invalidateRemoteVariableValuesWithEnvironment(ClientDataEnvironment* env)
+bool Scope::invalidateRemoteVariableValuesWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ && expr_->invalidateRemoteVariableValuesWithEnvironment(this);
 }
 
-RequestList ClientDataEnvironment::requestVariablesWithEnvironment(ClientDataEnvironment* env)
+RequestList Scope::requestVariablesWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->requestVariablesWithEnvironment(this) : RequestList();
 }
 
-int ClientDataEnvironment::queueVariableRequestsWithEnvironment(ClientDataEnvironment* env)
+int Scope::queueVariableRequestsWithEnvironment(Scope* env)
 {
     // The environment itself is what gets re-queued when the reply is in, so
     // the base behaviour runs here with this node as the requester.
     adopt(env);
-    return ClientData::queueVariableRequestsWithEnvironment(env);
+    return Node::queueVariableRequestsWithEnvironment(env);
 }
 
-std::vector<std::string> ClientDataEnvironment::staticPartWithEnvironment(ClientDataEnvironment* env)
+std::vector<std::string> Scope::staticPartWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->staticPartWithEnvironment(this) : std::vector<std::string>();
 }
 
-std::vector<std::string> ClientDataEnvironment::remoteNotificationsWithEnvironment(ClientDataEnvironment* env)
+std::vector<std::string> Scope::remoteNotificationsWithEnvironment(Scope* env)
 {
     adopt(env);
     return expr_ ? expr_->remoteNotificationsWithEnvironment(this) : std::vector<std::string>();

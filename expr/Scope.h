@@ -1,5 +1,5 @@
 #pragma once
-// ClientDataEnvironment: a scope of named local variables with a parent
+// Scope: a scope of named local variables with a parent
 // scope, which can also wrap an expression so that the expression is
 // evaluated inside the scope. Each device record has a global environment
 // (no parent, no expression) holding the predefined names; widgets that run
@@ -25,7 +25,7 @@
 //
 // Thread rule: main thread only.
 
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 
 #include <map>
 #include <string>
@@ -33,9 +33,9 @@
 
 namespace fieldmon::expr {
 
-class ClientDataEnvironment : public ClientData {
+class Scope : public Node {
 public:
-    using Ptr = std::shared_ptr<ClientDataEnvironment>;
+    using Ptr = std::shared_ptr<Scope>;
     // Lookups and descriptions follow at most this many parents.
     static constexpr int kMaxChain = 256;
 
@@ -51,13 +51,13 @@ public:
     // This scope first, then the parent chain; null when nobody binds it.
     NodePtr getVariable(std::string_view name) const;
     // As getVariable without taking a reference (for evaluation).
-    ClientData* findVariable(std::string_view name) const;
+    Node* findVariable(std::string_view name) const;
 
     // The parent lookups go to: the caller's scope adopted last while it
     // lives, else the held one.
     Ptr superEnvironment() const;
     // Makes `parent` the held parent; "Bad idea" when it is this environment.
-    void setSuperEnvironment(ClientDataEnvironment* parent);
+    void setSuperEnvironment(Scope* parent);
     const NodePtr& expression() const { return expr_; }
 
     // --- Forwards to the wrapped expression -------------------------------------
@@ -77,33 +77,33 @@ public:
     void becomeString() override {}
     void becomeError() override {}
 
-    Value evalWithEnvironment(ClientDataEnvironment* env) override;
-    std::string stringValueWithEnvironment(ClientDataEnvironment* env) override;
-    double doubleValueWithEnvironment(ClientDataEnvironment* env) override;
-    std::int32_t intValueWithEnvironment(ClientDataEnvironment* env) override;
-    void simplifyWithEnvironment(ClientDataEnvironment* env) override;
+    Value evalWithEnvironment(Scope* env) override;
+    std::string stringValueWithEnvironment(Scope* env) override;
+    double doubleValueWithEnvironment(Scope* env) override;
+    std::int32_t intValueWithEnvironment(Scope* env) override;
+    void simplifyWithEnvironment(Scope* env) override;
 
-    RequestList prepForEvalWithEnvironment(ClientDataEnvironment* env) override;
-    bool invalidateRemoteVariableValuesWithEnvironment(ClientDataEnvironment* env) override;
-    RequestList requestVariablesWithEnvironment(ClientDataEnvironment* env) override;
-    int queueVariableRequestsWithEnvironment(ClientDataEnvironment* env) override;
-    std::vector<std::string> staticPartWithEnvironment(ClientDataEnvironment* env) override;
-    std::vector<std::string> remoteNotificationsWithEnvironment(ClientDataEnvironment* env) override;
+    RequestList prepForEvalWithEnvironment(Scope* env) override;
+    bool invalidateRemoteVariableValuesWithEnvironment(Scope* env) override;
+    RequestList requestVariablesWithEnvironment(Scope* env) override;
+    int queueVariableRequestsWithEnvironment(Scope* env) override;
+    std::vector<std::string> staticPartWithEnvironment(Scope* env) override;
+    std::vector<std::string> remoteNotificationsWithEnvironment(Scope* env) override;
 
 private:
-    explicit ClientDataEnvironment(ClientPtr client);
+    explicit Scope(ClientPtr client);
     // Adopts `env` as parent when one is given (the "WithEnvironment" rule).
-    void adopt(ClientDataEnvironment* env);
+    void adopt(Scope* env);
 
     // The parent lookups go to, without taking a reference.
-    const ClientDataEnvironment* parent() const;
+    const Scope* parent() const;
     std::string describe(int depth) const;
 
     Ptr superEnv_;
     // The caller's scope adopted last; `adopted_` is valid while `adoptedLife_`
     // has not expired.
-    const ClientDataEnvironment* adopted_ = nullptr;
-    std::weak_ptr<ClientData> adoptedLife_;
+    const Scope* adopted_ = nullptr;
+    std::weak_ptr<Node> adoptedLife_;
     bool superIsSelf_ = false;
     std::map<std::string, NodePtr, std::less<>> env_;
     NodePtr expr_;

@@ -27,26 +27,26 @@
 namespace fieldmon {
 
 class AppWindow;
-class ClientDetailView;
+class DeviceDetailScreen;
 class NavigationStack;
-class TableViewController;
+class DeviceListScreen;
 
-class TollgarAppDelegate {
+class AppShell {
 public:
     // `seams` let tests run the finder on loopback, and `files` replaces the
     // HTTP transport (not owned); the app passes neither.
-    explicit TollgarAppDelegate(ClientFinder::Seams seams = {}, platform::FileTransport* files = nullptr);
-    ~TollgarAppDelegate();
+    explicit AppShell(ClientFinder::Seams seams = {}, platform::FileTransport* files = nullptr);
+    ~AppShell();
 
-    TollgarAppDelegate(const TollgarAppDelegate&) = delete;
-    TollgarAppDelegate& operator=(const TollgarAppDelegate&) = delete;
+    AppShell(const AppShell&) = delete;
+    AppShell& operator=(const AppShell&) = delete;
 
     void applicationDidFinishLaunching();
 
     AppWindow* window() const { return window_.get(); }
     NavigationStack* nc() const { return nc_; }
-    TableViewController* myTableViewController() const { return myTableViewController_; }
-    ClientDetailView* myClientViewController() const { return myClientViewController_; }
+    DeviceListScreen* myTableViewController() const { return myTableViewController_; }
+    DeviceDetailScreen* myClientViewController() const { return myClientViewController_; }
     ClientFinder* remoteClients() const { return finder_.get(); }
     const platform::Services& services() const { return services_; }
 
@@ -61,8 +61,8 @@ private:
     std::unique_ptr<AppWindow> window_;
     DisplayBar displayBar_;
     NavigationStack* nc_ = nullptr;                          // owned by the window
-    TableViewController* myTableViewController_ = nullptr;  // owned by the stack
-    ClientDetailView* myClientViewController_ = nullptr;    // owned by the stack
+    DeviceListScreen* myTableViewController_ = nullptr;  // owned by the stack
+    DeviceDetailScreen* myClientViewController_ = nullptr;    // owned by the stack
     std::unique_ptr<ClientFinder> finder_;
 };
 

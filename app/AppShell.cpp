@@ -1,8 +1,8 @@
-#include "app/TollgarAppDelegate.h"
+#include "app/AppShell.h"
 
 #include "app/AppWindow.h"
-#include "app/ClientDetailView.h"
-#include "app/TableViewController.h"
+#include "app/DeviceDetailScreen.h"
+#include "app/DeviceListScreen.h"
 #include "pages/DevicePage.h"
 #include "widgets/NavigationStack.h"
 
@@ -10,12 +10,12 @@
 
 namespace fieldmon {
 
-TollgarAppDelegate::TollgarAppDelegate(ClientFinder::Seams seams, platform::FileTransport* files)
+AppShell::AppShell(ClientFinder::Seams seams, platform::FileTransport* files)
     : services_{loop_, notifications_, alerts_, files ? files : &httpFiles_}, seams_(std::move(seams))
 {
 }
 
-TollgarAppDelegate::~TollgarAppDelegate()
+AppShell::~AppShell()
 {
     alerts_.dismissAll();
     // The listen thread may be waiting in a screen's reload; call those
@@ -37,7 +37,7 @@ TollgarAppDelegate::~TollgarAppDelegate()
     window_.reset();
 }
 
-void TollgarAppDelegate::applicationDidFinishLaunching()
+void AppShell::applicationDidFinishLaunching()
 {
     // 1. The window: black, touches on.
     window_ = std::make_unique<AppWindow>();
@@ -45,8 +45,8 @@ void TollgarAppDelegate::applicationDidFinishLaunching()
     nc_ = window_->navigationStack();
 
     // 2-3. The device list and the detail screen.
-    myTableViewController_ = new TableViewController(loop_, notifications_, nc_);
-    myClientViewController_ = new ClientDetailView(loop_, notifications_, nc_);
+    myTableViewController_ = new DeviceListScreen(loop_, notifications_, nc_);
+    myClientViewController_ = new DeviceDetailScreen(loop_, notifications_, nc_);
     myClientViewController_->hide();
     myTableViewController_->setClientDetailVC(myClientViewController_);
     AppWindow* window = window_.get();

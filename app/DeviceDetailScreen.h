@@ -50,16 +50,16 @@ namespace platform {
 class MainLoop;
 }
 
-class ClientDetailView : public Screen, public TableSource {
+class DeviceDetailScreen : public Screen, public TableSource {
     Q_OBJECT
 public:
     enum Row { PlatformRow, TypeRow, SerialRow, AddressRow, ServiceRow, ConnectRow, HostRequestRow, EventLogRow, kRows };
     // Tags of the cells' children.
     enum Tag { TitleTag = 1, ValueTag = 2, SwitchTag = 3, SpinnerTag = 4 };
 
-    ClientDetailView(platform::MainLoop& loop, platform::NotificationCenter& notifications,
+    DeviceDetailScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
                      QWidget* parent = nullptr);
-    ~ClientDetailView() override;
+    ~DeviceDetailScreen() override;
 
     // Also cancels a fetch in flight for another device.
     void setRemoteClient(std::shared_ptr<Client> client);

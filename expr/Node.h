@@ -1,5 +1,5 @@
 #pragma once
-// ClientData: one node of a compiled expression. Every widget value and every
+// Node: one node of a compiled expression. Every widget value and every
 // command of a device page is an expression over the device's remote
 // variables, local variables, constants, operators and built-in functions;
 // the compiler turns its text into a tree of these nodes once and the tree is
@@ -13,7 +13,7 @@
 // what the expression language calls ClientDataInteger, ClientDataDouble,
 // ClientDataString and ClientDataError, and operator nodes ClientDataOperator;
 // they are made with the factories below. Environments (local scopes wrapping
-// an expression) are the one subclass, ClientDataEnvironment.
+// an expression) are the one subclass, Scope.
 //
 // Evaluation yields a Value (integer, double, text, error or nothing) and
 // never fails by raising; anything that cannot be computed is an error value.
@@ -49,11 +49,11 @@ class RemoteData;
 namespace fieldmon::expr {
 
 class Binding;
-class ClientData;
-class ClientDataEnvironment;
+class Node;
+class Scope;
 class NumericProgram;
 
-using NodePtr = std::shared_ptr<ClientData>;
+using NodePtr = std::shared_ptr<Node>;
 // The device record a node was compiled for, seen through its link.
 using ClientPtr = std::shared_ptr<DeviceLink>;
 using RequestList = std::vector<RemoteDataRequest>;
@@ -71,11 +71,11 @@ enum class NodeKind : std::int32_t {
     Element = 64,
     Index = 128,
     Function = 256,
-    // Internal tag of ClientDataEnvironment, whose type() is its expression's.
+    // Internal tag of Scope, whose type() is its expression's.
     Environment = 0x10000,
 };
 
-class ClientData : public Schedulable, public std::enable_shared_from_this<ClientData> {
+class Node : public Schedulable, public std::enable_shared_from_this<Node> {
 public:
     // --- Construction ----------------------------------------------------------
     static NodePtr create(ClientPtr client); // a plain node, kind -2
@@ -89,13 +89,13 @@ public:
     // Replaces \" by ", \n by a line feed and \t by a tab, in that order.
     static NodePtr string(ClientPtr client, std::string_view text);
     static NodePtr error(ClientPtr client);
-    static NodePtr op(ClientPtr client, char opperator);
+    static NodePtr op(ClientPtr client, char operatorChar);
     // A constant node holding `v` (nothing reads as the integer 0).
     static NodePtr constant(ClientPtr client, const Value& v);
 
-    ClientData(const ClientData&) = delete;
-    ClientData& operator=(const ClientData&) = delete;
-    ~ClientData() override;
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    ~Node() override;
 
     // --- Diagnostics and shape -------------------------------------------------
     virtual std::string description() const;
@@ -112,7 +112,7 @@ public:
     virtual bool isStatic() const;
 
     const std::vector<NodePtr>& args() const { return args_; }
-    char opperator() const { return op_; }
+    char operatorChar() const { return op_; }
     const std::string& varName() const { return varName_; }
     const std::string& elementName() const { return element_; }
     const NodePtr& structure() const { return struct_; }
@@ -122,18 +122,18 @@ public:
     std::uint32_t height() const { return height_; }
 
     // --- Evaluation ------------------------------------------------------------
-    virtual Value evalWithEnvironment(ClientDataEnvironment* env);
+    virtual Value evalWithEnvironment(Scope* env);
     Value eval();
-    virtual std::string stringValueWithEnvironment(ClientDataEnvironment* env);
+    virtual std::string stringValueWithEnvironment(Scope* env);
     std::string stringValue();
-    virtual double doubleValueWithEnvironment(ClientDataEnvironment* env);
+    virtual double doubleValueWithEnvironment(Scope* env);
     double doubleValue();
-    virtual std::int32_t intValueWithEnvironment(ClientDataEnvironment* env);
+    virtual std::int32_t intValueWithEnvironment(Scope* env);
     std::int32_t intValue();
 
     // Constant folding: a constant node is evaluated and becomes, in place, a
     // constant of the result's kind. A ":" node is never folded by itself.
-    virtual void simplifyWithEnvironment(ClientDataEnvironment* env);
+    virtual void simplifyWithEnvironment(Scope* env);
     void simplify();
 
     // --- Request protocol --------------------------------------------------------
@@ -141,27 +141,27 @@ public:
     Binding* clientUpdate() const override { return clientUpdate_; }
 
     // Address requests still needed before the expression can be evaluated.
-    virtual RequestList prepForEvalWithEnvironment(ClientDataEnvironment* env);
+    virtual RequestList prepForEvalWithEnvironment(Scope* env);
     RequestList prepForEval();
     // Marks the remote values read as stale; true if the expression reads any.
-    virtual bool invalidateRemoteVariableValuesWithEnvironment(ClientDataEnvironment* env);
+    virtual bool invalidateRemoteVariableValuesWithEnvironment(Scope* env);
     bool invalidateRemoteVariableValues() override;
     // The address requests still needed, else the value requests of stale values.
-    virtual RequestList requestVariablesWithEnvironment(ClientDataEnvironment* env);
+    virtual RequestList requestVariablesWithEnvironment(Scope* env);
     RequestList requestVariables();
     // Queues what requestVariables() gives into the device record and records
     // this expression as a requester; with nothing to ask for, tells the
     // binding at once (when requeue() is set). Returns the number queued.
-    virtual int queueVariableRequestsWithEnvironment(ClientDataEnvironment* env);
+    virtual int queueVariableRequestsWithEnvironment(Scope* env);
     int queueVariableRequests() override;
     void submitRequests() override;
     bool requeue() const override { return requeue_; }
     void dontRequeue() { requeue_ = false; }
 
     // The `string` texts of the remote variables read, for diagnostics.
-    virtual std::vector<std::string> staticPartWithEnvironment(ClientDataEnvironment* env);
+    virtual std::vector<std::string> staticPartWithEnvironment(Scope* env);
     std::vector<std::string> staticPart();
-    virtual std::vector<std::string> remoteNotificationsWithEnvironment(ClientDataEnvironment* env);
+    virtual std::vector<std::string> remoteNotificationsWithEnvironment(Scope* env);
     std::vector<std::string> remoteNotifications();
 
     // Whether every remote value the tree reads is resolved and valid.
@@ -169,7 +169,7 @@ public:
 
     // Resolves a variable, element or index node to its remote variable (or
     // turns a variable node into a local one). Others: nothing.
-    void updateRemoteDataWithEnvironment(ClientDataEnvironment* env);
+    void updateRemoteDataWithEnvironment(Scope* env);
 
     // --- Record and resolved variable ------------------------------------------
     const std::shared_ptr<RemoteData>& remoteData() const { return remoteData_; }
@@ -189,10 +189,10 @@ public:
     virtual void setDouble(double v);
 
 protected:
-    ClientData(ClientPtr client, NodeKind kind);
+    Node(ClientPtr client, NodeKind kind);
 
     // The environment that no-argument twins use: the record's global one.
-    ClientDataEnvironment* globalEnvironment() const;
+    Scope* globalEnvironment() const;
 
     NodeKind kind_;
 
@@ -206,11 +206,11 @@ private:
     static void structureChanged();
     // The compiled form of this tree, rebuilt when the count has moved;
     // null when the tree is not purely numeric.
-    const NumericProgram* program(ClientDataEnvironment* env)
+    const NumericProgram* program(Scope* env)
     {
         return programGeneration_ == generation() ? program_.get() : rebuildProgram(env);
     }
-    const NumericProgram* rebuildProgram(ClientDataEnvironment* env);
+    const NumericProgram* rebuildProgram(Scope* env);
     // The program no longer fits the kinds of the values it reads: rebuild
     // it next time, unless that keeps happening (values that change kind
     // from run to run are left to the tree walk).

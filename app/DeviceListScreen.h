@@ -25,23 +25,23 @@
 namespace fieldmon {
 
 class Client;
-class ClientDetailView;
+class DeviceDetailScreen;
 class ClientFinder;
 
 namespace platform {
 class MainLoop;
 }
 
-class TableViewController : public Screen, public TableSource {
+class DeviceListScreen : public Screen, public TableSource {
     Q_OBJECT
 public:
-    TableViewController(platform::MainLoop& loop, platform::NotificationCenter& notifications,
+    DeviceListScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
                         QWidget* parent = nullptr);
-    ~TableViewController() override;
+    ~DeviceListScreen() override;
 
     void setRemoteClients(ClientFinder* finder) { remoteClients_ = finder; }
     ClientFinder* remoteClients() const { return remoteClients_; }
-    void setClientDetailVC(ClientDetailView* detail) { clientDetailVC_ = detail; }
+    void setClientDetailVC(DeviceDetailScreen* detail) { clientDetailVC_ = detail; }
 
     // Takes a fresh snapshot and reloads the table; runs on the main thread.
     void reloadData();
@@ -74,7 +74,7 @@ private:
     GroupedTableView* tableView_;
     ClientFinder* remoteClients_ = nullptr;
     RegistrySnapshot registry_; // as of the last reload
-    ClientDetailView* clientDetailVC_ = nullptr;
+    DeviceDetailScreen* clientDetailVC_ = nullptr;
     ReloadPacer reloads_{loop_, [this] { reloadData(); }};
     std::stop_source stop_;
     platform::Subscription found_;

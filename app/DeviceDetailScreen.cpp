@@ -1,4 +1,4 @@
-#include "app/ClientDetailView.h"
+#include "app/DeviceDetailScreen.h"
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
@@ -44,8 +44,8 @@ public:
     InfoCell() : TableCell(kInfoIdentifier)
     {
         setSelectionStyle(SelectionStyle::None);
-        title_ = makeLabel(this, ClientDetailView::TitleTag, Qt::AlignLeft, Qt::black);
-        value_ = makeLabel(this, ClientDetailView::ValueTag, Qt::AlignRight, phone::valueBlue());
+        title_ = makeLabel(this, DeviceDetailScreen::TitleTag, Qt::AlignLeft, Qt::black);
+        value_ = makeLabel(this, DeviceDetailScreen::ValueTag, Qt::AlignRight, phone::valueBlue());
     }
     void set(const QString& title, const QString& value)
     {
@@ -92,9 +92,9 @@ public:
     ToggleCell() : TableCell(kToggleIdentifier)
     {
         setSelectionStyle(SelectionStyle::None);
-        title_ = makeLabel(this, ClientDetailView::TitleTag, Qt::AlignLeft, Qt::black);
+        title_ = makeLabel(this, DeviceDetailScreen::TitleTag, Qt::AlignLeft, Qt::black);
         switch_ = new ToggleSwitch(this);
-        TableCell::setTag(switch_, ClientDetailView::SwitchTag);
+        TableCell::setTag(switch_, DeviceDetailScreen::SwitchTag);
     }
     QLabel* title() const { return title_; }
     ToggleSwitch* toggle() const { return switch_; }
@@ -129,7 +129,7 @@ public:
         textLabel()->setAlignment(Qt::AlignCenter);
         if (withSpinner) {
             spinner_ = new ActivitySpinner(QColor(0x70, 0x70, 0x70), this);
-            TableCell::setTag(spinner_, ClientDetailView::SpinnerTag);
+            TableCell::setTag(spinner_, DeviceDetailScreen::SpinnerTag);
         }
     }
     ActivitySpinner* spinner() const { return spinner_; }
@@ -164,7 +164,7 @@ Cell* reuse(GroupedTableView& table, const QString& identifier, Args&&... args)
 
 } // namespace
 
-ClientDetailView::ClientDetailView(platform::MainLoop& loop, platform::NotificationCenter& notifications,
+DeviceDetailScreen::DeviceDetailScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
                                    QWidget* parent)
     : Screen(parent), loop_(loop), notifications_(notifications), tableView_(new GroupedTableView(this))
 {
@@ -174,30 +174,30 @@ ClientDetailView::ClientDetailView(platform::MainLoop& loop, platform::Notificat
                                       [this](const platform::Notification&) { catchCenterMessage(); });
 }
 
-ClientDetailView::~ClientDetailView()
+DeviceDetailScreen::~DeviceDetailScreen()
 {
     stopObserving();
     tableView_->setSource(nullptr);
 }
 
-void ClientDetailView::stopObserving()
+void DeviceDetailScreen::stopObserving()
 {
     stop_.request_stop();
     found_.reset();
     fetch_.reset();
 }
 
-void ClientDetailView::catchCenterMessage()
+void DeviceDetailScreen::catchCenterMessage()
 {
     loop_.postAndWait([this] { reloads_.request(); }, stop_.get_token());
 }
 
-void ClientDetailView::reloadData()
+void DeviceDetailScreen::reloadData()
 {
     tableView_->reloadData();
 }
 
-void ClientDetailView::setRemoteClient(std::shared_ptr<Client> client)
+void DeviceDetailScreen::setRemoteClient(std::shared_ptr<Client> client)
 {
     if (client != remoteClient_) {
         fetch_.reset();
@@ -209,12 +209,12 @@ void ClientDetailView::setRemoteClient(std::shared_ptr<Client> client)
     remoteClient_ = std::move(client);
 }
 
-void ClientDetailView::resizeEvent(QResizeEvent*)
+void DeviceDetailScreen::resizeEvent(QResizeEvent*)
 {
     tableView_->setGeometry(rect());
 }
 
-void ClientDetailView::viewWillAppear(bool)
+void DeviceDetailScreen::viewWillAppear(bool)
 {
     if (remoteClient_)
         remoteClient_->sendString("E");
@@ -222,17 +222,17 @@ void ClientDetailView::viewWillAppear(bool)
     tableView_->viewport()->update();
 }
 
-void ClientDetailView::hitBack()
+void DeviceDetailScreen::hitBack()
 {
     std::printf("Hit back button\n");
 }
 
-int ClientDetailView::numberOfSections(GroupedTableView&)
+int DeviceDetailScreen::numberOfSections(GroupedTableView&)
 {
     return remoteClient_ && !remoteClient_->rivalAddress().empty() ? 2 : 1;
 }
 
-QString ClientDetailView::titleForHeader(GroupedTableView&, int section)
+QString DeviceDetailScreen::titleForHeader(GroupedTableView&, int section)
 {
     if (!remoteClient_)
         return {};
@@ -241,7 +241,7 @@ QString ClientDetailView::titleForHeader(GroupedTableView&, int section)
     return remoteClient_->name().empty() ? QStringLiteral("Unnamed") : QString::fromStdString(remoteClient_->name());
 }
 
-TableCell* ClientDetailView::cellForRow(GroupedTableView& table, IndexPath path)
+TableCell* DeviceDetailScreen::cellForRow(GroupedTableView& table, IndexPath path)
 {
     const Client* c = remoteClient_.get();
     auto info = [&](const QString& title, const QString& value) {
@@ -302,7 +302,7 @@ TableCell* ClientDetailView::cellForRow(GroupedTableView& table, IndexPath path)
     return nullptr;
 }
 
-void ClientDetailView::didSelectRow(GroupedTableView& table, IndexPath path)
+void DeviceDetailScreen::didSelectRow(GroupedTableView& table, IndexPath path)
 {
     if (path.section != 0) {
         table.deselectRow(path, false);
@@ -341,19 +341,19 @@ void ClientDetailView::didSelectRow(GroupedTableView& table, IndexPath path)
     }
 }
 
-void ClientDetailView::setServiceMode(bool on)
+void DeviceDetailScreen::setServiceMode(bool on)
 {
     if (remoteClient_)
         remoteClient_->setServiceMode(on);
 }
 
-void ClientDetailView::setActivity(bool on)
+void DeviceDetailScreen::setActivity(bool on)
 {
     if (networkActivity)
         networkActivity(on);
 }
 
-void ClientDetailView::connectToDevice()
+void DeviceDetailScreen::connectToDevice()
 {
     if (!remoteClient_)
         return;
@@ -363,7 +363,7 @@ void ClientDetailView::connectToDevice()
 
     if (xmlfile_) {
         std::printf("Reusing XML\n");
-        QPointer<ClientDetailView> self(this);
+        QPointer<DeviceDetailScreen> self(this);
         loop_.post([self, text = *xmlfile_] {
             if (self)
                 self->parseXML(text);
@@ -380,7 +380,7 @@ void ClientDetailView::connectToDevice()
     fetch_ = std::move(fetch);
 }
 
-void ClientDetailView::gotDescription(const platform::Bytes* bytes)
+void DeviceDetailScreen::gotDescription(const platform::Bytes* bytes)
 {
     std::printf("Got a file\n");
     if (!bytes) {
@@ -396,7 +396,7 @@ void ClientDetailView::gotDescription(const platform::Bytes* bytes)
     loop_.postAndWait([this, text = *xmlfile_] { parseXML(text); });
 }
 
-void ClientDetailView::parseXML(const std::optional<std::string>& text)
+void DeviceDetailScreen::parseXML(const std::optional<std::string>& text)
 {
     NavigationStack* stack = navigationStack();
     if (text && remoteClient_) {
@@ -423,7 +423,7 @@ void ClientDetailView::parseXML(const std::optional<std::string>& text)
 
 // There is no description to read: the user gets the alert a description
 // that cannot be read gets, saying why.
-void ClientDetailView::xmlTransferFailed()
+void DeviceDetailScreen::xmlTransferFailed()
 {
     if (!remoteClient_)
         return;

@@ -1,6 +1,6 @@
-#include "app/TableViewController.h"
+#include "app/DeviceListScreen.h"
 
-#include "app/ClientDetailView.h"
+#include "app/DeviceDetailScreen.h"
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
 #include "platform/MainLoop.h"
@@ -15,7 +15,7 @@ namespace {
 const QString kCellIdentifier = QStringLiteral("ClientListIdentifier");
 }
 
-TableViewController::TableViewController(platform::MainLoop& loop, platform::NotificationCenter& notifications,
+DeviceListScreen::DeviceListScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
                                          QWidget* parent)
     : Screen(parent), loop_(loop), tableView_(new GroupedTableView(this))
 {
@@ -28,35 +28,35 @@ TableViewController::TableViewController(platform::MainLoop& loop, platform::Not
     std::printf("Starting up the table view\n");
 }
 
-TableViewController::~TableViewController()
+DeviceListScreen::~DeviceListScreen()
 {
     stopObserving();
     tableView_->setSource(nullptr);
 }
 
-void TableViewController::stopObserving()
+void DeviceListScreen::stopObserving()
 {
     stop_.request_stop();
     found_.reset();
 }
 
-void TableViewController::catchCenterMessage()
+void DeviceListScreen::catchCenterMessage()
 {
     loop_.postAndWait([this] { reloads_.request(); }, stop_.get_token());
 }
 
-void TableViewController::reloadData()
+void DeviceListScreen::reloadData()
 {
     registry_ = remoteClients_ ? remoteClients_->registrySnapshot() : RegistrySnapshot{};
     tableView_->reloadData();
 }
 
-void TableViewController::resizeEvent(QResizeEvent*)
+void DeviceListScreen::resizeEvent(QResizeEvent*)
 {
     tableView_->setGeometry(rect());
 }
 
-void TableViewController::viewWillAppear(bool)
+void DeviceListScreen::viewWillAppear(bool)
 {
     std::printf("View will appear\n");
     reloadData();
@@ -69,19 +69,19 @@ void TableViewController::viewWillAppear(bool)
     }
 }
 
-QString TableViewController::rowText(const Client& client)
+QString DeviceListScreen::rowText(const Client& client)
 {
     QString name = client.name().empty() ? QStringLiteral("Unnamed") : phone::deviceLine(client.name());
     // One multi-argument arg(): a "%1" in the device's name stays as it is.
     return QStringLiteral("%1 (%2)").arg(name, QString::number(client.serialNumber()));
 }
 
-int TableViewController::numberOfSections(GroupedTableView&)
+int DeviceListScreen::numberOfSections(GroupedTableView&)
 {
     return registry_.sections.empty() ? 1 : static_cast<int>(registry_.sections.size());
 }
 
-QString TableViewController::titleForHeader(GroupedTableView&, int section)
+QString DeviceListScreen::titleForHeader(GroupedTableView&, int section)
 {
     if (registry_.sections.empty())
         return QStringLiteral("No clients found");
@@ -90,14 +90,14 @@ QString TableViewController::titleForHeader(GroupedTableView&, int section)
     return phone::deviceLine(registry_.sections[static_cast<std::size_t>(section)].key);
 }
 
-int TableViewController::numberOfRows(GroupedTableView&, int section)
+int DeviceListScreen::numberOfRows(GroupedTableView&, int section)
 {
     if (section < 0 || static_cast<std::size_t>(section) >= registry_.sections.size())
         return 0;
     return static_cast<int>(registry_.sections[static_cast<std::size_t>(section)].records.size());
 }
 
-TableCell* TableViewController::cellForRow(GroupedTableView& table, IndexPath path)
+TableCell* DeviceListScreen::cellForRow(GroupedTableView& table, IndexPath path)
 {
     TableCell* cell = table.dequeueReusableCell(kCellIdentifier);
     if (!cell) {
@@ -113,7 +113,7 @@ TableCell* TableViewController::cellForRow(GroupedTableView& table, IndexPath pa
     return cell;
 }
 
-void TableViewController::didSelectRow(GroupedTableView& table, IndexPath path)
+void DeviceListScreen::didSelectRow(GroupedTableView& table, IndexPath path)
 {
     std::shared_ptr<Client> client = registry_.at(path.section, path.row);
     if (client && clientDetailVC_) {

@@ -1,10 +1,10 @@
 // The request side of expression nodes: resolving names to the device's
 // variables, marking values stale, and gathering and queueing the address
 // and value requests an expression needs before it can be evaluated.
-#include "expr/ClientData.h"
+#include "expr/Node.h"
 
 #include "expr/Binding.h"
-#include "expr/ClientDataEnvironment.h"
+#include "expr/Scope.h"
 #include "expr/RemoteAccess.h"
 #include "variables/RemoteData.h"
 
@@ -33,14 +33,14 @@ bool isVariableKind(NodeKind k)
 
 } // namespace
 
-void ClientData::setClientUpdate(Binding* binding)
+void Node::setClientUpdate(Binding* binding)
 {
     clientUpdate_ = binding;
 }
 
 // --- Resolution ------------------------------------------------------------------
 
-void ClientData::updateRemoteDataWithEnvironment(ClientDataEnvironment* env)
+void Node::updateRemoteDataWithEnvironment(Scope* env)
 {
     if (!env)
         env = globalEnvironment();
@@ -92,12 +92,12 @@ void ClientData::updateRemoteDataWithEnvironment(ClientDataEnvironment* env)
 
 // --- Stale values ---------------------------------------------------------------------
 
-bool ClientData::invalidateRemoteVariableValues()
+bool Node::invalidateRemoteVariableValues()
 {
     return invalidateRemoteVariableValuesWithEnvironment(nullptr);
 }
 
-bool ClientData::invalidateRemoteVariableValuesWithEnvironment(ClientDataEnvironment* env)
+bool Node::invalidateRemoteVariableValuesWithEnvironment(Scope* env)
 {
     if (!env)
         env = globalEnvironment();
@@ -130,12 +130,12 @@ bool ClientData::invalidateRemoteVariableValuesWithEnvironment(ClientDataEnviron
 
 // --- Requests -----------------------------------------------------------------------
 
-RequestList ClientData::prepForEval()
+RequestList Node::prepForEval()
 {
     return prepForEvalWithEnvironment(nullptr);
 }
 
-RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
+RequestList Node::prepForEvalWithEnvironment(Scope* env)
 {
     if (!env)
         env = globalEnvironment();
@@ -184,7 +184,7 @@ RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
             if (!args_[0]->valuesPresent())
                 break;
             const NodePtr& colon = args_[1];
-            if (colon->type() != NodeKind::Operator || colon->opperator() != ':' || colon->args().size() < 2)
+            if (colon->type() != NodeKind::Operator || colon->operatorChar() != ':' || colon->args().size() < 2)
                 break;
             NodePtr branch = colon->args()[args_[0]->intValueWithEnvironment(env) != 0 ? 0 : 1];
             out = branch->prepForEvalWithEnvironment(env);
@@ -206,7 +206,7 @@ RequestList ClientData::prepForEvalWithEnvironment(ClientDataEnvironment* env)
     return out;
 }
 
-bool ClientData::valuesPresent() const
+bool Node::valuesPresent() const
 {
     // A plain walk: it builds no requests and resolves nothing, so that
     // asking it at every level of nested conditionals stays linear.
@@ -227,12 +227,12 @@ bool ClientData::valuesPresent() const
     }
 }
 
-RequestList ClientData::requestVariables()
+RequestList Node::requestVariables()
 {
     return requestVariablesWithEnvironment(nullptr);
 }
 
-RequestList ClientData::requestVariablesWithEnvironment(ClientDataEnvironment* env)
+RequestList Node::requestVariablesWithEnvironment(Scope* env)
 {
     if (!env)
         env = globalEnvironment();
@@ -259,7 +259,7 @@ RequestList ClientData::requestVariablesWithEnvironment(ClientDataEnvironment* e
             return out;
         // The condition's values are in: ask only for the branch it selects.
         const NodePtr& colon = args_[1];
-        if (colon->type() != NodeKind::Operator || colon->opperator() != ':' || colon->args().size() < 2)
+        if (colon->type() != NodeKind::Operator || colon->operatorChar() != ':' || colon->args().size() < 2)
             return out;
         NodePtr branch = colon->args()[args_[0]->intValueWithEnvironment(env) != 0 ? 0 : 1];
         return branch->requestVariablesWithEnvironment(env);
@@ -270,14 +270,14 @@ RequestList ClientData::requestVariablesWithEnvironment(ClientDataEnvironment* e
     return out;
 }
 
-int ClientData::queueVariableRequests()
+int Node::queueVariableRequests()
 {
     // The record's global environment is passed explicitly, so that an
     // environment node takes it as its parent.
     return queueVariableRequestsWithEnvironment(globalEnvironment());
 }
 
-int ClientData::queueVariableRequestsWithEnvironment(ClientDataEnvironment* env)
+int Node::queueVariableRequestsWithEnvironment(Scope* env)
 {
     if (!env)
         env = globalEnvironment();
@@ -306,7 +306,7 @@ int ClientData::queueVariableRequestsWithEnvironment(ClientDataEnvironment* env)
     return count;
 }
 
-void ClientData::submitRequests()
+void Node::submitRequests()
 {
     if (remoteClient_)
         remoteClient_->submitRequests();
@@ -314,12 +314,12 @@ void ClientData::submitRequests()
 
 // --- Diagnostics ------------------------------------------------------------------------
 
-std::vector<std::string> ClientData::staticPart()
+std::vector<std::string> Node::staticPart()
 {
     return staticPartWithEnvironment(nullptr);
 }
 
-std::vector<std::string> ClientData::staticPartWithEnvironment(ClientDataEnvironment* env)
+std::vector<std::string> Node::staticPartWithEnvironment(Scope* env)
 {
     if (!env)
         env = globalEnvironment();
@@ -353,12 +353,12 @@ std::vector<std::string> ClientData::staticPartWithEnvironment(ClientDataEnviron
     return out;
 }
 
-std::vector<std::string> ClientData::remoteNotifications()
+std::vector<std::string> Node::remoteNotifications()
 {
     return remoteNotificationsWithEnvironment(nullptr);
 }
 
-std::vector<std::string> ClientData::remoteNotificationsWithEnvironment(ClientDataEnvironment* env)
+std::vector<std::string> Node::remoteNotificationsWithEnvironment(Scope* env)
 {
     return staticPartWithEnvironment(env);
 }
