@@ -144,6 +144,22 @@ std::optional<BehaviourSpec> readBehaviour(Reader& r, const json& obj, const std
     return b;
 }
 
+std::optional<LinkSpec> readLink(Reader& r, const json& l, const std::string& where, LinkSpec link)
+{
+    if (!l.is_object()) {
+        r.error(where, "expected an object");
+        return std::nullopt;
+    }
+    r.unknownKeys(l, {"loss", "delay"}, where);
+    r.number(l, "loss", link.loss, where);
+    r.number(l, "delay", link.delay, where);
+    if (!(link.loss >= 0 && link.loss <= 1))
+        r.error(where + ".loss", "must be from 0 to 1");
+    if (!(link.delay >= 0 && link.delay <= 60))
+        r.error(where + ".delay", "must be 0 to 60 seconds");
+    return link;
+}
+
 void readVariables(Reader& r, const json& vars, DeviceConfig& c)
 {
     if (!vars.is_object()) {
@@ -284,7 +300,7 @@ void readSchedule(Reader& r, const json& sched, DeviceConfig& c)
             continue;
         }
         r.unknownKeys(ch, {"at", "address", "platform", "type", "name", "version", "serial", "service", "silent",
-                           "answerProbes"},
+                           "answerProbes", "link"},
                       where);
         ScheduledChange s;
         r.number(ch, "at", s.at, where);
@@ -319,6 +335,8 @@ void readSchedule(Reader& r, const json& sched, DeviceConfig& c)
         optFlag("service", s.service);
         optFlag("silent", s.silent);
         optFlag("answerProbes", s.answerProbes);
+        if (auto l = ch.find("link"); l != ch.end())
+            s.link = readLink(r, *l, where + ".link", {});
         c.schedule.push_back(std::move(s));
     }
 }
@@ -375,7 +393,7 @@ std::optional<DeviceConfig> parseDeviceConfig(const std::string& text, const std
         return std::nullopt;
     }
     r.unknownKeys(doc, {"platform", "type", "name", "version", "serial", "service", "address", "folder", "ui",
-                        "silent", "answerProbes", "hostRequestEvent", "http", "memory", "variables", "commands",
+                        "silent", "answerProbes", "hostRequestEvent", "http", "link", "memory", "variables", "commands",
                         "events", "schedule", "flood", "comment"},
                   "file");
 
@@ -416,6 +434,8 @@ std::optional<DeviceConfig> parseDeviceConfig(const std::string& text, const std
 
     if (auto h = doc.find("http"); h != doc.end())
         readHttp(r, *h, c);
+    if (auto l = doc.find("link"); l != doc.end())
+        c.link = readLink(r, *l, "link", {}).value_or(LinkSpec{});
     if (auto m = doc.find("memory"); m != doc.end()) {
         if (m->is_object()) {
             r.unknownKeys(*m, {"base", "align"}, "memory");

@@ -59,12 +59,20 @@ struct PeriodicEvent {
     bool stamp = true;
 };
 
+// The variable requests' link: a share of them lost, the replies to the
+// others held back (for link-health and stale-value tests).
+struct LinkSpec {
+    double loss = 0;  // 0 to 1: the share of "v" and "a" requests left unanswered
+    double delay = 0; // seconds before each answer to a "v" or "a" request goes out
+};
+
 struct ScheduledChange {
     double at = 0;
     std::optional<in_addr> address;
     std::optional<std::string> platform, type, name;
     std::optional<std::int32_t> version, serial;
     std::optional<bool> service, silent, answerProbes;
+    std::optional<LinkSpec> link;
 };
 
 struct HttpSpec {
@@ -92,6 +100,7 @@ struct DeviceConfig {
     std::string hostRequestEvent = "EVENTSYS_HOST_REQUEST";
     double flood = 0;          // malformed datagrams per second to every host (sim/Flood)
     HttpSpec http;
+    LinkSpec link;
     std::uint32_t memoryBase = 0x100;
     int align = 4;
     std::vector<VariableSpec> variables;

@@ -33,7 +33,8 @@ std::string withCount(std::string text, long count)
 
 SimDevice::SimDevice(DeviceConfig config, SimLog& log, std::uint16_t appPort)
     : config_(std::move(config)), log_(log), appPort_(appPort),
-      flood_(static_cast<std::uint32_t>(std::hash<std::string>{}(config_.name)))
+      flood_(static_cast<std::uint32_t>(std::hash<std::string>{}(config_.name))),
+      linkDice_(static_cast<std::uint32_t>(config_.serial) + 1u)
 {
     std::stable_sort(config_.schedule.begin(), config_.schedule.end(),
                      [](const ScheduledChange& a, const ScheduledChange& b) { return a.at < b.at; });
@@ -170,11 +171,22 @@ void SimDevice::receive(std::string_view bytes, const sockaddr_in& from, double 
         return;
     case 'v':
     case 'a': {
+        if (config_.link.loss > 0 && std::uniform_real_distribution<double>(0, 1)(linkDice_) < config_.link.loss) {
+            log("   (link: request lost)");
+            return;
+        }
         std::string note;
         auto reply = kind == 'v' ? answerAddressRequest(bytes, memory_, note) : answerValueRequest(bytes, memory_, note);
         if (!note.empty())
             log("   request: " + note);
-        if (reply)
+        if (reply && config_.link.delay > 0) {
+            // In the order they fall due, also across a change of the delay.
+            const double due = now + config_.link.delay;
+            auto at = std::upper_bound(delayed_.begin(), delayed_.end(), due,
+                                       [](double t, const auto& held) { return t < held.first; });
+            delayed_.emplace(at, due, to(from.sin_addr, std::move(*reply)));
+        }
+        else if (reply)
             out.push_back(to(from.sin_addr, std::move(*reply)));
         else
             log("   request without identifier ignored");
@@ -266,6 +278,10 @@ void SimDevice::applyChange(const ScheduledChange& c)
         config_.answerProbes = *c.answerProbes;
         what += std::string(" answerProbes ") + (*c.answerProbes ? "yes" : "no");
     }
+    if (c.link) {
+        config_.link = *c.link;
+        what += " link loss " + std::to_string(c.link->loss) + " delay " + std::to_string(c.link->delay);
+    }
     log("   timeline:" + what);
 }
 
@@ -293,6 +309,14 @@ double SimDevice::tick(double now, std::vector<Datagram>& out)
         }
         next = std::min(next, p.due);
     }
+    // Replies the link held back; a device gone silent meanwhile sends none.
+    while (!delayed_.empty() && delayed_.front().first <= now) {
+        if (!config_.silent)
+            out.push_back(std::move(delayed_.front().second));
+        delayed_.pop_front();
+    }
+    if (!delayed_.empty())
+        next = std::min(next, delayed_.front().first);
     if (config_.flood > 0) {
         sendFlood(now, out);
         next = std::min(next, now + kFloodBatchSeconds);

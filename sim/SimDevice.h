@@ -7,7 +7,9 @@
 //   "F"          the presence answer "i" (unless told not to answer probes)
 //   "s"          nothing (the app's acknowledgement of an announcement)
 //   "E"          nothing (the detail screen opened; logged)
-//   "v…", "a…"   the address and value replies of the request protocol
+//   "v…", "a…"   the address and value replies of the request protocol; the
+//                device's "link" loses a share of these requests and holds
+//                the other replies back by its delay
 //   "c…"         commands: "service 1"/"service 0" switch service mode and
 //                send the stamped events EVENTSYS_SVC_MODE_ON/_OFF, "hostreq"
 //                sends the host-request event, others are matched against
@@ -32,8 +34,10 @@
 
 #include <netinet/in.h>
 
+#include <deque>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -109,6 +113,9 @@ private:
     std::map<char, int> received_;
     Flood flood_;
     double floodSent_ = 0; // when the flood last sent (it sends what the rate owes since)
+    // Replies held back by the link's delay, in the order they fall due.
+    std::deque<std::pair<double, Datagram>> delayed_;
+    std::minstd_rand linkDice_; // seeded by the serial: a run loses the same requests
 };
 
 } // namespace fieldmon::sim

@@ -50,6 +50,10 @@ The device file (JSON; "//" comments are not allowed, use "comment"):
                                    heard from (unknown kinds, stray replies,
                                    oversized, hostile announcements), for soak runs
 
+    "link": { "loss": 0,           share (0 to 1) of variable requests ("v", "a")
+              "delay": 0 },        left unanswered, and seconds before each answer
+                                   to the others goes out (link-health tests)
+
     "http": { "port": 80,          0 picks a free port
               "delay": 0,          seconds to wait before each answer
               "notFound": false,   answer 404 instead
@@ -101,7 +105,8 @@ The device file (JSON; "//" comments are not allowed, use "comment"):
       { "at": 30, "address": "10.77.0.13" },
       { "at": 45, "type": "VALVE", "name": "Valve 2" },
       { "at": 60, "answerProbes": false },
-      { "at": 90, "silent": true }
+      { "at": 90, "silent": true },
+      { "at": 120, "link": { "loss": 0.5, "delay": 0.3 } }
     ]                              also "platform", "version", "serial",
                                    "service"
   }

@@ -30,6 +30,7 @@ TEST(DeviceConfig, ReadsEveryPart)
         "answerProbes": false, "hostRequestEvent": "HOST",
         "http": {"port": 0, "delay": 2.5, "notFound": true, "drop": false, "redirect": "http://127.0.0.1/x",
                  "only": ["ui.xml"]},
+        "link": {"loss": 0.2, "delay": 0.3},
         "memory": {"base": 512, "align": 2},
         "variables": {
             "speed": 1200, "ip": "1.2.3.4", "history": [1, 2, 3], "log": {"length": 10},
@@ -37,7 +38,8 @@ TEST(DeviceConfig, ReadsEveryPart)
         },
         "commands": [{"match": "set speed %d", "set": {"speed": "$1", "flag": 1}, "event": "SET $1"}],
         "events": [{"every": 5, "first": 1, "text": "T {count}", "stamp": false}],
-        "schedule": [{"at": 9, "address": "10.77.0.13", "type": "VALVE"}, {"at": 3, "silent": true}]
+        "schedule": [{"at": 9, "address": "10.77.0.13", "type": "VALVE"}, {"at": 3, "silent": true},
+                     {"at": 12, "link": {"delay": 1}}]
     })",
                    errors);
     ASSERT_TRUE(c) << (errors.empty() ? "" : errors[0]);
@@ -54,6 +56,8 @@ TEST(DeviceConfig, ReadsEveryPart)
     EXPECT_TRUE(c->http.notFound);
     EXPECT_EQ(c->http.redirect, "http://127.0.0.1/x");
     EXPECT_EQ(c->http.only, std::vector<std::string>{"ui.xml"});
+    EXPECT_EQ(c->link.loss, 0.2);
+    EXPECT_EQ(c->link.delay, 0.3);
     EXPECT_EQ(c->memoryBase, 512u);
     ASSERT_EQ(c->variables.size(), 5u);
     // nlohmann keeps object keys sorted
@@ -69,7 +73,10 @@ TEST(DeviceConfig, ReadsEveryPart)
     EXPECT_EQ(c->commands[0].sets.size(), 2u);
     EXPECT_EQ(c->events[0].first, 1);
     EXPECT_FALSE(c->events[0].stamp);
-    ASSERT_EQ(c->schedule.size(), 2u);
+    ASSERT_EQ(c->schedule.size(), 3u);
+    ASSERT_TRUE(c->schedule[2].link);
+    EXPECT_EQ(c->schedule[2].link->delay, 1);
+    EXPECT_EQ(c->schedule[2].link->loss, 0) << "a change of the link names all of it";
     EXPECT_EQ(c->allAddresses().size(), 2u);
 }
 
@@ -94,6 +101,7 @@ TEST(DeviceConfig, ReportsMistakesByField)
         {R"({"address": "10.77.0.10", "commands": [{"set": {"a": 1}}]})", true, "match: required"},
         {R"({"address": "10.77.0.10", "events": [{"every": 0, "text": "x"}]})", true, "every"},
         {R"({"address": "10.77.0.10", "http": {"port": 70000}})", true, "http.port"},
+        {R"({"address": "10.77.0.10", "link": {"loss": 1.5}})", true, "link.loss"},
         {R"({"address": "10.77.0.10", "schedule": [{"at": 1, "address": "nowhere"}]})", true, "schedule[0].address"},
     };
     for (const Case& c : cases) {

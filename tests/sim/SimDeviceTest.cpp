@@ -195,6 +195,37 @@ TEST(SimDevice, AnswersRequestsFromItsMemory)
     EXPECT_TRUE(h.send("v").empty());
 }
 
+TEST(SimDevice, TheLinkLosesAShareOfRequestsAndDelaysTheOtherReplies)
+{
+    DeviceConfig c = pumpConfig();
+    c.link.loss = 0.25;
+    ScheduledChange slow;
+    slow.at = 20;
+    slow.link = LinkSpec{0, 0.5};
+    c.schedule = {slow};
+    Harness h(c);
+    int answered = 0;
+    for (int i = 0; i < 400; ++i)
+        answered += static_cast<int>(h.send("vbM4").size());
+    EXPECT_NEAR(answered, 300, 40) << "about three in four requests answered at once";
+    EXPECT_EQ(h.send("F").size(), 1u) << "the presence answer is not the variable link's";
+
+    std::vector<Datagram> out;
+    h.device.tick(120, out); // the slow link from here on
+    EXPECT_TRUE(h.send("vbM4", app(), 120).empty()) << "held back";
+    EXPECT_TRUE(h.send("vcM4", app(), 120.2).empty());
+    out.clear();
+    EXPECT_DOUBLE_EQ(h.device.tick(120.3, out), 120.5) << "wakes when the first reply is due";
+    EXPECT_TRUE(out.empty());
+    h.device.tick(120.6, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].bytes.substr(0, 2), "Vb");
+    out.clear();
+    h.device.tick(120.7, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].bytes.substr(0, 2), "Vc");
+}
+
 TEST(SimDevice, SilenceProbesAndTheTimeline)
 {
     DeviceConfig c = pumpConfig();
