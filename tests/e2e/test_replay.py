@@ -10,7 +10,7 @@ ui.xml transfer shows as HTTP. Phase two replays that capture with
 same way at the same times after the capture's start: each label shows what
 it showed in the recording at the same time, within one refresh.
 
-Run by hand (root): python3 tests/e2e/test_replay.py
+Run by hand: python3 tests/e2e/test_replay.py
 """
 
 import json
@@ -84,11 +84,31 @@ def sim_line(log, marker):
     return None
 
 
+def in_user_namespace():
+    with open("/proc/self/uid_map") as f:
+        return f.read().split()[:3] != ["0", "0", "4294967295"]
+
+
+def start_capture(interface, capture):
+    """tcpdump, as a technician would run it on site. In a user namespace
+    tcpdump cannot give up root for its own user (setgroups is denied there),
+    so Wireshark's dumpcap writes the same libpcap format instead."""
+    if in_user_namespace():
+        dump = subprocess.Popen(["dumpcap", "-q", "-i", interface, "-P", "-w", capture],
+                                stderr=subprocess.PIPE, text=True)
+        line = dump.stderr.readline()
+        assert "Capturing on" in line, line
+    else:
+        dump = subprocess.Popen(["tcpdump", "-i", interface, "-w", capture, "-U", "-n", "-Z", "root"],
+                                stderr=subprocess.PIPE, text=True)
+        line = dump.stderr.readline()
+        assert "listening on" in line, line
+    return dump
+
+
 def record(capture, out):
     """Phase one, inside the network of the example devices."""
-    dump = subprocess.Popen(["tcpdump", "-i", os.environ["FIELDMON_NETNS"], "-w", capture, "-U", "-n", "-Z", "root"],
-                            stderr=subprocess.PIPE, text=True)
-    assert "listening on" in dump.stderr.readline()
+    dump = start_capture(os.environ["FIELDMON_NETNS"], capture)
     app = e2e.App()
     try:
         app.wait_until(lambda: sum(len(s["rows"]) for s in app.rows()) == len(e2e.DEVICES), timeout=15,
@@ -192,8 +212,8 @@ def compare(recorded, replayed):
 def main():
     if len(sys.argv) == 3 and sys.argv[1] in ("--record", "--replay"):
         return record(sys.argv[2], sys.argv[2] + ".json") if sys.argv[1] == "--record" else replay(sys.argv[2])
-    if not shutil.which("tcpdump"):
-        print("tcpdump is not installed (tools/deps.sh installs it); skipping")
+    if not shutil.which("tcpdump") or not shutil.which("dumpcap"):
+        print("tcpdump or dumpcap is not installed (tools/deps.sh installs them); skipping")
         return 77
     work = tempfile.mkdtemp(prefix="fieldmon-replay-")
     capture = os.path.join(work, "visit.pcap")
