@@ -1,5 +1,6 @@
 #include "app/DeviceDetailScreen.h"
 
+#include "app/DetailCells.h"
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
 #include "events/EventLog.h"
@@ -10,7 +11,6 @@
 #include "uidesc/XMLReader.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/NavigationStack.h"
-#include "widgets/PhoneStyle.h"
 #include "widgets/ToggleSwitch.h"
 
 #include <cstring>
@@ -19,141 +19,7 @@ namespace fieldmon {
 
 namespace {
 
-const QString kInfoIdentifier = QStringLiteral("ClientDetailViewIdentifier");
-const QString kToggleIdentifier = QStringLiteral("ClientDetailViewIdentifierToggle");
-const QString kSpinIdentifier = QStringLiteral("ClientDetailViewIdentifierButtonSpin");
-const QString kButtonIdentifier = QStringLiteral("ClientDetailViewIdentifierButton");
 const char* const kDescriptionFile = "ui.xml";
-
-QLabel* makeLabel(QWidget* parent, int tag, Qt::Alignment align, QColor colour)
-{
-    auto* label = new QLabel(parent);
-    label->setFont(phone::systemFont(16));
-    label->setAlignment(align | Qt::AlignVCenter);
-    label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, colour);
-    label->setPalette(p);
-    TableCell::setTag(label, tag);
-    return label;
-}
-
-// Rows 0 to 3: a title on the left and the value in blue on the right. The
-// value may take what the title leaves; a value too long ends in "…".
-class InfoCell : public TableCell {
-public:
-    InfoCell() : TableCell(kInfoIdentifier)
-    {
-        setSelectionStyle(SelectionStyle::None);
-        title_ = makeLabel(this, DeviceDetailScreen::TitleTag, Qt::AlignLeft, Qt::black);
-        value_ = makeLabel(this, DeviceDetailScreen::ValueTag, Qt::AlignRight, phone::valueBlue());
-    }
-    void set(const QString& title, const QString& value)
-    {
-        titleText_ = title;
-        valueText_ = phone::singleLine(value);
-        layout();
-    }
-    void inspect(QJsonObject& row) const override
-    {
-        TableCell::inspect(row);
-        row.insert(QStringLiteral("text"), titleText_);
-        row.insert(QStringLiteral("detail"), valueText_);
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* e) override
-    {
-        TableCell::resizeEvent(e);
-        layout();
-    }
-
-private:
-    void layout()
-    {
-        QRect r = contentRect();
-        QFontMetrics fm(title_->font());
-        int titleWidth = std::min(fm.horizontalAdvance(titleText_) + 2, r.width() / 2);
-        title_->setGeometry(r.left(), r.top(), titleWidth, r.height());
-        title_->setText(fm.elidedText(titleText_, Qt::ElideRight, titleWidth));
-        int valueLeft = r.left() + titleWidth + 10;
-        int valueWidth = std::max(0, r.right() + 1 - valueLeft);
-        value_->setGeometry(valueLeft, r.top(), valueWidth, r.height());
-        value_->setText(fm.elidedText(valueText_, Qt::ElideRight, valueWidth));
-    }
-    QLabel* title_;
-    QLabel* value_;
-    QString titleText_;
-    QString valueText_;
-};
-
-// Row 4: the title and the service mode switch.
-class ToggleCell : public TableCell {
-public:
-    ToggleCell() : TableCell(kToggleIdentifier)
-    {
-        setSelectionStyle(SelectionStyle::None);
-        title_ = makeLabel(this, DeviceDetailScreen::TitleTag, Qt::AlignLeft, Qt::black);
-        switch_ = new ToggleSwitch(this);
-        TableCell::setTag(switch_, DeviceDetailScreen::SwitchTag);
-    }
-    QLabel* title() const { return title_; }
-    ToggleSwitch* toggle() const { return switch_; }
-    void inspect(QJsonObject& row) const override
-    {
-        TableCell::inspect(row);
-        row.insert(QStringLiteral("text"), title_->text());
-        row.insert(QStringLiteral("switch"), QJsonObject{{QStringLiteral("on"), switch_->isChecked()},
-                                                         {QStringLiteral("frame"), Screen::pageFrame(switch_)}});
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* e) override
-    {
-        TableCell::resizeEvent(e);
-        QRect r = contentRect();
-        QSize s = switch_->size();
-        switch_->move(r.right() + 1 - s.width(), (height() - s.height()) / 2);
-        title_->setGeometry(r.left(), r.top(), std::max(0, switch_->x() - r.left() - 8), r.height());
-    }
-
-private:
-    QLabel* title_;
-    ToggleSwitch* switch_;
-};
-
-// Rows 5 to 7: a centred text; the Connect row also carries the spinner.
-class ButtonCell : public TableCell {
-public:
-    explicit ButtonCell(const QString& identifier, bool withSpinner) : TableCell(identifier)
-    {
-        textLabel()->setAlignment(Qt::AlignCenter);
-        if (withSpinner) {
-            spinner_ = new ActivitySpinner(QColor(0x70, 0x70, 0x70), this);
-            TableCell::setTag(spinner_, DeviceDetailScreen::SpinnerTag);
-        }
-    }
-    ActivitySpinner* spinner() const { return spinner_; }
-    void inspect(QJsonObject& row) const override
-    {
-        TableCell::inspect(row);
-        if (spinner_)
-            row.insert(QStringLiteral("busy"), spinner_->isAnimating());
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* e) override
-    {
-        TableCell::resizeEvent(e);
-        if (spinner_) {
-            QRect r = contentRect();
-            spinner_->setGeometry(r.right() + 1 - 20, (height() - 20) / 2, 20, 20);
-        }
-    }
-
-private:
-    ActivitySpinner* spinner_ = nullptr;
-};
 
 template <class Cell, class... Args>
 Cell* reuse(GroupedTableView& table, const QString& identifier, Args&&... args)
