@@ -32,7 +32,7 @@ Cell* reuse(GroupedTableView& table, const QString& identifier, Args&&... args)
 } // namespace
 
 DeviceDetailScreen::DeviceDetailScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
-                                   QWidget* parent)
+                                       QWidget* parent)
     : Screen(parent), loop_(loop), notifications_(notifications), tableView_(new GroupedTableView(this))
 {
     tableView_->setSource(this);

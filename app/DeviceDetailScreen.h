@@ -58,7 +58,7 @@ public:
     enum Tag { TitleTag = 1, ValueTag = 2, SwitchTag = 3, SpinnerTag = 4 };
 
     DeviceDetailScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
-                     QWidget* parent = nullptr);
+                       QWidget* parent = nullptr);
     ~DeviceDetailScreen() override;
 
     // Shows `record` (a lease on it); a fetch in flight for another device
@@ -73,22 +73,6 @@ public:
     void reloadData();
     // Ends the observation of "ListeningFoundNewClient" and the fetch.
     void stopObserving();
-
-    // The switch: sends the service mode command; the switch's state is not
-    // the device's, which reports its mode itself.
-    void setServiceMode(bool on);
-    // Row 5: start the spinner, read the kept description or fetch it.
-    void connectToDevice();
-    // The end of the fetch of "ui.xml": its bytes, or null on failure.
-    void gotDescription(const platform::Bytes* bytes);
-    // Reads a UI description (XMLReader), shows its errors and opens its
-    // start page; without a text (a failed transfer) nothing opens and
-    // xmlTransferFailed() tells the user. Stops the spinner in every case.
-    void parseXML(const std::optional<std::string>& text);
-    // The "XML parse error" alert (one "OK" button) for a ui.xml that could
-    // not be fetched: "Could not fetch ui.xml from <address>".
-    void xmlTransferFailed();
-    void hitBack();
 
     GroupedTableView* tableView() const { return tableView_; }
 
@@ -108,6 +92,22 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
+    // The switch: sends the service mode command; the switch's state is not
+    // the device's, which reports its mode itself.
+    void setServiceMode(bool on);
+    // Row 5: start the spinner, read the kept description or fetch it.
+    void connectToDevice();
+    // The end of the fetch of "ui.xml": its bytes, or null on failure.
+    void gotDescription(const platform::Bytes* bytes);
+    // Reads a UI description (XMLReader), shows its errors and opens its
+    // start page; without a text (a failed transfer) nothing opens and
+    // xmlTransferFailed() tells the user. Stops the spinner in every case.
+    void parseXML(const std::optional<std::string>& text);
+    // The "XML parse error" alert (one "OK" button) for a ui.xml that could
+    // not be fetched: "Could not fetch ui.xml from <address>".
+    void xmlTransferFailed();
+    void hitBack();
+
     void setActivity(bool on);
 
     platform::MainLoop& loop_;

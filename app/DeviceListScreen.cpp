@@ -16,7 +16,7 @@ const QString kCellIdentifier = QStringLiteral("ClientListIdentifier");
 }
 
 DeviceListScreen::DeviceListScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
-                                         QWidget* parent)
+                                   QWidget* parent)
     : Screen(parent), loop_(loop), tableView_(new GroupedTableView(this))
 {
     tableView_->setSource(this);

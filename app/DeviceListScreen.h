@@ -37,7 +37,7 @@ class DeviceListScreen : public Screen, public TableSource {
     Q_OBJECT
 public:
     DeviceListScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
-                        QWidget* parent = nullptr);
+                     QWidget* parent = nullptr);
     ~DeviceListScreen() override;
 
     void setFinder(ClientFinder* finder) { finder_ = finder; }
@@ -54,8 +54,6 @@ public:
     QString automationKind() const override { return QStringLiteral("devices"); }
     GroupedTableView* automationTable() const override { return tableView_; }
 
-    // The text of a row: "%@ (%d)" with name and serial number.
-    static QString rowText(const Client& client);
 
     // TableSource
     int numberOfSections(GroupedTableView&) override;
@@ -68,6 +66,9 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
+    // The text of a row: "%@ (%d)" with name and serial number.
+    static QString rowText(const Client& client);
+
     platform::MainLoop& loop_;
     GroupedTableView* tableView_;
     ClientFinder* finder_ = nullptr;
