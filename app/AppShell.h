@@ -1,5 +1,5 @@
 #pragma once
-// The application delegate: builds the app's object graph at start-up and
+// The app's shell: builds the app's object graph at start-up (launch()) and
 // owns it for the whole run — the platform services (Qt main loop,
 // notifications, alerts, HTTP file transport), the window, the device list,
 // the one detail screen, the navigation stack and the discovery service.
@@ -9,8 +9,9 @@
 // search started; the stack with the list as root and DisplayBar as its
 // delegate, bar visible; the list titled "Devices"; the window shown.
 //
-// Shutdown: the screens stop waiting for the main thread first, then the
-// finder stops its listen thread, then the screens and services go.
+// Shutdown: the screens stop observing the finder first, a device's pages
+// still on the stack are ended, then the finder stops its listen thread,
+// then the screens and services go.
 //
 // Thread rule: main thread only.
 
@@ -41,13 +42,13 @@ public:
     AppShell(const AppShell&) = delete;
     AppShell& operator=(const AppShell&) = delete;
 
-    void applicationDidFinishLaunching();
+    void launch();
 
     AppWindow* window() const { return window_.get(); }
-    NavigationStack* nc() const { return nc_; }
-    DeviceListScreen* myTableViewController() const { return myTableViewController_; }
-    DeviceDetailScreen* myClientViewController() const { return myClientViewController_; }
-    ClientFinder* remoteClients() const { return finder_.get(); }
+    NavigationStack* stack() const { return stack_; }
+    DeviceListScreen* deviceList() const { return deviceList_; }
+    DeviceDetailScreen* detailScreen() const { return detailScreen_; }
+    ClientFinder* finder() const { return finder_.get(); }
     const platform::Services& services() const { return services_; }
 
 private:
@@ -60,9 +61,9 @@ private:
 
     std::unique_ptr<AppWindow> window_;
     DisplayBar displayBar_;
-    NavigationStack* nc_ = nullptr;                          // owned by the window
-    DeviceListScreen* myTableViewController_ = nullptr;  // owned by the stack
-    DeviceDetailScreen* myClientViewController_ = nullptr;    // owned by the stack
+    NavigationStack* stack_ = nullptr;          // owned by the window
+    DeviceListScreen* deviceList_ = nullptr;    // owned by the stack
+    DeviceDetailScreen* detailScreen_ = nullptr; // owned by the stack
     std::unique_ptr<ClientFinder> finder_;
 };
 

@@ -52,10 +52,11 @@ public:
     // The phone screen inside the window (what a screenshot shows).
     QWidget* phoneScreen() const { return screen_; }
 
-    void setOrientation(Screen::Orientation o);
     Screen::Orientation orientation() const { return orientation_; }
 
 private:
+    // Turns the window's content for the screen on top (see above).
+    void setOrientation(Screen::Orientation o);
     void layoutScreen();
 
     QWidget* screen_;

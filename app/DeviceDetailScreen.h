@@ -2,15 +2,17 @@
 // The device detail screen ("Device"): one device's identity, its service
 // mode switch, Host Request, Event Log and Connect, in one section headed by
 // the device's name. One screen serves every device: the list sets the
-// device before pushing it and clears it (with the stored description) each
-// time the list reappears.
+// device before pushing it and forgets it (with the stored description) each
+// time the list reappears. While it has a device the screen holds a shown
+// lease on its record (see ShownLease): a device that falls silent meanwhile
+// waits in the graveyard and comes back as the same record.
 //
 // Rows: Platform; Type ("PUMP v3"); Serial Number; IP Address (values in
 // blue, right-aligned); Service Mode with a switch that sends
 // "cservice 1\r\n"/"cservice 0\r\n"; Connect with a spinner; Host Request
 // ("chostreq\n"); Event Log. Each appearance sends "E" to the device.
 //
-// Connect fetches the device's "ui.xml", keeps its text in xmlfile and hands
+// Connect fetches the device's "ui.xml", keeps its text and hands
 // it to parseXML(); a second Connect while the device is shown reads the
 // kept text again ("Reusing XML") without a transfer, and one pressed while
 // a fetch is still running waits for that fetch rather than starting
@@ -23,12 +25,11 @@
 // Serial Number row ("1207 (two hosts)") and in a second section under the
 // rows, "Two hosts claim serial 1207", with the other host's address.
 //
-// Thread rule: main thread only. "ListeningFoundNewClient" may come from the
-// listen thread; the reload is moved to the main thread and waited for,
-// unless the screen is shutting down (stopObserving()).
+// Thread rule: main thread only ("ListeningFoundNewClient" is posted there).
 
-#include "device/FileTransfers.h"
 #include "app/ReloadPacer.h"
+#include "device/FileTransfers.h"
+#include "device/ShownLease.h"
 #include "platform/NotificationCenter.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/GroupedTableView.h"
@@ -39,7 +40,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stop_token>
 #include <string>
 
 namespace fieldmon {
@@ -58,40 +58,22 @@ public:
     enum Tag { TitleTag = 1, ValueTag = 2, SwitchTag = 3, SpinnerTag = 4 };
 
     DeviceDetailScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
-                     QWidget* parent = nullptr);
+                       QWidget* parent = nullptr);
     ~DeviceDetailScreen() override;
 
-    // Also cancels a fetch in flight for another device.
-    void setRemoteClient(std::shared_ptr<Client> client);
-    const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
-    void setXmlfile(std::optional<std::string> text) { xmlfile_ = std::move(text); }
-    const std::optional<std::string>& xmlfile() const { return xmlfile_; }
-    // True while Connect's fetch of ui.xml runs.
-    bool fetching() const { return fetch_.pending(); }
+    // Shows `record` (a lease on it); a fetch in flight for another device
+    // is cancelled.
+    void setDevice(std::shared_ptr<Client> record);
+    // No device and no stored description: the next selection starts fresh.
+    void forgetDevice();
 
     // The platform's network activity indicator.
     std::function<void(bool)> networkActivity;
 
     void reloadData();
+    // Ends the observation of "ListeningFoundNewClient" and the fetch.
     void stopObserving();
 
-    // The switch: sends the service mode command; the switch's state is not
-    // the device's, which reports its mode itself.
-    void setServiceMode(bool on);
-    // Row 5: start the spinner, read the kept description or fetch it.
-    void connectToDevice();
-    // The end of the fetch of "ui.xml": its bytes, or null on failure.
-    void gotDescription(const platform::Bytes* bytes);
-    // Reads a UI description (XMLReader), shows its errors and opens its
-    // start page; without a text (a failed transfer) nothing opens and
-    // xmlTransferFailed() tells the user. Stops the spinner in every case.
-    void parseXML(const std::optional<std::string>& text);
-    // The "XML parse error" alert (one "OK" button) for a ui.xml that could
-    // not be fetched: "Could not fetch ui.xml from <address>".
-    void xmlTransferFailed();
-    void hitBack();
-
-    ActivitySpinner* activityView() const { return activityView_.data(); }
     GroupedTableView* tableView() const { return tableView_; }
 
     void viewWillAppear(bool animated) override;
@@ -110,18 +92,34 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
-    void catchCenterMessage();
+    // The switch: sends the service mode command; the switch's state is not
+    // the device's, which reports its mode itself.
+    void setServiceMode(bool on);
+    // Row 5: start the spinner, read the kept description or fetch it.
+    void connectToDevice();
+    // The end of the fetch of "ui.xml": its bytes, or null on failure.
+    void gotDescription(const platform::Bytes* bytes);
+    // Reads a UI description (XMLReader), shows its errors and opens its
+    // start page; without a text (a failed transfer) nothing opens and
+    // xmlTransferFailed() tells the user. Stops the spinner in every case.
+    void parseXML(const std::optional<std::string>& text);
+    // The "XML parse error" alert (one "OK" button) for a ui.xml that could
+    // not be fetched: "Could not fetch ui.xml from <address>".
+    void xmlTransferFailed();
+    void hitBack();
+
     void setActivity(bool on);
 
     platform::MainLoop& loop_;
     platform::NotificationCenter& notifications_;
     GroupedTableView* tableView_;
-    std::shared_ptr<Client> remoteClient_;
-    std::optional<std::string> xmlfile_;
+    ShownLease device_;
+    // The text of the device's ui.xml once fetched, read again by the next
+    // Connect until the device is forgotten.
+    std::optional<std::string> description_;
     QPointer<ActivitySpinner> activityView_;
     FileTransfers::Handle fetch_;
     ReloadPacer reloads_{loop_, [this] { reloadData(); }};
-    std::stop_source stop_;
     platform::Subscription found_;
 };
 

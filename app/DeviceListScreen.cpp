@@ -3,11 +3,11 @@
 #include "app/DeviceDetailScreen.h"
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
+#include "platform/Check.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/PhoneStyle.h"
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -16,16 +16,18 @@ const QString kCellIdentifier = QStringLiteral("ClientListIdentifier");
 }
 
 DeviceListScreen::DeviceListScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
-                                         QWidget* parent)
+                                   QWidget* parent)
     : Screen(parent), loop_(loop), tableView_(new GroupedTableView(this))
 {
     tableView_->setSource(this);
     // Cells only for the rows near the view: a flood of forged devices lists
     // thousands, and a widget for each made every reload cost ~150 ms.
     tableView_->setLazyRows(true);
-    found_ = notifications.subscribe(ClientFinder::kFoundNewClient,
-                                     [this](const platform::Notification&) { catchCenterMessage(); });
-    std::printf("Starting up the table view\n");
+    found_ = notifications.subscribe(ClientFinder::kFoundNewClient, [this](const platform::Notification&) {
+        FM_CHECK(loop_.isMainThread(), "the finder posts ListeningFoundNewClient on the main thread");
+        reloads_.request();
+    });
+    diag("Starting up the table view\n");
 }
 
 DeviceListScreen::~DeviceListScreen()
@@ -36,18 +38,12 @@ DeviceListScreen::~DeviceListScreen()
 
 void DeviceListScreen::stopObserving()
 {
-    stop_.request_stop();
     found_.reset();
-}
-
-void DeviceListScreen::catchCenterMessage()
-{
-    loop_.postAndWait([this] { reloads_.request(); }, stop_.get_token());
 }
 
 void DeviceListScreen::reloadData()
 {
-    registry_ = remoteClients_ ? remoteClients_->registrySnapshot() : RegistrySnapshot{};
+    registry_ = finder_ ? finder_->registrySnapshot() : RegistrySnapshot{};
     tableView_->reloadData();
 }
 
@@ -58,15 +54,13 @@ void DeviceListScreen::resizeEvent(QResizeEvent*)
 
 void DeviceListScreen::viewWillAppear(bool)
 {
-    std::printf("View will appear\n");
+    diag("View will appear\n");
     reloadData();
     if (auto sel = tableView_->selectedRow())
         tableView_->deselectRow(*sel, false);
     // The next selection starts fresh: no device, no stored description.
-    if (clientDetailVC_) {
-        clientDetailVC_->setRemoteClient(nullptr);
-        clientDetailVC_->setXmlfile(std::nullopt);
-    }
+    if (detailScreen_)
+        detailScreen_->forgetDevice();
 }
 
 QString DeviceListScreen::rowText(const Client& client)
@@ -116,11 +110,11 @@ TableCell* DeviceListScreen::cellForRow(GroupedTableView& table, IndexPath path)
 void DeviceListScreen::didSelectRow(GroupedTableView& table, IndexPath path)
 {
     std::shared_ptr<Client> client = registry_.at(path.section, path.row);
-    if (client && clientDetailVC_) {
-        clientDetailVC_->setRemoteClient(client);
-        clientDetailVC_->reloadData();
+    if (client && detailScreen_) {
+        detailScreen_->setDevice(std::move(client));
+        detailScreen_->reloadData();
         if (NavigationStack* stack = navigationStack())
-            stack->push(clientDetailVC_, true);
+            stack->push(detailScreen_, true);
     }
     table.deselectRow(path, true);
 }

@@ -9,18 +9,19 @@
 // is answered from that value, so the sections, headers, rows and cells of
 // one reload always agree. The list reloads on "ListeningFoundNewClient".
 //
-// Thread rule: main thread only. The notification may come from the listen
-// thread; the reload is moved to the main thread and waited for, unless the
-// list is shutting down (stopObserving()).
+// Selecting a row hands the record to the detail screen, which takes a
+// shown lease on it; the list itself shows no record (its snapshot holds
+// weak references).
+//
+// Thread rule: main thread only ("ListeningFoundNewClient" is posted there).
 
-#include "discovery/ClientRegistry.h"
 #include "app/ReloadPacer.h"
+#include "discovery/ClientRegistry.h"
 #include "platform/NotificationCenter.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/Screen.h"
 
 #include <memory>
-#include <stop_token>
 
 namespace fieldmon {
 
@@ -36,17 +37,16 @@ class DeviceListScreen : public Screen, public TableSource {
     Q_OBJECT
 public:
     DeviceListScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
-                        QWidget* parent = nullptr);
+                     QWidget* parent = nullptr);
     ~DeviceListScreen() override;
 
-    void setRemoteClients(ClientFinder* finder) { remoteClients_ = finder; }
-    ClientFinder* remoteClients() const { return remoteClients_; }
-    void setClientDetailVC(DeviceDetailScreen* detail) { clientDetailVC_ = detail; }
+    void setFinder(ClientFinder* finder) { finder_ = finder; }
+    void setDetailScreen(DeviceDetailScreen* detail) { detailScreen_ = detail; }
 
     // Takes a fresh snapshot and reloads the table; runs on the main thread.
     void reloadData();
-    // Ends the observation; a reload waited for by another thread is called
-    // off. Call before the finder goes.
+    // Ends the observation of "ListeningFoundNewClient". Call before the
+    // finder goes.
     void stopObserving();
 
     void viewWillAppear(bool animated) override;
@@ -54,8 +54,6 @@ public:
     QString automationKind() const override { return QStringLiteral("devices"); }
     GroupedTableView* automationTable() const override { return tableView_; }
 
-    // The text of a row: "%@ (%d)" with name and serial number.
-    static QString rowText(const Client& client);
 
     // TableSource
     int numberOfSections(GroupedTableView&) override;
@@ -68,15 +66,15 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
-    void catchCenterMessage();
+    // The text of a row: "%@ (%d)" with name and serial number.
+    static QString rowText(const Client& client);
 
     platform::MainLoop& loop_;
     GroupedTableView* tableView_;
-    ClientFinder* remoteClients_ = nullptr;
+    ClientFinder* finder_ = nullptr;
     RegistrySnapshot registry_; // as of the last reload
-    DeviceDetailScreen* clientDetailVC_ = nullptr;
+    DeviceDetailScreen* detailScreen_ = nullptr;
     ReloadPacer reloads_{loop_, [this] { reloadData(); }};
-    std::stop_source stop_;
     platform::Subscription found_;
 };
 

@@ -75,12 +75,12 @@ int main(int argc, char** argv)
 
     int status = 0;
     {
-        fieldmon::AppShell delegate;
-        delegate.applicationDidFinishLaunching();
+        fieldmon::AppShell shell;
+        shell.launch();
 
         std::unique_ptr<automation::Automation> commands;
         if (server) {
-            commands = std::make_unique<automation::Automation>(*delegate.window(), tee.get());
+            commands = std::make_unique<automation::Automation>(*shell.window(), tee.get());
             automation::Automation* run = commands.get();
             server->setHandler([run](const automation::Request& r, automation::Automation::Answer a) {
                 run->run(r, std::move(a));

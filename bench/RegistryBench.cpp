@@ -89,10 +89,10 @@ void BM_ListReload(benchmark::State& state)
     Site site(static_cast<int>(state.range(0)));
     DeviceListScreen list(site.loop, site.notifications);
     list.resize(320, 416);
-    list.setRemoteClients(site.finder.get());
+    list.setFinder(site.finder.get());
     for (auto _ : state)
         list.reloadData();
-    list.setRemoteClients(nullptr);
+    list.setFinder(nullptr);
     state.counters["devices"] = static_cast<double>(state.range(0));
 }
 

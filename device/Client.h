@@ -9,6 +9,8 @@
 //
 // Records are shared (std::shared_ptr): the registry, its graveyard, screens
 // and scheduled bindings hold the same record, which lives while any holds it.
+// Whether a screen shows the record is said by its leases (shown()), never
+// by how many hold it.
 //
 // Thread rule: main thread, except that the listen thread may call sendChar()
 // (presence probe) and read serialNumber() and lastHeardTime(); those three
@@ -16,6 +18,7 @@
 
 #include "device/FileTransfers.h"
 #include "device/RequestId.h"
+#include "device/ShownLease.h"
 #include "device/Thumbwheels.h"
 #include "device/UpdateScheduler.h"
 #include "expr/DeviceLink.h"
@@ -114,6 +117,11 @@ public:
     // socket and lastHeardTime from `other`, in that order. Not the serial
     // number, the event log or the thumbwheel definitions.
     void copyValues(const Client& other);
+
+    // --- Shown on a screen --------------------------------------------------------
+    // Whether any screen holds a lease on this record (see ShownLease). Any thread.
+    using ShownLease = fieldmon::ShownLease;
+    bool shown() const { return shownLeases_.load() > 0; }
 
     // --- Command channel -------------------------------------------------------
     // Attaches the finder's sending socket and its send lock (neither owned).
@@ -292,6 +300,9 @@ private:
     void addRequester(std::shared_ptr<Requester> requester) override;
 
     int sendBytes(const void* data, std::size_t size);
+
+    friend class fieldmon::ShownLease;
+    std::atomic<int> shownLeases_{0};
 
     platform::Services services_;
 

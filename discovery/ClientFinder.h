@@ -138,11 +138,11 @@ public:
     // With kMaxRecords registered, a new device first removes the record
     // heard from longest ago (said once per finder).
     std::shared_ptr<Client> addClient(std::shared_ptr<Client> client);
-    // Unregisters a record: its LOST event, the graveyard if a screen still
-    // holds it, and all containers. Listen thread (waits for the main thread
-    // before taking any lock); on the main thread the event runs inline.
-    // `client` must be the caller's own copy: that one reference counts as
-    // the removal in progress when deciding whether a screen still holds it.
+    // Unregisters a record: its LOST event, the graveyard if a screen shows
+    // it (Client::shown(), asked after the LOST event, so a screen that
+    // closes on that event no longer counts), and all containers. Listen
+    // thread (waits for the main thread before taking any lock); on the main
+    // thread the event runs inline.
     void removeClient(const std::shared_ptr<Client>& client);
     // One presence tick: 'F' to devices silent for more than 1.5 s, removal of
     // devices silent for more than 6.0 s. Listen thread. Removed records are
@@ -204,10 +204,9 @@ private:
     std::shared_ptr<Client> registerLocked(std::shared_ptr<Client> client, std::shared_ptr<Client> known,
                                            PresenceEvents& events, bool& madeRoom);
     // Removal work with clientid_mutex, clientip_mutex, clientdict_mutex and
-    // clienttype_mutex all held. `callerRefs` counts the references of the
-    // removal in progress. The LOST event line is left to the caller.
-    void unregisterLocked(const std::shared_ptr<Client>& client, long callerRefs);
-    bool heldOutsideRegistry(const std::shared_ptr<Client>& client, long callerRefs) const;
+    // clienttype_mutex all held. A record that a screen shows goes to the
+    // graveyard. The LOST event line is left to the caller.
+    void unregisterLocked(const std::shared_ptr<Client>& client);
     void writePresenceEvent(Client& client, const char* event);
     void showAlert(std::string title, std::string message, bool animatedDismiss);
 

@@ -116,8 +116,7 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
     }
 
     // An identity announcement. `previous` only identifies the record that
-    // held the address before; it must not keep it alive, or the registry
-    // would take it for a record still shown on a screen.
+    // held the address before; it keeps nothing alive.
     std::weak_ptr<Client> previous = getClientFromIP(from.sin_addr);
     auto client = Client::create(debug(), services_);
     client->setSocket(sock(), &send_mutex);

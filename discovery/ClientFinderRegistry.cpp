@@ -34,22 +34,14 @@ unsigned pointerBits(const void* p)
 
 } // namespace
 
-// A record is held outside the registry when something other than the
-// registry's own containers and the removal in progress refers to it: a
-// screen showing it, a scheduled binding. We count: the record's use count
-// against the registry's own references (found under all four locks, so none
-// can appear or vanish meanwhile) plus the caller's. A screen that drops its
-// reference at this very moment can only make us keep a record we could
-// have forgotten, never forget one that is still shown.
-bool ClientFinder::heldOutsideRegistry(const std::shared_ptr<Client>& client, long callerRefs) const
-{
-    return client.use_count() > registry_.ownReferences(client.get()) + callerRefs;
-}
-
-void ClientFinder::unregisterLocked(const std::shared_ptr<Client>& client, long callerRefs)
+// A record that a screen shows (it holds a ShownLease) waits in the
+// graveyard for its device to return; any other is forgotten. The answer is
+// read once, here: a lease taken or dropped at this very moment is either
+// seen or not, and the record is kept (with its alert) or forgotten whole.
+void ClientFinder::unregisterLocked(const std::shared_ptr<Client>& client)
 {
     const std::string address = client->dictionaryIPString();
-    if (heldOutsideRegistry(client, callerRefs)) {
+    if (client->shown()) {
         registry_.clientGraveyard[std::to_string(client->serialNumber())] = client;
         onMainThread([this, client] { lostClientNotification(*client); });
     }
@@ -80,7 +72,7 @@ void ClientFinder::removeClient(const std::shared_ptr<Client>& client)
     if (!onMainThreadAndWait([this, record] { lostClientEvent(*record); }))
         return; // the finder is stopping
     AllRegistryLocks locks(registry_);
-    unregisterLocked(client, 1);
+    unregisterLocked(client);
 }
 
 void ClientFinder::checkPresence()
@@ -156,7 +148,7 @@ std::shared_ptr<Client> ClientFinder::addClient(std::shared_ptr<Client> client)
                 back->copyValues(*client);
                 client = std::move(back);
                 std::printf("Retain count is now %d\n", static_cast<int>(client.use_count()));
-                if (heldOutsideRegistry(client, 1))
+                if (client->shown())
                     onMainThread([this, client] { foundClientNotification(*client); });
                 events.emplace_back(client, "EVENTIPOD_REFOUND_CLIENT");
             }
@@ -197,7 +189,7 @@ std::shared_ptr<Client> ClientFinder::registerLocked(std::shared_ptr<Client> cli
         std::shared_ptr<Client> occupant = registry_.findByAddress(address);
         if (!occupant || occupant == keep)
             return;
-        unregisterLocked(occupant, 1);
+        unregisterLocked(occupant);
         events.emplace_back(occupant, "EVENTIPOD_LOST_CLIENT");
     };
 
@@ -227,7 +219,7 @@ std::shared_ptr<Client> ClientFinder::registerLocked(std::shared_ptr<Client> cli
         auto oldest = std::min_element(registry_.clientIDArray.begin(), registry_.clientIDArray.end(),
                                        [&](const auto& a, const auto& b) { return heard(a) < heard(b); });
         std::shared_ptr<Client> gone = *oldest;
-        unregisterLocked(gone, 1);
+        unregisterLocked(gone);
         events.emplace_back(gone, "EVENTIPOD_LOST_CLIENT");
         madeRoom = true;
     }

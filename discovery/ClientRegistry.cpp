@@ -74,21 +74,4 @@ std::shared_ptr<Client> RegistrySnapshot::at(int section, int row) const
     return records[static_cast<std::size_t>(row)].lock();
 }
 
-long ClientRegistry::ownReferences(const Client* client) const
-{
-    // A record is kept only under its own keys (its address, its type key,
-    // its serial text), so only those entries are looked at: walking every
-    // container made each removal from a full registry cost a scan of all
-    // of it.
-    auto same = [client](const ClientPtr& c) { return c.get() == client; };
-    long count = std::count_if(clientIDArray.begin(), clientIDArray.end(), same);
-    if (auto it = clientIPDictionary.find(client->dictionaryIPString()); it != clientIPDictionary.end())
-        count += same(it->second);
-    if (auto it = clientTypeDictionary.find(dictionaryTypeString(*client)); it != clientTypeDictionary.end())
-        count += std::count_if(it->second.begin(), it->second.end(), same);
-    if (auto it = clientGraveyard.find(std::to_string(client->serialNumber())); it != clientGraveyard.end())
-        count += same(it->second);
-    return count;
-}
-
 } // namespace fieldmon

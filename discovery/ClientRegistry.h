@@ -38,9 +38,9 @@ std::string dictionaryTypeString(const Client& client);
 
 // What the device list shows, read in one go: the type sections in order of
 // first registration, each with its records in order of registration. The
-// records are weak references: a list that kept them alive would make every
-// device it lists look shown on a screen, and a lost one would go to the
-// graveyard with a "Lost client" alert.
+// records are weak references: a list never keeps alive a record that the
+// registry has forgotten (listing a device is not showing it: see
+// ShownLease).
 struct RegistrySnapshot {
     struct Section {
         std::string key;
@@ -88,11 +88,6 @@ public:
 
     // Holding clientdict_mutex and clienttype_mutex: the type sections.
     RegistrySnapshot snapshot() const;
-
-    // Holding all four locks: how many references to the record the registry
-    // itself holds (registration, address, type list, graveyard), looked up
-    // under the record's own keys.
-    long ownReferences(const Client* client) const;
 };
 
 } // namespace fieldmon

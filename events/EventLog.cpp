@@ -38,7 +38,7 @@ EventLog::~EventLog()
 void EventLog::setRemoteClient(std::shared_ptr<Client> client)
 {
     events_.reset();
-    remoteClient_ = std::move(client);
+    remoteClient_ = ShownLease(std::move(client));
     if (!remoteClient_)
         return;
     events_ = remoteClient_->notifications().subscribe(remoteClient_->eventNotificationIDString(),

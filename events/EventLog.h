@@ -20,8 +20,12 @@
 // with the last row in view (or the second-last, unless following) the
 // list follows the end, otherwise it is pinned there.
 //
+// While it lives the screen holds a shown lease on its device's record (see
+// ShownLease).
+//
 // Thread rule: main thread only (events are posted on the main thread).
 
+#include "device/ShownLease.h"
 #include "platform/NotificationCenter.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/Screen.h"
@@ -41,10 +45,10 @@ public:
     explicit EventLog(std::shared_ptr<Client> client, QWidget* parent = nullptr);
     ~EventLog() override;
 
-    // Stops observing the old device's events, holds the new device and
-    // observes its "eventFrom%d" notification.
+    // Stops observing the old device's events, shows the new device (a
+    // lease on it) and observes its "eventFrom%d" notification.
     void setRemoteClient(std::shared_ptr<Client> client);
-    const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
+    const std::shared_ptr<Client>& remoteClient() const { return remoteClient_.record(); }
 
     // Refreshes the list after an event and restores the position.
     void reloadData();
@@ -93,7 +97,7 @@ private:
     void scrollToEnd();
 
     TrackingTableView* tableView_;
-    std::shared_ptr<Client> remoteClient_;
+    ShownLease remoteClient_;
     int count_ = 0;
     bool stayAtEnd_ = false;
     int stayAt_ = -1;

@@ -160,9 +160,17 @@ void DevicePage::viewDidDisappear(bool)
         endPages();
 }
 
+void DevicePage::setCleanUp()
+{
+    cleanUp_ = true;
+    if (!shown_)
+        shown_ = ShownLease(remoteClient_);
+}
+
 void DevicePage::endPages()
 {
     auto self = shared_from_this();
+    shown_.reset();
     if (remoteClient_)
         remoteClient_->unscheduleAll();
     if (auto pages = dynamicPages_)

@@ -12,7 +12,9 @@
 //
 // Going back from the start page (it disappears without having pushed
 // anything) ends the device's pages: the device drops every binding
-// (unscheduleAll) and every page of the page table drops the table.
+// (unscheduleAll) and every page of the page table drops the table. From
+// being made the start page until then, the start page holds a shown lease
+// on the device's record (see ShownLease): the device's pages are open.
 //
 // Ownership: a device's pages and its page table own one another (each page
 // holds the table; the table holds every page by name). The cycle is made by
@@ -27,6 +29,7 @@
 //
 // Thread rule: main thread only.
 
+#include "device/ShownLease.h"
 #include "widgets/Screen.h"
 
 #include <functional>
@@ -74,8 +77,9 @@ public:
     // (the reader never sets one), and the name of the page it opens.
     std::map<std::string, std::function<void()>>& buttonAction() { return buttonAction_; }
     std::map<std::string, std::string>& buttonData() { return buttonData_; }
-    // Marks the device's start page.
-    void setCleanUp() { cleanUp_ = true; }
+    // Marks the device's start page, which shows the device until the
+    // pages end.
+    void setCleanUp();
     bool cleanUp() const { return cleanUp_; }
 
     // --- What the scheduler asks and tells ------------------------------------
@@ -101,9 +105,10 @@ public:
     void viewWillDisappear(bool animated) override;
     void viewDidDisappear(bool animated) override;
 
-    // Ends the device's pages: the device drops every binding and every page
-    // of the table drops the table. This page stays alive until the main
-    // loop's next pass, since its caller may still be returning through it.
+    // Ends the device's pages: the device drops every binding, every page
+    // of the table drops the table and the start page its shown lease. This
+    // page stays alive until the main loop's next pass, since its caller may
+    // still be returning through it.
     void endPages();
 
     // The page's widgets and pickers, for the automation interface.
@@ -143,6 +148,7 @@ private:
     NodePtr pageLoad_;
     NodePtr realName_;
     bool cleanUp_ = false;
+    ShownLease shown_; // the start page's, while the pages are open
 };
 
 } // namespace fieldmon

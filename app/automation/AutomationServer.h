@@ -41,9 +41,6 @@ public:
     // Called when a client leaves (its held pointer is let go, for one).
     void setClientLeft(std::function<void()> left) { clientLeft_ = std::move(left); }
 
-    const QString& path() const { return path_; }
-    bool hasClient() const { return client_ && client_->isConnected(); }
-
 private:
     AutomationServer(QString path, int fd, dev_t device, ino_t inode);
     void acceptClients();

@@ -39,8 +39,6 @@ public:
     void tap(QWindow* window, QPointF at, Pointer pointer);
 
     bool isDown() const { return down_; }
-    Pointer pointer() const { return pointer_; }
-    QPointF position() const { return at_; }
 
     // Text as key presses, one character at a time; Return as the key.
     void typeText(QWindow* window, const QString& text);

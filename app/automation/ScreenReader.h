@@ -42,12 +42,9 @@ public:
     QJsonObject screen() const;
     // The sections of the top screen's table; nothing when it has none.
     std::optional<QJsonArray> rows() const;
-    // Where a row is, in page points.
-    QRect rowFrame(GroupedTableView& table, IndexPath path) const;
 
     // The alert box on show, if any: the one shown last when there are several.
     static QMessageBox* shownAlert();
-    static int shownAlertCount();
     // shown, title, message, buttons.
     static QJsonObject alert();
 
@@ -56,6 +53,10 @@ public:
     QByteArray screenshot() const;
 
 private:
+    // Where a row is, in page points.
+    QRect rowFrame(GroupedTableView& table, IndexPath path) const;
+    static int shownAlertCount();
+
     AppWindow& window_;
 };
 

@@ -261,20 +261,19 @@ TEST(ClientFinder, NewDeviceAtOccupiedAddressReplacesTheEarlierOne)
     FinderRig rig;
     Counter found(rig.s.notifications, "ListeningFoundNewClient");
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1;0"));
-    auto old = rig.at("127.0.0.2");
+    Client::ShownLease old(rig.at("127.0.0.2"));
     ASSERT_TRUE(rig.announce(2, "PLAT;VALVE;b;1;2;0"));
 
     auto now = rig.at("127.0.0.2");
     ASSERT_TRUE(now);
-    EXPECT_NE(now, old);
+    EXPECT_NE(now, old.record());
     EXPECT_EQ(now->serialNumber(), 2);
     EXPECT_EQ(rig.registered(), 1u);
     EXPECT_EQ(rig.typeKeys(), std::vector<std::string>{"VALVE (PLAT)"});
     EXPECT_EQ(found.count, 2);
     ASSERT_EQ(old->eventLog().size(), 2u);
     EXPECT_EQ(unstamped(old->eventLog().back()), "EVENTIPOD_LOST_CLIENT");
-    // The test holds `old`, as a screen would: it waits in the graveyard and
-    // the user is told.
+    // A screen shows `old`: it waits in the graveyard and the user is told.
     rig.pumpUntil([&] { return rig.s.alerts.openCount() == 1; });
     ASSERT_NE(rig.s.alerts.lastOpen(), nullptr);
     EXPECT_EQ(rig.s.alerts.lastOpen()->content.message, "Client 1 disappeared");

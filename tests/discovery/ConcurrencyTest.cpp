@@ -43,7 +43,7 @@ TEST(Concurrency, AnnouncementsRemovalsAndAReaderTogether)
                 ++inconsistent;
     });
 
-    std::vector<std::shared_ptr<Client>> shown;
+    std::vector<Client::ShownLease> shown;
     constexpr int kRounds = 4;
     constexpr int kDevices = 8;
     for (int round = 0; round < kRounds; ++round) {
@@ -60,7 +60,7 @@ TEST(Concurrency, AnnouncementsRemovalsAndAReaderTogether)
         }
         if (round == 0)
             for (int d = 0; d < kDevices; d += 2)
-                shown.push_back(rig.at(("127.0.0." + std::to_string(2 + d)).c_str()));
+                shown.emplace_back(rig.at(("127.0.0." + std::to_string(2 + d)).c_str()));
         rig.s.loop.advance(7.0);
         ASSERT_TRUE(rig.pumpUntil([&] { return rig.registered() == 0; }, 5000)) << "round " << round;
     }
@@ -75,7 +75,62 @@ TEST(Concurrency, AnnouncementsRemovalsAndAReaderTogether)
     EXPECT_EQ(graveyard.size(), shown.size());
     for (const auto& c : shown) {
         auto grave = graveyard.find(std::to_string(c->serialNumber()));
-        EXPECT_TRUE(grave != graveyard.end() && grave->second == c) << c->serialNumber();
+        EXPECT_TRUE(grave != graveyard.end() && grave->second == c.record()) << c->serialNumber();
     }
     rig.finder->unlockIDArray();
+}
+
+TEST(Concurrency, LeasesTakenAndDroppedWhileThePresenceCheckDecides)
+{
+    // The listen thread asks whether a record is shown while the main thread
+    // opens and closes screens on it. Each answer must be whole: a record is
+    // either kept in the graveyard with its "Lost client" alert or forgotten
+    // without one; a record shown throughout is always kept, one never shown
+    // never is, and references that are not leases (the test's own) count
+    // for nothing.
+    FinderRig rig;
+    constexpr int kDevices = 12;
+    std::vector<std::shared_ptr<Client>> records;
+    for (int d = 0; d < kDevices; ++d) {
+        ASSERT_TRUE(rig.announce(2 + d, "PLAT;PUMP;n;1;" + std::to_string(100 + d) + ";0"));
+        records.push_back(rig.at(("127.0.0." + std::to_string(2 + d)).c_str()));
+    }
+    // Devices 0-3 are shown throughout, 4-7 never, 8-11 flicker.
+    auto role = [](int d) { return d < 4 ? 's' : d < 8 ? 'n' : 'f'; };
+    std::vector<Client::ShownLease> leases(kDevices);
+    for (int d = 0; d < kDevices; ++d)
+        if (role(d) == 's')
+            leases[d] = Client::ShownLease(records[d]);
+
+    rig.s.loop.advance(7.0);
+    bool gone = rig.pumpUntil([&] {
+        for (int d = 0; d < kDevices; ++d)
+            if (role(d) == 'f')
+                leases[d] = leases[d] ? Client::ShownLease() : Client::ShownLease(records[d]);
+        return rig.registered() == 0;
+    }, 5000);
+    ASSERT_TRUE(gone);
+    rig.pumpFor(50);
+
+    std::set<std::string> told;
+    for (const auto& shown : rig.s.alerts.history())
+        if (shown.content.title == "Lost client")
+            told.insert(shown.content.message);
+    rig.finder->lockIDArray();
+    const auto& graveyard = rig.finder->clientGraveyard();
+    for (int d = 0; d < kDevices; ++d) {
+        const std::string serial = std::to_string(100 + d);
+        auto grave = graveyard.find(serial);
+        const bool kept = grave != graveyard.end();
+        EXPECT_TRUE(!kept || grave->second == records[d]) << serial;
+        EXPECT_EQ(kept, told.count("Client " + serial + " disappeared") == 1) << serial;
+        if (role(d) != 'f') {
+            EXPECT_EQ(kept, role(d) == 's') << serial << ": shown throughout, or never";
+        }
+    }
+    rig.finder->unlockIDArray();
+
+    leases.clear();
+    for (const auto& record : records)
+        EXPECT_FALSE(record->shown()) << "every lease gave its count back";
 }

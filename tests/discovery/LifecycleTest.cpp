@@ -60,7 +60,7 @@ TEST(Lifecycle, PostedAlertsOfADestroyedFinderDoNothing)
 {
     auto rig = std::make_unique<FinderRig>();
     ASSERT_TRUE(rig->announce(2, "PLAT;PUMP;a;1;1;0"));
-    auto shown = rig->at("127.0.0.2");
+    Client::ShownLease shown(rig->at("127.0.0.2"));
     // A new device takes the address: the earlier one's "Lost client" alert
     // is posted for later; the finder goes away before the loop runs it.
     rig->finder->parsePacket([] {

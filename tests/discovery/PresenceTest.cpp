@@ -12,6 +12,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 using namespace fieldmon;
 using fieldmon::test::FinderRig;
@@ -143,7 +144,7 @@ TEST(Presence, LostDeviceOnScreenReturnsWithItsRecord)
 {
     FinderRig rig;
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
-    std::shared_ptr<Client> shown = rig.at("127.0.0.2"); // the detail screen holds it
+    Client::ShownLease shown(rig.at("127.0.0.2")); // the detail screen shows it
     shown->broadcastEvent("12:00:00 RUNNING");
 
     rig.s.loop.advance(7.0);
@@ -157,7 +158,7 @@ TEST(Presence, LostDeviceOnScreenReturnsWithItsRecord)
 
     // It comes back from another address and with a new name.
     ASSERT_TRUE(rig.announce(3, "PLAT;PUMP;renamed;2;1207;1"));
-    EXPECT_EQ(rig.at("127.0.0.3"), shown);
+    EXPECT_EQ(rig.at("127.0.0.3"), shown.record());
     EXPECT_EQ(shown->name(), "renamed");
     EXPECT_EQ(shown->dictionaryIPString(), "127.0.0.3");
     EXPECT_EQ(rig.registered(), 1u);
@@ -182,11 +183,11 @@ TEST(Presence, ReturningRecordNoLongerShownRaisesNoFoundAlert)
 {
     FinderRig rig;
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
-    auto shown = rig.at("127.0.0.2");
+    Client::ShownLease shown(rig.at("127.0.0.2"));
     rig.s.loop.advance(7.0);
     ASSERT_TRUE(rig.pumpUntil([&] { return graveyardSize(*rig.finder) == 1; }));
     rig.s.alerts.press(rig.s.alerts.lastOpen()->id, 0);
-    std::weak_ptr<Client> weak = shown;
+    std::weak_ptr<Client> weak = shown.record();
     shown.reset(); // the screen closed; only the graveyard keeps it
 
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
@@ -194,6 +195,37 @@ TEST(Presence, ReturningRecordNoLongerShownRaisesNoFoundAlert)
     rig.pumpFor(100);
     EXPECT_EQ(rig.s.alerts.history().size(), 1u); // no "Found client"
     EXPECT_EQ(unstamped(weak.lock()->eventLog()).back(), "EVENTIPOD_FOUND_CLIENT");
+}
+
+TEST(Presence, AScreenThatClosesOrOpensOnTheLostLineIsTakenAtItsWord)
+{
+    // The LOST line is written on the main thread before the listen thread
+    // asks whether the record is shown, and a screen may react to that line
+    // by closing (the event log of a device that is gone) or by opening. The
+    // answer must follow what the screens hold after the line, not before.
+    auto lose = [](bool shownBefore, bool shownAfter) {
+        FinderRig rig;
+        EXPECT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
+        std::weak_ptr<Client> weak = rig.at("127.0.0.2");
+        Client::ShownLease screen(shownBefore ? weak.lock() : nullptr);
+        platform::Subscription onLine =
+            rig.s.notifications.subscribe("eventFrom1207", [&](const platform::Notification& n) {
+                if (n.text() && *n.text() == "EVENTIPOD_LOST_CLIENT")
+                    screen = Client::ShownLease(shownAfter ? weak.lock() : nullptr);
+            });
+        rig.s.loop.advance(7.0);
+        EXPECT_TRUE(rig.pumpUntil([&] { return rig.registered() == 0; }));
+        rig.pumpFor(100);
+        const std::size_t graves = graveyardSize(*rig.finder);
+        const std::size_t alerts = rig.s.alerts.history().size();
+        const bool alive = !weak.expired();
+        onLine.reset();
+        screen.reset();
+        return std::tuple{graves, alerts, alive};
+    };
+    EXPECT_EQ(lose(true, false), std::tuple(0u, 0u, false)) << "closed on the line: forgotten";
+    EXPECT_EQ(lose(false, true), std::tuple(1u, 1u, true)) << "opened on the line: kept, user told";
+    EXPECT_EQ(lose(true, true), std::tuple(1u, 1u, true));
 }
 
 TEST(Alerts, AtMostOneAtATimeAndNetworkErrorsDoNotStack)

@@ -37,16 +37,16 @@ public:
         seams.localNetwork = [] { return LocalNetwork::Direct; };
         seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         app = std::make_unique<AppShell>(std::move(seams), &files);
-        app->applicationDidFinishLaunching();
+        app->launch();
     }
     ~AppRig() { app.reset(); }
 
     platform::FakeFileTransport files;
     std::unique_ptr<AppShell> app;
 
-    DeviceListScreen& list() { return *app->myTableViewController(); }
-    DeviceDetailScreen& detail() { return *app->myClientViewController(); }
-    NavigationStack& stack() { return *app->nc(); }
+    DeviceListScreen& list() { return *app->deviceList(); }
+    DeviceDetailScreen& detail() { return *app->detailScreen(); }
+    NavigationStack& stack() { return *app->stack(); }
     QWidget* screen() { return app->window()->phoneScreen(); }
 
     UdpPeer& device(int host)
@@ -61,7 +61,7 @@ public:
 
     void send(int host, const std::string& bytes)
     {
-        device(host).sendTo(bytes, app->remoteClients()->listenPort(), "127.0.0.1");
+        device(host).sendTo(bytes, app->finder()->listenPort(), "127.0.0.1");
     }
 
     // Announces device 127.0.0.`host` and waits for the app's 's' reply.
@@ -89,7 +89,7 @@ public:
         return all;
     }
 
-    std::shared_ptr<Client> at(const char* address) { return app->remoteClients()->getClientFromIP(ipv4(address)); }
+    std::shared_ptr<Client> at(const char* address) { return app->finder()->getClientFromIP(ipv4(address)); }
 
 private:
     std::unique_ptr<UdpPeer> search_;

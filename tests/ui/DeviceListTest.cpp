@@ -1,6 +1,7 @@
 // The device list against a real finder fed by fake devices on loopback.
 
 #include "app/ReloadPacer.h"
+#include "platform/Diagnostics.h"
 #include "platform/ManualLoop.h"
 #include "ui/AppRig.h"
 
@@ -24,7 +25,7 @@ std::vector<std::string> rowTexts(GroupedTableView& table, int section)
 
 TEST(DeviceList, StartsTitledDevicesWithOneEmptySectionNoClientsFound)
 {
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     AppRig rig;
     auto& table = *rig.list().tableView();
     EXPECT_EQ(rig.list().title(), "Devices");
@@ -77,17 +78,17 @@ TEST(DeviceList, TouchingARowOpensTheDetailScreenForThatDeviceAndBackClearsIt)
 
     test::tapRow(table, {0, 1});
     ASSERT_TRUE(waitFor([&] { return rig.stack().top() == &rig.detail(); }));
-    ASSERT_TRUE(rig.detail().remoteClient());
-    EXPECT_EQ(rig.detail().remoteClient(), rig.at("127.0.0.3"));
+    // The detail screen shows the touched device, and only it.
+    EXPECT_EQ(rig.detail().tableView()->headerTitle(0), "South well");
+    EXPECT_TRUE(rig.at("127.0.0.3")->shown());
+    EXPECT_FALSE(rig.at("127.0.0.2")->shown());
     EXPECT_EQ(rig.stack().bar()->title(), "Device");
     EXPECT_EQ(rig.stack().bar()->backButton()->text(), "Devices");
 
-    rig.detail().setXmlfile("<ui/>");
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     QTest::mouseClick(rig.stack().bar()->backButton(), Qt::LeftButton);
     EXPECT_EQ(rig.stack().top(), &rig.list());
-    EXPECT_EQ(rig.detail().remoteClient(), nullptr);
-    EXPECT_FALSE(rig.detail().xmlfile());
+    EXPECT_FALSE(rig.at("127.0.0.3")->shown()) << "the detail screen let go of its device";
     EXPECT_FALSE(table.selectedRow()) << "no row stays selected on return";
     std::string printed = out.take();
     EXPECT_NE(printed.find("Hit back button\n"), std::string::npos);
@@ -126,7 +127,8 @@ TEST(DeviceList, AFingerTapOpensADeviceAsAClickDoes)
     QTest::touchEvent(window, finger).press(0, at, window);
     QTest::touchEvent(window, finger).release(0, at, window);
     ASSERT_TRUE(waitFor([&] { return rig.stack().top() == &rig.detail(); }));
-    EXPECT_EQ(rig.detail().remoteClient(), rig.at("127.0.0.2"));
+    EXPECT_TRUE(rig.at("127.0.0.2")->shown());
+    EXPECT_EQ(rig.detail().tableView()->headerTitle(0), "North well");
 }
 
 TEST(DeviceList, DeviceTextsWithLineBreaksStayOnOneRow)
