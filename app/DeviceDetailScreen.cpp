@@ -5,6 +5,7 @@
 #include "events/EventLog.h"
 #include "platform/MainLoop.h"
 #include "uidesc/ParseErrorAlert.h"
+#include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/NavigationStack.h"
@@ -403,12 +404,13 @@ void DeviceDetailScreen::parseXML(const std::optional<std::string>& text)
         if (stack)
             stack->setNavigationBarHidden(false);
         std::printf("Got file '%s'\n", text->c_str());
-        XMLReader reader;
+        PageBuildContext pages(remoteClient_);
+        XMLReader reader(pages);
         reader.setClient(remoteClient_);
         reader.parseXMLFileAtString(*text);
-        std::shared_ptr<DevicePage> page = reader.initialPage();
+        std::shared_ptr<DevicePage> page = pages.initialPage();
         reader.showErrors();
-        // Without a start page the reader ends what it made when it goes.
+        // Without a start page the context ends what it made when it goes.
         if (page && stack)
             stack->push(page.get(), true);
         else if (page)

@@ -6,7 +6,7 @@
 #include "pages/ClientDynamicTableCell.h"
 #include "pages/DynamicRowCell.h"
 #include "pages/DynamicTableSections.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 #include "widgets/TextField.h"
 #include "widgets/PhoneStyle.h"
 

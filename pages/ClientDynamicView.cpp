@@ -2,7 +2,7 @@
 
 #include "device/Client.h"
 #include "expr/Node.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
 #include <QApplication>
 #include <QJsonArray>

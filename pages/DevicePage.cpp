@@ -2,7 +2,7 @@
 
 #include "device/Client.h"
 #include "expr/Node.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/PhoneStyle.h"
@@ -89,12 +89,7 @@ void DevicePage::linkWidgets(QWidget* viewParent)
 
 void DevicePage::buttonPress(int tag)
 {
-    const std::string key = std::to_string(tag);
-    if (buttonAction_.count(key)) {
-        std::printf("Action not implemented...\n");
-        return;
-    }
-    auto target = buttonData_.find(key);
+    auto target = buttonData_.find(std::to_string(tag));
     pushPageWithTitle(target == buttonData_.end() ? std::string() : target->second);
 }
 

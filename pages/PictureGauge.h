@@ -16,7 +16,7 @@
 // Thread rule: main thread only.
 
 #include "pages/PictureView.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
 #include <memory>
 #include <optional>

@@ -10,7 +10,7 @@
 // Thread rule: main thread only.
 
 #include "pages/QuartzView.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
 namespace fieldmon {
 

@@ -23,7 +23,7 @@
 //
 // Thread rule: main thread only.
 
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 #include "platform/MainLoop.h"
 
 #include <memory>

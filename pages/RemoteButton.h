@@ -6,7 +6,7 @@
 //
 // Thread rule: main thread only.
 
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
 #include <memory>
 

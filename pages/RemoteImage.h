@@ -24,7 +24,7 @@
 
 #include "pages/DevicePictures.h"
 #include "pages/PictureView.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
 #include <memory>
 #include <string>

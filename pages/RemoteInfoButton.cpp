@@ -29,15 +29,10 @@ void RemoteInfoButton::setTag(int tag)
         b->setTag(tag);
 }
 
-void RemoteInfoButton::setCurrentPage(DevicePage* page)
-{
-    currentPage_ = page;
-}
-
 void RemoteInfoButton::buttonPress()
 {
-    if (currentPage_)
-        currentPage_->pushPageWithTitle(target_);
+    if (opener_)
+        opener_(target_);
 }
 
 void RemoteInfoButton::updatePos()

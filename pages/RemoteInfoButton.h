@@ -3,19 +3,18 @@
 // device: the info button ("infobutton") or the detail-disclosure button
 // ("morebutton"). Its position comes from two bound expressions (origin at
 // x × 320, y × 416; the size stays). A press asks the page holding it to
-// open the target page by name.
+// open the target page by name (its opener).
 //
 // Thread rule: main thread only.
 
 #include "pages/InfoButtonView.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace fieldmon {
-
-class DevicePage;
 
 namespace expr {
 class Node;
@@ -33,8 +32,8 @@ public:
 
     void setTargetPage(std::string target) { target_ = std::move(target); }
     const std::string& target() const { return target_; }
-    // The page holding the button (not owned; the page outlives its views).
-    void setCurrentPage(DevicePage* page);
+    // What opens the target page: the page holding the button's.
+    void setOpener(std::function<void(const std::string&)> opener) { opener_ = std::move(opener); }
     void buttonPress();
 
     void setXData(NodePtr e) { clientXData_ = std::move(e); }
@@ -46,7 +45,7 @@ public:
     void inspect(QJsonObject& out) const override;
 
 private:
-    QPointer<DevicePage> currentPage_;
+    std::function<void(const std::string&)> opener_;
     std::string target_;
     NodePtr clientXData_;
     NodePtr clientYData_;

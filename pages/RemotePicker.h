@@ -20,7 +20,7 @@
 //
 // Thread rule: main thread only.
 
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 #include "widgets/Screen.h"
 
 #include <memory>

@@ -15,7 +15,7 @@
 //
 // Thread rule: main thread only.
 
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
 #include <memory>
 #include <string>

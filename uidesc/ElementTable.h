@@ -7,14 +7,15 @@
 // then still builds (continue) or is dropped. This part holds no Qt and no
 // widget: the reader (XMLReader) and the document checker of the device
 // simulator (fieldsim --check) both read it, so the format is written down
-// once. What builds each element lives beside the widgets, in
-// uidesc/elements/, registered by element name (ElementBuilders.h).
+// once. What builds each element is a build context's business
+// (BuildContext.h): the app's builders live beside the widgets, in
+// elements/, registered by element name (BuilderRegistry.h).
 //
 // How to add a widget:
 //   1. Its element is already listed below with its attributes; only a
 //      change of the document format changes an entry.
 //   2. Write the widget class in pages/ (derived from RemoteView).
-//   3. Write its builder in uidesc/elements/ (a start function, and an end
+//   3. Write its builder in elements/ (a start function, and an end
 //      function if the element takes character data) with the ElementBuild
 //      helpers, and register it under the element's name in that file's
 //      register function (one line).

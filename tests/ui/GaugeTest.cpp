@@ -256,13 +256,12 @@ TEST_F(Gauges, TwoImagesOfOneFileShowItAndAFailedOneIsAnUntouchableGap)
     buffer.open(QIODevice::WriteOnly);
     badge.save(&buffer, "PNG");
 
-    XMLReader reader;
-    reader.setClient(device);
+    test::Reading reading(device);
     test::StdoutCapture out;
-    reader.parseXMLFileAtString(page("<image file='badge.png' position='(0.25, 0.5)'/>"
+    reading.reader.parseXMLFileAtString(page("<image file='badge.png' position='(0.25, 0.5)'/>"
                                      "<image file='badge.png' position='(0.75, 0.5)'/>"
                                      "<image file='gone.png' position='(0.5, 0.25)'/>"));
-    auto p = reader.initialPage();
+    auto p = reading.initialPage();
     ASSERT_TRUE(p);
     stack->push(p.get(), false);
     ASSERT_EQ(files.requests().size(), 2u) << "one transfer per file";
@@ -339,11 +338,10 @@ TEST_F(Gauges, ThirtyImagesOfOneLargePictureShareOneDecodeScaledToThePage)
     std::string widgets;
     for (int i = 0; i < 30; ++i)
         widgets += "<image file='big.png' position='(0.5, 0.5)'/>";
-    XMLReader reader;
-    reader.setClient(d.device);
+    test::Reading reading(d.device);
     test::StdoutCapture out;
-    reader.parseXMLFileAtString(page(widgets));
-    auto p = reader.initialPage();
+    reading.reader.parseXMLFileAtString(page(widgets));
+    auto p = reading.initialPage();
     ASSERT_TRUE(p);
     stack->push(p.get(), false);
     ASSERT_EQ(d.files.requests().size(), 1u);
@@ -379,11 +377,10 @@ TEST_F(Gauges, PicturesHaveOneBudgetPerDeviceAndEndWithThePage)
     for (int i = 0; i < 130; ++i)
         widgets += "<image file='p" + std::to_string(i) + ".png' position='(0.5, 0.5)'/>";
     widgets += "<image file='empty.png' position='(0.5, 0.5)'/><image file='never.png' position='(0.5, 0.5)'/>";
-    XMLReader reader;
-    reader.setClient(d.device);
+    test::Reading reading(d.device);
     test::StdoutCapture out;
-    reader.parseXMLFileAtString(page(widgets));
-    auto p = reader.initialPage();
+    reading.reader.parseXMLFileAtString(page(widgets));
+    auto p = reading.initialPage();
     ASSERT_TRUE(p);
     stack->push(p.get(), false);
     const std::string picture = pngOf(QSize(320, 416), Qt::blue).toStdString();
@@ -407,6 +404,6 @@ TEST_F(Gauges, PicturesHaveOneBudgetPerDeviceAndEndWithThePage)
     stack->popToRoot(false);
     settle();
     p.reset();
-    reader.releasePages();
+    reading.pages.releasePages();
     EXPECT_TRUE(d.files.find(never)->cancelled) << "the page went, and its picture's transfer with it";
 }

@@ -7,8 +7,11 @@
 #include "pages/RemoteBool.h"
 #include "pages/RemotePicker.h"
 #include "pages/RemoteTextField.h"
+#include "elements/ElementKinds.h"
+#include "elements/WidgetContext.h"
+#include "elements/WidgetTags.h"
+#include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
-#include "uidesc/ElementBuilders.h"
 
 #include <algorithm>
 #include <cctype>
@@ -38,27 +41,27 @@ int leadingInteger(const std::string& text)
 
 // The state comes from the element's text at its end; the command is the
 // data until then.
-bool startBool(ElementBuild& b)
+bool startBool(uidesc::ElementBuild& b)
 {
     auto command = b.required("command");
     if (!command)
         return false;
     auto widget = std::make_shared<RemoteBool>(command, b.clientPtr());
-    widget->setTag(b.nextTag());
+    widget->setTag(widgettags::next());
     widget->setData(command);
     b.arguments<RemoteBool>("position", widget, {&RemoteBool::setXData, &RemoteBool::setYData}, &RemoteBool::updatePos);
     if (auto enabled = b.compile("enabled")) {
         widget->setEnabledData(enabled);
         b.bind(enabled, widget, &RemoteBool::updateEnabled);
     }
-    b.place(widget);
+    b.context<WidgetContext>().place(widget);
     b.setWidget(widget);
     return true;
 }
 
 // The state expression is the element's text, all pieces, untrimmed; a
 // switch without text shows no device state.
-void endBool(ElementBuild& b)
+void endBool(uidesc::ElementBuild& b)
 {
     auto widget = b.widget<RemoteBool>();
     auto state = b.hasCharacterData() ? b.compileText(b.characterData()) : nullptr;
@@ -66,22 +69,22 @@ void endBool(ElementBuild& b)
     b.bind(state, widget, &RemoteBool::updateState);
 }
 
-bool startTextField(ElementBuild& b)
+bool startTextField(uidesc::ElementBuild& b)
 {
     auto command = b.required("command");
     if (!command)
         return false;
     auto widget = std::make_shared<RemoteTextField>(command, b.clientPtr());
-    widget->setTag(b.nextTag());
+    widget->setTag(widgettags::next());
     b.arguments<RemoteTextField>("position", widget, {&RemoteTextField::setXData, &RemoteTextField::setYData},
                                  &RemoteTextField::updatePos);
-    b.place(widget);
+    b.context<WidgetContext>().place(widget);
     return true;
 }
 
 // "thumbwheel" shows the definition its "num" names (absent: 0); "picker"
 // names none and shows definition 0.
-bool startPicker(ElementBuild& b)
+bool startPicker(uidesc::ElementBuild& b)
 {
     auto command = b.required("command");
     if (!command)
@@ -90,16 +93,16 @@ bool startPicker(ElementBuild& b)
     auto widget = std::make_shared<RemotePicker>(command, b.clientPtr(), num ? leadingInteger(*num) : 0);
     if (b.spec().name == "picker")
         widget->setElementName("picker");
-    widget->setTag(b.nextTag());
+    widget->setTag(widgettags::next());
     b.arguments<RemotePicker>("position", widget, {&RemotePicker::setXData, &RemotePicker::setYData},
                               &RemotePicker::updatePos);
-    b.place(widget);
+    b.context<WidgetContext>().place(widget);
     return true;
 }
 
 } // namespace
 
-void registerInputElements(BuilderRegistry& registry)
+void registerInputElements(uidesc::BuilderRegistry& registry)
 {
     registry.add("bool", {startBool, endBool});
     registry.add("textfield", {startTextField});

@@ -1,13 +1,13 @@
-#include "uidesc/ElementBuilders.h"
+#include "uidesc/BuilderRegistry.h"
 
 #include "platform/Check.h"
 #include "uidesc/ElementTable.h"
 
-namespace fieldmon {
+namespace fieldmon::uidesc {
 
 void BuilderRegistry::add(std::string_view name, ElementBuilder builder)
 {
-    const uidesc::ElementSpec* spec = uidesc::findElement(name);
+    const ElementSpec* spec = findElement(name);
     FM_CHECK(spec != nullptr, "a builder for an element the table does not list");
     FM_CHECK(builder.start != nullptr, "a builder needs a start function");
     bool added = builders_.emplace(spec->name, builder).second;
@@ -16,7 +16,7 @@ void BuilderRegistry::add(std::string_view name, ElementBuilder builder)
 
 void BuilderRegistry::replace(std::string_view name, ElementBuilder builder)
 {
-    const uidesc::ElementSpec* spec = uidesc::findElement(name);
+    const ElementSpec* spec = findElement(name);
     FM_CHECK(spec != nullptr && builder.start != nullptr, "a builder for an element the table does not list");
     builders_[spec->name] = builder;
 }
@@ -27,19 +27,4 @@ const ElementBuilder* BuilderRegistry::find(std::string_view name) const
     return it == builders_.end() ? nullptr : &it->second;
 }
 
-const BuilderRegistry& elementBuilders()
-{
-    static const BuilderRegistry registry = [] {
-        BuilderRegistry r;
-        registerPageElements(r);
-        registerTextElements(r);
-        registerGaugeElements(r);
-        registerOverlayElements(r);
-        registerInputElements(r);
-        registerTableElements(r);
-        return r;
-    }();
-    return registry;
-}
-
-} // namespace fieldmon
+} // namespace fieldmon::uidesc

@@ -1,4 +1,4 @@
-#include "pages/WidgetTags.h"
+#include "elements/WidgetTags.h"
 
 namespace fieldmon::widgettags {
 

@@ -4,8 +4,11 @@
 
 #include "pages/EventHUD.h"
 #include "pages/Joystick.h"
+#include "elements/ElementKinds.h"
+#include "elements/WidgetContext.h"
+#include "elements/WidgetTags.h"
+#include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
-#include "uidesc/ElementBuilders.h"
 
 namespace fieldmon {
 
@@ -13,7 +16,7 @@ namespace {
 
 // The device comes first; without a command the joystick is reported and
 // not placed.
-bool startJoystick(ElementBuild& b)
+bool startJoystick(uidesc::ElementBuild& b)
 {
     auto joystick = std::make_shared<Joystick>();
     joystick->setRemoteClient(b.clientPtr());
@@ -25,23 +28,23 @@ bool startJoystick(ElementBuild& b)
     if (!command)
         return false;
     joystick->setCommand(command);
-    joystick->setTag(b.nextTag());
-    b.place(joystick);
+    joystick->setTag(widgettags::next());
+    b.context<WidgetContext>().place(joystick);
     return true;
 }
 
-bool startEventHUD(ElementBuild& b)
+bool startEventHUD(uidesc::ElementBuild& b)
 {
     auto hud = std::make_shared<EventHUD>();
     hud->setClient(b.clientPtr());
-    hud->setTag(b.nextTag());
-    b.place(hud);
+    hud->setTag(widgettags::next());
+    b.context<WidgetContext>().place(hud);
     return true;
 }
 
 } // namespace
 
-void registerOverlayElements(BuilderRegistry& registry)
+void registerOverlayElements(uidesc::BuilderRegistry& registry)
 {
     registry.add("joystick", {startJoystick});
     registry.add("eventhud", {startEventHUD});

@@ -1,4 +1,4 @@
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
 
 #include <QCoreApplication>
 #include <QGraphicsOpacityEffect>

@@ -9,8 +9,11 @@
 #include "pages/Progress.h"
 #include "pages/RemoteImage.h"
 #include "pages/Turbine.h"
+#include "elements/ElementKinds.h"
+#include "elements/WidgetContext.h"
+#include "elements/WidgetTags.h"
+#include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
-#include "uidesc/ElementBuilders.h"
 
 namespace fieldmon {
 
@@ -18,8 +21,8 @@ namespace {
 
 // Binds `attribute` to `setter` and `notifier` when it is given.
 template <class W>
-void single(ElementBuild& b, std::string_view attribute, const std::shared_ptr<W>& widget,
-            void (W::*setter)(ElementBuild::NodePtr), void (W::*notifier)())
+void single(uidesc::ElementBuild& b, std::string_view attribute, const std::shared_ptr<W>& widget,
+            void (W::*setter)(uidesc::ElementBuild::NodePtr), void (W::*notifier)())
 {
     if (auto e = b.compile(attribute)) {
         ((*widget).*setter)(e);
@@ -28,35 +31,35 @@ void single(ElementBuild& b, std::string_view attribute, const std::shared_ptr<W
 }
 
 template <class G>
-bool startPicture(ElementBuild& b)
+bool startPicture(uidesc::ElementBuild& b)
 {
     auto gauge = std::make_shared<G>();
-    gauge->setTag(b.nextTag());
+    gauge->setTag(widgettags::next());
     b.arguments<PictureGauge>("position", gauge, {&PictureGauge::setXData, &PictureGauge::setYData},
                               &PictureGauge::update);
     single<PictureGauge>(b, "angle", gauge, &PictureGauge::setAngle, &PictureGauge::update);
-    b.place(gauge);
+    b.context<WidgetContext>().place(gauge);
     return true;
 }
 
-bool startProgress(ElementBuild& b)
+bool startProgress(uidesc::ElementBuild& b)
 {
     auto bar = std::make_shared<Progress>();
-    bar->setTag(b.nextTag());
+    bar->setTag(widgettags::next());
     b.arguments<Progress>("position", bar, {&Progress::setXData, &Progress::setYData}, &Progress::update);
     single(b, "length", bar, &Progress::setLength, &Progress::update);
     single(b, "angle", bar, &Progress::setAngle, &Progress::update);
     single(b, "progress", bar, &Progress::setProgress, &Progress::update);
-    b.place(bar);
+    b.context<WidgetContext>().place(bar);
     return true;
 }
 
 // A short position, colour or clip list drops the circle; the bindings
 // made before stay.
-bool startCircle(ElementBuild& b)
+bool startCircle(uidesc::ElementBuild& b)
 {
     auto circle = std::make_shared<Circle>();
-    circle->setTag(b.nextTag());
+    circle->setTag(widgettags::next());
     if (!b.arguments<Circle>("position", circle, {&Circle::setXData, &Circle::setYData}, &Circle::update))
         return false;
     if (!b.arguments<Circle>("color", circle,
@@ -68,16 +71,16 @@ bool startCircle(ElementBuild& b)
                              {&Circle::setClipX, &Circle::setClipY, &Circle::setClipWidth, &Circle::setClipHeight},
                              &Circle::update))
         return false;
-    b.place(circle);
+    b.context<WidgetContext>().place(circle);
     return true;
 }
 
 // As the circle; the extend flags take only the exact text "TRUE".
-bool startGradient(ElementBuild& b)
+bool startGradient(uidesc::ElementBuild& b)
 {
     using G = GradientViewController;
     auto gradient = std::make_shared<G>();
-    gradient->setTag(b.nextTag());
+    gradient->setTag(widgettags::next());
     if (const std::string* flag = b.text("extendOuter"); flag && uidesc::flagSet(*flag))
         gradient->setExtendOuter();
     if (const std::string* flag = b.text("extendInner"); flag && uidesc::flagSet(*flag))
@@ -97,11 +100,11 @@ bool startGradient(ElementBuild& b)
     if (!b.arguments<G>("clipRect", gradient, {&G::setClipX, &G::setClipY, &G::setClipWidth, &G::setClipHeight},
                         &G::updateGradient))
         return false;
-    b.place(gradient);
+    b.context<WidgetContext>().place(gradient);
     return true;
 }
 
-bool startImage(ElementBuild& b)
+bool startImage(uidesc::ElementBuild& b)
 {
     const std::string* file = b.text("file");
     if (!file) {
@@ -109,16 +112,16 @@ bool startImage(ElementBuild& b)
         return false;
     }
     auto image = std::make_shared<RemoteImage>(*file, b.clientPtr());
-    image->setTag(b.nextTag());
+    image->setTag(widgettags::next());
     b.arguments<RemoteImage>("position", image, {&RemoteImage::setXData, &RemoteImage::setYData},
                              &RemoteImage::updatePos);
-    b.place(image);
+    b.context<WidgetContext>().place(image);
     return true;
 }
 
 } // namespace
 
-void registerGaugeElements(BuilderRegistry& registry)
+void registerGaugeElements(uidesc::BuilderRegistry& registry)
 {
     registry.add("progress", {startProgress});
     registry.add("circle", {startCircle});

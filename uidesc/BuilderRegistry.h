@@ -5,16 +5,15 @@
 // element is dropped, whose end is then skipped) and, for elements that
 // take character data or must finish something, an end function.
 //
-// Builders live in uidesc/elements/, each beside its siblings, and are
-// registered by their file's register function (the list below). An element
-// of the table without a builder is reported as not supported yet.
+// Each build context has its registry: the app's gathers the builders of
+// pages/ and of every kind in elements/; a headless context has its own.
 //
-// Thread rule: main thread only.
+// Thread rule: filled once, then read on the main thread.
 
 #include <string_view>
 #include <unordered_map>
 
-namespace fieldmon {
+namespace fieldmon::uidesc {
 
 class ElementBuild;
 
@@ -36,15 +35,4 @@ private:
     std::unordered_map<std::string_view, ElementBuilder> builders_;
 };
 
-// Every registered builder.
-const BuilderRegistry& elementBuilders();
-
-// One register function per file of uidesc/elements/.
-void registerPageElements(BuilderRegistry& registry);   // page, start, thumb_def, wheel, entry
-void registerTextElements(BuilderRegistry& registry);   // label, button, infobutton, morebutton
-void registerGaugeElements(BuilderRegistry& registry);  // progress, circle, gradient, turbine, compass, arrow, image
-void registerOverlayElements(BuilderRegistry& registry); // joystick, eventhud
-void registerInputElements(BuilderRegistry& registry);  // bool, textfield, thumbwheel, picker
-void registerTableElements(BuilderRegistry& registry);  // table, section, cell
-
-} // namespace fieldmon
+} // namespace fieldmon::uidesc

@@ -7,10 +7,12 @@
 #include "pages/RemoteInfoButton.h"
 #include "pages/RemoteLabel.h"
 #include "pages/LabelView.h"
+#include "elements/ElementKinds.h"
+#include "elements/WidgetContext.h"
+#include "elements/WidgetTags.h"
+#include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
-#include "uidesc/ElementBuilders.h"
 
-#include <QPointer>
 
 namespace fieldmon {
 
@@ -19,10 +21,10 @@ namespace {
 // The alignment comes first, read once while the element is read (before
 // any device value is known), so that a position bound to constants places
 // a right-aligned label correctly at once. "right" is applied after "left".
-bool startLabel(ElementBuild& b)
+bool startLabel(uidesc::ElementBuild& b)
 {
     auto label = std::make_shared<RemoteLabel>();
-    label->setTag(b.nextTag());
+    label->setTag(widgettags::next());
     if (auto left = b.compile("left"))
         label->setOrientation(left->intValue() != 0);
     if (auto right = b.compile("right"))
@@ -33,13 +35,13 @@ bool startLabel(ElementBuild& b)
     }
     b.arguments<RemoteLabel>("position", label, {&RemoteLabel::setXData, &RemoteLabel::setYData},
                              &RemoteLabel::updatePos);
-    b.place(label);
+    b.context<WidgetContext>().place(label);
     b.setWidget(label);
     return true;
 }
 
 // The text is the element's character data, all pieces, untrimmed.
-void endLabel(ElementBuild& b)
+void endLabel(uidesc::ElementBuild& b)
 {
     auto label = b.widget<RemoteLabel>();
     label->label()->setText(QStringLiteral("(nil)"));
@@ -52,25 +54,15 @@ void endLabel(ElementBuild& b)
 
 // A plain button at (10, 10), 100 × 40. Its press goes to the page, which
 // opens the page stored under the button's tag.
-bool startButton(ElementBuild& b)
+bool startButton(uidesc::ElementBuild& b)
 {
-    DevicePage* page = b.page();
     auto button = std::make_shared<RemoteButton>();
     auto* platformButton = new PageButton();
     button->setButton(platformButton);
-    const int tag = b.nextTag();
+    const int tag = widgettags::next();
     button->setTag(tag);
-    QObject::connect(platformButton, &QAbstractButton::clicked, platformButton, [page = QPointer<DevicePage>(page), tag] {
-        if (page)
-            page->buttonPress(tag);
-    });
-    // Outside a page there is no page to register the target with.
-    const std::string key = std::to_string(tag);
-    if (page) {
-        page->buttonAction().erase(key);
-        if (const std::string* target = b.text("target"))
-            page->buttonData()[key] = *target;
-    }
+    QObject::connect(platformButton, &QAbstractButton::clicked, platformButton,
+                     b.context<WidgetContext>().pageButton(tag, b.text("target")));
     b.keep(button);
     b.setWidget(button);
     return true;
@@ -78,7 +70,7 @@ bool startButton(ElementBuild& b)
 
 // The title is the character data, all pieces, trimmed: one title binding.
 // A button without a title is not shown (its target stays registered).
-void endButton(ElementBuild& b)
+void endButton(uidesc::ElementBuild& b)
 {
     auto title = uidesc::trimmed(b.characterData());
     if (title.empty())
@@ -88,26 +80,26 @@ void endButton(ElementBuild& b)
     auto e = b.compileText(title);
     button->setData(e);
     b.bind(e, button, &RemoteButton::updateText);
-    b.place(button);
+    b.context<WidgetContext>().place(button);
 }
 
-bool startInfoButton(ElementBuild& b)
+bool startInfoButton(uidesc::ElementBuild& b)
 {
     auto kind = b.spec().name == "infobutton" ? InfoButtonView::Kind::Info : InfoButtonView::Kind::DetailDisclosure;
     auto button = std::make_shared<RemoteInfoButton>(kind);
     const std::string* target = b.text("target");
     button->setTargetPage(target ? *target : std::string());
-    button->setCurrentPage(b.page());
-    button->setTag(b.nextTag());
+    button->setOpener(b.context<WidgetContext>().pageOpener());
+    button->setTag(widgettags::next());
     b.arguments<RemoteInfoButton>("position", button, {&RemoteInfoButton::setXData, &RemoteInfoButton::setYData},
                                   &RemoteInfoButton::updatePos);
-    b.place(button);
+    b.context<WidgetContext>().place(button);
     return true;
 }
 
 } // namespace
 
-void registerTextElements(BuilderRegistry& registry)
+void registerTextElements(uidesc::BuilderRegistry& registry)
 {
     registry.add("label", {startLabel, endLabel});
     registry.add("button", {startButton, endButton});

@@ -2,12 +2,15 @@
 // A section or cell outside a table changes nothing and says nothing.
 
 #include "device/Client.h"
+#include "elements/WidgetTags.h"
 #include "expr/Node.h"
 #include "pages/ClientDynamicTable.h"
 #include "pages/ClientDynamicTableCell.h"
 #include "pages/DynamicTableSections.h"
+#include "pages/PageBuildContext.h"
+#include "pages/PageBuilders.h"
+#include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
-#include "uidesc/ElementBuilders.h"
 #include "widgets/PhoneStyle.h"
 
 #include <cstdio>
@@ -16,9 +19,9 @@ namespace fieldmon {
 
 namespace {
 
-std::shared_ptr<ClientDynamicTable> currentTable(ElementBuild& b)
+std::shared_ptr<ClientDynamicTable> currentTable(uidesc::ElementBuild& b)
 {
-    auto* table = dynamic_cast<ClientDynamicTable*>(b.page());
+    auto* table = dynamic_cast<ClientDynamicTable*>(b.context<PageBuildContext>().currentPage());
     if (!table)
         return nullptr;
     return std::static_pointer_cast<ClientDynamicTable>(table->shared_from_this());
@@ -27,13 +30,13 @@ std::shared_ptr<ClientDynamicTable> currentTable(ElementBuild& b)
 // A table needs a name (its key in the page table), a row count and the
 // name of its index variable; without one of them it is not built, and the
 // sections and cells that follow have no table to go to.
-bool startTable(ElementBuild& b)
+bool startTable(uidesc::ElementBuild& b)
 {
-    XMLReader& reader = b.reader();
+    PageBuildContext& pages = b.context<PageBuildContext>();
     const std::string* name = b.text("name");
     if (!name) {
         b.report(*b.spec().attribute("name"));
-        reader.endCurrentPage();
+        pages.endCurrentPage();
         return false;
     }
     const std::string* indexVar = b.text("indexVar");
@@ -41,16 +44,15 @@ bool startTable(ElementBuild& b)
     if (!cellCount || !indexVar) {
         // Every attribute, unknown ones too: a misspelt "cellcount" must show.
         const std::string message = "Error: Not enough arguments to the table.  Got '" +
-                                    XMLReader::attributeDictionary(b.attributes()) + "' as arguments";
-        std::printf("%s\n", message.c_str());
-        reader.addError(message, b.line());
-        reader.endCurrentPage();
+                                    uidesc::attributeDictionary(b.attributes()) + "' as arguments";
+        b.report(message, message);
+        pages.endCurrentPage();
         return false;
     }
     auto table = ClientDynamicTable::create(b.clientPtr(), cellCount, *indexVar, b.rate());
     table->setTitle(phone::deviceLine(*name));
     table->setRealName(b.compile("title"));
-    reader.registerPage(*name, table);
+    pages.registerPage(*name, table);
     if (auto load = b.compile("onPageLoad"))
         table->setOnPageLoad(load);
     return true;
@@ -58,7 +60,7 @@ bool startTable(ElementBuild& b)
 
 // The table itself is bound: its contents load in stages and the list
 // reloads when every row is in.
-void endTable(ElementBuild& b)
+void endTable(uidesc::ElementBuild& b)
 {
     if (auto table = currentTable(b)) {
         std::weak_ptr<ClientDynamicTable> weak = table;
@@ -74,10 +76,10 @@ void endTable(ElementBuild& b)
             },
             table->refreshRate());
     }
-    b.reader().endCurrentPage();
+    b.context<PageBuildContext>().endCurrentPage();
 }
 
-bool startSection(ElementBuild& b)
+bool startSection(uidesc::ElementBuild& b)
 {
     auto table = currentTable(b);
     if (!table)
@@ -89,7 +91,7 @@ bool startSection(ElementBuild& b)
     return true;
 }
 
-bool startCell(ElementBuild& b)
+bool startCell(uidesc::ElementBuild& b)
 {
     auto table = currentTable(b);
     if (!table)
@@ -113,7 +115,7 @@ bool startCell(ElementBuild& b)
     } else {
         cell = ClientDynamicTableCell::forAll(std::move(texts), b.clientPtr(), var);
     }
-    cell->setTag(b.nextTag());
+    cell->setTag(widgettags::next());
     if (auto confirm = b.compile("confirm")) {
         cell->setConfirm(confirm);
         // Kept fresh at the table's rate; until its value is in, a row asks.
@@ -133,7 +135,7 @@ bool startCell(ElementBuild& b)
 
 } // namespace
 
-void registerTableElements(BuilderRegistry& registry)
+void registerTableElements(uidesc::BuilderRegistry& registry)
 {
     registry.add("table", {startTable, endTable});
     registry.add("section", {startSection});
