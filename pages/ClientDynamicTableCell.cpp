@@ -3,7 +3,7 @@
 #include "device/Client.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
-#include "pages/Commands.h"
+#include "elements/Commands.h"
 #include "pages/DynamicRowCell.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/TextField.h"

@@ -28,6 +28,7 @@
 //
 // Thread rule: main thread only.
 
+#include "elements/PageGeometry.h"
 #include "widgets/Screen.h"
 
 #include <functional>
@@ -54,8 +55,8 @@ public:
     using NodePtr = std::shared_ptr<expr::Node>;
     using Widgets = std::vector<std::shared_ptr<RemoteView>>;
 
-    static constexpr double viewWidth() { return 320.0; }
-    static constexpr double viewHeight() { return 416.0; }
+    static constexpr double viewWidth() { return kPageWidth; }
+    static constexpr double viewHeight() { return kPageHeight; }
 
     ~DevicePage() override;
 

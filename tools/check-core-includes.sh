@@ -29,8 +29,7 @@ declare -A allowed=(
   [history]="variables platform"
   [widgets]="platform platform/qt"
   [uidesc]="$core"
-  # FIXME: elements/ includes pages/ only until the widgets move from pages/ to elements/.
-  [elements]="$core uidesc widgets platform/qt pages"
+  [elements]="$core uidesc widgets platform/qt"
   [pages]="$core uidesc elements widgets platform/qt"
   [events]="$core uidesc pages widgets platform/qt"
   [trends]="$core widgets platform/qt"

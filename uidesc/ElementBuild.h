@@ -13,6 +13,9 @@
 //   bind(e, w, n)       binds e to w with notifier n: the context's redraw
 //                       request, the element's rate; an absent expression
 //                       binds nothing, a constant is told at once
+//   expression(a, w, setter, n)
+//                       the expression attribute, when given: compiled,
+//                       handed to the setter and bound with n
 //   arguments(a, w, setters, n)
 //                       an argument list: each argument compiled, given to
 //                       its setter and bound with n (no n: not bound); a
@@ -119,6 +122,16 @@ public:
         if (!e)
             return;
         bindTo(e, [widget, notifier] { ((*widget).*notifier)(); });
+    }
+
+    template <class W>
+    void expression(std::string_view name, const std::shared_ptr<W>& widget, void (W::*setter)(NodePtr),
+                    void (W::*notifier)())
+    {
+        if (NodePtr e = compile(name)) {
+            ((*widget).*setter)(e);
+            bind(e, widget, notifier);
+        }
     }
 
     template <class W>

@@ -14,11 +14,12 @@
 // How to add a widget:
 //   1. Its element is already listed below with its attributes; only a
 //      change of the document format changes an entry.
-//   2. Write the widget class in pages/ (derived from RemoteView).
-//   3. Write its builder in elements/ (a start function, and an end
-//      function if the element takes character data) with the ElementBuild
-//      helpers, and register it under the element's name in that file's
-//      register function (one line).
+//   2. Make a folder elements/<kind>/ with the widget class (derived from
+//      RemoteView), its view if it draws, and its builder (a start
+//      function, and an end function if the element takes character data)
+//      written with the ElementBuild helpers; the builder's register
+//      function registers it under the element's name (one line).
+//   3. Add the kind's fieldmon_element_kind line to elements/CMakeLists.txt.
 //   Until a builder is registered the reader reports the element, with its
 //   line, as not supported yet, and builds nothing.
 //

@@ -3,8 +3,8 @@
 // bottom of the real page.
 
 #include "app/automation/InputSynthesizer.h"
-#include "pages/EventHUD.h"
-#include "pages/JoystickView.h"
+#include "elements/eventhud/EventHUD.h"
+#include "elements/joystick/JoystickView.h"
 #include "ui/PageRig.h"
 #include "widgets/PhoneStyle.h"
 

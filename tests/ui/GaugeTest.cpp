@@ -2,14 +2,14 @@
 // grabbed offscreen and its pixels probed where the gauges' geometry puts
 // them (page points; the pages are white).
 
-#include "pages/Circle.h"
-#include "pages/Compass.h"
-#include "pages/GaugeMath.h"
-#include "pages/GradientViewController.h"
-#include "pages/Progress.h"
-#include "pages/DevicePictures.h"
-#include "pages/RemoteImage.h"
-#include "pages/Turbine.h"
+#include "elements/circle/Circle.h"
+#include "elements/picturegauge/Compass.h"
+#include "elements/GaugeMath.h"
+#include "elements/gradient/GradientViewController.h"
+#include "elements/progress/Progress.h"
+#include "elements/image/DevicePictures.h"
+#include "elements/image/RemoteImage.h"
+#include "elements/picturegauge/Turbine.h"
 #include "platform/FakeFileTransport.h"
 #include "ui/PageRig.h"
 

@@ -2,11 +2,11 @@
 // background, title and load command at each appearance, opening other
 // pages, the start page's clean-up, and the bar of "Control" pages.
 
-#include "pages/LabelView.h"
-#include "pages/PageButton.h"
-#include "pages/RemoteButton.h"
-#include "pages/RemoteInfoButton.h"
-#include "pages/RemoteLabel.h"
+#include "elements/label/LabelView.h"
+#include "elements/button/PageButton.h"
+#include "elements/button/RemoteButton.h"
+#include "elements/infobutton/RemoteInfoButton.h"
+#include "elements/label/RemoteLabel.h"
 #include "ui/PageRig.h"
 #include "widgets/NavigationBar.h"
 #include "widgets/PhoneStyle.h"

@@ -3,11 +3,11 @@
 // that are broken or hostile, and the error alert.
 
 #include "expr/Node.h"
-#include "pages/LabelView.h"
-#include "pages/PageButton.h"
-#include "pages/RemoteButton.h"
-#include "pages/RemoteInfoButton.h"
-#include "pages/RemoteLabel.h"
+#include "elements/label/LabelView.h"
+#include "elements/button/PageButton.h"
+#include "elements/button/RemoteButton.h"
+#include "elements/infobutton/RemoteInfoButton.h"
+#include "elements/label/RemoteLabel.h"
 #include "elements/WidgetTags.h"
 #include "ui/PageRig.h"
 #include "uidesc/BuilderRegistry.h"
