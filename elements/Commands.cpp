@@ -3,6 +3,7 @@
 #include "device/Client.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
+#include "platform/Diagnostics.h"
 
 #include <cstdio>
 
@@ -29,7 +30,7 @@ void whenValuesAreIn(Client& client, std::shared_ptr<expr::Node> command, std::f
 std::optional<std::string> line(const Value& value, std::string_view tail, std::string_view who)
 {
     if (value.isError()) {
-        std::printf("Not sending the command of %.*s: its value is an error\n", static_cast<int>(who.size()),
+        diag("Not sending the command of %.*s: its value is an error\n", static_cast<int>(who.size()),
                     who.data());
         return std::nullopt;
     }

@@ -3,6 +3,7 @@
 #include "device/Client.h"
 #include "expr/Node.h"
 #include "elements/RemoteView.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/PhoneStyle.h"
@@ -12,7 +13,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -36,7 +36,7 @@ void DevicePage::runCommand()
     expr::Value value = pageLoad_->eval();
     // An error value is no command a device could act on.
     if (value.isError()) {
-        std::printf("Not sending the load command of %s: its value is an error\n", description().c_str());
+        diag("Not sending the load command of %s: its value is an error\n", description().c_str());
         return;
     }
     remoteClient_->sendString("c" + value.stringValue() + "\n");
@@ -105,7 +105,7 @@ void DevicePage::pushPageWithTitle(const std::string& name)
 void DevicePage::openPage(const std::shared_ptr<DevicePage>& page, const std::string& name)
 {
     if (!page) {
-        std::printf("ERROR: No page named '%s' in dict for pushing\n", name.c_str());
+        diag("ERROR: No page named '%s' in dict for pushing\n", name.c_str());
         return;
     }
     NavigationStack* stack = navigationStack();

@@ -9,11 +9,10 @@
 #include "pages/DynamicTableSections.h"
 #include "pages/PageBuildContext.h"
 #include "pages/PageBuilders.h"
+#include "platform/Diagnostics.h"
 #include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
 #include "widgets/PhoneStyle.h"
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -107,7 +106,7 @@ bool startCell(uidesc::ElementBuild& b)
     std::shared_ptr<ClientDynamicTableCell> cell;
     if (b.text("indexStart") || b.text("indexEnd")) {
         if (b.text("index"))
-            std::printf("Warning: Index set as well as the start and end.  Ignoring the index\n");
+            diag("Warning: Index set as well as the start and end.  Ignoring the index\n");
         cell = ClientDynamicTableCell::withRange(std::move(texts), b.clientPtr(), b.compile("indexStart"),
                                                  b.compile("indexEnd"), var);
     } else if (b.text("index")) {

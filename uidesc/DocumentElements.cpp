@@ -1,10 +1,10 @@
 #include "uidesc/DocumentElements.h"
 
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
 
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -16,7 +16,7 @@ bool startStart(ElementBuild& b)
 {
     const std::string* initial = b.text("initial");
     b.context().setStartPageName(initial ? std::optional<std::string>(*initial) : std::nullopt);
-    std::printf("Initial page name '%s'\n", initial ? initial->c_str() : "(null)");
+    diag("Initial page name '%s'\n", initial ? initial->c_str() : "(null)");
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "expr/Node.h"
+#include "platform/Diagnostics.h"
 #include "uidesc/ErrorList.h"
 
 #include <cstdio>
@@ -89,9 +90,9 @@ void ElementBuild::report(const AttributeSpec& attribute)
 void ElementBuild::report(std::string_view message, std::string_view diagnostic)
 {
     if (diagnostic.empty())
-        std::printf("Error: %.*s\n", static_cast<int>(message.size()), message.data());
+        diag("Error: %.*s\n", static_cast<int>(message.size()), message.data());
     else
-        std::printf("%.*s\n", static_cast<int>(diagnostic.size()), diagnostic.data());
+        diag("%.*s\n", static_cast<int>(diagnostic.size()), diagnostic.data());
     errors_.add(message, line_);
 }
 

@@ -1,6 +1,7 @@
 #include "uidesc/XMLReader.h"
 
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "uidesc/BuilderRegistry.h"
 #include "uidesc/DocumentElements.h"
 #include "uidesc/ElementTable.h"
@@ -8,8 +9,6 @@
 #include "uidesc/ParseErrorAlert.h"
 
 #include <QXmlStreamReader>
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -41,7 +40,7 @@ XMLReader::XMLReader(uidesc::BuildContext& context) : context_(context) {}
 
 void XMLReader::stop(std::string_view message)
 {
-    std::printf("Error: %.*s\n", static_cast<int>(message.size()), message.data());
+    diag("Error: %.*s\n", static_cast<int>(message.size()), message.data());
     addError(message, line_);
     stopped_ = true;
 }
@@ -166,7 +165,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
 
 void XMLReader::printUnrecognized(const std::string& name, const uidesc::Attributes& attributes) const
 {
-    std::printf("Unrecognized node '%s' with dict '%s'\n", name.c_str(), uidesc::attributeDictionary(attributes).c_str());
+    diag("Unrecognized node '%s' with dict '%s'\n", name.c_str(), uidesc::attributeDictionary(attributes).c_str());
 }
 
 const uidesc::ElementBuilder* XMLReader::builderFor(const uidesc::ElementSpec& spec) const
@@ -221,7 +220,7 @@ void XMLReader::didStartElement(std::string name, uidesc::Attributes attributes)
     }
     element.builder = builderFor(*spec);
     if (!element.builder) {
-        std::printf("Error: '%s' is not supported yet\n", element.name.c_str());
+        diag("Error: '%s' is not supported yet\n", element.name.c_str());
         addError("'" + element.name + "' is not supported yet", line_);
         element.dropped = true;
         return;

@@ -2,9 +2,8 @@
 
 #include "expr/Node.h"
 #include "elements/button/PageButton.h"
+#include "platform/Diagnostics.h"
 #include "widgets/PhoneStyle.h"
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -20,7 +19,7 @@ PageButton* RemoteButton::button() const
 
 QObject* RemoteButton::responder()
 {
-    std::printf("Returning the button\n");
+    diag("Returning the button\n");
     return button();
 }
 

@@ -1,6 +1,7 @@
 #include "elements/eventhud/EventHUD.h"
 
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "widgets/PhoneStyle.h"
 
 #include <QJsonArray>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -160,8 +160,8 @@ void EventHUD::touchesBegan(QMouseEvent* event)
 
 void EventHUD::toggleFreeze()
 {
-    std::printf("Freeze!\n");
-    std::printf("timeInterval %f %d \n", lastOut_ ? now() - *lastOut_ : 0.0,
+    diag("Freeze!\n");
+    diag("timeInterval %f %d \n", lastOut_ ? now() - *lastOut_ : 0.0,
                 remoteClient_ && remoteClient_->service() ? 1 : 0);
     HUDView* v = hudView();
     if (v)
@@ -172,7 +172,7 @@ void EventHUD::toggleFreeze()
             v->startBounce();
     } else {
         clearEvents();
-        std::printf("Clearing\n");
+        diag("Clearing\n");
     }
     redraw();
 }

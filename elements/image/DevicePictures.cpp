@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "elements/PageGeometry.h"
+#include "platform/Diagnostics.h"
 
 #include <QBuffer>
 #include <QGuiApplication>
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <unordered_map>
 
 namespace fieldmon {
@@ -164,7 +164,7 @@ QImage DevicePictures::decode(const std::string& file, const platform::Bytes& bo
     }
     const qint64 needed = decoded.isValid() ? qint64(decoded.width()) * decoded.height() * 4 : 0;
     if (used_ + needed > kBudgetBytes) {
-        std::printf("Image '%s' refused: the device's pictures would take more than %d MiB\n", file.c_str(),
+        diag("Image '%s' refused: the device's pictures would take more than %d MiB\n", file.c_str(),
                     int(kBudgetBytes >> 20));
         return {};
     }
@@ -173,7 +173,7 @@ QImage DevicePictures::decode(const std::string& file, const platform::Bytes& bo
     if (picture.isNull())
         return {};
     if (used_ + picture.sizeInBytes() > kBudgetBytes) {
-        std::printf("Image '%s' refused: the device's pictures would take more than %d MiB\n", file.c_str(),
+        diag("Image '%s' refused: the device's pictures would take more than %d MiB\n", file.c_str(),
                     int(kBudgetBytes >> 20));
         return {};
     }

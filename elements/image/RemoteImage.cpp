@@ -3,8 +3,7 @@
 #include "device/Client.h"
 #include "elements/GaugeInspect.h"
 #include "elements/GaugeMath.h"
-
-#include <cstdio>
+#include "platform/Diagnostics.h"
 
 namespace fieldmon {
 
@@ -31,21 +30,16 @@ void RemoteImage::gotImage(const DevicePictures::Result& result)
     if (state_ != State::Waiting)
         return;
     if (!result.fetched) {
-        std::printf("Couldn't find image\n");
+        diag("Couldn't find image\n");
         state_ = State::Failed;
         return;
     }
-    std::printf("Got image\n");
+    diag("Got image\n");
     if (result.text) {
-        // An empty body has no bytes to write (and fwrite must not be
-        // given its null data pointer).
-        std::fputs("String is '", stdout);
-        if (!result.text->empty())
-            std::fwrite(result.text->data(), 1, result.text->size(), stdout);
-        std::fputs("'\n", stdout);
+        diagWrite("String is '" + *result.text + "'\n");
     }
     if (result.picture.isNull()) {
-        std::printf("Image '%s' is no picture\n", file_.c_str());
+        diag("Image '%s' is no picture\n", file_.c_str());
         state_ = State::Failed;
         return;
     }

@@ -2,12 +2,12 @@
 
 #include "device/Client.h"
 #include "expr/Scope.h"
+#include "platform/Diagnostics.h"
 
 #include <QJsonArray>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -87,7 +87,7 @@ void Joystick::touchesBegan(QPointF window)
     // Down again during the glide: the glide no longer ends the finger.
     cancelTimer(glideTimer_);
     if (moving_) {
-        std::printf("Not moving since one is already going on\n");
+        diag("Not moving since one is already going on\n");
         return;
     }
     moving_ = true;
@@ -158,7 +158,7 @@ double Joystick::period()
     if (!fetched || v.isError() || v.isNone() || std::isnan(seconds) || (std::isinf(seconds) && seconds > 0)) {
         if (!warnedRate_) {
             warnedRate_ = true;
-            std::printf("Joystick rate '%s' is no time between moves: moving every %g s\n", v.stringValue().c_str(),
+            diag("Joystick rate '%s' is no time between moves: moving every %g s\n", v.stringValue().c_str(),
                         kDefaultRate);
         }
         return kDefaultRate;
@@ -237,7 +237,7 @@ void Joystick::execMove(std::uint64_t move)
     sent_ = move;
     const expr::Value v = moveCommand_->eval();
     if (v.isError()) {
-        std::printf("Not sending the joystick's move: its value is an error\n");
+        diag("Not sending the joystick's move: its value is an error\n");
         return;
     }
     remoteClient_->sendString("c" + v.stringValue() + "\r\n");

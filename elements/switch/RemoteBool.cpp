@@ -5,9 +5,8 @@
 #include "expr/Scope.h"
 #include "elements/Commands.h"
 #include "elements/PageGeometry.h"
+#include "platform/Diagnostics.h"
 #include "widgets/ToggleSwitch.h"
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -42,10 +41,10 @@ void RemoteBool::updateState()
     const std::string state = clientData_->stringValue();
     if (state == "F" || state == "0") {
         s->setChecked(false);
-        std::printf("Updating state for Bool to 'OFF'\n");
+        diag("Updating state for Bool to 'OFF'\n");
     } else if (state == "C" || state == "1") {
         s->setChecked(true);
-        std::printf("Updating state for Bool to 'ON'\n");
+        diag("Updating state for Bool to 'ON'\n");
     }
 }
 
@@ -83,7 +82,7 @@ void RemoteBool::handleTimer()
 {
     timer_ = 0;
     isToggling_ = false;
-    std::printf("done timer\n");
+    diag("done timer\n");
 }
 
 void RemoteBool::buttonPress()
@@ -92,7 +91,7 @@ void RemoteBool::buttonPress()
     if (!s)
         return;
     const int on = s->isChecked() ? 1 : 0;
-    std::printf("Hit, %d\n", on);
+    diag("Hit, %d\n", on);
     if (!remoteClient_ || !command_)
         return;
     auto command = commands::withParameter(remoteClient_, command_, "state", on);

@@ -68,7 +68,7 @@ struct LogRig {
 
 TEST(EventLogScreen, OpensLandscapeWith45PointRowsAndTheIndex)
 {
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     LogRig rig(3);
     auto& table = rig.table();
     EXPECT_EQ(rig.window.phoneScreen()->size(), QSize(480, 320));
@@ -221,7 +221,7 @@ TEST(EventLogScreen, LeavingTurnsTheDisplayBackAndStopsListening)
     LogRig rig(3);
     const std::string name = rig.client->eventNotificationIDString();
     EXPECT_EQ(rig.s.notifications.observerCount(name), 1u);
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     rig.window.navigationStack()->pop(false);
     EXPECT_NE(out.take().find("Switching back\n"), std::string::npos);
     EXPECT_EQ(rig.window.phoneScreen()->size(), QSize(320, 480));

@@ -257,7 +257,7 @@ TEST_F(Gauges, TwoImagesOfOneFileShowItAndAFailedOneIsAnUntouchableGap)
     badge.save(&buffer, "PNG");
 
     test::Reading reading(device);
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     reading.reader.parseXMLFileAtString(page("<image file='badge.png' position='(0.25, 0.5)'/>"
                                      "<image file='badge.png' position='(0.75, 0.5)'/>"
                                      "<image file='gone.png' position='(0.5, 0.25)'/>"));
@@ -339,7 +339,7 @@ TEST_F(Gauges, ThirtyImagesOfOneLargePictureShareOneDecodeScaledToThePage)
     for (int i = 0; i < 30; ++i)
         widgets += "<image file='big.png' position='(0.5, 0.5)'/>";
     test::Reading reading(d.device);
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     reading.reader.parseXMLFileAtString(page(widgets));
     auto p = reading.initialPage();
     ASSERT_TRUE(p);
@@ -378,7 +378,7 @@ TEST_F(Gauges, PicturesHaveOneBudgetPerDeviceAndEndWithThePage)
         widgets += "<image file='p" + std::to_string(i) + ".png' position='(0.5, 0.5)'/>";
     widgets += "<image file='empty.png' position='(0.5, 0.5)'/><image file='never.png' position='(0.5, 0.5)'/>";
     test::Reading reading(d.device);
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     reading.reader.parseXMLFileAtString(page(widgets));
     auto p = reading.initialPage();
     ASSERT_TRUE(p);

@@ -217,7 +217,7 @@ TEST_F(Inputs, AMalformedCommandStillMakesAWorkingWidgetWhoseErrorValueIsNeverSe
 
     std::string printed;
     {
-        test::StdoutCapture out;
+        platform::DiagnosticCapture out;
         QTest::mouseClick(sw->switchObj(), Qt::LeftButton);
         wheel->didSelectRow(1, 0);
         tf->textField()->setFocus();
