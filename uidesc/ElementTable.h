@@ -77,16 +77,34 @@ enum class CharacterData {
     Title,        // collected, trimmed, compiled at the element's end
 };
 
+// What an element that takes an expression as its text is without one.
+enum class WithoutText {
+    Fine,     // it takes no text, or needs none
+    Blank,    // it shows nothing (a label): worth a warning
+    Wrong,    // it lacks its caption (a switch): an error
+    NotShown, // it is not shown at all (a button): an error
+};
+
 struct ElementSpec {
     std::string_view name;
     ElementRole role;
     CharacterData text = CharacterData::None;
     std::vector<AttributeSpec> attributes;
+    WithoutText withoutText = WithoutText::Fine;
+    // Names the element's own attribute expressions see besides the
+    // device's variables (a switch's "state", a joystick's "x" and "y");
+    // its text does not see them.
+    std::vector<std::string_view> localVariables = {};
+    // The attribute naming a local variable that the expressions of the
+    // element's cells see (a table's index).
+    std::string_view partsLocalAttribute = {};
 
     const AttributeSpec* attribute(std::string_view attributeName) const;
     // Whether the element's bindings take their rate from "refresh"/"update".
     bool takesRate() const { return attribute("refresh") != nullptr; }
     bool isWidget() const { return role == ElementRole::Widget || role == ElementRole::PageOpener; }
+    // Whether its text is an expression that is compiled.
+    bool textIsExpression() const { return text == CharacterData::Expression || text == CharacterData::Title; }
 };
 
 // Every element, in the order the reader matches names.
