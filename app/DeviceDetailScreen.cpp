@@ -8,6 +8,7 @@
 #include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "uidesc/ParseErrorAlert.h"
+#include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/NavigationStack.h"
@@ -274,12 +275,13 @@ void DeviceDetailScreen::parseXML(const std::optional<std::string>& text)
         if (stack)
             stack->setNavigationBarHidden(false);
         diag("Got file '%s'\n", text->c_str());
-        XMLReader reader;
+        PageBuildContext pages(device_.record());
+        XMLReader reader(pages);
         reader.setClient(device_.record());
         reader.parseXMLFileAtString(*text);
-        std::shared_ptr<DevicePage> page = reader.initialPage();
+        std::shared_ptr<DevicePage> page = pages.initialPage();
         reader.showErrors();
-        // Without a start page the reader ends what it made when it goes.
+        // Without a start page the context ends what it made when it goes.
         if (page && stack)
             stack->push(page.get(), true);
         else if (page)

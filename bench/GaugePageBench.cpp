@@ -18,6 +18,7 @@
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
+#include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 
 #include <QApplication>
@@ -69,10 +70,11 @@ struct LivePage {
 
     LivePage()
     {
-        XMLReader reader;
+        PageBuildContext pages(client);
+        XMLReader reader(pages);
         reader.setClient(client);
         reader.parseXMLFileAtString(document());
-        page = reader.initialPage();
+        page = pages.initialPage();
         page->resize(320, 416);
         page->show();
         // Shown and exposed, so that updates are painted as on a screen.

@@ -23,11 +23,12 @@
 #include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "pages/ClientDynamicView.h"
-#include "pages/LabelView.h"
-#include "pages/RemoteLabel.h"
+#include "elements/label/LabelView.h"
+#include "elements/label/RemoteLabel.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
 #include "platform/qt/QtMainLoop.h"
+#include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 #include "variables/RequestAnswer.h"
 
@@ -162,10 +163,11 @@ void BM_Build1000Labels(benchmark::State& state)
         auto client = Client::create(false, s.services);
         std::shared_ptr<DevicePage> page;
         ours.push_back(millisecondsOf([&] {
-            XMLReader reader;
+            PageBuildContext pages(client);
+            XMLReader reader(pages);
             reader.setClient(client);
             reader.parseXMLFileAtString(doc);
-            page = reader.initialPage();
+            page = pages.initialPage();
             page->resize(320, 416);
             page->viewWillAppear(false);
             page->show();
@@ -194,11 +196,12 @@ void BM_Phases(benchmark::State& state)
     for (auto _ : state) {
         auto client = Client::create(false, s.services);
         std::shared_ptr<DevicePage> page;
-        XMLReader reader;
+        PageBuildContext pages(client);
+        XMLReader reader(pages);
         read.push_back(millisecondsOf([&] {
             reader.setClient(client);
             reader.parseXMLFileAtString(doc);
-            page = reader.initialPage();
+            page = pages.initialPage();
         }));
         appear.push_back(millisecondsOf([&] { page->resize(320, 416); page->viewWillAppear(false); }));
         show.push_back(millisecondsOf([&] { page->show(); }));
@@ -317,10 +320,11 @@ void BM_Page500LabelsAt10Hz(benchmark::State& state)
             client->onValueReply(datagram);
     });
     for (auto _ : state) {
-        XMLReader reader;
+        PageBuildContext pages(client);
+        XMLReader reader(pages);
         reader.setClient(client);
         reader.parseXMLFileAtString(doc);
-        std::shared_ptr<DevicePage> page = reader.initialPage();
+        std::shared_ptr<DevicePage> page = pages.initialPage();
         page->resize(320, 416);
         page->viewWillAppear(false);
         page->show();

@@ -15,6 +15,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
 #include "support/UdpPeer.h"
+#include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 #include "variables/RequestAnswer.h"
 #include "widgets/NavigationStack.h"
@@ -65,7 +66,7 @@ struct Rig {
     int sock = test::makeSendSocket();
     std::mutex sendMutex;
     AppWindow window;
-    std::unique_ptr<XMLReader> reader;
+    std::unique_ptr<PageBuildContext> pages;
     std::shared_ptr<ClientDynamicTable> table;
     int datagrams = 0;
 
@@ -75,10 +76,11 @@ struct Rig {
         client->setAddress(test::ipv4("127.0.0.1"), device.port());
         window.navigationStack()->setRoot(new Screen());
         window.show();
-        reader = std::make_unique<XMLReader>();
-        reader->setClient(client);
-        reader->parseXMLFileAtString(kDocument);
-        table = std::dynamic_pointer_cast<ClientDynamicTable>(reader->initialPage());
+        pages = std::make_unique<PageBuildContext>(client);
+        XMLReader reader(*pages);
+        reader.setClient(client);
+        reader.parseXMLFileAtString(kDocument);
+        table = std::dynamic_pointer_cast<ClientDynamicTable>(pages->initialPage());
         window.navigationStack()->push(table.get(), false);
     }
     ~Rig()

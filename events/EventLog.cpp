@@ -2,9 +2,8 @@
 
 #include "device/Client.h"
 #include "events/TrackingTableView.h"
+#include "platform/Diagnostics.h"
 #include "widgets/PhoneStyle.h"
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -26,7 +25,7 @@ EventLog::EventLog(std::shared_ptr<Client> client, QWidget* parent)
     stayAt_ = -1;
     moving_ = false;
     setTitle(QStringLiteral("Event Log"));
-    std::printf("Starting up the event view\n");
+    diag("Starting up the event view\n");
 }
 
 EventLog::~EventLog()
@@ -67,7 +66,7 @@ void EventLog::resizeEvent(QResizeEvent*)
 
 void EventLog::viewWillAppear(bool)
 {
-    std::printf("View will appear\n");
+    diag("View will appear\n");
     tableView_->reloadData();
     if (auto sel = tableView_->selectedRow())
         tableView_->deselectRow(*sel, false);
@@ -81,7 +80,7 @@ void EventLog::viewDidAppear(bool)
 void EventLog::viewWillDisappear(bool)
 {
     events_.reset();
-    std::printf("Switching back\n");
+    diag("Switching back\n");
 }
 
 QString EventLog::titleForHeader(GroupedTableView&, int)

@@ -1,17 +1,16 @@
 #include "events/TrackingTableView.h"
-
-#include <cstdio>
+#include "platform/Diagnostics.h"
 
 namespace fieldmon {
 
 TrackingTableView::TrackingTableView(QWidget* parent) : GroupedTableView(parent)
 {
-    std::printf("Making a tracking version.\n");
+    diag("Making a tracking version.\n");
 }
 
 void TrackingTableView::touchDown()
 {
-    std::printf("Touchdown!\n");
+    diag("Touchdown!\n");
 }
 
 } // namespace fieldmon

@@ -16,6 +16,7 @@
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RecordingAlerts.h"
+#include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 
 #include <QApplication>
@@ -69,10 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::Services services{loop, notifications, alerts};
     auto client = Client::create(false, services);
     {
-        XMLReader reader;
+        PageBuildContext pages(client);
+        XMLReader reader(pages);
         reader.setClient(client);
         reader.parseXMLFileAtString(framed(data, size));
-        std::shared_ptr<DevicePage> page = reader.initialPage();
+        std::shared_ptr<DevicePage> page = pages.initialPage();
         reader.showErrors();
         if (page) {
             page->viewWillAppear(false);

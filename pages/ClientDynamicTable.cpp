@@ -6,14 +6,13 @@
 #include "pages/ClientDynamicTableCell.h"
 #include "pages/DynamicRowCell.h"
 #include "pages/DynamicTableSections.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
+#include "platform/Diagnostics.h"
 #include "widgets/TextField.h"
 #include "widgets/PhoneStyle.h"
 
 #include <QJsonArray>
 #include <QTimer>
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -152,7 +151,7 @@ TableCell* ClientDynamicTable::cellForRow(GroupedTableView& table, IndexPath pat
 {
     if (Template t = sections_->templateFor(path.section, path.row))
         return t->cellForIndex(path.row, table);
-    std::printf("ERROR: No cells in range\n");
+    diag("ERROR: No cells in range\n");
     const QString empty = QStringLiteral("EMPTYCELL");
     auto* cell = qobject_cast<DynamicRowCell*>(table.dequeueReusableCell(empty));
     if (!cell) {
@@ -184,7 +183,7 @@ void ClientDynamicTable::didSelectRow(GroupedTableView& table, IndexPath path)
                 t->executeCommandForIndex(path.row);
             }
         }
-        std::printf("Warning, found no target.\n");
+        diag("Warning, found no target.\n");
     }
     table.deselectRow(path, true);
 }

@@ -3,8 +3,9 @@
 #include "device/Client.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
-#include "pages/Commands.h"
+#include "elements/Commands.h"
 #include "pages/DynamicRowCell.h"
+#include "platform/Diagnostics.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/TextField.h"
 #include "widgets/PhoneStyle.h"
@@ -286,7 +287,7 @@ void ClientDynamicTableCell::fill(DynamicRowCell& cell, int index)
         } else {
             // Shown before its row was loaded: a new cell stays empty, a
             // reused one keeps what it showed.
-            std::printf("ERROR: Dictionary doesn't have a value for this cell index and we aren't constant, but we are "
+            diag("ERROR: Dictionary doesn't have a value for this cell index and we aren't constant, but we are "
                         "being called\n");
         }
         return;

@@ -2,13 +2,12 @@
 
 #include "device/Client.h"
 #include "expr/Node.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
+#include "platform/Diagnostics.h"
 
 #include <QApplication>
 #include <QJsonArray>
 #include <QMouseEvent>
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -107,7 +106,7 @@ void ClientDynamicView::touchesBegan(QPointF at, int tapCount)
         client->setTouchX(x);
         client->setTouchY(y);
     }
-    std::printf("Tapped %d times at (%f, %f)\n", tapCount, x, y);
+    diag("Tapped %d times at (%f, %f)\n", tapCount, x, y);
 }
 
 } // namespace fieldmon

@@ -2,7 +2,8 @@
 
 #include "device/Client.h"
 #include "expr/Node.h"
-#include "pages/RemoteView.h"
+#include "elements/RemoteView.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/PhoneStyle.h"
@@ -12,7 +13,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -36,7 +36,7 @@ void DevicePage::runCommand()
     expr::Value value = pageLoad_->eval();
     // An error value is no command a device could act on.
     if (value.isError()) {
-        std::printf("Not sending the load command of %s: its value is an error\n", description().c_str());
+        diag("Not sending the load command of %s: its value is an error\n", description().c_str());
         return;
     }
     remoteClient_->sendString("c" + value.stringValue() + "\n");
@@ -89,12 +89,7 @@ void DevicePage::linkWidgets(QWidget* viewParent)
 
 void DevicePage::buttonPress(int tag)
 {
-    const std::string key = std::to_string(tag);
-    if (buttonAction_.count(key)) {
-        std::printf("Action not implemented...\n");
-        return;
-    }
-    auto target = buttonData_.find(key);
+    auto target = buttonData_.find(std::to_string(tag));
     pushPageWithTitle(target == buttonData_.end() ? std::string() : target->second);
 }
 
@@ -110,7 +105,7 @@ void DevicePage::pushPageWithTitle(const std::string& name)
 void DevicePage::openPage(const std::shared_ptr<DevicePage>& page, const std::string& name)
 {
     if (!page) {
-        std::printf("ERROR: No page named '%s' in dict for pushing\n", name.c_str());
+        diag("ERROR: No page named '%s' in dict for pushing\n", name.c_str());
         return;
     }
     NavigationStack* stack = navigationStack();

@@ -18,8 +18,9 @@
 //
 // Ownership: a device's pages and its page table own one another (each page
 // holds the table; the table holds every page by name). The cycle is made by
-// the reader and broken by the start page's clean-up above, or by the reader
-// itself when a document yields no start page (endPages()). The navigation
+// the app's build context (PageBuildContext) while the reader reads, and
+// broken by the start page's clean-up above, or by that context when a
+// document yields no start page (its releasePages()). The navigation
 // stack shows pages but never owns them (ownedByStack() is false). Bindings
 // hold pages (redraw requests, notifiers) and widgets; unscheduleAll ends
 // that too.
@@ -30,6 +31,7 @@
 // Thread rule: main thread only.
 
 #include "device/ShownLease.h"
+#include "elements/PageGeometry.h"
 #include "widgets/Screen.h"
 
 #include <functional>
@@ -56,12 +58,12 @@ public:
     using NodePtr = std::shared_ptr<expr::Node>;
     using Widgets = std::vector<std::shared_ptr<RemoteView>>;
 
-    static constexpr double viewWidth() { return 320.0; }
-    static constexpr double viewHeight() { return 416.0; }
+    static constexpr double viewWidth() { return kPageWidth; }
+    static constexpr double viewHeight() { return kPageHeight; }
 
     ~DevicePage() override;
 
-    // --- What the reader sets -----------------------------------------------
+    // --- What the builders set ----------------------------------------------
     void setClient(std::shared_ptr<Client> client) { remoteClient_ = std::move(client); }
     const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
     void setDynamicPages(std::shared_ptr<PageTable> pages) { dynamicPages_ = std::move(pages); }
@@ -73,9 +75,7 @@ public:
     // The widgets in document order; the reader appends to it.
     Widgets& uiElements() { return uiElements_; }
     const Widgets& uiElements() const { return uiElements_; }
-    // Per plain button, keyed by its tag in decimal: an action of its own
-    // (the reader never sets one), and the name of the page it opens.
-    std::map<std::string, std::function<void()>>& buttonAction() { return buttonAction_; }
+    // The name of the page each plain button opens, keyed by its tag in decimal.
     std::map<std::string, std::string>& buttonData() { return buttonData_; }
     // Marks the device's start page, which shows the device until the
     // pages end.
@@ -143,7 +143,6 @@ private:
     std::shared_ptr<Client> remoteClient_;
     std::shared_ptr<PageTable> dynamicPages_;
     Widgets uiElements_;
-    std::map<std::string, std::function<void()>> buttonAction_;
     std::map<std::string, std::string> buttonData_;
     NodePtr pageLoad_;
     NodePtr realName_;

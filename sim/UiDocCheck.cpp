@@ -163,13 +163,13 @@ public:
 
         placement(line, name);
 
+        const uidesc::ElementSpec* spec = uidesc::findElement(name);
         std::set<std::string> locals;
-        if (name == "bool")
-            locals = {"state"};
-        if (name == "joystick")
-            locals = {"x", "y"};
+        if (spec)
+            for (std::string_view local : spec->localVariables)
+                locals.emplace(local);
         if (name == "cell" && inTable_)
-            locals = {indexVar_};
+            locals.insert(partsLocal_);
 
         for (const auto& [key, value] : attrs) {
             const std::string where = name + " " + key;
@@ -219,8 +219,9 @@ public:
                 pages_.insert(attrs["name"]);
             }
             if (name == "table") {
-                inTable_ = has("cellCount") && has("indexVar");
-                indexVar_ = attrs["indexVar"];
+                const std::string_view local = uidesc::findElement(name)->partsLocalAttribute;
+                inTable_ = has("cellCount") && !local.empty() && attrs.count(std::string(local)) > 0;
+                partsLocal_ = inTable_ ? attrs[std::string(local)] : std::string();
             }
         } else if (name == "cell") {
             if ((has("indexStart") || has("indexEnd")) && has("index"))
@@ -282,17 +283,19 @@ public:
             return;
         const std::string name = stack_.back();
         stack_.pop_back();
+        const uidesc::ElementSpec* spec = uidesc::findElement(name);
         const bool blank = text_.find_first_not_of(" \t\r\n") == std::string::npos;
         if (!blank && stack_.size() >= 1) {
             if (!takesText(name))
                 issue(line, false, "text in '" + name + "' is ignored");
             else
                 report_.used.insert({"#text", name});
-            if (name == "label" || name == "bool" || name == "button")
-                expression(line, name + " text", text_, name == "bool" ? std::set<std::string>{} : std::set<std::string>{});
-        } else if (name == "button" || name == "label" || name == "bool") {
-            issue(line, name != "label", "'" + name + "' has no text" +
-                                             (name == "button" ? ": the button is not shown" : ""));
+            if (spec && spec->textIsExpression())
+                expression(line, name + " text", text_, {});
+        } else if (spec && spec->withoutText != uidesc::WithoutText::Fine) {
+            const uidesc::WithoutText without = spec->withoutText;
+            issue(line, without != uidesc::WithoutText::Blank,
+                  "'" + name + "' has no text" + (without == uidesc::WithoutText::NotShown ? ": the button is not shown" : ""));
         }
         if (name == "page" || name == "table") {
             currentPage_.clear();
@@ -327,7 +330,7 @@ private:
     std::string text_;
     std::string currentPage_;
     bool inTable_ = false;
-    std::string indexVar_;
+    std::string partsLocal_; // the enclosing table's index variable
     bool wheelSeen_ = false;
     int thumbDefs_ = 0;
     std::set<std::string> pages_;

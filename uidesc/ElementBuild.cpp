@@ -1,12 +1,21 @@
 #include "uidesc/ElementBuild.h"
 
+#include "device/Client.h"
 #include "expr/Node.h"
-#include "pages/RemoteView.h"
-#include "pages/WidgetTags.h"
+#include "platform/Diagnostics.h"
+#include "uidesc/ErrorList.h"
 
 #include <cstdio>
 
-namespace fieldmon {
+namespace fieldmon::uidesc {
+
+std::string attributeDictionary(const Attributes& attributes)
+{
+    std::string dict = "{";
+    for (const auto& [key, value] : attributes)
+        dict += " " + key + " = \"" + value + "\";";
+    return dict + (attributes.empty() ? "}" : " }");
+}
 
 const std::string* ElementBuild::text(std::string_view name) const
 {
@@ -18,7 +27,7 @@ const std::string* ElementBuild::text(std::string_view name) const
 
 ElementBuild::NodePtr ElementBuild::compileText(std::string_view text)
 {
-    return client().compileString(text);
+    return client_->compileString(text);
 }
 
 ElementBuild::NodePtr ElementBuild::compile(std::string_view name)
@@ -26,9 +35,9 @@ ElementBuild::NodePtr ElementBuild::compile(std::string_view name)
     const std::string* value = text(name);
     if (!value)
         return nullptr;
-    const uidesc::AttributeSpec* attribute = spec_.attribute(name);
-    if (attribute && attribute->kind == uidesc::AttributeKind::TrimmedExpression)
-        return compileText(uidesc::trimmed(*value));
+    const AttributeSpec* attribute = spec().attribute(name);
+    if (attribute && attribute->kind == AttributeKind::TrimmedExpression)
+        return compileText(trimmed(*value));
     return compileText(*value);
 }
 
@@ -37,10 +46,10 @@ ElementBuild::NodePtr ElementBuild::required(std::string_view name)
     // Any text compiles to a node, a malformed one to an error node, so
     // only an absent attribute is missing. The widget of a malformed one is
     // built as any other; what never goes out is an error value (see
-    // pages/Commands.h).
+    // elements/Commands.h).
     if (NodePtr e = compile(name))
         return e;
-    if (const uidesc::AttributeSpec* attribute = spec_.attribute(name))
+    if (const AttributeSpec* attribute = spec().attribute(name))
         report(*attribute);
     return nullptr;
 }
@@ -53,50 +62,27 @@ void ElementBuild::bindTo(const NodePtr& e, std::function<void()> notifier)
         notifier();
         return;
     }
-    std::shared_ptr<DevicePage> page = reader_.currentPage_;
-    std::function<bool()> redraw;
-    if (page)
-        redraw = [page] { return page->visible(); };
-    else
-        redraw = [] { return false; };
-    client().scheduleDataUpdate(e, std::move(notifier), std::move(redraw), element_.rate);
+    client_->scheduleDataUpdate(e, std::move(notifier), context_.redrawRequest(), element_.rate);
 }
 
 bool ElementBuild::argumentList(std::string_view name, std::vector<std::string>& args)
 {
     const std::string* value = text(name);
-    const uidesc::AttributeSpec* attribute = spec_.attribute(name);
+    const AttributeSpec* attribute = spec().attribute(name);
     if (!value || !attribute)
         return true;
     // A list too short to have brackets counts as a list with too few arguments.
-    if (auto body = uidesc::argumentListBody(*value))
+    if (auto body = argumentListBody(*value))
         args = Client::splitArguments(*body);
     if (static_cast<int>(args.size()) < attribute->minimumArguments) {
         report(*attribute);
-        if (attribute->whenShort == uidesc::WhenShort::Drop)
+        if (attribute->whenShort == WhenShort::Drop)
             return false;
     }
     return true;
 }
 
-int ElementBuild::nextTag()
-{
-    return widgettags::next();
-}
-
-void ElementBuild::place(std::shared_ptr<RemoteView> widget)
-{
-    reader_.workingStack_.push_back(widget);
-    if (DevicePage* p = page())
-        p->uiElements().push_back(std::move(widget));
-}
-
-void ElementBuild::keep(std::shared_ptr<void> object)
-{
-    reader_.workingStack_.push_back(std::move(object));
-}
-
-void ElementBuild::report(const uidesc::AttributeSpec& attribute)
+void ElementBuild::report(const AttributeSpec& attribute)
 {
     report(attribute.message, attribute.diagnostic);
 }
@@ -104,10 +90,10 @@ void ElementBuild::report(const uidesc::AttributeSpec& attribute)
 void ElementBuild::report(std::string_view message, std::string_view diagnostic)
 {
     if (diagnostic.empty())
-        std::printf("Error: %.*s\n", static_cast<int>(message.size()), message.data());
+        diag("Error: %.*s\n", static_cast<int>(message.size()), message.data());
     else
-        std::printf("%.*s\n", static_cast<int>(diagnostic.size()), diagnostic.data());
-    reader_.addError(message, reader_.line_);
+        diag("%.*s\n", static_cast<int>(diagnostic.size()), diagnostic.data());
+    errors_.add(message, line_);
 }
 
-} // namespace fieldmon
+} // namespace fieldmon::uidesc

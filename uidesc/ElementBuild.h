@@ -1,7 +1,7 @@
 #pragma once
 // ElementBuild: what a builder works with while one element is read — the
 // element's attributes and entry in the element table, the device, the
-// current page — and the reader's operations in the terms of the document
+// build context — and the reader's operations in the terms of the document
 // format:
 //
 //   compile(a)          the attribute's expression (trimmed first for a
@@ -10,60 +10,101 @@
 //                       attribute's message is reported and null returned
 //                       (the builder then drops the element). A malformed
 //                       text is present: it gives its error node
-//   bind(e, w, n)       binds e to widget w with notifier n: the current
-//                       page's visible as redraw request, the element's rate;
-//                       an absent expression binds nothing
+//   bind(e, w, n)       binds e to w with notifier n: the context's redraw
+//                       request, the element's rate; an absent expression
+//                       binds nothing, a constant is told at once
+//   expression(a, w, setter, n)
+//                       the expression attribute, when given: compiled,
+//                       handed to the setter and bound with n
 //   arguments(a, w, setters, n)
 //                       an argument list: each argument compiled, given to
 //                       its setter and bound with n (no n: not bound); a
 //                       list shorter than its minimum is reported, and false
 //                       is returned when the element is then dropped
-//   place(w)            the widget goes onto the current page (in document
-//                       order); outside a page it is only kept
-//   nextTag()           the next widget tag
 //   report(spec)        the message of an attribute, on the diagnostic
 //                       output and in the error list with the current line
+//   keep(o)             o lives as long as what the reading made
+//   context<C>()        the context, as the kind its builders were written
+//                       for (checked)
 //
-// At the element's end, characterData() is the collected text and widget()
-// the widget the start function kept with setWidget().
+// What the start made for the end goes in setWidget(); at the element's
+// end, widget<W>() gives it back (ask for the type it was given as) and
+// characterData() is the collected text.
+//
+// Qt-free: the app's builders and headless ones use the same operations.
 //
 // Thread rule: main thread only.
 
-#include "device/Client.h"
 #include "platform/Check.h"
+#include "uidesc/BuildContext.h"
 #include "uidesc/ElementTable.h"
-#include "uidesc/XMLReader.h"
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace fieldmon {
+
+class Client;
+
+namespace expr {
+class Node;
+}
+
+namespace uidesc {
+
+class ErrorList;
+struct ElementBuilder;
+
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+// An element's attributes as messages print them, every one in document
+// order: { name = "value"; … }, or {} without any.
+std::string attributeDictionary(const Attributes& attributes);
+
+// One open element, as the reader keeps it from its start to its end.
+struct OpenElement {
+    std::string name;
+    const ElementSpec* spec = nullptr;
+    const ElementBuilder* builder = nullptr;
+    bool dropped = false;
+    // What the builder's start made, for its end.
+    std::shared_ptr<void> made;
+    // The rate its bindings take, set at its start.
+    std::string rate;
+    // Character data collected for the element's end.
+    std::string text;
+    bool hasText = false;
+};
 
 class ElementBuild {
 public:
     using NodePtr = std::shared_ptr<expr::Node>;
-    using Attributes = std::vector<std::pair<std::string, std::string>>;
 
-    ElementBuild(XMLReader& reader, const uidesc::ElementSpec& spec, XMLReader::OpenElement& element,
-                 const Attributes& attributes)
-        : reader_(reader), spec_(spec), element_(element), attributes_(attributes)
+    // `client` is not null: the reader builds nothing without a device.
+    ElementBuild(BuildContext& context, const std::shared_ptr<Client>& client, ErrorList& errors, int line,
+                 OpenElement& element, const Attributes& attributes)
+        : context_(context), client_(client), errors_(errors), line_(line), element_(element), attributes_(attributes)
     {
+        FM_CHECK(client_ != nullptr, "an element is built only for a device");
     }
 
-    const uidesc::ElementSpec& spec() const { return spec_; }
-    XMLReader& reader() { return reader_; }
-    // The reader builds nothing without a device (it ends the reading first).
-    Client& client()
+    const ElementSpec& spec() const { return *element_.spec; }
+    BuildContext& context() { return context_; }
+    template <class C>
+    C& context()
     {
-        FM_CHECK(reader_.remoteClient_ != nullptr, "an element is built only for a device");
-        return *reader_.remoteClient_;
+        auto* c = dynamic_cast<C*>(&context_);
+        FM_CHECK(c != nullptr, "a builder runs only in the context it was written for");
+        return *c;
     }
-    const std::shared_ptr<Client>& clientPtr() { return reader_.remoteClient_; }
-    // The page or table being filled; null outside one.
-    DevicePage* page() const { return reader_.currentPage_.get(); }
-    int line() const { return reader_.line_; }
+    Client& client() { return *client_; }
+    const std::shared_ptr<Client>& clientPtr() { return client_; }
+    int line() const { return line_; }
     // The rate of the element's bindings ("refresh", else "update").
     const std::string& rate() const { return element_.rate; }
 
@@ -84,6 +125,16 @@ public:
     }
 
     template <class W>
+    void expression(std::string_view name, const std::shared_ptr<W>& widget, void (W::*setter)(NodePtr),
+                    void (W::*notifier)())
+    {
+        if (NodePtr e = compile(name)) {
+            ((*widget).*setter)(e);
+            bind(e, widget, notifier);
+        }
+    }
+
+    template <class W>
     bool arguments(std::string_view name, const std::shared_ptr<W>& widget,
                    std::initializer_list<void (W::*)(NodePtr)> setters, void (W::*notifier)())
     {
@@ -100,20 +151,23 @@ public:
         return true;
     }
 
-    int nextTag();
-    void place(std::shared_ptr<RemoteView> widget);
-    // Keeps an object alive while the reader lives, without placing it.
-    void keep(std::shared_ptr<void> object);
-    void setWidget(std::shared_ptr<RemoteView> widget) { element_.widget = std::move(widget); }
+    void keep(std::shared_ptr<void> object) { context_.keep(std::move(object)); }
+    template <class W>
+    void setWidget(std::shared_ptr<W> made)
+    {
+        element_.made = std::move(made);
+    }
     template <class W>
     std::shared_ptr<W> widget() const
     {
-        return std::static_pointer_cast<W>(element_.widget);
+        return std::static_pointer_cast<W>(element_.made);
     }
     const std::string& characterData() const { return element_.text; }
     bool hasCharacterData() const { return element_.hasText; }
 
-    void report(const uidesc::AttributeSpec& attribute);
+    void report(const AttributeSpec& attribute);
+    // `message` goes to the error list; the diagnostic line is `diagnostic`,
+    // or "Error: " + message when that is empty.
     void report(std::string_view message, std::string_view diagnostic);
 
 private:
@@ -122,10 +176,13 @@ private:
     // false when the element is then dropped.
     bool argumentList(std::string_view name, std::vector<std::string>& args);
 
-    XMLReader& reader_;
-    const uidesc::ElementSpec& spec_;
-    XMLReader::OpenElement& element_;
+    BuildContext& context_;
+    const std::shared_ptr<Client>& client_;
+    ErrorList& errors_;
+    int line_;
+    OpenElement& element_;
     const Attributes& attributes_;
 };
 
+} // namespace uidesc
 } // namespace fieldmon

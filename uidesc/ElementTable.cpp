@@ -75,8 +75,14 @@ std::vector<ElementSpec> makeTable()
     const auto gauge = [](std::string_view element, std::string_view message) {
         return widget(element, R::Widget, {position(message), trimmedExpression("angle")});
     };
+    using W = WithoutText;
+    const auto with = [](ElementSpec spec, WithoutText withoutText, std::vector<std::string_view> locals = {}) {
+        spec.withoutText = withoutText;
+        spec.localVariables = std::move(locals);
+        return spec;
+    };
     return {
-        {"table", R::Page, T::None, table},
+        {"table", R::Page, T::None, table, W::Fine, {}, "indexVar"},
         {"section", R::TablePart, T::None,
          {{"title", K::Expression, true, 0, "Section without a title?", WhenShort::Drop,
            "ERROR: Section without a title?"},
@@ -95,25 +101,28 @@ std::vector<ElementSpec> makeTable()
                {{"file", K::Name, true, 0, "Didn't provide an image name to the image", WhenShort::Drop,
                  "ERROR: Didn't provide an image name to the image"},
                 position("Not enough args to the RemoteImage")}),
-        widget("bool", R::Widget,
-               {command(kNoCommand, kNoCommandLine), position("Not enough args to the Bool"), expression("enabled")},
-               T::Expression),
+        with(widget("bool", R::Widget,
+                    {command(kNoCommand, kNoCommandLine), position("Not enough args to the Bool"), expression("enabled")},
+                    T::Expression),
+             W::Wrong, {"state"}),
         widget("textfield", R::Widget, {command(kNoCommand, kNoCommandLine), position("Not enough args to the Textinput")}),
         widget("thumbwheel", R::Widget,
                {{"num", K::Integer}, command(kNoCommand, kNoCommandLine), position("Not enough args to the Picker")}),
         widget("picker", R::Widget, {command(kNoCommand, kNoCommandLine), position("Not enough args to the Picker")}),
         widget("infobutton", R::PageOpener, {name("target"), position("Not enough args to the InfoButton")}),
         widget("morebutton", R::PageOpener, {name("target"), position("Not enough args to the InfoButton")}),
-        widget("button", R::PageOpener, {name("target")}, T::Title),
+        with(widget("button", R::PageOpener, {name("target")}, T::Title), W::NotShown),
         gauge("turbine", "Not enough args to the turbine"),
         gauge("compass", "Not enough args to the compass"),
         gauge("arrow", "Not enough args to the arrow"),
         widget("progress", R::Widget,
                {position("Not enough args to the progress"), trimmedExpression("length"), trimmedExpression("angle"),
                 trimmedExpression("progress")}),
-        widget("label", R::Widget,
-               {position("Not enough args to the button"), expression("size"), expression("left"), expression("right")},
-               T::Expression),
+        with(widget("label", R::Widget,
+                    {position("Not enough args to the button"), expression("size"), expression("left"),
+                     expression("right")},
+                    T::Expression),
+             W::Blank),
         widget("circle", R::Widget,
                {position("Not enough args to the button", WhenShort::Drop), list("color", 4, kShortColour, WhenShort::Drop),
                 expression("radius"), list("clipRect", 4, kShortColour, WhenShort::Drop)}),
@@ -121,7 +130,9 @@ std::vector<ElementSpec> makeTable()
         {"joystick", R::Widget, T::None,
          {{"command", K::Expression, true, 0, "No command for joystick", WhenShort::Drop,
            "Error: Please provide a command to the joystick"},
-          expression("quad"), expression("rate")}},
+          expression("quad"), expression("rate")},
+         W::Fine,
+         {"x", "y"}},
         widget("gradient", R::Widget,
                {position("Not enough args to the button", WhenShort::Drop),
                 list("innerColor", 4, kShortColour, WhenShort::Drop), list("outerColor", 4, kShortColour, WhenShort::Drop),

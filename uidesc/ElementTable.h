@@ -7,17 +7,19 @@
 // then still builds (continue) or is dropped. This part holds no Qt and no
 // widget: the reader (XMLReader) and the document checker of the device
 // simulator (fieldsim --check) both read it, so the format is written down
-// once. What builds each element lives beside the widgets, in
-// uidesc/elements/, registered by element name (ElementBuilders.h).
+// once. What builds each element is a build context's business
+// (BuildContext.h): the app's builders live beside the widgets, in
+// elements/, registered by element name (BuilderRegistry.h).
 //
 // How to add a widget:
 //   1. Its element is already listed below with its attributes; only a
 //      change of the document format changes an entry.
-//   2. Write the widget class in pages/ (derived from RemoteView).
-//   3. Write its builder in uidesc/elements/ (a start function, and an end
-//      function if the element takes character data) with the ElementBuild
-//      helpers, and register it under the element's name in that file's
-//      register function (one line).
+//   2. Make a folder elements/<kind>/ with the widget class (derived from
+//      RemoteView), its view if it draws, and its builder (a start
+//      function, and an end function if the element takes character data)
+//      written with the ElementBuild helpers; the builder's register
+//      function registers it under the element's name (one line).
+//   3. Add the kind's fieldmon_element_kind line to elements/CMakeLists.txt.
 //   Until a builder is registered the reader reports the element, with its
 //   line, as not supported yet, and builds nothing.
 //
@@ -75,16 +77,34 @@ enum class CharacterData {
     Title,        // collected, trimmed, compiled at the element's end
 };
 
+// What an element that takes an expression as its text is without one.
+enum class WithoutText {
+    Fine,     // it takes no text, or needs none
+    Blank,    // it shows nothing (a label): worth a warning
+    Wrong,    // it lacks its caption (a switch): an error
+    NotShown, // it is not shown at all (a button): an error
+};
+
 struct ElementSpec {
     std::string_view name;
     ElementRole role;
     CharacterData text = CharacterData::None;
     std::vector<AttributeSpec> attributes;
+    WithoutText withoutText = WithoutText::Fine;
+    // Names the element's own attribute expressions see besides the
+    // device's variables (a switch's "state", a joystick's "x" and "y");
+    // its text does not see them.
+    std::vector<std::string_view> localVariables = {};
+    // The attribute naming a local variable that the expressions of the
+    // element's cells see (a table's index).
+    std::string_view partsLocalAttribute = {};
 
     const AttributeSpec* attribute(std::string_view attributeName) const;
     // Whether the element's bindings take their rate from "refresh"/"update".
     bool takesRate() const { return attribute("refresh") != nullptr; }
     bool isWidget() const { return role == ElementRole::Widget || role == ElementRole::PageOpener; }
+    // Whether its text is an expression that is compiled.
+    bool textIsExpression() const { return text == CharacterData::Expression || text == CharacterData::Title; }
 };
 
 // Every element, in the order the reader matches names.

@@ -1,16 +1,14 @@
 #include "uidesc/XMLReader.h"
 
 #include "device/Client.h"
-#include "pages/RemoteView.h"
-#include "uidesc/ElementBuild.h"
-#include "uidesc/ElementBuilders.h"
+#include "platform/Diagnostics.h"
+#include "uidesc/BuilderRegistry.h"
+#include "uidesc/DocumentElements.h"
 #include "uidesc/ElementTable.h"
 #include "uidesc/OutsideEntities.h"
 #include "uidesc/ParseErrorAlert.h"
 
 #include <QXmlStreamReader>
-
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -38,57 +36,19 @@ int toAscii(std::string_view text, QByteArray& out)
 
 } // namespace
 
-XMLReader::XMLReader(const BuilderRegistry& builders) : builders_(builders) {}
-
-XMLReader::XMLReader() : XMLReader(elementBuilders()) {}
-
-XMLReader::~XMLReader()
-{
-    // A reading whose start page nobody took must not leave its pages
-    // (which hold one another) or their bindings behind.
-    if (!startPageHandedOut_)
-        releasePages();
-}
-
-void XMLReader::addError(std::string_view message, int line)
-{
-    if (listedErrors_ >= kMaxListedErrors) {
-        ++unlistedErrors_;
-        return;
-    }
-    ++listedErrors_;
-    if (message.size() > kMaxErrorMessage) {
-        errorstring_.append(message.substr(0, kMaxErrorMessage));
-        errorstring_ += "...";
-    } else {
-        errorstring_.append(message);
-    }
-    errorstring_ += ":line " + std::to_string(line) + "\n";
-}
-
-std::string XMLReader::alertMessage() const
-{
-    if (unlistedErrors_ == 0)
-        return errorstring_;
-    return errorstring_ + "and " + std::to_string(unlistedErrors_) + (unlistedErrors_ == 1 ? " more error\n" : " more errors\n");
-}
+XMLReader::XMLReader(uidesc::BuildContext& context) : context_(context) {}
 
 void XMLReader::stop(std::string_view message)
 {
-    std::printf("Error: %.*s\n", static_cast<int>(message.size()), message.data());
+    diag("Error: %.*s\n", static_cast<int>(message.size()), message.data());
     addError(message, line_);
     stopped_ = true;
 }
 
 void XMLReader::parserDidStartDocument()
 {
-    errorstring_.clear();
-    listedErrors_ = 0;
-    unlistedErrors_ = 0;
+    errors_.clear();
     lastName_.clear();
-    workingStack_.clear();
-    dynamicPages_ = std::make_shared<PageTable>();
-    currentPage_.reset();
     elements_ = 0;
     stopped_ = false;
     // Thumbwheel definitions are numbered from 0 in each reading.
@@ -147,7 +107,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
         switch (token) {
         case QXmlStreamReader::StartElement: {
             flush();
-            Attributes attributes;
+            uidesc::Attributes attributes;
             attributes.reserve(static_cast<std::size_t>(parser.attributes().size()));
             for (const QXmlStreamAttribute& a : parser.attributes())
                 attributes.emplace_back(a.qualifiedName().toString().toStdString(), a.value().toString().toStdString());
@@ -203,20 +163,38 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
     return complete;
 }
 
-std::string XMLReader::attributeDictionary(const Attributes& attributes)
+void XMLReader::printUnrecognized(const std::string& name, const uidesc::Attributes& attributes) const
 {
-    std::string dict = "{";
-    for (const auto& [key, value] : attributes)
-        dict += " " + key + " = \"" + value + "\";";
-    return dict + (attributes.empty() ? "}" : " }");
+    diag("Unrecognized node '%s' with dict '%s'\n", name.c_str(), uidesc::attributeDictionary(attributes).c_str());
 }
 
-void XMLReader::printUnrecognized(const std::string& name, const Attributes& attributes) const
+const uidesc::ElementBuilder* XMLReader::builderFor(const uidesc::ElementSpec& spec) const
 {
-    std::printf("Unrecognized node '%s' with dict '%s'\n", name.c_str(), attributeDictionary(attributes).c_str());
+    if (const uidesc::ElementBuilder* own = uidesc::documentBuilders().find(spec.name))
+        return own;
+    return context_.builders().find(spec.name);
 }
 
-void XMLReader::didStartElement(std::string name, Attributes attributes)
+void XMLReader::takeRate(const uidesc::ElementSpec& spec, const uidesc::Attributes& attributes)
+{
+    if (!spec.takesRate())
+        return;
+    const std::string* rate = nullptr;
+    for (const char* key : {"refresh", "update"}) {
+        for (const auto& [k, v] : attributes)
+            if (k == key) {
+                rate = &v;
+                break;
+            }
+        if (rate)
+            break;
+    }
+    // No rate at all: refreshed once, when the page loads. A rate that is
+    // present but blank is a rate of 0 (see ClientUpdate).
+    tmpRate_ = rate ? *rate : std::string(kNoRate);
+}
+
+void XMLReader::didStartElement(std::string name, uidesc::Attributes attributes)
 {
     if (lastName_.size() >= static_cast<std::size_t>(kMaxDepth)) {
         stop("Elements nested too deeply");
@@ -232,7 +210,7 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
             return;
         }
 
-    OpenElement& element = lastName_.emplace_back();
+    uidesc::OpenElement& element = lastName_.emplace_back();
     element.name = std::move(name);
     const uidesc::ElementSpec* spec = uidesc::findElement(element.name);
     element.spec = spec;
@@ -240,35 +218,16 @@ void XMLReader::didStartElement(std::string name, Attributes attributes)
         printUnrecognized(element.name, attributes);
         return;
     }
-    // Sections and cells belong to a table; elsewhere they change nothing.
-    if (spec->role == uidesc::ElementRole::TablePart && !(currentPage_ && currentPage_->isTablePage())) {
-        element.dropped = true;
-        return;
-    }
-    element.builder = builders_.find(spec->name);
+    element.builder = builderFor(*spec);
     if (!element.builder) {
-        std::printf("Error: '%s' is not supported yet\n", element.name.c_str());
+        diag("Error: '%s' is not supported yet\n", element.name.c_str());
         addError("'" + element.name + "' is not supported yet", line_);
         element.dropped = true;
         return;
     }
-    if (spec->takesRate()) {
-        const std::string* rate = nullptr;
-        for (const char* key : {"refresh", "update"}) {
-            for (const auto& [k, v] : attributes)
-                if (k == key) {
-                    rate = &v;
-                    break;
-                }
-            if (rate)
-                break;
-        }
-        // No rate at all: refreshed once, when the page loads. A rate that
-        // is present but blank is a rate of 0 (see ClientUpdate).
-        tmpRate_ = rate ? *rate : std::string(kNoRate);
-    }
+    takeRate(*spec, attributes);
     element.rate = tmpRate_;
-    ElementBuild build(*this, *spec, element, attributes);
+    uidesc::ElementBuild build(context_, remoteClient_, errors_, line_, element, attributes);
     element.dropped = !element.builder->start(build);
 }
 
@@ -276,7 +235,7 @@ void XMLReader::foundCharacters(std::string_view text)
 {
     if (lastName_.empty())
         return;
-    OpenElement& element = lastName_.back();
+    uidesc::OpenElement& element = lastName_.back();
     if (!element.spec)
         return;
     switch (element.spec->text) {
@@ -298,55 +257,19 @@ void XMLReader::didEndElement()
 {
     if (lastName_.empty())
         return;
-    OpenElement& element = lastName_.back();
+    uidesc::OpenElement& element = lastName_.back();
     if (element.spec && element.builder && element.builder->end && !element.dropped) {
-        static const Attributes none;
-        ElementBuild build(*this, *element.spec, element, none);
+        static const uidesc::Attributes none;
+        uidesc::ElementBuild build(context_, remoteClient_, errors_, line_, element, none);
         element.builder->end(build);
     }
     lastName_.pop_back();
 }
 
-void XMLReader::registerPage(const std::string& name, std::shared_ptr<DevicePage> page)
-{
-    auto& entry = (*dynamicPages_)[name];
-    // The page it replaces is in the table no more, so it needs the table no more.
-    if (entry)
-        entry->setDynamicPages(nullptr);
-    entry = page;
-    page->setDynamicPages(dynamicPages_);
-    workingStack_.push_back(page);
-    currentPage_ = std::move(page);
-}
-
-std::shared_ptr<DevicePage> XMLReader::initialPage()
-{
-    if (!initialPageName_ || !dynamicPages_)
-        return nullptr;
-    auto found = dynamicPages_->find(*initialPageName_);
-    if (found == dynamicPages_->end())
-        return nullptr;
-    found->second->setCleanUp();
-    startPageHandedOut_ = true;
-    return found->second;
-}
-
 void XMLReader::showErrors()
 {
-    if (!errorstring_.empty() && remoteClient_)
+    if (!errors_.empty() && remoteClient_)
         showParseErrorAlert(remoteClient_->alerts(), alertMessage());
-}
-
-void XMLReader::releasePages()
-{
-    if (remoteClient_)
-        remoteClient_->unscheduleAll();
-    if (dynamicPages_)
-        for (const auto& entry : *dynamicPages_)
-            entry.second->setDynamicPages(nullptr);
-    dynamicPages_.reset();
-    currentPage_.reset();
-    workingStack_.clear();
 }
 
 } // namespace fieldmon

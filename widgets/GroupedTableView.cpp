@@ -173,12 +173,7 @@ TableCell* GroupedTableView::cellForRow(IndexPath path) const
 
 TableCell* GroupedTableView::dequeueReusableCell(const QString& identifier)
 {
-    auto it = pool_.find(identifier);
-    if (it == pool_.end() || it->second.empty())
-        return nullptr;
-    TableCell* cell = it->second.back();
-    it->second.pop_back();
-    return cell;
+    return pool_.take(identifier);
 }
 
 void GroupedTableView::reloadData()
@@ -188,7 +183,7 @@ void GroupedTableView::reloadData()
     for (auto& s : sections_) {
         for (TableCell* cell : s.cells) {
             if (cell)
-                release(cell, tracking_);
+                release(cell, gestures_.tracking());
         }
         if (s.header) {
             s.header->hide();
@@ -262,24 +257,12 @@ void GroupedTableView::adopt(TableCell* cell)
     }
     // A cell the source dequeued is no longer in the pool; one it made
     // fresh never was.
-    auto& pooled = pool_[cell->reuseIdentifier()];
-    pooled.erase(std::remove(pooled.begin(), pooled.end(), cell), pooled.end());
+    pool_.remove(cell);
 }
 
 void GroupedTableView::release(TableCell* cell, bool fingerDown)
 {
-    if (fingerDown) {
-        // The cell under a finger takes the rest of the finger's events:
-        // hidden, it would end the drag there (the list stops following the
-        // finger). It goes out of sight instead and is hidden once the
-        // finger lifts, unless a row took it.
-        cell->move(cell->x(), -cell->height() - 1);
-        cellsParked_ = true;
-    } else {
-        cell->hide();
-    }
-    cell->setHighlighted(false);
-    pool_[cell->reuseIdentifier()].push_back(cell);
+    pool_.put(cell, fingerDown);
 }
 
 void GroupedTableView::materializeRows()
@@ -438,7 +421,7 @@ void GroupedTableView::setContentOffset(double y, bool animated)
 void GroupedTableView::stopScrolling()
 {
     animation_->stop();
-    if (scrollerState_ == QScroller::Scrolling)
+    if (gestures_.scrollerState() == QScroller::Scrolling)
         QScroller::scroller(viewport())->stop();
 }
 
@@ -547,7 +530,7 @@ void GroupedTableView::resizeEvent(QResizeEvent* e)
 void GroupedTableView::scrollContentsBy(int, int)
 {
     placeWidgets();
-    if (scrollerState_ != QScroller::Inactive || isAnimatingScroll())
+    if (gestures_.scrollerState() != QScroller::Inactive || isAnimatingScroll())
         if (auto* indicator = static_cast<ScrollIndicator*>(viewport()->findChild<QWidget*>("scrollIndicator")))
             indicator->flash(500);
 }
@@ -574,73 +557,36 @@ bool GroupedTableView::viewportEvent(QEvent* e)
     }
 }
 
-void GroupedTableView::simulateScrollerState(QScroller::State state)
-{
-    onScrollerState(state);
-}
-
-void GroupedTableView::hideParkedCells()
-{
-    if (!std::exchange(cellsParked_, false))
-        return;
-    for (auto& [identifier, cells] : pool_)
-        for (TableCell* cell : cells)
-            cell->hide();
-}
-
 void GroupedTableView::onScrollerState(QScroller::State state)
 {
-    const bool fingerLifted = tracking_ && (state == QScroller::Scrolling || state == QScroller::Inactive);
-    if (fingerLifted && cellsParked_)
+    const bool fingerLifted = gestures_.tracking() && (state == QScroller::Scrolling || state == QScroller::Inactive);
+    if (fingerLifted && pool_.hasParked())
         // Once the cell has had the release that ends the finger's events.
         QTimer::singleShot(0, this, [this] {
-            if (!tracking_)
-                hideParkedCells();
+            if (!gestures_.tracking())
+                pool_.hideParked();
         });
-    scrollerState_ = state;
-    switch (state) {
-    case QScroller::Pressed:
+    if (state == QScroller::Pressed)
         animation_->stop();
-        tracking_ = true;
-        if (decelerating_) {
-            // A touch stops a list that is still moving.
-            decelerating_ = false;
-            if (source_)
-                source_->didEndDecelerating(*this);
-        }
-        touchDown();
-        return;
-    case QScroller::Dragging:
-        tracking_ = true;
-        if (!dragging_) {
-            dragging_ = true;
-            decelerating_ = false;
-            if (source_)
-                source_->willBeginDragging(*this);
-        }
-        return;
-    case QScroller::Scrolling:
-        if (dragging_) {
-            dragging_ = false;
-            tracking_ = false;
-            decelerating_ = true;
-            if (source_)
-                source_->didEndDragging(*this, true);
-        }
-        return;
-    case QScroller::Inactive:
-        tracking_ = false;
-        if (dragging_) {
-            dragging_ = false;
-            if (source_)
-                source_->didEndDragging(*this, false);
-        } else if (decelerating_) {
-            decelerating_ = false;
-            if (source_)
-                source_->didEndDecelerating(*this);
-        }
-        return;
-    }
+    gestures_.onScrollerState(state);
+}
+
+void GroupedTableView::willBeginDragging()
+{
+    if (source_)
+        source_->willBeginDragging(*this);
+}
+
+void GroupedTableView::didEndDragging(bool decelerate)
+{
+    if (source_)
+        source_->didEndDragging(*this, decelerate);
+}
+
+void GroupedTableView::didEndDecelerating()
+{
+    if (source_)
+        source_->didEndDecelerating(*this);
 }
 
 } // namespace fieldmon

@@ -21,15 +21,15 @@
 // by the offset before it takes effect. A screen uses this to move the
 // content under a finger that is dragging without the drag noticing.
 //
-// Scroller states map onto the notifications like this: Pressed is a touch
-// on the list (isTracking); Dragging calls willBeginDragging; leaving
-// Dragging calls didEndDragging(decelerate) with decelerate when the list
-// goes on moving by itself (Scrolling), and the end of that movement calls
-// didEndDecelerating. An animated scroll from code calls
-// didEndScrollingAnimation when it arrives.
+// The kinetic scroller's states become the source's drag notifications
+// through ScrollGestures (willBeginDragging, didEndDragging(decelerate),
+// didEndDecelerating); the cells not shown wait in a CellPool. An animated
+// scroll from code calls didEndScrollingAnimation when it arrives.
 //
 // Thread rule: main thread only.
 
+#include "widgets/CellPool.h"
+#include "widgets/ScrollGestures.h"
 #include "widgets/TableCell.h"
 
 #include <QAbstractScrollArea>
@@ -77,7 +77,7 @@ public:
     virtual void didEndScrollingAnimation(GroupedTableView&) {}
 };
 
-class GroupedTableView : public QAbstractScrollArea {
+class GroupedTableView : public QAbstractScrollArea, private ScrollGestures::Listener {
     Q_OBJECT
 public:
     enum class ScrollPosition { Top, Middle, Bottom };
@@ -128,19 +128,15 @@ public:
     void deselectRow(IndexPath path, bool animated);
     std::optional<IndexPath> selectedRow() const { return selected_; }
 
-    bool isTracking() const { return tracking_; }
-    bool isDragging() const { return dragging_; }
-    bool isDecelerating() const { return decelerating_; }
+    bool isTracking() const { return gestures_.tracking(); }
+    bool isDragging() const { return gestures_.dragging(); }
+    bool isDecelerating() const { return gestures_.decelerating(); }
     bool isAnimatingScroll() const;
 
     // Shows the scroll indicator for a moment.
     void flashScrollIndicators();
 
     SectionIndex* sectionIndex() const { return index_; }
-
-    // Test and scripting hook: behave as the kinetic scroller does when a
-    // finger goes down, drags, lifts, or the list stops moving.
-    void simulateScrollerState(QScroller::State state);
 
 protected:
     // A finger (or the mouse) went down on the list.
@@ -170,8 +166,11 @@ private:
     void release(TableCell* cell, bool fingerDown = false);
     void updateScrollRange();
     void onScrollerState(QScroller::State state);
-    // Hides the pooled cells a reload under a finger left shown.
-    void hideParkedCells();
+    // ScrollGestures::Listener: the source hears of drags.
+    void fingerDown() override { touchDown(); }
+    void willBeginDragging() override;
+    void didEndDragging(bool decelerate) override;
+    void didEndDecelerating() override;
     void setRealOffset(double y);
     double realOffset() const;
     double shift() const { return source_ ? source_->offset() : 0.0; }
@@ -185,14 +184,10 @@ private:
     int rowHeight_ = 44;
     int contentHeight_ = 0;
     std::vector<Section> sections_;
-    std::map<QString, std::vector<TableCell*>> pool_;
+    CellPool pool_;
     std::vector<QLabel*> headerPool_;
     std::optional<IndexPath> selected_;
-    QScroller::State scrollerState_ = QScroller::Inactive;
-    bool tracking_ = false;
-    bool cellsParked_ = false; // pooled cells moved out of sight, still shown
-    bool dragging_ = false;
-    bool decelerating_ = false;
+    ScrollGestures gestures_{*this};
     bool lazy_ = false;
 };
 

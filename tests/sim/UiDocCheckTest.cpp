@@ -141,6 +141,9 @@ TEST(UiDocCheck, FindsTheMistakesAuthorsMake)
         {"<page name='q'><gradient position='(0, 0)' extendOuter='true' refresh='1'/></page>", "only the exact text TRUE",
          false},
         {"<page name='q'><button target='p' refresh='1'/></page>", "not shown", true},
+        // Without its text a switch lacks its caption (an error); a label only shows nothing.
+        {"<page name='q'><bool command='\"b\"' position='(0, 0)' refresh='1'/></page>", "'bool' has no text", true},
+        {"<page name='q'><label position='(0, 0)' refresh='1'/></page>", "'label' has no text", false},
         {"<page name='q'><label position='(0, 0)'>speed</label></page>", "read once, when the page loads", false},
         // The app's own message for what its element table requires.
         {"<page name='q'><picker position='(0, 0)' refresh='1'/></page>", "Didn't provide a command to the bool", true},

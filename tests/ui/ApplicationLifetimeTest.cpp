@@ -4,8 +4,8 @@
 // QApplication, when Qt's pictures and fonts must no longer be touched.
 // Its own executable: it makes and ends applications itself.
 
-#include "pages/LabelView.h"
-#include "pages/PageButton.h"
+#include "elements/label/LabelView.h"
+#include "elements/button/PageButton.h"
 #include "widgets/ApplicationCache.h"
 
 #include <QApplication>

@@ -3,8 +3,8 @@
 // bottom of the real page.
 
 #include "app/automation/InputSynthesizer.h"
-#include "pages/EventHUD.h"
-#include "pages/JoystickView.h"
+#include "elements/eventhud/EventHUD.h"
+#include "elements/joystick/JoystickView.h"
 #include "ui/PageRig.h"
 #include "widgets/PhoneStyle.h"
 
@@ -79,7 +79,7 @@ TEST_F(HUD, FrozenItHoldsTenAndUnfreezingEmptiesIt)
     openPage();
     event("E0");
     for (Pointer pointer : {Pointer::Touch, Pointer::Mouse}) {
-        test::StdoutCapture out;
+        platform::DiagnosticCapture out;
         tapPage(inBox(), pointer);
         EXPECT_NE(out.take().find("Freeze!\ntimeInterval"), std::string::npos);
         ASSERT_TRUE(hud->freeze()) << "a finger and a mouse both freeze it";
@@ -96,7 +96,7 @@ TEST_F(HUD, FrozenItHoldsTenAndUnfreezingEmptiesIt)
         EXPECT_EQ(o["frozen"], true);
         EXPECT_EQ(o["lines"].toArray().size(), 10);
 
-        test::StdoutCapture again;
+        platform::DiagnosticCapture again;
         tapPage(inBox(), pointer);
         EXPECT_NE(again.take().find("Clearing"), std::string::npos);
         EXPECT_FALSE(hud->freeze());

@@ -68,7 +68,7 @@ struct LogRig {
 
 TEST(EventLogScreen, OpensLandscapeWith45PointRowsAndTheIndex)
 {
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     LogRig rig(3);
     auto& table = rig.table();
     EXPECT_EQ(rig.window.phoneScreen()->size(), QSize(480, 320));
@@ -123,9 +123,15 @@ TEST(EventLogScreen, APinnedLineStaysInPlaceWhileTheFullLogDropsLinesUntilItIsDr
     auto& table = rig.table();
     // The user drags to somewhere in the middle and lets go without a glide.
     table.setContentOffset(20 * 45 + 17);
-    table.simulateScrollerState(QScroller::Pressed);
-    table.simulateScrollerState(QScroller::Dragging);
-    table.simulateScrollerState(QScroller::Inactive);
+    QScroller* scroller = QScroller::scroller(table.viewport());
+    const QPointF at(100, 100);
+    scroller->handleInput(QScroller::InputPress, at, 0);
+    scroller->handleInput(QScroller::InputMove, at + QPointF(0, 30), 1000);
+    scroller->handleInput(QScroller::InputMove, at + QPointF(0, 40), 2000);
+    ASSERT_TRUE(table.isDragging());
+    scroller->handleInput(QScroller::InputRelease, at + QPointF(0, 40), 3000);
+    ASSERT_FALSE(table.isDragging());
+    ASSERT_FALSE(table.isDecelerating()) << "let go without a glide";
     rig.settle();
     ASSERT_GE(rig.log->stayAt(), 0);
     ASSERT_FALSE(rig.log->stayAtEnd());
@@ -221,7 +227,7 @@ TEST(EventLogScreen, LeavingTurnsTheDisplayBackAndStopsListening)
     LogRig rig(3);
     const std::string name = rig.client->eventNotificationIDString();
     EXPECT_EQ(rig.s.notifications.observerCount(name), 1u);
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     rig.window.navigationStack()->pop(false);
     EXPECT_NE(out.take().find("Switching back\n"), std::string::npos);
     EXPECT_EQ(rig.window.phoneScreen()->size(), QSize(320, 480));

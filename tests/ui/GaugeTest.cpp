@@ -2,14 +2,14 @@
 // grabbed offscreen and its pixels probed where the gauges' geometry puts
 // them (page points; the pages are white).
 
-#include "pages/Circle.h"
-#include "pages/Compass.h"
-#include "pages/GaugeMath.h"
-#include "pages/GradientViewController.h"
-#include "pages/Progress.h"
-#include "pages/DevicePictures.h"
-#include "pages/RemoteImage.h"
-#include "pages/Turbine.h"
+#include "elements/circle/Circle.h"
+#include "elements/picturegauge/Compass.h"
+#include "elements/GaugeMath.h"
+#include "elements/gradient/GradientViewController.h"
+#include "elements/progress/Progress.h"
+#include "elements/image/DevicePictures.h"
+#include "elements/image/RemoteImage.h"
+#include "elements/picturegauge/Turbine.h"
 #include "platform/FakeFileTransport.h"
 #include "ui/PageRig.h"
 
@@ -256,13 +256,12 @@ TEST_F(Gauges, TwoImagesOfOneFileShowItAndAFailedOneIsAnUntouchableGap)
     buffer.open(QIODevice::WriteOnly);
     badge.save(&buffer, "PNG");
 
-    XMLReader reader;
-    reader.setClient(device);
-    test::StdoutCapture out;
-    reader.parseXMLFileAtString(page("<image file='badge.png' position='(0.25, 0.5)'/>"
+    test::Reading reading(device);
+    platform::DiagnosticCapture out;
+    reading.reader.parseXMLFileAtString(page("<image file='badge.png' position='(0.25, 0.5)'/>"
                                      "<image file='badge.png' position='(0.75, 0.5)'/>"
                                      "<image file='gone.png' position='(0.5, 0.25)'/>"));
-    auto p = reader.initialPage();
+    auto p = reading.initialPage();
     ASSERT_TRUE(p);
     stack->push(p.get(), false);
     ASSERT_EQ(files.requests().size(), 2u) << "one transfer per file";
@@ -339,11 +338,10 @@ TEST_F(Gauges, ThirtyImagesOfOneLargePictureShareOneDecodeScaledToThePage)
     std::string widgets;
     for (int i = 0; i < 30; ++i)
         widgets += "<image file='big.png' position='(0.5, 0.5)'/>";
-    XMLReader reader;
-    reader.setClient(d.device);
-    test::StdoutCapture out;
-    reader.parseXMLFileAtString(page(widgets));
-    auto p = reader.initialPage();
+    test::Reading reading(d.device);
+    platform::DiagnosticCapture out;
+    reading.reader.parseXMLFileAtString(page(widgets));
+    auto p = reading.initialPage();
     ASSERT_TRUE(p);
     stack->push(p.get(), false);
     ASSERT_EQ(d.files.requests().size(), 1u);
@@ -379,11 +377,10 @@ TEST_F(Gauges, PicturesHaveOneBudgetPerDeviceAndEndWithThePage)
     for (int i = 0; i < 130; ++i)
         widgets += "<image file='p" + std::to_string(i) + ".png' position='(0.5, 0.5)'/>";
     widgets += "<image file='empty.png' position='(0.5, 0.5)'/><image file='never.png' position='(0.5, 0.5)'/>";
-    XMLReader reader;
-    reader.setClient(d.device);
-    test::StdoutCapture out;
-    reader.parseXMLFileAtString(page(widgets));
-    auto p = reader.initialPage();
+    test::Reading reading(d.device);
+    platform::DiagnosticCapture out;
+    reading.reader.parseXMLFileAtString(page(widgets));
+    auto p = reading.initialPage();
     ASSERT_TRUE(p);
     stack->push(p.get(), false);
     const std::string picture = pngOf(QSize(320, 416), Qt::blue).toStdString();
@@ -407,6 +404,6 @@ TEST_F(Gauges, PicturesHaveOneBudgetPerDeviceAndEndWithThePage)
     stack->popToRoot(false);
     settle();
     p.reset();
-    reader.releasePages();
+    reading.pages.releasePages();
     EXPECT_TRUE(d.files.find(never)->cancelled) << "the page went, and its picture's transfer with it";
 }

@@ -4,9 +4,9 @@
 // placeholders; and the automation interface turning a picker as a finger.
 
 #include "app/automation/Automation.h"
-#include "pages/RemoteBool.h"
-#include "pages/RemotePicker.h"
-#include "pages/RemoteTextField.h"
+#include "elements/switch/RemoteBool.h"
+#include "elements/picker/RemotePicker.h"
+#include "elements/textfield/RemoteTextField.h"
 #include "ui/PageRig.h"
 #include "widgets/PickerColumn.h"
 #include "widgets/PickerView.h"
@@ -217,7 +217,7 @@ TEST_F(Inputs, AMalformedCommandStillMakesAWorkingWidgetWhoseErrorValueIsNeverSe
 
     std::string printed;
     {
-        test::StdoutCapture out;
+        platform::DiagnosticCapture out;
         QTest::mouseClick(sw->switchObj(), Qt::LeftButton);
         wheel->didSelectRow(1, 0);
         tf->textField()->setFocus();

@@ -4,7 +4,7 @@
 // automation interface delivers them.
 
 #include "app/automation/InputSynthesizer.h"
-#include "pages/Joystick.h"
+#include "elements/joystick/Joystick.h"
 #include "ui/PageRig.h"
 
 #include <QJsonObject>

@@ -8,8 +8,9 @@
 #include "app/AppWindow.h"
 #include "app/DisplayBar.h"
 #include "device/SchedulerFixture.h"
+#include "elements/RemoteView.h"
 #include "pages/ClientDynamicView.h"
-#include "pages/RemoteView.h"
+#include "pages/PageBuildContext.h"
 #include "ui/UiSupport.h"
 #include "uidesc/XMLReader.h"
 #include "widgets/NavigationStack.h"
@@ -21,6 +22,23 @@
 #include <string>
 
 namespace fieldmon::test {
+
+// One reading of a document as Connect makes it: the app's build context
+// and a reader that builds through it.
+struct Reading {
+    PageBuildContext pages;
+    XMLReader reader{pages};
+
+    explicit Reading(std::shared_ptr<Client> client,
+                     const uidesc::BuilderRegistry& builders = PageBuildContext::appBuilders())
+        : pages(client, builders)
+    {
+        reader.setClient(std::move(client));
+    }
+    const std::string& errors() const { return reader.errors(); }
+    std::shared_ptr<DevicePage> initialPage() { return pages.initialPage(); }
+    const std::shared_ptr<PageTable>& dynamicPages() const { return pages.dynamicPages(); }
+};
 
 struct PageRig : SchedulerFixture {
     AppWindow window;
@@ -42,13 +60,12 @@ struct PageRig : SchedulerFixture {
         settle();
     }
 
-    // Reads `doc` with a reader that lives as long as the returned one.
-    std::unique_ptr<XMLReader> read(const std::string& doc)
+    // Reads `doc`; what it made lives as long as the returned reading.
+    std::unique_ptr<Reading> read(const std::string& doc)
     {
-        auto reader = std::make_unique<XMLReader>();
-        reader->setClient(client);
-        quietly([&] { reader->parseXMLFileAtString(doc); });
-        return reader;
+        auto reading = std::make_unique<Reading>(client);
+        quietly([&] { reading->reader.parseXMLFileAtString(doc); });
+        return reading;
     }
 
     // Reads `doc` and pushes its start page without animation, as Connect

@@ -2,11 +2,11 @@
 // background, title and load command at each appearance, opening other
 // pages, the start page's clean-up, and the bar of "Control" pages.
 
-#include "pages/LabelView.h"
-#include "pages/PageButton.h"
-#include "pages/RemoteButton.h"
-#include "pages/RemoteInfoButton.h"
-#include "pages/RemoteLabel.h"
+#include "elements/label/LabelView.h"
+#include "elements/button/PageButton.h"
+#include "elements/button/RemoteButton.h"
+#include "elements/infobutton/RemoteInfoButton.h"
+#include "elements/label/RemoteLabel.h"
 #include "ui/PageRig.h"
 #include "widgets/NavigationBar.h"
 #include "widgets/PhoneStyle.h"
@@ -95,14 +95,14 @@ TEST_F(Page, TouchesOnTheBackgroundSetTheTouchVariablesToPageFractions)
     for (const Case& c : {Case{{160, 208}, 0.5, 0.5, "Tapped 1 times at (0.500000, 0.500000)\n"},
                           Case{{0, 0}, 0.0, 0.0, "Tapped 1 times at (0.000000, 0.000000)\n"},
                           Case{{80, 104}, 0.25, 0.25, "Tapped 1 times at (0.250000, 0.250000)\n"}}) {
-        test::StdoutCapture out;
+        platform::DiagnosticCapture out;
         tap(p.get(), c.at);
         EXPECT_EQ(out.take(), c.line);
         EXPECT_DOUBLE_EQ(client->touchX(), c.x);
         EXPECT_DOUBLE_EQ(client->touchY(), c.y);
         QTest::qWait(QApplication::doubleClickInterval() + 20);
     }
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     tap(p.get(), QPoint(32, 41));
     tap(p.get(), QPoint(32, 41), true);
     EXPECT_NE(out.take().find("Tapped 2 times at (0.100000, 0.098558)"), std::string::npos);
@@ -150,7 +150,7 @@ TEST_F(Page, AnErrorValuedLoadCommandIsNotSent)
     ASSERT_TRUE(p);
     run(0.2);
     EXPECT_TRUE(sent.empty());
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     p->runCommand();
     EXPECT_NE(out.take().find("its value is an error"), std::string::npos);
     EXPECT_TRUE(received().empty());
@@ -161,7 +161,7 @@ TEST_F(Page, ATargetThatNamesNoPageIsIgnoredAndOneOnTheStackIsGoneBackTo)
     auto p = open(kTwoPages);
     ASSERT_TRUE(p);
     {
-        test::StdoutCapture out;
+        platform::DiagnosticCapture out;
         QTest::mouseClick(widgetAt<RemoteButton>(*p, 3)->button(), Qt::LeftButton);
         EXPECT_EQ(out.take(), "ERROR: No page named 'nowhere' in dict for pushing\n");
     }

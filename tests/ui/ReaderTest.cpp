@@ -3,15 +3,15 @@
 // that are broken or hostile, and the error alert.
 
 #include "expr/Node.h"
-#include "pages/LabelView.h"
-#include "pages/PageButton.h"
-#include "pages/RemoteButton.h"
-#include "pages/RemoteInfoButton.h"
-#include "pages/RemoteLabel.h"
-#include "pages/WidgetTags.h"
+#include "elements/label/LabelView.h"
+#include "elements/button/PageButton.h"
+#include "elements/button/RemoteButton.h"
+#include "elements/infobutton/RemoteInfoButton.h"
+#include "elements/label/RemoteLabel.h"
+#include "elements/WidgetTags.h"
 #include "ui/PageRig.h"
+#include "uidesc/BuilderRegistry.h"
 #include "uidesc/ElementBuild.h"
-#include "uidesc/ElementBuilders.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -142,11 +142,11 @@ TEST_F(Reader, AWidgetOutsideAPageTakesItsTagAndAsksForItsValuesAndNoDeviceBuild
     p->endPages();
 
     // A reader without a device once dereferenced the missing record.
-    XMLReader alone;
-    quietly([&] { EXPECT_FALSE(alone.parseXMLFileAtString(page("<label>temp</label>"))); });
+    test::Reading alone(nullptr);
+    quietly([&] { EXPECT_FALSE(alone.reader.parseXMLFileAtString(page("<label>temp</label>"))); });
     EXPECT_EQ(alone.errors(), "No device to read the document for:line 0\n");
     EXPECT_EQ(alone.initialPage(), nullptr);
-    alone.showErrors();
+    alone.reader.showErrors();
 }
 
 TEST_F(Reader, CharacterDataIsOnePieceBetweenTwoPiecesOfMarkup)
@@ -221,7 +221,7 @@ TEST_F(Reader, ADocumentWithoutStartOpensNothingButShowsItsErrorsAndLeavesNothin
         EXPECT_EQ(reader->initialPage(), nullptr);
         made = reader->dynamicPages()->at("main");
         EXPECT_GT(client->scheduler().size(), 0u);
-        reader->showErrors();
+        reader->reader.showErrors();
         ASSERT_EQ(s.alerts.history().size(), 1u);
         const auto& alert = s.alerts.history()[0].content;
         EXPECT_EQ(alert.title, "XML parse error");
@@ -232,7 +232,7 @@ TEST_F(Reader, ADocumentWithoutStartOpensNothingButShowsItsErrorsAndLeavesNothin
     EXPECT_EQ(client->scheduler().size(), 0u);
     EXPECT_EQ(QApplication::allWidgets().size(), widgetsBefore);
     EXPECT_EQ(client.use_count(), clientRefsBefore);
-    read(page("<label>\"fine\"</label>"))->showErrors();
+    read(page("<label>\"fine\"</label>"))->reader.showErrors();
     EXPECT_EQ(s.alerts.history().size(), 1u) << "an empty error list shows no alert";
 }
 
@@ -308,14 +308,14 @@ TEST_F(Reader, TheErrorAlertListsTwentyEntriesAndSaysHowManyMore)
         widgets += "<image/>\n";
     auto reader = read(page(widgets));
     const std::string entry = "Didn't provide an image name to the image:line ";
-    EXPECT_EQ(std::count(reader->errors().begin(), reader->errors().end(), '\n'), XMLReader::kMaxListedErrors);
-    EXPECT_EQ(reader->unlistedErrors(), 5);
-    EXPECT_TRUE(reader->alertMessage().ends_with("image:line 23\nand 5 more errors\n")) << reader->alertMessage();
+    EXPECT_EQ(std::count(reader->errors().begin(), reader->errors().end(), '\n'), uidesc::ErrorList::kMaxListedErrors);
+    EXPECT_EQ(reader->reader.unlistedErrors(), 5);
+    EXPECT_TRUE(reader->reader.alertMessage().ends_with("image:line 23\nand 5 more errors\n")) << reader->reader.alertMessage();
     // The table's message prints every attribute, so a long one makes a long entry.
     auto one = read("<d><table name='t' note='" + std::string(300, 'x') + "'/></d>");
     const std::string head = "Error: Not enough arguments to the table.  Got '{ name = \"t\"; note = \"";
-    EXPECT_EQ(one->errors(), head + std::string(XMLReader::kMaxErrorMessage - head.size(), 'x') + "...:line 1\n");
-    EXPECT_EQ(one->alertMessage(), one->errors());
+    EXPECT_EQ(one->errors(), head + std::string(uidesc::ErrorList::kMaxErrorMessage - head.size(), 'x') + "...:line 1\n");
+    EXPECT_EQ(one->reader.alertMessage(), one->errors());
 }
 
 namespace {
@@ -323,14 +323,14 @@ namespace {
 // A stand-in for a widget of a later issue whose command is required.
 int switchesBuilt = 0;
 int switchEnds = 0;
-bool startSwitch(ElementBuild& b)
+bool startSwitch(uidesc::ElementBuild& b)
 {
     if (!b.required("command"))
         return false;
     ++switchesBuilt;
     return true;
 }
-void endSwitch(ElementBuild&)
+void endSwitch(uidesc::ElementBuild&)
 {
     ++switchEnds;
 }
@@ -341,16 +341,15 @@ TEST_F(Reader, OnlyAnAbsentRequiredAttributeIsMissingAndTheEndOfADroppedElementI
 {
     // A malformed command compiles to an error node: it is present, and the
     // element is built. Only the switch without one is reported and dropped.
-    BuilderRegistry builders = elementBuilders();
+    uidesc::BuilderRegistry builders = PageBuildContext::appBuilders();
     builders.replace("bool", {startSwitch, endSwitch});
     switchesBuilt = switchEnds = 0;
-    XMLReader reader(builders);
-    reader.setClient(client);
+    test::Reading reading(client, builders);
     quietly([&] {
-        reader.parseXMLFileAtString(page("<bool>temp</bool>\n<bool command='\"on \" +'>temp</bool>\n"
+        reading.reader.parseXMLFileAtString(page("<bool>temp</bool>\n<bool command='\"on \" +'>temp</bool>\n"
                                          "<bool command='\"on \" + state'>temp</bool>"));
     });
-    EXPECT_EQ(reader.errors(), "Didn't provide a command to the bool:line 4\n");
+    EXPECT_EQ(reading.errors(), "Didn't provide a command to the bool:line 4\n");
     EXPECT_EQ(switchesBuilt, 2);
     EXPECT_EQ(switchEnds, 2) << "the end of a dropped element is skipped";
 }

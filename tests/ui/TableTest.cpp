@@ -105,7 +105,7 @@ TEST_F(TablePage, CoverageByIndexOpenRangesAndAllWithTheFirstTemplateAddedWinnin
     // Rows 5 and 6: no template covers them.
     EXPECT_EQ(view().cellForRow({0, 5})->reuseIdentifier(), "EMPTYCELL");
     EXPECT_EQ(view().cellForRow({0, 5})->selectionStyle(), TableCell::SelectionStyle::None);
-    test::StdoutCapture out;
+    platform::DiagnosticCapture out;
     view().reloadData();
     EXPECT_NE(out.take().find("ERROR: No cells in range"), std::string::npos);
 }
@@ -174,7 +174,7 @@ TEST_F(TablePage, ARowWithoutItsTextYetKeepsWhatAReusedCellShowed)
     source.row = 5;
     std::string printed;
     {
-        test::StdoutCapture out;
+        platform::DiagnosticCapture out;
         other.reloadData(); // the cell is reused for row 5
         printed = out.take();
     }
@@ -302,7 +302,7 @@ TEST_F(TablePage, ATargetRowSetsTheIndexVariableBeforeThePageAppears)
     stack->pop(false);
     settle();
     {
-        test::StdoutCapture out;
+        platform::DiagnosticCapture out;
         test::tapRow(view(), {0, 1});
         EXPECT_EQ(out.take(), "ERROR: No page named 'nowhere' in dict for pushing\n");
     }

@@ -3,6 +3,7 @@
 // widgets for a person to look at, captured standard output, and clicks on
 // table rows.
 
+#include "platform/Diagnostics.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/NavigationStack.h"
 
@@ -72,7 +73,9 @@ inline int occurrences(const std::string& text, const std::string& needle)
     return n;
 }
 
-// Captures what the code under test prints with printf.
+// Captures what the code under test prints with printf (the app's screens;
+// everything that writes through the diagnostics sink is read with a
+// platform::DiagnosticCapture instead).
 class StdoutCapture {
 public:
     StdoutCapture()

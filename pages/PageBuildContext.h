@@ -1,0 +1,84 @@
+#pragma once
+// PageBuildContext: the app's build context. While the reader reads a
+// device's document it makes the device's pages and their widgets, with the
+// builders of pages/ ("page", "table", "section", "cell") and of every
+// element kind in elements/. It holds the page table and the page being
+// filled, and keeps every object the builders made.
+//
+// What it made is its own to hand out: the page table (dynamicPages()) and
+// the start page (initialPage(), which marks it as the device's start
+// page). Once the start page is handed out, the pages and the page table
+// own one another until the start page's clean-up ends them (DevicePage).
+// If it never is (no "start", no such page), the context's destructor ends
+// the pages and their bindings (releasePages()), so that no reading leaves
+// a set behind.
+//
+// Thread rule: main thread only.
+
+#include "elements/WidgetContext.h"
+#include "pages/DevicePage.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fieldmon {
+
+namespace uidesc {
+class BuilderRegistry;
+}
+
+class PageBuildContext final : public WidgetContext {
+public:
+    // The app's builders: those of pages/ and of every kind in elements/.
+    static const uidesc::BuilderRegistry& appBuilders();
+
+    // `builders` outlive the context (tests stand in for widgets with their own).
+    explicit PageBuildContext(std::shared_ptr<Client> client,
+                              const uidesc::BuilderRegistry& builders = appBuilders());
+    ~PageBuildContext() override;
+    PageBuildContext(const PageBuildContext&) = delete;
+    PageBuildContext& operator=(const PageBuildContext&) = delete;
+
+    // --- What the reader asks ------------------------------------------------
+    const uidesc::BuilderRegistry& builders() const override { return builders_; }
+    void setStartPageName(std::optional<std::string> name) override { initialPageName_ = std::move(name); }
+    std::function<bool()> redrawRequest() override;
+    void keep(std::shared_ptr<void> object) override;
+
+    // --- What the builders of elements/ ask -------------------------------------
+    void place(std::shared_ptr<RemoteView> widget) override;
+    std::function<void(const std::string& name)> pageOpener() override;
+    std::function<void()> pageButton(int tag, const std::string* target) override;
+
+    // --- What the builders of pages ask ------------------------------------------
+    // Enters `page` in the page table under `name` (a later page of the same
+    // name replaces an earlier one) and makes it the page being filled.
+    void registerPage(const std::string& name, std::shared_ptr<DevicePage> page);
+    void endCurrentPage() { currentPage_.reset(); }
+    // The page or table being filled; null outside one.
+    DevicePage* currentPage() const { return currentPage_.get(); }
+
+    // --- What the reading made ------------------------------------------------------
+    const std::shared_ptr<PageTable>& dynamicPages() const { return dynamicPages_; }
+    const std::optional<std::string>& initialPageName() const { return initialPageName_; }
+    // The page named by the last "start", marked as the device's start page;
+    // null without "start" or when no page has that name.
+    std::shared_ptr<DevicePage> initialPage();
+    // Ends what this reading made: the device drops every binding and the
+    // pages drop the page table. For a reading that opens no page.
+    void releasePages();
+
+private:
+    std::shared_ptr<Client> client_;
+    const uidesc::BuilderRegistry& builders_;
+    std::shared_ptr<PageTable> dynamicPages_ = std::make_shared<PageTable>();
+    std::shared_ptr<DevicePage> currentPage_;
+    std::optional<std::string> initialPageName_;
+    // Every page, widget and cell made, in order of making.
+    std::vector<std::shared_ptr<void>> workingStack_;
+    bool startPageHandedOut_ = false;
+};
+
+} // namespace fieldmon
