@@ -17,7 +17,7 @@
 // Thread rule: takeLines() on any one thread at a time (the main thread);
 // the copier thread is the class's own. Both work under `mutex_`.
 
-#include "app/automation/KeptLines.h"
+#include "platform/KeptLines.h"
 
 #include <cstddef>
 #include <memory>
@@ -37,7 +37,7 @@ public:
     OutputTee(const OutputTee&) = delete;
     OutputTee& operator=(const OutputTee&) = delete;
 
-    using Taken = KeptLines::Taken;
+    using Taken = platform::KeptLines::Taken;
     // The complete lines printed since the last call, oldest first.
     Taken takeLines();
 
@@ -50,7 +50,7 @@ private:
     int original_;
     int readEnd_;
     std::mutex mutex_;
-    KeptLines kept_;
+    platform::KeptLines kept_;
     std::thread copier_;
 };
 

@@ -1,19 +1,19 @@
 #pragma once
-// KeptLines: the lines of output that wait for the automation "log" command,
+// KeptLines: the diagnostic lines that wait for the automation "log" command,
 // cut from the bytes as they come, and bounded both in count and in bytes.
 // Only the newest are kept; older ones are dropped and counted. A count alone
 // is no bound: one datagram dump is a line of several kilobytes, and a device
 // that floods the app with bad datagrams would make ten thousand of them many
 // megabytes of memory while nobody asks for the log.
 //
-// Thread rule: one thread at a time (OutputTee holds its lock around every call).
+// Thread rule: one thread at a time (the diagnostics sink holds its lock around every call).
 
 #include <cstddef>
 #include <deque>
 #include <string>
 #include <vector>
 
-namespace fieldmon::automation {
+namespace fieldmon::platform {
 
 class KeptLines {
 public:
@@ -39,4 +39,4 @@ private:
     std::size_t dropped_ = 0;
 };
 
-} // namespace fieldmon::automation
+} // namespace fieldmon::platform

@@ -1,9 +1,9 @@
-#include "app/automation/KeptLines.h"
+#include "platform/KeptLines.h"
 
 #include <algorithm>
 #include <iterator>
 
-namespace fieldmon::automation {
+namespace fieldmon::platform {
 
 void KeptLines::add(const char* data, std::size_t size)
 {
@@ -37,4 +37,4 @@ KeptLines::Taken KeptLines::take()
     return taken;
 }
 
-} // namespace fieldmon::automation
+} // namespace fieldmon::platform

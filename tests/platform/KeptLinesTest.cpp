@@ -1,12 +1,12 @@
 // The lines kept for the automation "log" command.
 
-#include "app/automation/KeptLines.h"
+#include "platform/KeptLines.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-using fieldmon::automation::KeptLines;
+using fieldmon::platform::KeptLines;
 
 TEST(KeptLines, CutsLinesAcrossChunksAndKeepsThemInOrder)
 {
