@@ -2,6 +2,7 @@
 
 #include "device/EventLine.h"
 #include "device/RequestId.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
 
@@ -10,7 +11,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace fieldmon {
@@ -147,7 +147,7 @@ int Client::sendBytes(const void* data, std::size_t size)
         sent = ::sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     }
     if (sent < 0) {
-        std::printf("Error sending packet: %s\n", std::strerror(errno));
+        diag("Error sending packet: %s\n", std::strerror(errno));
         return -1;
     }
     return 0;
@@ -172,7 +172,7 @@ void Client::broadcastEvent(std::string_view line)
 {
     // The line may hold a NUL byte from the wire; print what a C string would.
     std::string whole(line);
-    std::printf("%d: %s\n", serialNumber(), whole.c_str());
+    diag("%d: %s\n", serialNumber(), whole.c_str());
 
     std::string_view text = eventText(line);
     if (hasTimeStamp(line)) {

@@ -1,5 +1,7 @@
 #include "device/FileTransfers.h"
 
+#include "platform/Diagnostics.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -101,12 +103,12 @@ bool FileTransfers::start(Key key, std::vector<Report>& failedNow)
         id = transport_->get(t.url, kTimeoutSeconds, std::move(callbacks));
     }
     if (id == 0) {
-        std::printf("Download failed for file '%s'\n", t.name.c_str());
+        diag("Download failed for file '%s'\n", t.name.c_str());
         failedNow.push_back(Report{std::move(t.notification), std::move(t.done), std::nullopt});
         transfers_.erase(it);
         return false;
     }
-    std::printf("Requesting '%s'\n", t.url.c_str());
+    diag("Requesting '%s'\n", t.url.c_str());
     t.id = id;
     ++runningCount_;
     return true;
@@ -165,7 +167,7 @@ void FileTransfers::onFinished(Key key)
         return;
     --runningCount_;
     Transfer& t = node.mapped();
-    std::printf("Succeeded! Received %d bytes of data\n", static_cast<int>(t.body.size()));
+    diag("Succeeded! Received %d bytes of data\n", static_cast<int>(t.body.size()));
     std::vector<Report> reports;
     reports.push_back(Report{std::move(t.notification), std::move(t.done), std::move(t.body)});
     startWaiting(reports);
@@ -191,7 +193,7 @@ void FileTransfers::fail(Key key, const std::string& error)
     // a requester may drop the record meanwhile.
     std::string line = "Connection failed! Error - " + error + " " + t.url + "\n";
     deliver(notifications_, std::move(reports));
-    std::fputs(line.c_str(), stdout);
+    diagWrite(line);
 }
 
 void FileTransfers::deliver(platform::NotificationCenter& notifications, std::vector<Report> reports)
