@@ -3,6 +3,7 @@
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
 #include "events/EventLog.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "uidesc/ParseErrorAlert.h"
 #include "uidesc/XMLReader.h"
@@ -224,7 +225,7 @@ void DeviceDetailScreen::viewWillAppear(bool)
 
 void DeviceDetailScreen::hitBack()
 {
-    std::printf("Hit back button\n");
+    diag("Hit back button\n");
 }
 
 int DeviceDetailScreen::numberOfSections(GroupedTableView&)

@@ -3,6 +3,7 @@
 #include "device/Client.h"
 #include "pages/GaugeInspect.h"
 #include "pages/GaugeMath.h"
+#include "platform/Diagnostics.h"
 
 #include <cstdio>
 
@@ -45,7 +46,7 @@ void RemoteImage::gotImage(const DevicePictures::Result& result)
         std::fputs("'\n", stdout);
     }
     if (result.picture.isNull()) {
-        std::printf("Image '%s' is no picture\n", file_.c_str());
+        diag("Image '%s' is no picture\n", file_.c_str());
         state_ = State::Failed;
         return;
     }

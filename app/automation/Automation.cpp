@@ -1,7 +1,7 @@
 #include "app/automation/Automation.h"
 
 #include "app/AppWindow.h"
-#include "app/automation/OutputTee.h"
+#include "platform/Diagnostics.h"
 #include "platform/SafeFileWrite.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/Screen.h"
@@ -33,7 +33,7 @@ QString describe(const QWidget* w)
 
 } // namespace
 
-Automation::Automation(AppWindow& window, OutputTee* log, QObject* parent)
+Automation::Automation(AppWindow& window, platform::DiagnosticLog* log, QObject* parent)
     : QObject(parent), reader_(window), log_(log)
 {
     commands_ = {
@@ -218,7 +218,7 @@ void Automation::log(const Request&, Answer& answer)
         answer(Reply::failure(QStringLiteral("diagnostic output is not captured in this run")));
         return;
     }
-    OutputTee::Taken taken = log_->takeLines();
+    platform::DiagnosticLog::Taken taken = log_->take();
     QJsonArray lines;
     for (const std::string& line : taken.lines)
         lines.append(QString::fromUtf8(line));

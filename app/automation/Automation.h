@@ -25,12 +25,13 @@
 
 namespace fieldmon {
 class AppWindow;
+namespace platform {
+class DiagnosticLog;
+}
 struct AutomationDrag;
 } // namespace fieldmon
 
 namespace fieldmon::automation {
-
-class OutputTee;
 
 class Automation : public QObject {
     Q_OBJECT
@@ -38,7 +39,7 @@ public:
     using Answer = LineChannel::Answer;
 
     // `log` supplies the "log" command; without it the command fails.
-    explicit Automation(AppWindow& window, OutputTee* log = nullptr, QObject* parent = nullptr);
+    explicit Automation(AppWindow& window, platform::DiagnosticLog* log = nullptr, QObject* parent = nullptr);
     ~Automation() override;
 
     void run(const Request& request, Answer answer);
@@ -96,7 +97,7 @@ private:
     void later(int ms, std::function<void()> fn);
 
     ScreenReader reader_;
-    OutputTee* log_;
+    platform::DiagnosticLog* log_;
     InputSynthesizer input_;
     std::map<QString, Command> commands_;
     // Bumped when the client leaves: work still scheduled for it stops.
