@@ -1,4 +1,5 @@
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "platform/FakeFileTransport.h"
 
 #include "support/TestServices.h"
@@ -53,7 +54,7 @@ TEST(ClientFiles, RequestsTheNamedFileAndPostsItsBody)
 {
     Fixture f;
     Received got(f.s.notifications, "fileFrom1207ui.xml");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     f.client->requestFile("ui.xml");
     ASSERT_EQ(f.transport.requests().size(), 1u);
     const auto& req = f.transport.requests()[0];
@@ -61,7 +62,7 @@ TEST(ClientFiles, RequestsTheNamedFileAndPostsItsBody)
     EXPECT_DOUBLE_EQ(req.timeoutSeconds, 10.0);
     EXPECT_TRUE(got.objects.empty()); // asynchronous: nothing until the transfer ends
     ASSERT_TRUE(f.transport.serve(req.id, "<ui/>"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(diagnostics.take(),
               "Requesting 'http://10.0.0.7/ui.xml'\nSucceeded! Received 5 bytes of data\n");
     ASSERT_EQ(got.objects.size(), 1u);
     EXPECT_EQ(got.objects[0], "<ui/>");
@@ -126,9 +127,9 @@ TEST(ClientFiles, FailurePostsNothingAndPrintsTheError)
     auto id = f.transport.requests()[0].id;
     f.transport.respond(id);
     f.transport.deliver(id, "half a fi");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     f.transport.fail(id, "Connection refused");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Connection failed! Error - Connection refused http://10.0.0.7/ui.xml\n");
+    EXPECT_EQ(diagnostics.take(), "Connection failed! Error - Connection refused http://10.0.0.7/ui.xml\n");
     ASSERT_EQ(got.objects.size(), 1u);
     EXPECT_EQ(got.objects[0], std::nullopt);
     EXPECT_EQ(f.client->runningFileTransfers(), 0u);
@@ -147,9 +148,9 @@ TEST(ClientFiles, TransferThatCannotStartFailsInsideTheCall)
         client->setSerialNumber(1207);
         client->setAddress(ipv4("10.0.0.7"));
         Received got(s.notifications, "fileFrom1207ui.xml");
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         client->requestFile("ui.xml");
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Download failed for file 'ui.xml'\n");
+        EXPECT_EQ(diagnostics.take(), "Download failed for file 'ui.xml'\n");
         ASSERT_EQ(got.objects.size(), 1u);
         EXPECT_EQ(got.objects[0], std::nullopt);
         EXPECT_EQ(client->runningFileTransfers(), 0u);

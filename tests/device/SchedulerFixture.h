@@ -6,6 +6,7 @@
 
 #include "device/Client.h"
 #include "expr/Node.h"
+#include "platform/Diagnostics.h"
 #include "variables/RequestAnswer.h"
 
 #include "support/TestServices.h"
@@ -13,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,26 +68,23 @@ struct SchedulerFixture : ::testing::Test {
         ::close(sock);
     }
 
+    // How many quietly() runs are open. A test that reads the diagnostics of
+    // quiet runs itself raises it around them, so that they reach its capture.
     static int& quietDepth()
     {
         static int depth = 0;
         return depth;
     }
 
-    // Runs f with standard output swallowed (callbacks may nest this).
+    // Runs f with its diagnostics swallowed (callbacks may nest this).
     template <typename F>
     static void quietly(F&& f)
     {
-        int& depth = quietDepth();
-        if (depth++ == 0) {
-            std::fflush(stdout);
-            ::testing::internal::CaptureStdout();
-        }
+        std::optional<platform::DiagnosticCapture> swallowed;
+        if (quietDepth()++ == 0)
+            swallowed.emplace();
         f();
-        if (--depth == 0) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-        }
+        --quietDepth();
     }
 
     std::shared_ptr<CountingWidget> widget()

@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
+#include "platform/Diagnostics.h"
 #include "platform/NotificationCenter.h"
 
 #include "support/FinderRig.h"
@@ -147,12 +148,12 @@ TEST(ClientFinder, AnotherHostClaimingAnAnsweringDevicesSerialTakesNothing)
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;North well;3;1207;0"));
     auto record = rig.at("127.0.0.2");
     Counter found(rig.s.notifications, "ListeningFoundNewClient");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     for (int i = 0; i < 3; ++i) {
         rig.send(3, "mPLAT;PUMP;Impostor;3;1207;1");
         rig.pumpFor(50);
     }
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = diagnostics.take();
     EXPECT_EQ(rig.at("127.0.0.2"), record);
     EXPECT_FALSE(rig.at("127.0.0.3"));
     EXPECT_EQ(record->name(), "North well");
@@ -220,7 +221,7 @@ TEST(ClientFinder, AFullRegistryForgetsTheRecordHeardFromLongestAgo)
     auto address = [](std::size_t i) {
         return "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
     };
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     for (std::size_t i = 0; i <= ClientFinder::kMaxRecords; ++i) {
         if (i == 1)
             s.loop.advance(1); // the first is the one heard from longest ago
@@ -228,7 +229,7 @@ TEST(ClientFinder, AFullRegistryForgetsTheRecordHeardFromLongestAgo)
     }
     finder.parsePacket(from("127.2.0.1"), "mPLAT;PUMP;y;1;99999;0");
     s.loop.runPending();
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = diagnostics.take();
     finder.lockIDArray();
     EXPECT_EQ(finder.clientIDArray().size(), ClientFinder::kMaxRecords);
     finder.unlockIDArray();
@@ -312,10 +313,9 @@ TEST(ClientFinder, EachDatagramKindReachesItsRecordOrIsDumpedOrDropped)
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::PrintToString(k.bytes));
         rig.s.loop.advance(1.0);
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         rig.finder->parsePacket(from(("127.0.0." + std::to_string(k.host)).c_str()), k.bytes);
-        std::fflush(stdout);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), k.printed);
+        EXPECT_EQ(diagnostics.take(), k.printed);
         EXPECT_EQ(c->lastHeardTime() == rig.s.loop.now(), k.heard);
     }
     EXPECT_EQ(events.count, 1);

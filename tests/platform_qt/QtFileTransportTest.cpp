@@ -5,6 +5,7 @@
 #include "platform/qt/QtFileTransport.h"
 
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "platform/qt/MemoryNetworkCache.h"
 
 #include "support/LocalHttpServer.h"
@@ -179,10 +180,10 @@ protected:
 TEST_F(QtFiles, UiXmlArrivesUnderTheDeviceNotification)
 {
     expect("ui.xml");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     client->requestFile("ui.xml");
     ASSERT_TRUE(waitFor(1, 5000));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_EQ(received["ui.xml"], kUiXml);
     EXPECT_EQ(out, "Requesting 'http://127.0.0.1/ui.xml'\nSucceeded! Received " + std::to_string(kUiXml.size()) +
                        " bytes of data\n");
@@ -232,11 +233,11 @@ TEST_F(QtFiles, SilentAndTricklingDevicesFailAtTheTimeOut)
     expect("trickle");
     QElapsedTimer clock;
     clock.start();
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     client->requestFile("silent");
     client->requestFile("trickle");
     ASSERT_TRUE(waitFor(2, 14500));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     double seconds = clock.elapsed() / 1000.0;
     EXPECT_GE(seconds, 9.8);
     EXPECT_LT(seconds, 14.5); // the servers answer at 15 s; anything before that is the time-out
@@ -369,11 +370,11 @@ TEST_F(QtFiles, RedirectsStayOnTheDevice)
     ASSERT_TRUE(elsewhere.start("127.0.0.2", 80));
     for (const char* name : {"away", "otherport", "secure", "explicit"})
         expect(name);
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     for (const char* name : {"away", "otherport", "secure", "explicit"})
         client->requestFile(name);
     ASSERT_TRUE(waitFor(4, 8000));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_EQ(received["away"], std::nullopt);
     EXPECT_EQ(received["otherport"], std::nullopt);
     EXPECT_EQ(received["secure"], std::nullopt);
@@ -405,10 +406,10 @@ TEST_F(QtFiles, ABodyAnnouncedPastTheLimitIsRefusedAtOnce)
     expect("huge");
     QElapsedTimer clock;
     clock.start();
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     client->requestFile("huge");
     ASSERT_TRUE(waitFor(1, 5000));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_LT(clock.elapsed(), 3000) << "refused on its headers, not read for its 10 s";
     EXPECT_EQ(received["huge"], std::nullopt);
     EXPECT_NE(out.find("Connection failed! Error - The file is larger than 16 MiB. http://127.0.0.1/huge\n"),

@@ -1,4 +1,5 @@
 #include "variables/RemoteDataRequest.h"
+#include "platform/Diagnostics.h"
 #include "variables/RequestAnswer.h"
 #include "variables/RequestQueues.h"
 
@@ -49,12 +50,12 @@ struct Queues : testing::Test {
     }
     std::string store(const std::string& datagram, bool value)
     {
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         if (value)
             q.handleValueReply(datagram);
         else
             q.handleAddressReply(datagram);
-        return testing::internal::GetCapturedStdout();
+        return diagnostics.take();
     }
 };
 
@@ -88,9 +89,9 @@ TEST_F(Queues, AddressRequestsBatchIntoRuns)
         EXPECT_EQ(queues.findSentAddressRequests('b')->size(), c.indexes.size() + 1); // and the requester entry
 
         std::string note;
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         queues.handleAddressReply(*answerAddressRequest(rs.sent[0], Addresses{}, note));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(diagnostics.take(), "");
         for (std::size_t i = 0; i < v.size(); ++i)
             EXPECT_EQ(v[i]->realAddress(), 0x100 + 4 * c.indexes[i]);
         EXPECT_EQ(queues.findSentAddressRequests('b'), nullptr);
@@ -165,12 +166,12 @@ TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
             vars.push_back(rs.var(type, 0, address));
             rs.store.requests().queue(vars.back()->varRequest());
         }
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         rs.store.requests().submitRequests();
         std::string note;
         auto answer = answerValueRequest(rs.sent.empty() ? "" : rs.sent[0], AddressBytes{}, note);
         rs.store.requests().handleValueReply(answer.value_or(""));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(diagnostics.take(), "");
         ASSERT_EQ(rs.sent.size(), 1u);
         if (!c.text.empty()) {
             EXPECT_EQ(rs.sent[0], c.text);
@@ -234,12 +235,12 @@ TEST(RequestQueuesShortage, EveryReplyLength)
 
         const char kind = c.setup == TwoAddresses ? 'V' : 'A';
         std::string datagram = reply(kind, c.id, std::vector<std::uint8_t>(16, 0x11)).substr(0, c.length);
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         if (kind == 'V')
             q.handleAddressReply(datagram);
         else
             q.handleValueReply(datagram);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = diagnostics.take();
 
         int stored = 0;
         for (const auto& v : vars)
@@ -394,9 +395,9 @@ TEST(RemoteDataRequest, Pieces)
 {
     auto v = RemoteData::create(nullptr);
     auto r = RemoteDataRequest::value(v, 0x100, 70, true);
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     r.addToRequestSize(10);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Requesting too much at once\n");
+    EXPECT_EQ(diagnostics.take(), "ERROR: Requesting too much at once\n");
     EXPECT_EQ(r.requestSize(), 75);
     EXPECT_EQ(r.request(), "00000100\x8c");
     r.addToSize(3);
@@ -438,13 +439,13 @@ TEST_F(Queues, SilentDeviceDoesNotGrowTheLeftovers)
 TEST_F(Queues, DebugOutput)
 {
     s.debugFlag = true;
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     auto v = s.store.createVar("speed", "WORD", 2);
     v->setRealAddress(0x10);
     q.queue(v->varRequest());
     q.submitRequests();
     q.handleValueReply(reply('A', 'b', bytes({0x34, 0x12})));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_EQ(out, "Name: 'speed', Type: 'WORD', withOffset: '2'\n"
                    "Submitting\n"
                    "We got 2 bytes\n"
