@@ -377,7 +377,7 @@ void DeviceDetailScreen::connectToDevice()
     // The handle is assigned after the call: a fetch that cannot start
     // reports inside it, and then nothing is pending any more.
     FileTransfers::Handle fetch =
-        remoteClient_->requestFile(kDescriptionFile, [this](const platform::Bytes* bytes) { gotDescription(bytes); });
+        remoteClient_->files().request(kDescriptionFile, [this](const platform::Bytes* bytes) { gotDescription(bytes); });
     fetch_ = std::move(fetch);
 }
 

@@ -48,21 +48,20 @@ FileTransfers::~FileTransfers()
             transport_->cancel(entry.second.id);
 }
 
-FileTransfers::Key FileTransfers::add(const std::string& address, const std::string& prefix, const std::string& name,
-                                      Completion done)
+FileTransfers::Key FileTransfers::add(const std::string& name, Completion done)
 {
     // The name goes into the URL unchanged; the transport decides whether the
     // result is a URL it can fetch.
     Key key = nextKey_++;
-    transfers_.emplace(key, Transfer{0, name, prefix + name, "http://" + address + "/" + name, {}, std::move(done)});
+    transfers_.emplace(key, Transfer{0, name, device_.notificationPrefix() + name,
+                                     "http://" + device_.address() + "/" + name, {}, std::move(done)});
     waiting_.push_back(key);
     return key;
 }
 
-FileTransfers::Handle FileTransfers::request(const std::string& address, const std::string& prefix,
-                                             const std::string& name, Completion done)
+FileTransfers::Handle FileTransfers::request(const std::string& name, Completion done)
 {
-    Key key = add(address, prefix, name, std::move(done));
+    Key key = add(name, std::move(done));
     Handle handle(self_, key);
     std::vector<Report> failedNow;
     startWaiting(failedNow);
@@ -70,9 +69,9 @@ FileTransfers::Handle FileTransfers::request(const std::string& address, const s
     return handle;
 }
 
-void FileTransfers::request(const std::string& address, const std::string& prefix, const std::string& name)
+void FileTransfers::request(const std::string& name)
 {
-    add(address, prefix, name, nullptr);
+    add(name, nullptr);
     std::vector<Report> failedNow;
     startWaiting(failedNow);
     deliver(notifications_, std::move(failedNow));

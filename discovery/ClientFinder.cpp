@@ -136,7 +136,7 @@ void ClientFinder::listenForClients(std::stop_token stop)
     using Clock = std::chrono::steady_clock;
     // One receive area for the life of the thread: 1023 bytes and the 0 the
     // content gets after its last byte, so it can be read as a C string.
-    char buffer[kMaxDatagram + 1];
+    char buffer[kMaxDatagram];
     sockaddr_in from{};
     bool presenceNext = true;
     // The tick clock starts with the thread, as if a tick had just run: on a
@@ -172,9 +172,12 @@ void ClientFinder::listenForClients(std::stop_token stop)
             ssize_t n = ::recvfrom(listenSock_, buffer, kMaxDatagram, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
                                    &len);
             if (n >= 0) {
-                buffer[n] = '\0';
-                std::string_view datagram(buffer, static_cast<std::size_t>(n));
-                onMainThreadAndWait([this, &from, datagram] { parsePacket(from, datagram); });
+                // The hand-off owns its copy of the datagram and the sender:
+                // a handler that destroys the finder releases this wait
+                // while the handler still runs (see onMainThreadAndWait).
+                onMainThreadAndWait([this, from, datagram = std::string(buffer, static_cast<std::size_t>(n))] {
+                    parsePacket(from, datagram);
+                });
             } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
                 std::fprintf(stderr, "%s\n", std::strerror(errno));
             }
@@ -279,12 +282,16 @@ void ClientFinder::reportSendFailure(int error)
 bool ClientFinder::onMainThreadAndWait(std::function<void()> fn)
 {
     std::weak_ptr<ClientFinder*> alive = self_;
+    // Stopping also ends a wait whose task runs: a handler on the main thread
+    // may destroy the finder, whose destructor then joins this thread. So
+    // every hand-off owns what it uses, and touches nothing of the finder
+    // after a call that may have destroyed it.
     return services_.loop.postAndWait(
         [alive, fn = std::move(fn)] {
             if (alive.lock())
                 fn();
         },
-        stop_.get_token());
+        stop_.get_token(), platform::MainLoop::StopEnds::Running);
 }
 
 void ClientFinder::onMainThread(std::function<void()> fn)

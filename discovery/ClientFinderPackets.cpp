@@ -84,15 +84,16 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
         break;
     case 'V':
     case 'A':
-        // Replies go whole to the record: the kind byte first and the 0 the
-        // receiver adds last (n + 1 bytes).
+        // Replies are decoded here, where the hand-off landed, as they came:
+        // the kind byte first, the closing byte last. The expressions they
+        // complete may run anything, even the finder's destruction: nothing
+        // of `this` is touched after them.
         if (auto client = heardFrom()) {
-            std::string reply(datagram);
-            reply.push_back('\0');
+            RequestQueues& requests = client->variables().requests();
             if (datagram[0] == 'V')
-                client->onAddressReply(reply);
+                requests.handleAddressReply(datagram);
             else
-                client->onValueReply(reply);
+                requests.handleValueReply(datagram);
         }
         return;
     case 'e':

@@ -1,5 +1,6 @@
 #include "uidesc/ElementBuild.h"
 
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "pages/RemoteView.h"
 #include "pages/WidgetTags.h"
@@ -18,7 +19,7 @@ const std::string* ElementBuild::text(std::string_view name) const
 
 ElementBuild::NodePtr ElementBuild::compileText(std::string_view text)
 {
-    return client().compileString(text);
+    return expr::Compiler::compile(clientPtr(), text);
 }
 
 ElementBuild::NodePtr ElementBuild::compile(std::string_view name)
@@ -59,7 +60,7 @@ void ElementBuild::bindTo(const NodePtr& e, std::function<void()> notifier)
         redraw = [page] { return page->visible(); };
     else
         redraw = [] { return false; };
-    client().scheduleDataUpdate(e, std::move(notifier), std::move(redraw), element_.rate);
+    client().scheduler().bind(e, std::move(notifier), std::move(redraw), element_.rate);
 }
 
 bool ElementBuild::argumentList(std::string_view name, std::vector<std::string>& args)
@@ -70,7 +71,7 @@ bool ElementBuild::argumentList(std::string_view name, std::vector<std::string>&
         return true;
     // A list too short to have brackets counts as a list with too few arguments.
     if (auto body = uidesc::argumentListBody(*value))
-        args = Client::splitArguments(*body);
+        args = expr::Compiler::splitArguments(*body);
     if (static_cast<int>(args.size()) < attribute->minimumArguments) {
         report(*attribute);
         if (attribute->whenShort == uidesc::WhenShort::Drop)

@@ -93,7 +93,7 @@ void XMLReader::parserDidStartDocument()
     stopped_ = false;
     // Thumbwheel definitions are numbered from 0 in each reading.
     if (remoteClient_)
-        remoteClient_->startThumbwheelDefinitions();
+        remoteClient_->thumbwheels().restart();
 }
 
 bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseError)
@@ -109,7 +109,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
     if (text.size() > kMaxDocumentBytes) {
         line_ = 1;
         stop("Document larger than 16 MiB");
-        remoteClient_->startDataUpdate();
+        remoteClient_->scheduler().start();
         return false;
     }
     // A byte-order mark (UTF-8's, which some editors write) is no part of the
@@ -199,7 +199,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
             *parseError = parser.errorString().toStdString();
     }
     if (remoteClient_)
-        remoteClient_->startDataUpdate();
+        remoteClient_->scheduler().start();
     return complete;
 }
 
@@ -282,7 +282,7 @@ void XMLReader::foundCharacters(std::string_view text)
     switch (element.spec->text) {
     case uidesc::CharacterData::Declarations:
         if (remoteClient_)
-            remoteClient_->parseVariableDeclaration(text);
+            remoteClient_->variables().parseVariableDeclaration(text);
         return;
     case uidesc::CharacterData::Expression:
     case uidesc::CharacterData::Title:
@@ -340,7 +340,7 @@ void XMLReader::showErrors()
 void XMLReader::releasePages()
 {
     if (remoteClient_)
-        remoteClient_->unscheduleAll();
+        remoteClient_->scheduler().unscheduleAll();
     if (dynamicPages_)
         for (const auto& entry : *dynamicPages_)
             entry.second->setDynamicPages(nullptr);

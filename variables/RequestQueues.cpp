@@ -245,8 +245,7 @@ void RequestQueues::handleReply(std::string_view datagram, SentRequestTable& tab
     // again, which may reuse this very key.
     RequestList list = std::move(it->second);
     table.erase(it);
-    std::size_t length = datagram.size() >= 3 ? datagram.size() - 3 : 0;
-    storeVars(list, reinterpret_cast<const std::uint8_t*>(datagram.data()) + 2, length);
+    storeVars(list, reinterpret_cast<const std::uint8_t*>(datagram.data()) + 2, datagram.size() - 2);
 }
 
 void RequestQueues::handleAddressReply(std::string_view datagram)

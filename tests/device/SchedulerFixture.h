@@ -5,6 +5,7 @@
 // address. Widgets count how often they were asked and told.
 
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "platform/Diagnostics.h"
 #include "variables/RequestAnswer.h"
@@ -58,13 +59,13 @@ struct SchedulerFixture : ::testing::Test {
     {
         client->setSocket(sock, &send_mutex);
         client->setAddress(ipv4("127.0.0.1"), device.port());
-        quietly([&] { client->parseVariableDeclaration("(int) temp = 0; (int) pressure = 1; (int) level = 2;"); });
+        quietly([&] { client->variables().parseVariableDeclaration("(int) temp = 0; (int) pressure = 1; (int) level = 2;"); });
     }
     ~SchedulerFixture() override
     {
         // Bindings hold the record through their expressions and widgets.
-        client->unscheduleAll();
-        client->clearRequests();
+        client->scheduler().unscheduleAll();
+        client->variables().requests().clear();
         ::close(sock);
     }
 
@@ -97,13 +98,13 @@ struct SchedulerFixture : ::testing::Test {
     expr::NodePtr compile(std::string_view text)
     {
         expr::NodePtr n;
-        quietly([&] { n = client->compileString(text); });
+        quietly([&] { n = expr::Compiler::compile(client, text); });
         return n;
     }
 
     void bind(const std::string& text, const std::shared_ptr<CountingWidget>& w, std::string_view rate)
     {
-        client->scheduleDataUpdate(compile(text), w, &CountingWidget::update, w, &CountingWidget::isVisible, rate);
+        client->scheduler().bind(compile(text), w, &CountingWidget::update, w, &CountingWidget::isVisible, rate);
     }
 
     // Request datagrams that reached the device since the last call.
@@ -143,9 +144,9 @@ struct SchedulerFixture : ::testing::Test {
     {
         quietly([&] {
             if (request[0] == 'v')
-                client->handleAddressReply(reply(request));
+                client->variables().requests().handleAddressReply(reply(request));
             else
-                client->handleValueReply(reply(request));
+                client->variables().requests().handleValueReply(reply(request));
         });
     }
 

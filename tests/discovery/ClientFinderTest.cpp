@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
+#include "variables/RequestQueues.h"
 #include "platform/Diagnostics.h"
 #include "platform/NotificationCenter.h"
 
@@ -407,20 +408,20 @@ TEST(ClientFinder, VariableRepliesReachTheRecordsRequestTables)
     FinderRig rig;
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
     auto c = rig.at("127.0.0.2");
-    const std::string v = Client::requestKey('b');
-    const std::string a = Client::requestKey('c');
-    c->sentAddressRequests()[v] = {};
-    c->sentValueRequests()[a] = {};
+    const std::string v = RequestQueues::requestKey('b');
+    const std::string a = RequestQueues::requestKey('c');
+    c->variables().requests().sentAddressRequests()[v] = {};
+    c->variables().requests().sentValueRequests()[a] = {};
 
     rig.finder->parsePacket(from("127.0.0.9"), "Vb"); // nobody at .9
     rig.finder->parsePacket(from("127.0.0.2"), "Vc"); // 'c' is an address query, not a value query
     rig.s.loop.runPending();
-    EXPECT_EQ(c->sentAddressRequests().count(v), 1u);
-    EXPECT_EQ(c->sentValueRequests().count(a), 1u);
+    EXPECT_EQ(c->variables().requests().sentAddressRequests().count(v), 1u);
+    EXPECT_EQ(c->variables().requests().sentValueRequests().count(a), 1u);
 
     rig.finder->parsePacket(from("127.0.0.2"), "Vb");
     rig.finder->parsePacket(from("127.0.0.2"), "Ac");
     rig.s.loop.runPending();
-    EXPECT_EQ(c->sentAddressRequests().count(v), 0u);
-    EXPECT_EQ(c->sentValueRequests().count(a), 0u);
+    EXPECT_EQ(c->variables().requests().sentAddressRequests().count(v), 0u);
+    EXPECT_EQ(c->variables().requests().sentValueRequests().count(a), 0u);
 }

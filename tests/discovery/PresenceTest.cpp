@@ -133,7 +133,7 @@ TEST(Presence, ALostRecordIsReleasedOnTheMainThread)
     FinderRig rig(LocalNetwork::Direct, false, &files);
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
     std::weak_ptr<Client> weak = rig.at("127.0.0.2");
-    weak.lock()->requestFile("ui.xml"); // still running when the record goes
+    weak.lock()->files().request("ui.xml"); // still running when the record goes
     rig.s.loop.advance(7.0);
     ASSERT_TRUE(rig.pumpUntil([&] { return weak.expired(); }));
     std::lock_guard lock(files.mutex);

@@ -2,6 +2,7 @@
 // A device record for expression tests, and a way to see the diagnostics they wrote.
 
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
 #include "platform/Diagnostics.h"
@@ -30,7 +31,7 @@ struct ExprTest : ::testing::Test {
     expr::NodePtr compile(std::string_view text)
     {
         expr::NodePtr n;
-        printedBy([&] { n = client->compileString(text); });
+        printedBy([&] { n = expr::Compiler::compile(client, text); });
         return n;
     }
 

@@ -196,20 +196,22 @@ TEST(RequestQueuesShortage, EveryReplyLength)
     struct Case {
         Setup setup;
         char id;
-        std::size_t length; // of the whole datagram, closing byte included
+        // Of the whole datagram as it came: everything after the
+        // identifier is payload.
+        std::size_t length;
         int stored;
         int missing;
     };
     const Case cases[] = {
         // WORDs at 0x10 and 0x20, "ab00000010C00000020C".
         {TwoWords, 'b', 0, 0, 0}, {TwoWords, 'b', 1, 0, 0}, {TwoWords, 'b', 2, 0, 3}, {TwoWords, 'b', 3, 0, 3},
-        {TwoWords, 'b', 4, 0, 3}, {TwoWords, 'b', 5, 1, 2}, {TwoWords, 'b', 6, 1, 2}, {TwoWords, 'b', 7, 2, 0},
-        {TwoWords, 'b', 8, 2, 0}, {TwoWords, 'z', 7, 0, 0},
+        {TwoWords, 'b', 4, 1, 2}, {TwoWords, 'b', 5, 1, 2}, {TwoWords, 'b', 6, 2, 0}, {TwoWords, 'b', 7, 2, 0},
+        {TwoWords, 'z', 6, 0, 0},
         // Addresses of variables 2 and 3, "vbC8": 4 bytes give the first.
-        {TwoAddresses, 'b', 7, 1, 2}, {TwoAddresses, 'b', 11, 2, 0},
+        {TwoAddresses, 'b', 6, 1, 2}, {TwoAddresses, 'b', 10, 2, 0},
         // A WORD twice at 0x10 and a DWORD at 0x20: the passive twin stores
         // only when its bytes are in the payload.
-        {TwinsAndDword, 'b', 4, 0, 3}, {TwinsAndDword, 'b', 6, 2, 2}, {TwinsAndDword, 'b', 9, 3, 0},
+        {TwinsAndDword, 'b', 3, 0, 3}, {TwinsAndDword, 'b', 5, 2, 2}, {TwinsAndDword, 'b', 8, 3, 0},
     };
     using Vars = std::vector<std::pair<std::int32_t, const char*>>; // address, type
     for (const Case& c : cases) {

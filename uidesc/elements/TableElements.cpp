@@ -62,7 +62,7 @@ void endTable(ElementBuild& b)
 {
     if (auto table = currentTable(b)) {
         std::weak_ptr<ClientDynamicTable> weak = table;
-        b.client().scheduleDataUpdate(
+        b.client().scheduler().bind(
             table->contents(),
             [weak] {
                 if (auto t = weak.lock())
@@ -118,7 +118,7 @@ bool startCell(ElementBuild& b)
         cell->setConfirm(confirm);
         // Kept fresh at the table's rate; until its value is in, a row asks.
         std::weak_ptr<ClientDynamicTable> weak = table;
-        b.client().scheduleDataUpdate(
+        b.client().scheduler().bind(
             confirm, [] {},
             [weak] {
                 auto t = weak.lock();
