@@ -246,7 +246,7 @@ void DeviceDetailScreen::connectToDevice()
     // The handle is assigned after the call: a fetch that cannot start
     // reports inside it, and then nothing is pending any more.
     FileTransfers::Handle fetch =
-        device_->requestFile(kDescriptionFile, [this](const platform::Bytes* bytes) { gotDescription(bytes); });
+        device_->files().request(kDescriptionFile, [this](const platform::Bytes* bytes) { gotDescription(bytes); });
     fetch_ = std::move(fetch);
 }
 

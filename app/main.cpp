@@ -9,8 +9,8 @@
 #include "app/AppShell.h"
 #include "app/automation/Automation.h"
 #include "app/automation/AutomationServer.h"
-#include "app/automation/OutputTee.h"
 #include "app/automation/QuitOnSignal.h"
+#include "platform/Diagnostics.h"
 #include "widgets/PhoneStyle.h"
 
 #include <QApplication>
@@ -43,13 +43,13 @@ int main(int argc, char** argv)
     }
     const QString& socketPath = command.options.automationSocket;
     namespace automation = fieldmon::automation;
-    // The copy of standard output for the "log" command starts before
-    // anything prints and ends after everything that prints has gone.
-    std::unique_ptr<automation::OutputTee> tee;
+    // The copy of the diagnostic lines for the "log" command starts before
+    // anything is written and ends after everything that writes has gone.
+    std::unique_ptr<fieldmon::platform::DiagnosticLog> log;
     if (!socketPath.isEmpty()) {
         // A client that hangs up mid-reply must not end the app.
         std::signal(SIGPIPE, SIG_IGN);
-        tee = automation::OutputTee::start();
+        log = std::make_unique<fieldmon::platform::DiagnosticLog>();
     }
 
     QApplication app(argc, argv);
@@ -80,7 +80,7 @@ int main(int argc, char** argv)
 
         std::unique_ptr<automation::Automation> commands;
         if (server) {
-            commands = std::make_unique<automation::Automation>(*shell.window(), tee.get());
+            commands = std::make_unique<automation::Automation>(*shell.window(), log.get());
             automation::Automation* run = commands.get();
             server->setHandler([run](const automation::Request& r, automation::Automation::Answer a) {
                 run->run(r, std::move(a));

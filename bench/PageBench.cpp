@@ -315,9 +315,9 @@ void BM_Page500LabelsAt10Hz(benchmark::State& state)
         ++repliesIn;
         // "V" answers the address requests, "A" the value requests.
         if (datagram[0] == 'V')
-            client->onAddressReply(datagram);
+            client->variables().requests().handleAddressReply(datagram);
         else if (datagram[0] == 'A')
-            client->onValueReply(datagram);
+            client->variables().requests().handleValueReply(datagram);
     });
     for (auto _ : state) {
         PageBuildContext pages(client);

@@ -86,8 +86,8 @@ struct Rig {
     ~Rig()
     {
         window.navigationStack()->popToRoot(false);
-        client->unscheduleAll();
-        client->clearRequests();
+        client->scheduler().unscheduleAll();
+        client->variables().requests().clear();
         ::close(sock);
     }
     // Answers one request datagram as the device would; false when none came.
@@ -100,9 +100,9 @@ struct Rig {
         std::string note;
         const std::string& request = d->bytes;
         if (request[0] == 'v')
-            client->handleAddressReply(answerAddressRequest(request, Memory{}, note).value_or(""));
+            client->variables().requests().handleAddressReply(answerAddressRequest(request, Memory{}, note).value_or(""));
         else if (request[0] == 'a')
-            client->handleValueReply(answerValueRequest(request, Memory{}, note).value_or(""));
+            client->variables().requests().handleValueReply(answerValueRequest(request, Memory{}, note).value_or(""));
         return true;
     }
 };
@@ -139,7 +139,7 @@ void BM_TableFirstScreenful(benchmark::State& state)
 
         const auto t0 = std::chrono::steady_clock::now();
         std::string note;
-        rig->client->handleValueReply(answerValueRequest(countRequest->bytes, Memory{}, note).value_or(""));
+        rig->client->variables().requests().handleValueReply(answerValueRequest(countRequest->bytes, Memory{}, note).value_or(""));
         while (rig->answerOne()) {
         }
         QPixmap drawn = rig->window.grab();

@@ -6,6 +6,7 @@
 // std::priority_queue of (due time, index) pairs, the least any heap-based
 // scheduler must pay.
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
@@ -43,19 +44,19 @@ void BM_SchedulerPerBinding(benchmark::State& state)
     platform::NotificationCenter notifications;
     platform::RecordingAlerts alerts;
     auto client = Client::create(false, platform::Services{loop, notifications, alerts});
-    client->parseVariableDeclaration("(int) temp = 0;");
+    client->variables().parseVariableDeclaration("(int) temp = 0;");
 
     std::uint64_t serviced = 0;
     // One expression per 1,000 bindings: a binding only holds it here.
     std::vector<std::shared_ptr<expr::Node>> expressions;
     for (std::size_t i = 0; i < n; ++i) {
         if (i % 1000 == 0)
-            expressions.push_back(client->compileString("temp"));
-        client->scheduleDataUpdate(expressions.back(), nullptr, [&serviced] { return ++serviced, false; },
+            expressions.push_back(expr::Compiler::compile(client, "temp"));
+        client->scheduler().bind(expressions.back(), nullptr, [&serviced] { return ++serviced, false; },
                                    rateText(i));
     }
-    client->clearRequests();
-    client->startDataUpdate();
+    client->variables().requests().clear();
+    client->scheduler().start();
     loop.advance(3.0); // past the first passes, into the steady state
 
     serviced = 0;
@@ -64,7 +65,7 @@ void BM_SchedulerPerBinding(benchmark::State& state)
     state.counters["serviced"] = benchmark::Counter(double(serviced));
     state.counters["per_binding"] =
         benchmark::Counter(double(serviced), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    client->unscheduleAll();
+    client->scheduler().unscheduleAll();
 }
 
 void BM_BareHeapBaseline(benchmark::State& state)

@@ -2,6 +2,7 @@
 
 #include "device/EventLine.h"
 #include "device/RequestId.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
 
@@ -10,11 +11,9 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace fieldmon {
-
 
 std::shared_ptr<Client> Client::create(bool debug, const platform::Services& services)
 {
@@ -22,22 +21,66 @@ std::shared_ptr<Client> Client::create(bool debug, const platform::Services& ser
 }
 
 Client::Client(bool debug, const platform::Services& services)
-    : DeviceLink(debug), services_(services), lastHeardTime_(std::nan("")), probeTime_(std::nan(""))
+    : DeviceLink(debug),
+      services_(services),
+      lastHeardTime_(std::nan("")),
+      probeTime_(std::nan("")),
+      // The parts live inside this record, so their callables never outlive it.
+      variables_(VariableStore::Link{
+          [this] { return this->debug(); },
+          [this](std::string_view text) { return sendString(text); },
+          [this] { return nextRequestId(); },
+      }),
+      files_(services_.notifications, services_.files,
+             FileTransfers::Device{
+                 [this]() -> const std::string& { return dictionaryIPString_; },
+                 [this]() -> const std::string& { return fileNotificationName_; },
+             }),
+      scheduler_(services_.loop, UpdateScheduler::Link{
+                                     [this](double now) { expressions_->setTime(now - timeOfStart_); },
+                                     [this] { variables_.requests().submitRequests(); },
+                                     [this]() -> std::shared_ptr<void> { return weak_from_this().lock(); },
+                                 })
 {
-    sa_.sin_family = AF_INET;
-    sa_.sin_port = htons(kDevicePort);
-    sa_.sin_addr.s_addr = 0;
+    destination_.sin_family = AF_INET;
+    destination_.sin_port = htons(kDevicePort);
+    destination_.sin_addr.s_addr = 0;
     timeOfStart_ = services_.loop.now();
     setSerialNumber(0);
 }
 
 Client::~Client() = default;
 
+const std::shared_ptr<expr::Scope>& Client::environment() const
+{
+    return expressions_->environment();
+}
+
+std::shared_ptr<RemoteData> Client::variableNamed(const std::string& name) const
+{
+    return variables_.variableNamed(name);
+}
+
+void Client::queueRequest(RemoteDataRequest request)
+{
+    variables_.requests().queue(std::move(request));
+}
+
+void Client::addRequester(std::shared_ptr<Requester> requester)
+{
+    variables_.requests().waitingRequesters().push_back(std::move(requester));
+}
+
+bool Client::submitRequests()
+{
+    return variables_.requests().submitRequests();
+}
+
 void Client::setSerialNumber(std::int32_t serial)
 {
     serialNumber_ = serial;
-    fileString_ = "fileFrom" + std::to_string(serial);
-    eventString_ = "eventFrom" + std::to_string(serial);
+    fileNotificationName_ = "fileFrom" + std::to_string(serial);
+    eventNotificationName_ = "eventFrom" + std::to_string(serial);
 }
 
 void Client::setService(bool on)
@@ -83,23 +126,23 @@ void Client::setAddress(in_addr address, std::uint16_t port)
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &address, text, sizeof text);
     {
-        std::lock_guard lock(sa_mutex_);
-        sa_.sin_addr = address;
-        sa_.sin_port = htons(port);
+        std::lock_guard lock(destinationMutex_);
+        destination_.sin_addr = address;
+        destination_.sin_port = htons(port);
     }
-    dictipstring_ = text;
+    dictionaryIPString_ = text;
 }
 
 in_addr Client::address() const
 {
-    std::lock_guard lock(sa_mutex_);
-    return sa_.sin_addr;
+    std::lock_guard lock(destinationMutex_);
+    return destination_.sin_addr;
 }
 
 sockaddr_in Client::socketAddress() const
 {
-    std::lock_guard lock(sa_mutex_);
-    return sa_;
+    std::lock_guard lock(destinationMutex_);
+    return destination_;
 }
 
 void Client::copyValues(const Client& other)
@@ -111,20 +154,15 @@ void Client::copyValues(const Client& other)
     setService(other.service_);
     sockaddr_in dest = other.socketAddress();
     setAddress(dest.sin_addr, ntohs(dest.sin_port));
-    send_mutex_ = other.send_mutex_.load();
+    sendMutex_ = other.sendMutex_.load();
     socket_ = other.socket_.load();
     lastHeardTime_ = other.lastHeardTime_.load();
 }
 
 void Client::setSocket(int socket, std::mutex* sendMutex)
 {
-    send_mutex_ = sendMutex;
+    sendMutex_ = sendMutex;
     socket_ = socket;
-}
-
-char Client::getUniqueIdentifier()
-{
-    return requestIds_.next();
 }
 
 int Client::sendBytes(const void* data, std::size_t size)
@@ -133,7 +171,7 @@ int Client::sendBytes(const void* data, std::size_t size)
     if (fd == -1)
         return -1;
     sockaddr_in dest = socketAddress();
-    std::mutex* lock = send_mutex_.load();
+    std::mutex* lock = sendMutex_.load();
     // Never waiting for room: datagrams to hosts that do not answer ARP (a
     // flood of forged announcements, each answered with 's') hold the
     // socket's send buffer for seconds, and a blocking send then froze the
@@ -147,7 +185,7 @@ int Client::sendBytes(const void* data, std::size_t size)
         sent = ::sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     }
     if (sent < 0) {
-        std::printf("Error sending packet: %s\n", std::strerror(errno));
+        diag("Error sending packet: %s\n", std::strerror(errno));
         return -1;
     }
     return 0;
@@ -172,7 +210,7 @@ void Client::broadcastEvent(std::string_view line)
 {
     // The line may hold a NUL byte from the wire; print what a C string would.
     std::string whole(line);
-    std::printf("%d: %s\n", serialNumber(), whole.c_str());
+    diag("%d: %s\n", serialNumber(), whole.c_str());
 
     std::string_view text = eventText(line);
     if (hasTimeStamp(line)) {
@@ -188,7 +226,7 @@ void Client::broadcastEvent(std::string_view line)
         eventLog_.pop_front();
     ++eventNumber_;
 
-    services_.notifications.post(eventString_, std::move(payload));
+    services_.notifications.post(eventNotificationName_, std::move(payload));
 }
 
 } // namespace fieldmon

@@ -82,13 +82,9 @@ ClientUpdate::Rate ClientUpdate::parseUpdateRate(std::string_view text)
     return Rate{false, leadingNumber(text)};
 }
 
-ClientUpdate::ClientUpdate(std::shared_ptr<expr::Schedulable> compiledString, Client* client, Notifier notifier,
+ClientUpdate::ClientUpdate(std::shared_ptr<expr::Schedulable> compiledString, Notifier notifier,
                            RedrawRequest redraw, std::string_view updateRate, double now)
-    : compiledString_(std::move(compiledString)),
-      notifier_(std::move(notifier)),
-      redraw_(std::move(redraw)),
-      date_(now),
-      remoteClient_(client)
+    : compiledString_(std::move(compiledString)), notifier_(std::move(notifier)), redraw_(std::move(redraw)), date_(now)
 {
     FM_CHECK(compiledString_ != nullptr, "a binding needs an expression");
     setRawUpdateRate(updateRate);

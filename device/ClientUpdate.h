@@ -46,7 +46,6 @@
 
 namespace fieldmon {
 
-class Client;
 namespace expr {
 class Schedulable;
 }
@@ -65,10 +64,9 @@ public:
     // How a rate text schedules a binding (see the table above).
     static Rate parseUpdateRate(std::string_view text);
 
-    // Due at `now`. The expression must not be null. `client` is the device
-    // record (not owned; the record holds the scheduler that holds this).
-    ClientUpdate(std::shared_ptr<expr::Schedulable> compiledString, Client* client, Notifier notifier,
-                 RedrawRequest redraw, std::string_view updateRate, double now);
+    // Due at `now`. The expression must not be null.
+    ClientUpdate(std::shared_ptr<expr::Schedulable> compiledString, Notifier notifier, RedrawRequest redraw,
+                 std::string_view updateRate, double now);
     ~ClientUpdate() override;
 
     ClientUpdate(const ClientUpdate&) = delete;
@@ -83,7 +81,6 @@ public:
     void updateDate(double now) { date_ = now + updateRate_; }
     double nextUpdate() const { return date_; }
     const std::shared_ptr<expr::Schedulable>& clientData() const { return compiledString_; }
-    Client* remoteClient() const { return remoteClient_; }
 
     bool needsReschedule() const { return !scheduleOnce_; }
     // Asks the widget whether it wants a refresh now; no redraw request: no.
@@ -115,7 +112,6 @@ private:
     Notifier notifier_;
     RedrawRequest redraw_;
     double date_;
-    Client* remoteClient_;
     std::string supdateRate_;
     bool scheduleOnce_ = false;
     double updateRate_ = kNever;

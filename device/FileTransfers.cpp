@@ -1,5 +1,7 @@
 #include "device/FileTransfers.h"
 
+#include "platform/Diagnostics.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -46,21 +48,20 @@ FileTransfers::~FileTransfers()
             transport_->cancel(entry.second.id);
 }
 
-FileTransfers::Key FileTransfers::add(const std::string& address, const std::string& prefix, const std::string& name,
-                                      Completion done)
+FileTransfers::Key FileTransfers::add(const std::string& name, Completion done)
 {
     // The name goes into the URL unchanged; the transport decides whether the
     // result is a URL it can fetch.
     Key key = nextKey_++;
-    transfers_.emplace(key, Transfer{0, name, prefix + name, "http://" + address + "/" + name, {}, std::move(done)});
+    transfers_.emplace(key, Transfer{0, name, device_.notificationPrefix() + name,
+                                     "http://" + device_.address() + "/" + name, {}, std::move(done)});
     waiting_.push_back(key);
     return key;
 }
 
-FileTransfers::Handle FileTransfers::request(const std::string& address, const std::string& prefix,
-                                             const std::string& name, Completion done)
+FileTransfers::Handle FileTransfers::request(const std::string& name, Completion done)
 {
-    Key key = add(address, prefix, name, std::move(done));
+    Key key = add(name, std::move(done));
     Handle handle(self_, key);
     std::vector<Report> failedNow;
     startWaiting(failedNow);
@@ -68,9 +69,9 @@ FileTransfers::Handle FileTransfers::request(const std::string& address, const s
     return handle;
 }
 
-void FileTransfers::request(const std::string& address, const std::string& prefix, const std::string& name)
+void FileTransfers::request(const std::string& name)
 {
-    add(address, prefix, name, nullptr);
+    add(name, nullptr);
     std::vector<Report> failedNow;
     startWaiting(failedNow);
     deliver(notifications_, std::move(failedNow));
@@ -101,12 +102,12 @@ bool FileTransfers::start(Key key, std::vector<Report>& failedNow)
         id = transport_->get(t.url, kTimeoutSeconds, std::move(callbacks));
     }
     if (id == 0) {
-        std::printf("Download failed for file '%s'\n", t.name.c_str());
+        diag("Download failed for file '%s'\n", t.name.c_str());
         failedNow.push_back(Report{std::move(t.notification), std::move(t.done), std::nullopt});
         transfers_.erase(it);
         return false;
     }
-    std::printf("Requesting '%s'\n", t.url.c_str());
+    diag("Requesting '%s'\n", t.url.c_str());
     t.id = id;
     ++runningCount_;
     return true;
@@ -165,7 +166,7 @@ void FileTransfers::onFinished(Key key)
         return;
     --runningCount_;
     Transfer& t = node.mapped();
-    std::printf("Succeeded! Received %d bytes of data\n", static_cast<int>(t.body.size()));
+    diag("Succeeded! Received %d bytes of data\n", static_cast<int>(t.body.size()));
     std::vector<Report> reports;
     reports.push_back(Report{std::move(t.notification), std::move(t.done), std::move(t.body)});
     startWaiting(reports);
@@ -191,7 +192,7 @@ void FileTransfers::fail(Key key, const std::string& error)
     // a requester may drop the record meanwhile.
     std::string line = "Connection failed! Error - " + error + " " + t.url + "\n";
     deliver(notifications_, std::move(reports));
-    std::fputs(line.c_str(), stdout);
+    diagWrite(line);
 }
 
 void FileTransfers::deliver(platform::NotificationCenter& notifications, std::vector<Report> reports)

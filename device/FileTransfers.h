@@ -74,8 +74,15 @@ public:
         std::uint64_t key_ = 0;
     };
 
-    FileTransfers(platform::NotificationCenter& notifications, platform::FileTransport* transport)
-        : notifications_(notifications), transport_(transport)
+    // Where the device is, asked at each request: the dotted-decimal device
+    // address and the record's file notification prefix.
+    struct Device {
+        std::function<const std::string&()> address;
+        std::function<const std::string&()> notificationPrefix;
+    };
+
+    FileTransfers(platform::NotificationCenter& notifications, platform::FileTransport* transport, Device device)
+        : notifications_(notifications), transport_(transport), device_(std::move(device))
     {
     }
     ~FileTransfers();
@@ -83,14 +90,13 @@ public:
     FileTransfers(const FileTransfers&) = delete;
     FileTransfers& operator=(const FileTransfers&) = delete;
 
-    // `address` is the dotted-decimal device address, `prefix` the record's
-    // file notification prefix. A transfer that cannot be started prints
-    // "Download failed for file '%s'\n" and reports the failure at once,
-    // inside this call (to `done` first, then to observers).
-    [[nodiscard]] Handle request(const std::string& address, const std::string& prefix, const std::string& name,
-                                 Completion done);
+    // GETs "http://<address>/<name>" (the name unchanged). A transfer that
+    // cannot be started prints "Download failed for file '%s'\n" and reports
+    // the failure at once, inside this call (to `done` first, then to
+    // observers).
+    [[nodiscard]] Handle request(const std::string& name, Completion done);
     // The same without a requester: only observers of the name hear of it.
-    void request(const std::string& address, const std::string& prefix, const std::string& name);
+    void request(const std::string& name);
 
     std::size_t runningCount() const { return runningCount_; }
     std::size_t waitingCount() const { return waiting_.size(); }
@@ -112,7 +118,7 @@ private:
         std::optional<platform::Bytes> body;
     };
 
-    Key add(const std::string& address, const std::string& prefix, const std::string& name, Completion done);
+    Key add(const std::string& name, Completion done);
     // Starts `key` on the transport; false (and the transfer gone, its
     // failure left in `failedNow`) when it cannot be started.
     bool start(Key key, std::vector<Report>& failedNow);
@@ -132,6 +138,7 @@ private:
 
     platform::NotificationCenter& notifications_;
     platform::FileTransport* transport_;
+    Device device_;
     std::unordered_map<Key, Transfer> transfers_; // running and waiting
     std::deque<Key> waiting_;
     std::size_t runningCount_ = 0;

@@ -6,13 +6,6 @@ void Thumbwheels::restart()
 {
     count_ = 0;
     wheels_.assign(kWheels, Wheel{});
-    descriptions_.clear();
-}
-
-void Thumbwheels::initDescriptions()
-{
-    if (count_ == 0)
-        descriptions_.clear();
 }
 
 namespace {

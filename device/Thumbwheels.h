@@ -21,27 +21,20 @@
 
 namespace fieldmon {
 
-// What the reader appends per wheel definition. Nothing reads these back; the
-// wheel table is what the picker uses.
-struct ThumbwheelDescription {};
-
 class Thumbwheels {
 public:
     static constexpr int kWheels = 10;
     static constexpr int kColumns = 50;
     static constexpr int kRows = 50;
 
-    // Forgets every definition and description; numbering starts at 0.
+    // Forgets every definition; numbering starts at 0. A new reading of the
+    // device's document begins with this.
     void restart();
 
-    // The number of definitions made so far (the reader counts them).
+    // A "thumb_def": the next definition begins; returns its number.
+    int beginDefinition() { return count_++; }
+    // The number of definitions begun so far (also those beyond the limit).
     int count() const { return count_; }
-    void setCount(int n) { count_ = n; }
-
-    // Starts a fresh list of wheel descriptions while no wheel is counted.
-    void initDescriptions();
-    void addDescription(ThumbwheelDescription d) { descriptions_.push_back(d); }
-    std::size_t descriptionCount() const { return descriptions_.size(); }
 
     // name: a new column of wheel `wheel`; disp: a new row in its last column;
     // command: the command text of the last row of the last column. Only an
@@ -77,7 +70,6 @@ private:
 
     int count_ = 0;
     std::vector<Wheel> wheels_ = std::vector<Wheel>(kWheels);
-    std::vector<ThumbwheelDescription> descriptions_;
 };
 
 } // namespace fieldmon

@@ -59,6 +59,13 @@ UpdateScheduler::Entry UpdateScheduler::popEarliest()
     return e;
 }
 
+void UpdateScheduler::bind(std::shared_ptr<expr::Schedulable> expression, ClientUpdate::Notifier notifier,
+                           ClientUpdate::RedrawRequest redraw, std::string_view updateRate)
+{
+    schedule(std::make_shared<ClientUpdate>(std::move(expression), std::move(notifier), std::move(redraw), updateRate,
+                                            loop_.now()));
+}
+
 void UpdateScheduler::schedule(Entry binding)
 {
     if (auto* old = dynamic_cast<ClientUpdate*>(std::exchange(binding->previous_, nullptr)))

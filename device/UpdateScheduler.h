@@ -79,6 +79,20 @@ public:
     // queues its requests (they go out with the next batch). Adding bindings
     // does not start the chain.
     void schedule(std::shared_ptr<ClientUpdate> binding);
+    // Binds a compiled expression to a widget and schedules the binding:
+    // `notifier` runs when the expression's values are in, `redraw` answers
+    // whether the widget wants a refresh now, `updateRate` is "once", "load"
+    // or seconds (see ClientUpdate).
+    void bind(std::shared_ptr<expr::Schedulable> expression, ClientUpdate::Notifier notifier,
+              ClientUpdate::RedrawRequest redraw, std::string_view updateRate);
+    // The same with target-and-method pairs; the binding keeps both targets alive.
+    template <class N, class R>
+    void bind(std::shared_ptr<expr::Schedulable> expression, std::shared_ptr<N> notifierTarget, void (N::*notifier)(),
+              std::shared_ptr<R> redrawTarget, bool (R::*redraw)(), std::string_view updateRate)
+    {
+        bind(std::move(expression), ClientUpdate::notifierFor(std::move(notifierTarget), notifier),
+             ClientUpdate::redrawFor(std::move(redrawTarget), redraw), updateRate);
+    }
     // Sends the queued requests and (re)starts the chain with a timer of 0 s.
     void start();
     // Drops every binding and ends the chain.

@@ -1,5 +1,6 @@
 #include "discovery/ClientFinder.h"
 
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 
 #include <arpa/inet.h>
@@ -38,7 +39,7 @@ ClientFinder::ClientFinder(const platform::Services& services, bool debug, Seams
         seams_.fatal = exitOnFatal;
     if (!seams_.localNetwork)
         seams_.localNetwork = checkLocalNetwork;
-    std::printf("Creating client list\n");
+    diag("Creating client list\n");
 
     // The listen thread comes first and binds the listening port itself. We
     // wait for the result of the bind (not for anything the thread does
@@ -59,13 +60,12 @@ ClientFinder::ClientFinder(const platform::Services& services, bool debug, Seams
 
     int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (fd < 0) {
-        std::printf("\n");
-        std::printf("Error Creating Socket\n");
+        diag("\nError Creating Socket\n");
         bindResult.wait();
         seams_.fatal();
     } else {
         if (debug_)
-            std::printf("Creating socket\n");
+            diag("Creating socket\n");
         int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
         sa_.sin_family = AF_INET;
@@ -80,7 +80,7 @@ ClientFinder::ClientFinder(const platform::Services& services, bool debug, Seams
     // The five mutexes and the registry containers are members, made before
     // this body ran; std::mutex cannot fail to be created.
     if (debug_)
-        std::printf("Created client array\n");
+        diag("Created client array\n");
 
     if (!bindResult.get())
         seams_.fatal();
@@ -105,7 +105,7 @@ ClientFinder::~ClientFinder()
         ::close(listenSock_);
     if (wakeFd_ >= 0)
         ::close(wakeFd_);
-    std::printf("Thread closed\n");
+    diag("Thread closed\n");
 }
 
 bool ClientFinder::openListeningSocket()
@@ -136,7 +136,7 @@ void ClientFinder::listenForClients(std::stop_token stop)
     using Clock = std::chrono::steady_clock;
     // One receive area for the life of the thread: 1023 bytes and the 0 the
     // content gets after its last byte, so it can be read as a C string.
-    char buffer[kMaxDatagram + 1];
+    char buffer[kMaxDatagram];
     sockaddr_in from{};
     bool presenceNext = true;
     // The tick clock starts with the thread, as if a tick had just run: on a
@@ -155,7 +155,7 @@ void ClientFinder::listenForClients(std::stop_token stop)
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            std::printf("Error?\n");
+            diag("Error?\n");
             // A wait that fails keeps failing; pace the retries like ticks
             // instead of spinning.
             std::this_thread::sleep_for(tickInterval);
@@ -172,9 +172,12 @@ void ClientFinder::listenForClients(std::stop_token stop)
             ssize_t n = ::recvfrom(listenSock_, buffer, kMaxDatagram, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
                                    &len);
             if (n >= 0) {
-                buffer[n] = '\0';
-                std::string_view datagram(buffer, static_cast<std::size_t>(n));
-                onMainThreadAndWait([this, &from, datagram] { parsePacket(from, datagram); });
+                // The hand-off owns its copy of the datagram and the sender:
+                // a handler that destroys the finder releases this wait
+                // while the handler still runs (see onMainThreadAndWait).
+                onMainThreadAndWait([this, from, datagram = std::string(buffer, static_cast<std::size_t>(n))] {
+                    parsePacket(from, datagram);
+                });
             } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
                 std::fprintf(stderr, "%s\n", std::strerror(errno));
             }
@@ -212,14 +215,14 @@ void ClientFinder::discardSocketErrors()
 void ClientFinder::tick(bool presence)
 {
     if (debug())
-        std::printf("Timeout/search\n");
+        diag("Timeout/search\n");
     if (presence) {
         checkPresence();
         return;
     }
     if (searching()) {
         if (debug())
-            std::printf("Looking for unidentified clients\n");
+            diag("Looking for unidentified clients\n");
         charSendMsg('h');
     }
 }
@@ -227,9 +230,9 @@ void ClientFinder::tick(bool presence)
 void ClientFinder::initiateSearch()
 {
     if (debug())
-        std::printf("Starting search\n");
+        diag("Starting search\n");
     if (charSendMsg('H') < 0)
-        std::printf("Failed to send message.  Uh oh.\n");
+        diag("Failed to send message.  Uh oh.\n");
     searching_ = true;
 }
 
@@ -270,7 +273,7 @@ void ClientFinder::reportSendFailure(int error)
     case LocalNetwork::Direct: {
         std::string text = std::strerror(error);
         onMainThreadAndWait([this, text] { lostNetwork("Network Error: " + text); });
-        std::printf("Error sending packet: %s\n", text.c_str());
+        diag("Error sending packet: %s\n", text.c_str());
         return;
     }
     }
@@ -279,12 +282,16 @@ void ClientFinder::reportSendFailure(int error)
 bool ClientFinder::onMainThreadAndWait(std::function<void()> fn)
 {
     std::weak_ptr<ClientFinder*> alive = self_;
+    // Stopping also ends a wait whose task runs: a handler on the main thread
+    // may destroy the finder, whose destructor then joins this thread. So
+    // every hand-off owns what it uses, and touches nothing of the finder
+    // after a call that may have destroyed it.
     return services_.loop.postAndWait(
         [alive, fn = std::move(fn)] {
             if (alive.lock())
                 fn();
         },
-        stop_.get_token());
+        stop_.get_token(), platform::MainLoop::StopEnds::Running);
 }
 
 void ClientFinder::onMainThread(std::function<void()> fn)

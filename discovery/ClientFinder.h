@@ -17,8 +17,10 @@
 //
 // The listen thread receives, hands each datagram to the main thread through
 // MainLoop::postAndWait and waits for it, and on its 0.25 s tick alternates
-// the presence check and the search broadcast. Destroying the finder stops
-// it: pending hand-offs are cancelled through a stop token, the thread is
+// the presence check and the search broadcast. The datagram is decoded where
+// it lands, replies included. Destroying the finder stops it: pending
+// hand-offs are cancelled through a stop token and a running one stops being
+// waited for (a handler may be what destroys the finder), the thread is
 // joined and both sockets are closed.
 //
 // The implementation is split by job: ClientFinder.cpp (sockets, listen
@@ -108,8 +110,9 @@ public:
     // One byte to the broadcast destination. 0 on success; -1 at once without
     // a sending socket; -1 after the network alerts when the send fails.
     int charSendMsg(char c);
-    // Classifies one received datagram (its bytes exactly, without the 0 the
-    // receiver adds) from `from` and dispatches it. Main thread.
+    // Classifies one received datagram (its bytes exactly) from `from` and
+    // dispatches it; replies go to the record's request queues at once. Main
+    // thread. A handler it calls may destroy the finder.
     void parsePacket(const sockaddr_in& from, std::string_view datagram);
     // The record registered under this address, or null.
     std::shared_ptr<Client> getClientFromIP(in_addr address);

@@ -4,10 +4,10 @@
 #include "discovery/ClientFinder.h"
 
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "platform/TimeStamp.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -19,8 +19,8 @@ void ClientFinder::writePresenceEvent(Client& client, const char* event)
 void ClientFinder::lostClientEvent(Client& client)
 {
     writePresenceEvent(client, "EVENTIPOD_LOST_CLIENT");
-    std::printf("Graveyarding client %d 0x%x\n", client.serialNumber(),
-                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&client)));
+    diag("Graveyarding client %d 0x%x\n", client.serialNumber(),
+         static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&client)));
 }
 
 void ClientFinder::lostClientNotification(const Client& client)
@@ -41,7 +41,7 @@ void ClientFinder::noNetwork()
 void ClientFinder::lostNetwork(const std::string& message)
 {
     if (lastAlert_ && lastAlert_->title == "Network Error") {
-        std::printf("Already have a network error\n");
+        diag("Already have a network error\n");
         return;
     }
     showAlert("Network Error", message, false);
@@ -72,7 +72,7 @@ void ClientFinder::showAlert(std::string title, std::string message, bool animat
 
 void ClientFinder::alertView(platform::Alerts::AlertId alert, int buttonIndex)
 {
-    std::printf("Clicked button at index %d in the ClientFinder\n", buttonIndex);
+    diag("Clicked button at index %d in the ClientFinder\n", buttonIndex);
     if (lastAlert_ && lastAlert_->id == alert)
         lastAlert_.reset();
 }

@@ -5,12 +5,12 @@
 #include "device/Client.h"
 #include "discovery/DatagramDump.h"
 #include "discovery/IdentityAnnouncement.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
 
 #include <arpa/inet.h>
 
-#include <cstdio>
 #include <cstring>
 
 namespace fieldmon {
@@ -38,8 +38,7 @@ bool sameRecord(const std::weak_ptr<Client>& a, const std::shared_ptr<Client>& b
 
 void dump(std::string_view datagram)
 {
-    std::string text = datagramDump(datagram);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    diagWrite(datagramDump(datagram));
 }
 
 } // namespace
@@ -55,15 +54,15 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
 {
     if (debug()) {
         std::string content(asCString(datagram));
-        std::printf("Got packet '%s'\n", content.c_str());
+        diag("Got packet '%s'\n", content.c_str());
     }
     // A sender no device can be (this phone, 0.0.0.0, loopback, a group or
     // broadcast address) gets no record and reaches none.
     if (!sources_.accepts(from.sin_addr, services_.loop.now())) {
         if (!refusedSourceSaid_) {
             refusedSourceSaid_ = true;
-            std::printf("Ignoring datagrams from %s: no device can have that address\n",
-                        dottedAddress(from.sin_addr).c_str());
+            diag("Ignoring datagrams from %s: no device can have that address\n",
+                 dottedAddress(from.sin_addr).c_str());
         }
         return;
     }
@@ -85,15 +84,16 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
         break;
     case 'V':
     case 'A':
-        // Replies go whole to the record: the kind byte first and the 0 the
-        // receiver adds last (n + 1 bytes).
+        // Replies are decoded here, where the hand-off landed, as they came:
+        // the kind byte first, the closing byte last. The expressions they
+        // complete may run anything, even the finder's destruction: nothing
+        // of `this` is touched after them.
         if (auto client = heardFrom()) {
-            std::string reply(datagram);
-            reply.push_back('\0');
+            RequestQueues& requests = client->variables().requests();
             if (datagram[0] == 'V')
-                client->onAddressReply(reply);
+                requests.handleAddressReply(datagram);
             else
-                client->onValueReply(reply);
+                requests.handleValueReply(datagram);
         }
         return;
     case 'e':
@@ -121,7 +121,7 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
     auto client = Client::create(debug(), services_);
     client->setSocket(sock(), &send_mutex);
     if (debug())
-        std::printf("Heard back from client at address %s\n", dottedAddress(from.sin_addr).c_str());
+        diag("Heard back from client at address %s\n", dottedAddress(from.sin_addr).c_str());
 
     IdentityAnnouncement id = parseIdentityAnnouncement(datagram.substr(1));
     client->setPlatform(std::move(id.platform));

@@ -5,13 +5,13 @@
 #include "discovery/ClientFinder.h"
 
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TimeStamp.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -54,7 +54,7 @@ void ClientFinder::unregisterLocked(const std::shared_ptr<Client>& client)
     if (found == ids.rend())
         return;
     if (!registry_.removeFromType(client.get(), dictionaryTypeString(*client)))
-        std::printf("Weird, there is no client array where there should be one\n");
+        diag("Weird, there is no client array where there should be one\n");
     ids.erase(std::next(found).base());
 }
 
@@ -89,7 +89,7 @@ void ClientFinder::checkPresence()
             }
             if (silence > kLostAfterSeconds) {
                 if (debug())
-                    std::printf("It's been a while for client %d\n", client->serialNumber());
+                    diag("It's been a while for client %d\n", client->serialNumber());
                 lost.push_back(client);
             }
         }
@@ -144,10 +144,10 @@ std::shared_ptr<Client> ClientFinder::addClient(std::shared_ptr<Client> client)
             if (grave != registry_.clientGraveyard.end() && grave->second->serialNumber() == client->serialNumber()) {
                 std::shared_ptr<Client> back = std::move(grave->second);
                 registry_.clientGraveyard.erase(grave);
-                std::printf("Resurection! 0x%x\n", pointerBits(back.get()));
+                diag("Resurection! 0x%x\n", pointerBits(back.get()));
                 back->copyValues(*client);
                 client = std::move(back);
-                std::printf("Retain count is now %d\n", static_cast<int>(client.use_count()));
+                diag("Retain count is now %d\n", static_cast<int>(client.use_count()));
                 if (client->shown())
                     onMainThread([this, client] { foundClientNotification(*client); });
                 events.emplace_back(client, "EVENTIPOD_REFOUND_CLIENT");
@@ -164,11 +164,11 @@ std::shared_ptr<Client> ClientFinder::addClient(std::shared_ptr<Client> client)
     }
     if (madeRoom && !registryFullSaid_) {
         registryFullSaid_ = true;
-        std::printf("%zu devices listed: the one heard from longest ago makes room for each new one\n", kMaxRecords);
+        diag("%zu devices listed: the one heard from longest ago makes room for each new one\n", kMaxRecords);
     }
     if (claimed) {
-        std::printf("Serial %d is claimed by %s too; it stays with %s\n", claimed->serialNumber(),
-                    claimed->rivalAddress().c_str(), claimed->dictionaryIPString().c_str());
+        diag("Serial %d is claimed by %s too; it stays with %s\n", claimed->serialNumber(),
+             claimed->rivalAddress().c_str(), claimed->dictionaryIPString().c_str());
         claimed->broadcastEvent(platform::presenceStampNow() + " Two hosts claim serial " +
                                 std::to_string(claimed->serialNumber()) + ": " + claimed->dictionaryIPString() +
                                 " and " + claimed->rivalAddress());
@@ -225,7 +225,7 @@ std::shared_ptr<Client> ClientFinder::registerLocked(std::shared_ptr<Client> cli
     }
     registry_.clientIPDictionary[address] = client;
     events.emplace_back(client, "EVENTIPOD_FOUND_CLIENT");
-    std::printf("Found new client %d!\n", client->serialNumber());
+    diag("Found new client %d!\n", client->serialNumber());
     registry_.addToType(client, key);
     registry_.clientIDArray.push_back(client);
     return client;

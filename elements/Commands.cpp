@@ -23,8 +23,8 @@ void whenValuesAreIn(Client& client, std::shared_ptr<expr::Node> command, std::f
     if (!command)
         return;
     // A one-time binding never asks whether it may refresh.
-    client.scheduleDataUpdate(std::move(command), std::move(run), [] { return false; }, "once");
-    client.submitRequests();
+    client.scheduler().bind(std::move(command), std::move(run), [] { return false; }, "once");
+    client.variables().requests().submitRequests();
 }
 
 std::optional<std::string> line(const Value& value, std::string_view tail, std::string_view who)

@@ -2,8 +2,8 @@
 #include "expr/Builtins.h"
 
 #include "expr/Format.h"
+#include "platform/Diagnostics.h"
 
-#include <cstdio>
 
 namespace fieldmon::expr {
 
@@ -15,7 +15,7 @@ bool extremeArgument(const Value& v, Num& n, Value& result)
 {
     switch (v.kind()) {
     case Kind::Error:
-        std::printf("Error: Passing the error on through\n");
+        diag("Error: Passing the error on through\n");
         result = v;
         return false;
     case Kind::String: result = Value::error(); return false;
@@ -92,7 +92,7 @@ Value evaluatePrintf(const CallArguments& args)
     bool cut = false;
     std::string text = formatValues(format, values, &cut);
     if (cut && args.firstCut())
-        std::printf("printf: output cut at %zu bytes\n", kMaxOutput);
+        diag("printf: output cut at %zu bytes\n", kMaxOutput);
     return Value::text(std::move(text));
 }
 

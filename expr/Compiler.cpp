@@ -1,19 +1,19 @@
 #include "expr/Compiler.h"
 
 #include "expr/CompilerWalk.h"
+#include "platform/Diagnostics.h"
 
-#include <cstdio>
 
 namespace fieldmon::expr {
 
 NodePtr Compiler::compileText(std::string_view text, int nesting)
 {
     if (nesting > kMaxNesting) {
-        std::printf("Error: Expression nests too deeply\n");
+        diag("Error: Expression nests too deeply\n");
         return Node::error(nullptr);
     }
     if (debug_)
-        std::printf("Evaluating expression '%.*s'\n", static_cast<int>(text.size()), text.data());
+        diag("Evaluating expression '%.*s'\n", static_cast<int>(text.size()), text.data());
     Walk walk(*this, text, nesting);
     if (!walk.run())
         return Node::error(nullptr);
@@ -27,7 +27,7 @@ NodePtr Compiler::compile(const ClientPtr& client, std::string_view text)
     if (nul != std::string_view::npos)
         text = text.substr(0, nul);
     if (text.size() > kMaxLength) {
-        std::printf("Error: Expression too long\n");
+        diag("Error: Expression too long\n");
         return Node::error(nullptr);
     }
     Compiler c(client, client && client->debug());
@@ -37,7 +37,7 @@ NodePtr Compiler::compile(const ClientPtr& client, std::string_view text)
 NodePtr Compiler::applyPrecedence(std::vector<NodePtr>& tokens)
 {
     auto infixError = [] {
-        std::printf("Error: Can't do infix math without something on both sides of the opperator.\n");
+        diag("Error: Can't do infix math without something on both sides of the opperator.\n");
         return Node::error(nullptr);
     };
     // Each level is one walk over the list from the front. The walk copies
@@ -82,7 +82,7 @@ NodePtr Compiler::applyPrecedence(std::vector<NodePtr>& tokens)
     if (tokens.size() != 1)
         return Node::error(nullptr);
     if (debug_)
-        std::printf("Found token '%s'\n", tokens.front()->string().c_str());
+        diag("Found token '%s'\n", tokens.front()->string().c_str());
     return tokens.front();
 }
 
@@ -108,7 +108,7 @@ std::vector<std::string> Compiler::splitArguments(std::string_view text)
             ++(c == '[' ? brackets : parens);
         } else if (c == ']' || c == ')') {
             if (--(c == ']' ? brackets : parens) < 0) {
-                std::printf("Error, wrong number of parenthasees\n");
+                diag("Error, wrong number of parenthasees\n");
                 return {"\"error\""};
             }
         } else if (c == ',' && !inString && brackets == 0 && parens == 0) {

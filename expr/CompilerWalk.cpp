@@ -3,6 +3,7 @@
 #include "expr/CompilerWalk.h"
 
 #include "platform/Ascii.h"
+#include "platform/Diagnostics.h"
 
 namespace fieldmon::expr {
 
@@ -69,7 +70,7 @@ bool Compiler::Walk::tooTall(const NodePtr& node)
 {
     if (node->height() <= Compiler::kMaxHeight)
         return false;
-    std::printf("Error: Expression nests too deeply\n");
+    diag("Error: Expression nests too deeply\n");
     return true;
 }
 
@@ -89,7 +90,7 @@ bool Compiler::Walk::run()
         const bool atEnd = pos_ == n;
         const char c = atEnd ? '\0' : text_[pos_];
         if (debug_)
-            std::printf("State = %d '%c'\n", static_cast<int>(state_), c);
+            diag("State = %d '%c'\n", static_cast<int>(state_), c);
         Step step = Step::Next;
         switch (state_) {
         case State::Between: step = between(c, atEnd); break;
@@ -154,7 +155,7 @@ Compiler::Walk::Step Compiler::Walk::number(char c, bool atEnd)
     if (isInteger_)
         return digit(c);
     if (!isDigit(c)) {
-        std::printf("Error: Bad number.  Found char '%c' in an float\n", c);
+        diag("Error: Bad number.  Found char '%c' in an float\n", c);
         return Step::Fail;
     }
     note("Adding a decimal place");
@@ -200,7 +201,7 @@ Compiler::Walk::Step Compiler::Walk::digit(char c)
     } else if (c == 'x' && intAcc_ == 0) {
         hex_ = true;
     } else {
-        std::printf("Error: Bad number.  Found char '%c' in an int\n", c);
+        diag("Error: Bad number.  Found char '%c' in an int\n", c);
         return Step::Fail;
     }
     return Step::Next;
@@ -214,19 +215,19 @@ Compiler::Walk::Step Compiler::Walk::name(char c, bool atEnd)
         if (afterDot) {
             state_ = State::Element;
         } else if (afterIndex) {
-            std::printf("Error: Letters after a ]\n");
+            diag("Error: Letters after a ]\n");
             state_ = State::Element;
         }
         return Step::Next;
     }
     if (c == '.') {
         if (afterDot) {
-            std::printf("ERROR: 2 '.' follow eachother.  Bad\n");
+            diag("ERROR: 2 '.' follow eachother.  Bad\n");
             return Step::Fail;
         }
         if (debug_) {
             std::string_view name = block();
-            std::printf("Found variable block '%.*s' followed by a '.' \n", len(name), name.data());
+            diag("Found variable block '%.*s' followed by a '.' \n", len(name), name.data());
         }
         if (!emitName())
             return Step::Fail;
@@ -236,7 +237,7 @@ Compiler::Walk::Step Compiler::Walk::name(char c, bool atEnd)
     }
     if (c == '[') {
         if (afterDot) {
-            std::printf("ERROR: .[] is invalid syntax\n");
+            diag("ERROR: .[] is invalid syntax\n");
             return Step::Fail;
         }
         if (!emitName())
@@ -246,14 +247,14 @@ Compiler::Walk::Step Compiler::Walk::name(char c, bool atEnd)
     }
     if (!atEnd && isOperatorChar(c)) {
         if (afterDot) {
-            std::printf("ERROR: Can't access the '%c' element of the structure.\n", c);
+            diag("ERROR: Can't access the '%c' element of the structure.\n", c);
             return Step::Fail;
         }
         if (afterIndex) {
             note("Adding something to our indexed variable");
         } else if (debug_) {
             std::string_view name = block();
-            std::printf("Found variable '%.*s'\n", len(name), name.data());
+            diag("Found variable '%.*s'\n", len(name), name.data());
         }
         if (!emitName())
             return Step::Fail;
@@ -267,7 +268,7 @@ Compiler::Walk::Step Compiler::Walk::name(char c, bool atEnd)
         }
         if (debug_) {
             std::string_view name = block();
-            std::printf("Found variable '%.*s'\n", len(name), name.data());
+            diag("Found variable '%.*s'\n", len(name), name.data());
         }
         if (!emitName())
             return Step::Fail;
@@ -278,7 +279,7 @@ Compiler::Walk::Step Compiler::Walk::name(char c, bool atEnd)
     if (c == '(') {
         note("Function!");
         if (afterDot || afterIndex) {
-            std::printf("ERROR: Can't access the '%c' element of the structure.\n", c);
+            diag("ERROR: Can't access the '%c' element of the structure.\n", c);
             return Step::Fail;
         }
         if (!emitName())
@@ -315,14 +316,14 @@ Compiler::Walk::Step Compiler::Walk::afterName(char c, bool atEnd)
         open(State::Call);
         return Step::Next;
     }
-    std::printf("Error: No spaces allowed between tokens\n");
+    diag("Error: No spaces allowed between tokens\n");
     return Step::Fail;
 }
 
 Compiler::Walk::Step Compiler::Walk::index(char c, bool atEnd)
 {
     if (atEnd) {
-        std::printf("Error: Brackets don't close out\n");
+        diag("Error: Brackets don't close out\n");
         return Step::Fail;
     }
     if (c == '[') {
@@ -334,7 +335,7 @@ Compiler::Walk::Step Compiler::Walk::index(char c, bool atEnd)
     // The index text is not trimmed.
     std::string_view inside = text_.substr(mark_, pos_ - mark_);
     if (debug_)
-        std::printf("Found block '%.*s'\n", len(inside), inside.data());
+        diag("Found block '%.*s'\n", len(inside), inside.data());
     NodePtr index = compiler_.compileText(inside, nesting_ + 1);
     NodePtr array = pop();
     if (!push(Node::index(compiler_.client_, std::move(index), std::move(array))))
@@ -347,24 +348,24 @@ Compiler::Walk::Step Compiler::Walk::index(char c, bool atEnd)
 Compiler::Walk::Step Compiler::Walk::parenthesised(char c, bool atEnd)
 {
     if (atEnd) {
-        std::printf("Error: Found end of string before finding the end of parenthases.\n");
+        diag("Error: Found end of string before finding the end of parenthases.\n");
         return Step::Fail;
     }
     if (c == '(') {
         ++depth_;
         if (debug_)
-            std::printf("Open parens %d\n", depth_);
+            diag("Open parens %d\n", depth_);
         return Step::Next;
     }
     if (c != ')')
         return Step::Next;
     if (debug_)
-        std::printf("Close parens %d\n", depth_);
+        diag("Close parens %d\n", depth_);
     if (--depth_ != 0)
         return Step::Next;
     std::string_view inside = text_.substr(mark_, pos_ - mark_);
     if (debug_)
-        std::printf("Found block '%.*s'\n", len(inside), inside.data());
+        diag("Found block '%.*s'\n", len(inside), inside.data());
     if (state_ == State::Call)
         return call(inside);
     tokens.push_back(compiler_.compileText(inside, nesting_ + 1));
@@ -380,7 +381,7 @@ Compiler::Walk::Step Compiler::Walk::call(std::string_view inside)
     NodePtr fn = Node::function(compiler_.client_, named ? named->string() : std::string());
     for (const std::string& piece : splitArguments(inside)) {
         if (debug_)
-            std::printf("Recursing on '%s'\n", piece.c_str());
+            diag("Recursing on '%s'\n", piece.c_str());
         fn->addArg(compiler_.compileText(piece, nesting_ + 1));
     }
     note("Done recursing");
@@ -413,7 +414,7 @@ Compiler::Walk::Step Compiler::Walk::operatorSecond(char c)
 {
     // Written always, not only in debug mode.
     if (c == '=' || c == '&' || c == '|')
-        std::printf("'%c'\n", c);
+        diag("'%c'\n", c);
     state_ = State::Between;
     char pair = 0;
     if (remembered_ == '<' && c == '=')
@@ -445,7 +446,7 @@ Compiler::Walk::Step Compiler::Walk::string(char c)
     } else if (c == '"') {
         std::string_view literal = text_.substr(mark_, pos_ - mark_);
         if (debug_)
-            std::printf("Found string block '%.*s' \n", len(literal), literal.data());
+            diag("Found string block '%.*s' \n", len(literal), literal.data());
         tokens.push_back(Node::string(compiler_.client_, literal));
         state_ = State::Between;
     }

@@ -6,9 +6,9 @@
 // Thread rule: main thread only.
 
 #include "expr/Compiler.h"
+#include "platform/Diagnostics.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -90,7 +90,7 @@ private:
     void note(const char* text) const
     {
         if (debug_)
-            std::printf("%s\n", text);
+            diag("%s\n", text);
     }
 
     Compiler& compiler_;

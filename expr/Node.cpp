@@ -2,6 +2,7 @@
 
 #include "expr/Scope.h"
 #include "expr/NumericProgram.h"
+#include "platform/Diagnostics.h"
 
 #include <atomic>
 #include <cinttypes>
@@ -96,7 +97,7 @@ NodePtr Node::variable(ClientPtr client, std::string name)
 NodePtr Node::element(ClientPtr client, std::string element, NodePtr structure)
 {
     if (element.empty())
-        std::printf("Why do we have a nil element?\n");
+        diag("Why do we have a nil element?\n");
     NodePtr n(new Node(std::move(client), NodeKind::Element));
     n->element_ = std::move(element);
     if (structure)
@@ -370,11 +371,11 @@ void Node::dropOperands()
 
 void Node::becomeInteger()
 {
-    std::printf("Becoming int: '%s'\n", description().c_str());
+    diag("Becoming int: '%s'\n", description().c_str());
     dropOperands();
     kind_ = NodeKind::Integer;
     intVal_ = 0;
-    std::printf("Becoming an int\n");
+    diag("Becoming an int\n");
 }
 
 void Node::becomeDouble()
@@ -389,16 +390,16 @@ void Node::becomeString()
     dropOperands();
     kind_ = NodeKind::String;
     string_.clear();
-    std::printf("Becoming an string\n");
+    diag("Becoming an string\n");
 }
 
 void Node::becomeError()
 {
-    std::printf("Becoming an error. '%s'\n", description().c_str());
+    diag("Becoming an error. '%s'\n", description().c_str());
     dropOperands();
     kind_ = NodeKind::Error;
     string_.clear();
-    std::printf("Done becoming an error. '%s'\n", description().c_str());
+    diag("Done becoming an error. '%s'\n", description().c_str());
 }
 
 void Node::setString(std::string s)

@@ -13,10 +13,10 @@
 #include "expr/Numeric.h"
 #include "expr/NumericProgram.h"
 #include "expr/RemoteAccess.h"
+#include "platform/Diagnostics.h"
 #include "variables/RemoteData.h"
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string_view>
 
@@ -210,7 +210,7 @@ Value Evaluator::valueOfVariable(Node& n, Scope* env)
         return Value::error();
     Value v = n.remoteData_->defaultClientDataRepresentation();
     if (n.debug())
-        std::printf("Remote data has a value of '%s'\n", v.stringValue().c_str());
+        diag("Remote data has a value of '%s'\n", v.stringValue().c_str());
     return v;
 }
 
@@ -247,14 +247,14 @@ Value Evaluator::valueOfOperator(Node& n, Scope* env)
         switch (v.kind()) {
         case Kind::Integer: return Value::integer(wrapNeg(v.asInt()));
         case Kind::Double: return Value::real(-v.asDouble());
-        case Kind::String: std::printf("Error: Can't negate string\n"); return Value::error();
+        case Kind::String: diag("Error: Can't negate string\n"); return Value::error();
         case Kind::Error: return v;
         case Kind::None: break;
         }
         return Value::integer(0);
     }
     if (!isValidOperator(op)) {
-        std::printf("Error: Opperator is not one of the many + * - /\n");
+        diag("Error: Opperator is not one of the many + * - /\n");
         n.becomeError();
         return Value::error();
     }
@@ -325,7 +325,7 @@ Value Evaluator::valueOfFunction(Node& n, Scope* env)
     // The arguments may change kind while they are evaluated; hold them.
     const std::vector<NodePtr> args = n.args_;
     if (b->arity >= 0 && static_cast<int>(args.size()) != b->arity) {
-        std::printf("Error: %d args to %s\n", static_cast<int>(args.size()), n.varName_.c_str());
+        diag("Error: %d args to %s\n", static_cast<int>(args.size()), n.varName_.c_str());
         n.becomeError();
         return Value::error();
     }

@@ -6,9 +6,9 @@
 #include "expr/Binding.h"
 #include "expr/Scope.h"
 #include "expr/RemoteAccess.h"
+#include "platform/Diagnostics.h"
 #include "variables/RemoteData.h"
 
-#include <cstdio>
 
 namespace fieldmon::expr {
 
@@ -79,7 +79,7 @@ void Node::updateRemoteDataWithEnvironment(Scope* env)
             return;
         const std::int32_t k = index_->intValueWithEnvironment(env);
         if (debug())
-            std::printf("Evaluating an array and we are offsetting by %d\n", k);
+            diag("Evaluating an array and we are offsetting by %d\n", k);
         struct_->updateRemoteDataWithEnvironment(env);
         const std::shared_ptr<RemoteData> array = struct_->remoteData_;
         if (array && array->hasAddress())
@@ -157,9 +157,9 @@ RequestList Node::prepForEvalWithEnvironment(Scope* env)
             break;
         const NodeKind base = struct_->type();
         if (base != NodeKind::RemoteVariable && base != NodeKind::Element) {
-            std::printf("Error: '%s' Unsupported Opperation, an unsupported base '%d' as the structure to get an "
-                        "element of\n",
-                        string().c_str(), static_cast<int>(base));
+            diag("Error: '%s' Unsupported Opperation, an unsupported base '%d' as the structure to get an "
+                 "element of\n",
+                 string().c_str(), static_cast<int>(base));
             becomeError();
             break;
         }
@@ -199,9 +199,9 @@ RequestList Node::prepForEvalWithEnvironment(Scope* env)
     case NodeKind::Integer:
     case NodeKind::Double:
     case NodeKind::String: break;
-    case NodeKind::Error: std::printf("Error: Evaluating an error\n"); break;
+    case NodeKind::Error: diag("Error: Evaluating an error\n"); break;
     case NodeKind::Plain:
-    case NodeKind::Environment: std::printf("Error: Unknown type\n"); break;
+    case NodeKind::Environment: diag("Error: Unknown type\n"); break;
     }
     return out;
 }
@@ -248,7 +248,7 @@ RequestList Node::requestVariablesWithEnvironment(Scope* env)
     if (kind_ != NodeKind::Operator && kind_ != NodeKind::Function)
         return out;
     if (kind_ == NodeKind::Operator && op_ == ':') {
-        std::printf("ERROR: Never request variables on a ':'\n");
+        diag("ERROR: Never request variables on a ':'\n");
         return out;
     }
     if (kind_ == NodeKind::Operator && op_ == '?') {
@@ -300,7 +300,7 @@ int Node::queueVariableRequestsWithEnvironment(Scope* env)
             remoteClient_->queueRequest(std::move(r));
     }
     if (debug())
-        std::printf("There are '%d' vars in this request\n", count);
+        diag("There are '%d' vars in this request\n", count);
     if (count == 0 && requeue_ && clientUpdate_)
         clientUpdate_->updateTarget();
     return count;

@@ -359,165 +359,26 @@ std::unique_ptr<NumericProgram> NumericProgram::build(const Node& tree, Scope* e
     return p;
 }
 
+int NumericProgram::push(const Step& s)
+{
+    steps_.push_back(s);
+    return static_cast<int>(steps_.size()) - 1;
+}
+
 int NumericProgram::emit(const Node& n, int depth)
 {
     if (depth > kMaxDepth)
         return -1;
-    Step s;
     switch (n.kind_) {
     case NodeKind::Integer:
-        s.i = &constInt;
-        s.p = &n.intVal_;
-        s.leaf = Step::ConstInt;
-        break;
     case NodeKind::Double:
-        s.isInt = false;
-        s.d = &constDouble;
-        s.p = &n.doubleVal_;
-        s.leaf = Step::ConstDouble;
-        break;
-    case NodeKind::RemoteVariable: {
-        if (!n.remoteData_) {
-            s.i = &unresolved;
-            break;
-        }
-        bool isInt = false;
-        std::int32_t i = 0;
-        double d = 0.0;
-        if (!n.remoteData_->numberValue(isInt, i, d))
-            return -1;
-        s.isInt = isInt;
-        if (isInt)
-            s.i = &remoteInt;
-        else
-            s.d = &remoteDouble;
-        s.p = n.remoteData_.get();
-        s.leaf = isInt ? Step::RemoteInt : Step::RemoteDouble;
-        break;
-    }
+    case NodeKind::RemoteVariable:
     case NodeKind::LocalVariable: {
-        bool isInt = false;
-        if (!localKind(n, env_, isInt))
-            return -1;
-        s.isInt = isInt;
-        if (isInt)
-            s.i = &localInt;
-        else
-            s.d = &localDouble;
-        s.p = &n;
-        break;
+        Step s;
+        return leafStep(n, s) ? push(s) : -1;
     }
-    case NodeKind::Operator: {
-        const auto& args = n.args_;
-        const char op = n.op_;
-        if (op == '?') {
-            if (args.size() < 2)
-                return -1;
-            const Node& colon = *args[1];
-            if (colon.kind_ != NodeKind::Operator || colon.op_ != ':' || colon.args_.size() < 2)
-                return -1;
-            s.ia = emit(*args[0], depth + 1);
-            s.ib = emit(*colon.args_[0], depth + 1);
-            s.ic = emit(*colon.args_[1], depth + 1);
-            if (s.ia < 0 || s.ib < 0 || s.ic < 0)
-                return -1;
-            const bool thenInt = steps_[static_cast<std::size_t>(s.ib)].isInt;
-            const bool elseInt = steps_[static_cast<std::size_t>(s.ic)].isInt;
-            if (thenInt != elseInt)
-                return -1; // the kind depends on the branch: left to the tree
-            s.isInt = thenInt;
-            if (fuseChoice(steps_[static_cast<std::size_t>(s.ia)], s))
-                break;
-            if (thenInt)
-                s.i = &chooseInt;
-            else
-                s.d = &chooseDouble;
-            break;
-        }
-        BinaryFns fns;
-        if (!binaryFnsOf(op, fns))
-            return -1;
-        if (args.empty()) {
-            s.i = &constInt;
-            static const std::int32_t zero = 0;
-            s.p = &zero;
-            break;
-        }
-        int acc = emit(*args[0], depth + 1);
-        if (acc < 0)
-            return -1;
-        if (op == '-' && args.size() == 1) {
-            s.ia = acc;
-            s.isInt = steps_[static_cast<std::size_t>(acc)].isInt;
-            if (s.isInt)
-                s.i = &negInt;
-            else
-                s.d = &negDouble;
-            break;
-        }
-        if (args.size() == 1)
-            return acc; // one argument: its value
-        // Fold from the left: each further argument makes one step.
-        for (std::size_t k = 1; k < args.size(); ++k) {
-            const int right = emit(*args[k], depth + 1);
-            if (right < 0)
-                return -1;
-            Step f;
-            f.ia = acc;
-            f.ib = right;
-            const Step& l = steps_[static_cast<std::size_t>(acc)];
-            const Step& r = steps_[static_cast<std::size_t>(right)];
-            f.isInt = l.isInt && r.isInt;
-            if (f.isInt) {
-                f.i = fns.i;
-            } else {
-                if (!fns.doubles)
-                    return -1; // an error in the tree
-                f.d = fns.d;
-            }
-            steps_.push_back(f);
-            acc = static_cast<int>(steps_.size()) - 1;
-        }
-        return acc;
-    }
-    case NodeKind::Function: {
-        std::uint8_t cached = n.function_;
-        const Builtin* b = builtinFor(cached, n.varName_);
-        if (!b || !b->numeric.exists())
-            return -1;
-        const auto& args = n.args_;
-        if (b->arity >= 0 && static_cast<int>(args.size()) != b->arity)
-            return -1;
-        if (args.empty()) {
-            static const std::int32_t zero = 0;
-            s.i = &constInt;
-            s.p = &zero;
-            break;
-        }
-        std::vector<int> kids;
-        bool allInt = true;
-        for (const NodePtr& a : args) {
-            const int k = emit(*a, depth + 1);
-            if (k < 0)
-                return -1;
-            kids.push_back(k);
-            allInt = allInt && steps_[static_cast<std::size_t>(k)].isInt;
-        }
-        s.ilist = static_cast<int>(lists_.size());
-        lists_.insert(lists_.end(), kids.begin(), kids.end());
-        s.count = static_cast<int>(kids.size());
-        switch (b->numeric.result) {
-        case NumericStep::Result::Like: s.isInt = allInt; break;
-        case NumericStep::Result::Integer: s.isInt = true; break;
-        case NumericStep::Result::Double: s.isInt = false; break;
-        }
-        const auto entry = static_cast<std::size_t>(b - kBuiltins.data());
-        if (s.isInt)
-            s.i = kBuiltinIntSteps[entry][allInt];
-        else
-            s.d = kBuiltinDoubleSteps[entry][allInt];
-        break;
-    }
+    case NodeKind::Operator: return n.op_ == '?' ? emitChoice(n, depth) : emitOperator(n, depth);
+    case NodeKind::Function: return emitFunction(n, depth);
     case NodeKind::String:
     case NodeKind::Error:
     case NodeKind::Plain:
@@ -525,8 +386,182 @@ int NumericProgram::emit(const Node& n, int depth)
     case NodeKind::Index:
     case NodeKind::Environment: return -1;
     }
-    steps_.push_back(s);
-    return static_cast<int>(steps_.size()) - 1;
+    return -1;
+}
+
+bool NumericProgram::leafStep(const Node& n, Step& s) const
+{
+    switch (n.kind_) {
+    case NodeKind::Integer:
+        s.i = &constInt;
+        s.p = &n.intVal_;
+        s.leaf = Step::ConstInt;
+        return true;
+    case NodeKind::Double:
+        s.isInt = false;
+        s.d = &constDouble;
+        s.p = &n.doubleVal_;
+        s.leaf = Step::ConstDouble;
+        return true;
+    case NodeKind::RemoteVariable: {
+        if (!n.remoteData_) {
+            s.i = &unresolved;
+            return true;
+        }
+        bool isInt = false;
+        std::int32_t i = 0;
+        double d = 0.0;
+        if (!n.remoteData_->numberValue(isInt, i, d))
+            return false;
+        s.isInt = isInt;
+        if (isInt)
+            s.i = &remoteInt;
+        else
+            s.d = &remoteDouble;
+        s.p = n.remoteData_.get();
+        s.leaf = isInt ? Step::RemoteInt : Step::RemoteDouble;
+        return true;
+    }
+    case NodeKind::LocalVariable: {
+        bool isInt = false;
+        if (!localKind(n, env_, isInt))
+            return false;
+        s.isInt = isInt;
+        if (isInt)
+            s.i = &localInt;
+        else
+            s.d = &localDouble;
+        s.p = &n;
+        return true;
+    }
+    case NodeKind::Operator:
+    case NodeKind::Function:
+    case NodeKind::String:
+    case NodeKind::Error:
+    case NodeKind::Plain:
+    case NodeKind::Element:
+    case NodeKind::Index:
+    case NodeKind::Environment: return false;
+    }
+    return false;
+}
+
+int NumericProgram::emitChoice(const Node& n, int depth)
+{
+    const auto& args = n.args_;
+    if (args.size() < 2)
+        return -1;
+    const Node& colon = *args[1];
+    if (colon.kind_ != NodeKind::Operator || colon.op_ != ':' || colon.args_.size() < 2)
+        return -1;
+    Step s;
+    s.ia = emit(*args[0], depth + 1);
+    s.ib = emit(*colon.args_[0], depth + 1);
+    s.ic = emit(*colon.args_[1], depth + 1);
+    if (s.ia < 0 || s.ib < 0 || s.ic < 0)
+        return -1;
+    const bool thenInt = steps_[static_cast<std::size_t>(s.ib)].isInt;
+    const bool elseInt = steps_[static_cast<std::size_t>(s.ic)].isInt;
+    if (thenInt != elseInt)
+        return -1; // the kind depends on the branch: left to the tree
+    s.isInt = thenInt;
+    if (!fuseChoice(steps_[static_cast<std::size_t>(s.ia)], s)) {
+        if (thenInt)
+            s.i = &chooseInt;
+        else
+            s.d = &chooseDouble;
+    }
+    return push(s);
+}
+
+int NumericProgram::emitOperator(const Node& n, int depth)
+{
+    const auto& args = n.args_;
+    const char op = n.op_;
+    BinaryFns fns;
+    if (!binaryFnsOf(op, fns))
+        return -1;
+    Step s;
+    if (args.empty()) {
+        s.i = &constInt;
+        static const std::int32_t zero = 0;
+        s.p = &zero;
+        return push(s);
+    }
+    int acc = emit(*args[0], depth + 1);
+    if (acc < 0)
+        return -1;
+    if (op == '-' && args.size() == 1) {
+        s.ia = acc;
+        s.isInt = steps_[static_cast<std::size_t>(acc)].isInt;
+        if (s.isInt)
+            s.i = &negInt;
+        else
+            s.d = &negDouble;
+        return push(s);
+    }
+    // One argument is its own value; each further one makes one step.
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const int right = emit(*args[k], depth + 1);
+        if (right < 0)
+            return -1;
+        Step f;
+        f.ia = acc;
+        f.ib = right;
+        const Step& l = steps_[static_cast<std::size_t>(acc)];
+        const Step& r = steps_[static_cast<std::size_t>(right)];
+        f.isInt = l.isInt && r.isInt;
+        if (f.isInt) {
+            f.i = fns.i;
+        } else {
+            if (!fns.doubles)
+                return -1; // an error in the tree
+            f.d = fns.d;
+        }
+        acc = push(f);
+    }
+    return acc;
+}
+
+int NumericProgram::emitFunction(const Node& n, int depth)
+{
+    std::uint8_t cached = n.function_;
+    const Builtin* b = builtinFor(cached, n.varName_);
+    if (!b || !b->numeric.exists())
+        return -1;
+    const auto& args = n.args_;
+    if (b->arity >= 0 && static_cast<int>(args.size()) != b->arity)
+        return -1;
+    Step s;
+    if (args.empty()) {
+        static const std::int32_t zero = 0;
+        s.i = &constInt;
+        s.p = &zero;
+        return push(s);
+    }
+    std::vector<int> kids;
+    bool allInt = true;
+    for (const NodePtr& a : args) {
+        const int k = emit(*a, depth + 1);
+        if (k < 0)
+            return -1;
+        kids.push_back(k);
+        allInt = allInt && steps_[static_cast<std::size_t>(k)].isInt;
+    }
+    s.ilist = static_cast<int>(lists_.size());
+    lists_.insert(lists_.end(), kids.begin(), kids.end());
+    s.count = static_cast<int>(kids.size());
+    switch (b->numeric.result) {
+    case NumericStep::Result::Like: s.isInt = allInt; break;
+    case NumericStep::Result::Integer: s.isInt = true; break;
+    case NumericStep::Result::Double: s.isInt = false; break;
+    }
+    const auto entry = static_cast<std::size_t>(b - kBuiltins.data());
+    if (s.isInt)
+        s.i = kBuiltinIntSteps[entry][allInt];
+    else
+        s.d = kBuiltinDoubleSteps[entry][allInt];
+    return push(s);
 }
 
 } // namespace fieldmon::expr

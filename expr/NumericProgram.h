@@ -88,7 +88,17 @@ public:
 
 private:
     NumericProgram() = default;
+    // Each emits the steps of one node and returns the index of its last
+    // step, or -1 when the node is left to the tree.
     int emit(const Node& n, int depth);
+    // A constant or a variable: one step, filled into `s`.
+    bool leafStep(const Node& n, Step& s) const;
+    // "c ? a : b".
+    int emitChoice(const Node& n, int depth);
+    // An operator other than "?": unary minus, or a fold from the left.
+    int emitOperator(const Node& n, int depth);
+    int emitFunction(const Node& n, int depth);
+    int push(const Step& s);
 
     std::vector<Step> steps_;
     std::vector<int> lists_; // argument lists of max and min, as step indexes

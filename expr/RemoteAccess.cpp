@@ -1,9 +1,9 @@
 #include "expr/RemoteAccess.h"
 
+#include "platform/Diagnostics.h"
 #include "variables/RemoteData.h"
 #include "variables/VariableStore.h"
 
-#include <cstdio>
 
 namespace fieldmon::expr {
 
@@ -14,25 +14,25 @@ std::shared_ptr<RemoteData> structureElement(RemoteData& structure, const std::s
     VariableStore* store = structure.remoteClient();
     std::shared_ptr<RemoteData> type = store ? store->typeNamed(structure.type()) : nullptr;
     if (!type) {
-        std::printf("Error: Invalid data type '%s'\n", structure.type().c_str());
+        diag("Error: Invalid data type '%s'\n", structure.type().c_str());
         failed = true;
         return nullptr;
     }
     if (!structure.structureType()) {
-        std::printf("Error: '%s' Data type '%s' isn't a structure\n", structure.name().c_str(),
-                    structure.type().c_str());
+        diag("Error: '%s' Data type '%s' isn't a structure\n", structure.name().c_str(),
+             structure.type().c_str());
         failed = true;
         return nullptr;
     }
     if (type->elements().find(element) == type->elements().end()) {
-        std::printf("Error: Couldn't find structure element '%s'\n", element.c_str());
+        diag("Error: Couldn't find structure element '%s'\n", element.c_str());
         failed = true;
         return nullptr;
     }
     if (debug)
-        std::printf("Found a structure and looking for element '%s'\n", element.c_str());
+        diag("Found a structure and looking for element '%s'\n", element.c_str());
     if (!structure.hasAddress()) {
-        std::printf("Not ready!\n");
+        diag("Not ready!\n");
         return nullptr;
     }
     return structure.structureElement(element);

@@ -1,5 +1,7 @@
 #include "expr/Scope.h"
 
+#include "platform/Diagnostics.h"
+
 #include <cstdio>
 
 namespace fieldmon::expr {
@@ -30,7 +32,7 @@ void Scope::setSuperEnvironment(Scope* parent)
     adopted_ = nullptr;
     adoptedLife_.reset();
     if (parent == this) {
-        std::printf("Bad idea\n");
+        diag("Bad idea\n");
         superEnv_.reset();
         superIsSelf_ = true;
         return;
@@ -100,7 +102,7 @@ Node* Scope::findVariable(std::string_view name) const
         if (it != e->env_.end())
             return it->second.get();
         if (e->superIsSelf_) {
-            std::printf("Hmm.  Super is self\n");
+            diag("Hmm.  Super is self\n");
             return nullptr;
         }
     }

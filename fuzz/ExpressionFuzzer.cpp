@@ -8,6 +8,7 @@
 // printf formatter and argument lists directly.
 
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
 #include "platform/ManualLoop.h"
@@ -88,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     client.setDebug((control & 0x80) != 0); // the traced path as well
     std::string text = framed(control, std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
 
-    auto node = client.compileString(text);
+    auto node = expr::Compiler::compile(d.client, text);
     volatile double sink = 0;
     sink = sink + static_cast<double>(node->string().size() + node->description().size());
     sink = sink + node->isConst() + node->isStatic();

@@ -1,10 +1,10 @@
 #include "history/HistoryStore.h"
 
 #include "platform/Check.h"
+#include "platform/Diagnostics.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace fieldmon::history {
@@ -88,8 +88,7 @@ void HistoryStore::say(const std::string& line)
         options_.diagnostic(line);
         return;
     }
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    diagWrite(line + "\n");
 }
 
 void HistoryStore::diskUnusable(const std::string& reason)

@@ -34,7 +34,7 @@ ClientDynamicTable::ClientDynamicTable(std::shared_ptr<Client> client, NodePtr c
     // Values kept in the device's own environment are made without the
     // device: the record holding a node that holds the record is a cycle.
     if (client)
-        client->environment()->setVariable(indexVar_, expr::Node::error(nullptr));
+        client->expressions().environment()->setVariable(indexVar_, expr::Node::error(nullptr));
     tableView_->setLazyRows(true);
     tableView_->setSource(this);
     tableView_->setGeometry(rect());
@@ -117,7 +117,7 @@ void ClientDynamicTable::viewDidAppear(bool)
     bindPageLoadOnce();
     bindTitleOnce();
     if (onPageLoad() && remoteClient())
-        remoteClient()->submitRequests();
+        remoteClient()->variables().requests().submitRequests();
 }
 
 void ClientDynamicTable::viewWillDisappear(bool animated)
@@ -170,7 +170,7 @@ void ClientDynamicTable::didSelectRow(GroupedTableView& table, IndexPath path)
         // the page's appearance (title, load command), which may read it.
         const bool known = dynamicPages() && dynamicPages()->count(target);
         if (known && remoteClient())
-            remoteClient()->environment()->setVariable(indexVar_, expr::Node::integer(nullptr, path.row));
+            remoteClient()->expressions().environment()->setVariable(indexVar_, expr::Node::integer(nullptr, path.row));
         pushPageWithTitle(target);
     } else {
         if (t && t->hasCommand()) {

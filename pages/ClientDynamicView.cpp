@@ -103,8 +103,8 @@ void ClientDynamicView::touchesBegan(QPointF at, int tapCount)
     const double x = at.x() / viewWidth();
     const double y = at.y() / viewHeight();
     if (const auto& client = remoteClient()) {
-        client->setTouchX(x);
-        client->setTouchY(y);
+        client->expressions().setTouchX(x);
+        client->expressions().setTouchY(y);
     }
     diag("Tapped %d times at (%f, %f)\n", tapCount, x, y);
 }

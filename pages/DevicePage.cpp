@@ -53,9 +53,9 @@ void DevicePage::bindTitleOnce()
     if (!realName_ || !remoteClient_)
         return;
     auto self = shared_from_this();
-    remoteClient_->scheduleDataUpdate(
+    remoteClient_->scheduler().bind(
         realName_, [self] { self->updateTitle(); }, [self] { return self->alwaysTrue(); }, "once");
-    remoteClient_->submitRequests();
+    remoteClient_->variables().requests().submitRequests();
 }
 
 void DevicePage::bindPageLoadOnce()
@@ -63,7 +63,7 @@ void DevicePage::bindPageLoadOnce()
     if (!pageLoad_ || !remoteClient_)
         return;
     auto self = shared_from_this();
-    remoteClient_->scheduleDataUpdate(
+    remoteClient_->scheduler().bind(
         pageLoad_, [self] { self->runCommand(); }, [self] { return self->visible(); }, "once");
 }
 
@@ -167,7 +167,7 @@ void DevicePage::endPages()
     auto self = shared_from_this();
     shown_.reset();
     if (remoteClient_)
-        remoteClient_->unscheduleAll();
+        remoteClient_->scheduler().unscheduleAll();
     if (auto pages = dynamicPages_)
         for (const auto& entry : *pages)
             entry.second->setDynamicPages(nullptr);

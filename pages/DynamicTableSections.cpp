@@ -172,8 +172,8 @@ int DynamicTableSections::queueVariableRequests()
 {
     auto hold = shared_from_this();
     const bool continuing = !std::exchange(refreshing_, false);
-    const std::size_t addressesBefore = remoteClient_ ? remoteClient_->addressQueue().size() : 0;
-    const std::size_t valuesBefore = remoteClient_ ? remoteClient_->valueQueue().size() : 0;
+    const std::size_t addressesBefore = remoteClient_ ? remoteClient_->variables().requests().addressQueue().size() : 0;
+    const std::size_t valuesBefore = remoteClient_ ? remoteClient_->variables().requests().valueQueue().size() : 0;
     const std::vector<int> rows = rowCounts();
     int n = 0;
     for (std::size_t s = sections_.size(); s-- > 0;) {
@@ -200,30 +200,30 @@ int DynamicTableSections::queueVariableRequests()
     if (!remoteClient_)
         return n + 1;
     std::vector<std::string> asked;
-    for (auto [queue, before] : {std::pair{&remoteClient_->addressQueue(), addressesBefore},
-                                 std::pair{&remoteClient_->valueQueue(), valuesBefore}})
+    for (auto [queue, before] : {std::pair{&remoteClient_->variables().requests().addressQueue(), addressesBefore},
+                                 std::pair{&remoteClient_->variables().requests().valueQueue(), valuesBefore}})
         for (std::size_t i = before; i < queue->size(); ++i)
             asked.push_back((*queue)[i].request());
     std::sort(asked.begin(), asked.end());
     if (continuing && asked == lastPass_) {
         // The last answers changed nothing this pass needs: wait for the
         // next refresh instead of asking the same again at once.
-        for (auto [queue, before] : {std::pair{&remoteClient_->addressQueue(), addressesBefore},
-                                     std::pair{&remoteClient_->valueQueue(), valuesBefore}})
+        for (auto [queue, before] : {std::pair{&remoteClient_->variables().requests().addressQueue(), addressesBefore},
+                                     std::pair{&remoteClient_->variables().requests().valueQueue(), valuesBefore}})
             queue->erase(queue->begin() + static_cast<std::ptrdiff_t>(before), queue->end());
         lastPass_.clear();
         return 0;
     }
     lastPass_ = std::move(asked);
     // Asked again when this batch's answers are in.
-    remoteClient_->waitingRequesters().push_back(hold);
+    remoteClient_->variables().requests().waitingRequesters().push_back(hold);
     return n + 1;
 }
 
 void DynamicTableSections::submitRequests()
 {
     if (remoteClient_)
-        remoteClient_->submitRequests();
+        remoteClient_->variables().requests().submitRequests();
 }
 
 } // namespace fieldmon

@@ -100,7 +100,7 @@ std::shared_ptr<DevicePage> PageBuildContext::initialPage()
 void PageBuildContext::releasePages()
 {
     if (client_)
-        client_->unscheduleAll();
+        client_->scheduler().unscheduleAll();
     if (dynamicPages_)
         for (const auto& entry : *dynamicPages_)
             entry.second->setDynamicPages(nullptr);

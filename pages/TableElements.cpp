@@ -63,7 +63,7 @@ void endTable(uidesc::ElementBuild& b)
 {
     if (auto table = currentTable(b)) {
         std::weak_ptr<ClientDynamicTable> weak = table;
-        b.client().scheduleDataUpdate(
+        b.client().scheduler().bind(
             table->contents(),
             [weak] {
                 if (auto t = weak.lock())
@@ -119,7 +119,7 @@ bool startCell(uidesc::ElementBuild& b)
         cell->setConfirm(confirm);
         // Kept fresh at the table's rate; until its value is in, a row asks.
         std::weak_ptr<ClientDynamicTable> weak = table;
-        b.client().scheduleDataUpdate(
+        b.client().scheduler().bind(
             confirm, [] {},
             [weak] {
                 auto t = weak.lock();

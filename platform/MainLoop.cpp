@@ -9,13 +9,15 @@ namespace fieldmon::platform {
 namespace {
 
 // Shared between the waiting thread and the task on the main thread. The task
-// marks itself Running before it calls fn, so a stop request can only cancel
-// a task that has not begun.
+// marks itself Running before it calls fn, so a stop request cancels a task
+// that has not begun; it ends the wait for a running one only when the
+// caller allowed it (`released`).
 struct WaitState {
     enum class Phase { Pending, Running, Ran, Dropped, Cancelled };
     std::mutex mutex;
     std::condition_variable cv;
     Phase phase = Phase::Pending;
+    bool released = false;
 
     void finish(Phase p)
     {
@@ -61,7 +63,7 @@ struct Runner {
 
 } // namespace
 
-bool MainLoop::postAndWait(Task fn, std::stop_token stop)
+bool MainLoop::postAndWait(Task fn, std::stop_token stop, StopEnds ends)
 {
     if (isMainThread()) {
         if (stop.stop_requested())
@@ -74,18 +76,22 @@ bool MainLoop::postAndWait(Task fn, std::stop_token stop)
     post([runner] { runner->run(); });
     runner.reset();
 
-    std::stop_callback onStop(stop, [state] {
+    std::stop_callback onStop(stop, [state, ends] {
         std::lock_guard lock(state->mutex);
         if (state->phase == WaitState::Phase::Pending) {
             state->phase = WaitState::Phase::Cancelled;
+            state->cv.notify_all();
+        } else if (state->phase == WaitState::Phase::Running && ends == StopEnds::Running) {
+            state->released = true;
             state->cv.notify_all();
         }
     });
     std::unique_lock lock(state->mutex);
     state->cv.wait(lock, [&] {
-        return state->phase != WaitState::Phase::Pending && state->phase != WaitState::Phase::Running;
+        return state->released ||
+               (state->phase != WaitState::Phase::Pending && state->phase != WaitState::Phase::Running);
     });
-    return state->phase == WaitState::Phase::Ran;
+    return !state->released && state->phase == WaitState::Phase::Ran;
 }
 
 } // namespace fieldmon::platform

@@ -21,12 +21,23 @@ public:
     // Queues fn to run on the main thread in posting order. Never runs it inline.
     virtual void post(Task fn) = 0;
 
+    // Which waits a stop request ends.
+    enum class StopEnds {
+        // Only a wait for fn that has not started (fn is then never run).
+        // Once fn has started, the wait lasts until it returns, so fn may
+        // borrow from the waiter: what it captures stays valid for its run.
+        Pending,
+        // Also a wait for fn that is running. For a waiter that fn itself may
+        // stop and then wait for (a thread joined from inside fn). fn must
+        // own everything it uses: its waiter may be gone before it returns.
+        Running,
+    };
+
     // Runs fn on the main thread and waits until it has finished. Runs inline
     // when called on the main thread. Returns true when fn ran; false when it
-    // was dropped (the loop went away) or when `stop` was requested before fn
-    // started (fn is then never run). Once fn has started, the wait lasts until
-    // it returns, so whatever fn captures stays valid for its whole run.
-    bool postAndWait(Task fn, std::stop_token stop = {});
+    // was dropped (the loop went away) or when `stop` ended the wait (see
+    // StopEnds).
+    bool postAndWait(Task fn, std::stop_token stop = {}, StopEnds ends = StopEnds::Pending);
 
     // One-shot timer: fn runs on the main thread `seconds` from now (negative
     // counts as 0). Timers due at the same time fire in creation order.

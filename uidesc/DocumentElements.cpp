@@ -25,10 +25,7 @@ bool startStart(ElementBuild& b)
 // so they are ignored.
 bool startThumbDef(ElementBuild& b)
 {
-    Client& client = b.client();
-    client.initthumbArray();
-    client.setNumthumb(client.numthumb() + 1);
-    client.addthumbWheel(ThumbwheelDescription{});
+    b.client().thumbwheels().beginDefinition();
     return true;
 }
 
@@ -43,7 +40,7 @@ std::optional<std::string_view> optionalText(const std::string* text)
 
 int lastDefinition(ElementBuild& b)
 {
-    return b.client().numthumb() - 1;
+    return b.client().thumbwheels().count() - 1;
 }
 
 bool startWheel(ElementBuild& b)
@@ -52,7 +49,7 @@ bool startWheel(ElementBuild& b)
     if (wheel < 0)
         return false;
     // A "wheel" without "name" still adds a column, a nameless one.
-    b.client().setwheelName(optionalText(b.text("name")), "", "", wheel);
+    b.client().thumbwheels().define(optionalText(b.text("name")), "", "", wheel);
     return true;
 }
 
@@ -61,7 +58,7 @@ bool startEntry(ElementBuild& b)
     int wheel = lastDefinition(b);
     if (wheel < 0)
         return false;
-    b.client().setwheelName("", optionalText(b.text("disp")), optionalText(b.text("command")), wheel);
+    b.client().thumbwheels().define("", optionalText(b.text("disp")), optionalText(b.text("command")), wheel);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "uidesc/ElementBuild.h"
 
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "platform/Diagnostics.h"
 #include "uidesc/ErrorList.h"
@@ -27,7 +28,7 @@ const std::string* ElementBuild::text(std::string_view name) const
 
 ElementBuild::NodePtr ElementBuild::compileText(std::string_view text)
 {
-    return client_->compileString(text);
+    return expr::Compiler::compile(client_, text);
 }
 
 ElementBuild::NodePtr ElementBuild::compile(std::string_view name)
@@ -62,7 +63,7 @@ void ElementBuild::bindTo(const NodePtr& e, std::function<void()> notifier)
         notifier();
         return;
     }
-    client_->scheduleDataUpdate(e, std::move(notifier), context_.redrawRequest(), element_.rate);
+    client_->scheduler().bind(e, std::move(notifier), context_.redrawRequest(), element_.rate);
 }
 
 bool ElementBuild::argumentList(std::string_view name, std::vector<std::string>& args)
@@ -73,7 +74,7 @@ bool ElementBuild::argumentList(std::string_view name, std::vector<std::string>&
         return true;
     // A list too short to have brackets counts as a list with too few arguments.
     if (auto body = argumentListBody(*value))
-        args = Client::splitArguments(*body);
+        args = expr::Compiler::splitArguments(*body);
     if (static_cast<int>(args.size()) < attribute->minimumArguments) {
         report(*attribute);
         if (attribute->whenShort == WhenShort::Drop)

@@ -53,7 +53,7 @@ void XMLReader::parserDidStartDocument()
     stopped_ = false;
     // Thumbwheel definitions are numbered from 0 in each reading.
     if (remoteClient_)
-        remoteClient_->startThumbwheelDefinitions();
+        remoteClient_->thumbwheels().restart();
 }
 
 bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseError)
@@ -69,7 +69,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
     if (text.size() > kMaxDocumentBytes) {
         line_ = 1;
         stop("Document larger than 16 MiB");
-        remoteClient_->startDataUpdate();
+        remoteClient_->scheduler().start();
         return false;
     }
     // A byte-order mark (UTF-8's, which some editors write) is no part of the
@@ -159,7 +159,7 @@ bool XMLReader::parseXMLFileAtString(std::string_view text, std::string* parseEr
             *parseError = parser.errorString().toStdString();
     }
     if (remoteClient_)
-        remoteClient_->startDataUpdate();
+        remoteClient_->scheduler().start();
     return complete;
 }
 
@@ -241,7 +241,7 @@ void XMLReader::foundCharacters(std::string_view text)
     switch (element.spec->text) {
     case uidesc::CharacterData::Declarations:
         if (remoteClient_)
-            remoteClient_->parseVariableDeclaration(text);
+            remoteClient_->variables().parseVariableDeclaration(text);
         return;
     case uidesc::CharacterData::Expression:
     case uidesc::CharacterData::Title:

@@ -1,7 +1,8 @@
 #include "variables/DeclarationParser.h"
 
+#include "platform/Diagnostics.h"
+
 #include <cstdint>
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -44,7 +45,7 @@ std::vector<std::string_view> DeclarationParser::split(std::string_view text)
             ++depth;
         } else if (c == '}') {
             if (--depth < 0) {
-                std::printf("Syntax error: found too many '}' s\n");
+                diag("Syntax error: found too many '}' s\n");
                 depth = 0;
             }
         } else if (c == ';' && depth == 0) {
@@ -88,7 +89,7 @@ DeclarationParser::Statement DeclarationParser::parse(std::string_view s, bool d
                     st.type = piece(mark, i);
                     if (isTypeDefinitionKeyword(*st.type)) {
                         if (debug)
-                            std::printf("Started in on an enum\n");
+                            diag("Started in on an enum\n");
                         state = 6;
                     } else {
                         state = 2;

@@ -1,5 +1,6 @@
 #include "variables/RemoteData.h"
 
+#include "platform/Diagnostics.h"
 #include "variables/RemoteDataRequest.h"
 #include "variables/VariableStore.h"
 
@@ -113,7 +114,7 @@ std::int32_t RemoteData::storageSize(const std::string& type) const
     // made; asking for its own (not yet entered) name is no unknown type.
     if (name_ == kStructTypeName)
         return 0;
-    std::printf("Warning:Unknown type '%s'\n", type.c_str());
+    diag("Warning:Unknown type '%s'\n", type.c_str());
     return 0;
 }
 
@@ -148,16 +149,20 @@ void RemoteData::setAddress(const std::uint8_t* bytes)
                       static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
     realAddress_ = static_cast<std::int32_t>(a);
     if (debug())
-        std::printf("Object 0x%x: Address is now 0x%x\n", identity(this), a);
+        diag("Object 0x%x: Address is now 0x%x\n", identity(this), a);
 }
 
 void RemoteData::storeData(const std::uint8_t* bytes, std::int32_t /*count*/)
 {
     if (debug()) {
-        std::printf("Storing data for '%s' ", name_.c_str());
-        for (std::int32_t i = maxSize_ - 1; i >= 0; --i)
-            std::printf("%2.2x", bytes[i]);
-        std::printf("\n");
+        // One line, written in one piece.
+        std::string line = "Storing data for '" + name_ + "' ";
+        char hex[3];
+        for (std::int32_t i = maxSize_ - 1; i >= 0; --i) {
+            std::snprintf(hex, sizeof hex, "%2.2x", bytes[i]);
+            line += hex;
+        }
+        diagWrite(line + "\n");
     }
     data_.assign(bytes, bytes + maxSize_);
     invalid_ = false;
@@ -172,7 +177,7 @@ std::shared_ptr<RemoteData> RemoteData::enumerationType() const
     if (!t || t->name_ != kEnumTypeName)
         return nullptr;
     if (debug())
-        std::printf("It's an enum, I think.\n");
+        diag("It's an enum, I think.\n");
     return t;
 }
 
@@ -202,7 +207,7 @@ std::int32_t RemoteData::intValue() const
     if (kind_ == Builtin::Other && enumerationType())
         return s8();
     if (debug())
-        std::printf("Can't make int out of type '%s'\n", defaultDataType_.c_str());
+        diag("Can't make int out of type '%s'\n", defaultDataType_.c_str());
     return -1;
 }
 
@@ -230,7 +235,7 @@ double RemoteData::doubleValue() const
     if (kind_ == Builtin::Other && enumerationType())
         return s8();
     if (debug())
-        std::printf("Can't make double out of type '%s'\n", defaultDataType_.c_str());
+        diag("Can't make double out of type '%s'\n", defaultDataType_.c_str());
     return -1.0;
 }
 
@@ -264,11 +269,11 @@ expr::Value RemoteData::defaultClientDataRepresentation() const
             auto it = e->elements_.find(std::to_string(s8()));
             if (it != e->elements_.end())
                 return expr::Value::text(it->second->name_);
-            std::printf("Hmm. Can't find the type\n");
+            diag("Hmm. Can't find the type\n");
         }
     }
     if (debug())
-        std::printf("Unknown type '%s'\n", defaultDataType_.c_str());
+        diag("Unknown type '%s'\n", defaultDataType_.c_str());
     return expr::Value::error();
 }
 
@@ -303,7 +308,7 @@ void RemoteData::updateNumber()
 RemoteDataRequest RemoteData::addressRequest(std::string_view /*key*/) const
 {
     if (debug())
-        std::printf("Requesting address of ourselves\n");
+        diag("Requesting address of ourselves\n");
     auto self = std::const_pointer_cast<RemoteData>(shared_from_this());
     return RemoteDataRequest::baseAddress(std::move(self), index_, 4, false);
 }
@@ -422,12 +427,13 @@ std::string RemoteData::description() const
 
 void RemoteData::printRemoteDataWithIndentation(int n) const
 {
+    std::string indent;
     for (int i = 0; i < n; ++i)
-        std::printf("    ");
+        indent += "    ";
     if (!name_.empty()) {
-        std::printf("(%s) %s\n", defaultDataType_.c_str(), name_.c_str());
+        diag("%s(%s) %s\n", indent.c_str(), defaultDataType_.c_str(), name_.c_str());
     } else {
-        std::printf("<type '%s', size %d> = \n", defaultDataType_.c_str(), size_);
+        diag("%s<type '%s', size %d> = \n", indent.c_str(), defaultDataType_.c_str(), size_);
         n += 4;
     }
     for (const auto& [key, value] : elements_)

@@ -1,5 +1,6 @@
 #include "variables/RemoteDataRequest.h"
 
+#include "platform/Diagnostics.h"
 #include "variables/RemoteData.h"
 
 #include <cstdio>
@@ -106,7 +107,7 @@ void RemoteDataRequest::addToRequestSize(std::int32_t n)
         return;
     }
     if (requestSize_ > kMaxItemBytes) {
-        std::printf("ERROR: Requesting too much at once\n");
+        diag("ERROR: Requesting too much at once\n");
         requestSize_ = kMaxItemBytes;
     }
     request_.clear();

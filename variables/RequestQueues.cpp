@@ -1,10 +1,10 @@
 #include "variables/RequestQueues.h"
 
+#include "platform/Diagnostics.h"
 #include "variables/RemoteData.h"
 #include "variables/VariableStore.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <numeric>
@@ -221,7 +221,7 @@ bool RequestQueues::sendList(char kind, RequestList& list, SentRequestTable& tab
 bool RequestQueues::submitRequests()
 {
     if (store_.debug())
-        std::printf("Submitting\n");
+        diag("Submitting\n");
     if (!addressQueue_.empty()) {
         batchAddressRequests(addressQueue_);
         return sendList('v', addressQueue_, sentAddressRequests_);
@@ -245,8 +245,7 @@ void RequestQueues::handleReply(std::string_view datagram, SentRequestTable& tab
     // again, which may reuse this very key.
     RequestList list = std::move(it->second);
     table.erase(it);
-    std::size_t length = datagram.size() >= 3 ? datagram.size() - 3 : 0;
-    storeVars(list, reinterpret_cast<const std::uint8_t*>(datagram.data()) + 2, length);
+    storeVars(list, reinterpret_cast<const std::uint8_t*>(datagram.data()) + 2, datagram.size() - 2);
 }
 
 void RequestQueues::handleAddressReply(std::string_view datagram)
@@ -262,14 +261,14 @@ void RequestQueues::handleValueReply(std::string_view datagram)
 void RequestQueues::storeVars(const RequestList& list, const std::uint8_t* payload, std::size_t length)
 {
     if (store_.debug())
-        std::printf("We got %d bytes\n",
-                    static_cast<int>(strnlen(reinterpret_cast<const char*>(payload), length)));
+        diag("We got %d bytes\n",
+             static_cast<int>(strnlen(reinterpret_cast<const char*>(payload), length)));
     std::size_t offset = 0;
     bool shortage = false;
     for (const auto& r : list) {
         auto size = static_cast<std::size_t>(std::max<std::int32_t>(r.size(), 0));
         if (shortage || offset + size > length) {
-            std::printf("Missing data.\n");
+            diag("Missing data.\n");
             shortage = true;
             if (size == 0)
                 r.storeValue(payload + offset, length - offset);
@@ -279,7 +278,7 @@ void RequestQueues::storeVars(const RequestList& list, const std::uint8_t* paylo
         offset += size;
     }
     if (store_.debug())
-        std::printf("Had %d bytes worth of waiting people\n", static_cast<int>(offset));
+        diag("Had %d bytes worth of waiting people\n", static_cast<int>(offset));
 }
 
 const RequestQueues::RequestList* RequestQueues::findSentAddressRequests(char id) const

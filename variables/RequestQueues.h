@@ -63,9 +63,11 @@ public:
     // value requests. True when a datagram was made and handed to the link.
     bool submitRequests();
 
-    // Handle a "V" (address) or "A" (value) reply: the whole datagram, kind
-    // byte first, closing byte last. Any length is handled; a datagram of
-    // fewer than 2 bytes carries no identifier and is ignored.
+    // Handle a "V" (address) or "A" (value) reply: the datagram as it came,
+    // kind byte first, identifier, then the payload and its closing byte.
+    // Everything after the identifier, the closing byte included, is cut
+    // into the waiting variables. Any length is handled; a datagram of fewer
+    // than 2 bytes carries no identifier and is ignored.
     void handleAddressReply(std::string_view datagram);
     void handleValueReply(std::string_view datagram);
     // Cuts `length` payload bytes into the requests of `list`, in order.

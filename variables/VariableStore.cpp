@@ -1,8 +1,8 @@
 #include "variables/VariableStore.h"
 
+#include "platform/Diagnostics.h"
 #include "variables/DeclarationParser.h"
 
-#include <cstdio>
 
 namespace fieldmon {
 
@@ -53,8 +53,8 @@ std::vector<std::shared_ptr<RemoteData>> VariableStore::parseVariableDeclaration
         std::string indexText = st.index.value_or("-1000000000");
         std::string type = st.type.value_or("BYTE");
         if (dbg)
-            std::printf("Variable of name '%s' and type '%s' and index '%s'\n", st.name->c_str(), type.c_str(),
-                        indexText.c_str());
+            diag("Variable of name '%s' and type '%s' and index '%s'\n", st.name->c_str(), type.c_str(),
+                 indexText.c_str());
         vars.push_back(createVar(std::move(*st.name), std::move(type), expr::leadingInt(indexText)));
     }
     return vars;
@@ -71,7 +71,7 @@ std::vector<std::string> VariableStore::splitVariables(std::string_view text)
 std::shared_ptr<RemoteData> VariableStore::createVar(std::string name, std::string type, std::int32_t index)
 {
     if (debug())
-        std::printf("Name: '%s', Type: '%s', withOffset: '%d'\n", name.c_str(), type.c_str(), index);
+        diag("Name: '%s', Type: '%s', withOffset: '%d'\n", name.c_str(), type.c_str(), index);
     auto v = RemoteData::create(this);
     v->setName(std::move(name));
     v->setType(std::move(type));
@@ -83,10 +83,10 @@ void VariableStore::initDataType(const std::string& name, std::string_view body)
 {
     const bool dbg = debug();
     if (dbg)
-        std::printf("Recursing to parse '%.*s'\n", static_cast<int>(body.size()), body.data());
+        diag("Recursing to parse '%.*s'\n", static_cast<int>(body.size()), body.data());
     auto members = parseVariableDeclarationArray(body);
     if (dbg)
-        std::printf("Done with recurse\n");
+        diag("Done with recurse\n");
 
     auto type = createVar("struct", name, -1);
     std::int64_t declared = -1;
@@ -105,7 +105,7 @@ void VariableStore::initDataType(const std::string& name, std::string_view body)
     if (size > RemoteData::kMaxStorageSize)
         size = RemoteData::kMaxStorageSize;
     if (dbg)
-        std::printf("Structure is of size '%d'\n", static_cast<int>(size));
+        diag("Structure is of size '%d'\n", static_cast<int>(size));
     type->setSize(static_cast<std::int32_t>(size));
     globalDataTypes_.insert_or_assign(name, std::move(type));
 }
@@ -114,10 +114,10 @@ void VariableStore::initEnumType(const std::string& name, std::string_view body)
 {
     const bool dbg = debug();
     if (dbg)
-        std::printf("Recursing to parse '%.*s' for the enum\n", static_cast<int>(body.size()), body.data());
+        diag("Recursing to parse '%.*s' for the enum\n", static_cast<int>(body.size()), body.data());
     auto enumerators = parseVariableDeclarationArray(body);
     if (dbg)
-        std::printf("Done with recurse\n");
+        diag("Done with recurse\n");
 
     auto type = createVar(" enum", name, -1);
     type->setSize(1);

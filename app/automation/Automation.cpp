@@ -1,7 +1,7 @@
 #include "app/automation/Automation.h"
 
 #include "app/automation/Commands.h"
-#include "app/automation/OutputTee.h"
+#include "platform/Diagnostics.h"
 #include "widgets/NavigationStack.h"
 
 #include <QElapsedTimer>
@@ -11,7 +11,7 @@
 
 namespace fieldmon::automation {
 
-Automation::Automation(AppWindow& window, OutputTee* log, QObject* parent)
+Automation::Automation(AppWindow& window, platform::DiagnosticLog* log, QObject* parent)
     : QObject(parent), context_(window), log_(log)
 {
     addWindowCommands(commands_, context_);
@@ -65,7 +65,7 @@ void Automation::log(const Request&, Answer& answer)
         answer(Reply::failure(QStringLiteral("diagnostic output is not captured in this run")));
         return;
     }
-    OutputTee::Taken taken = log_->takeLines();
+    platform::DiagnosticLog::Taken taken = log_->take();
     QJsonArray lines;
     for (const std::string& line : taken.lines)
         lines.append(QString::fromUtf8(line));

@@ -22,11 +22,12 @@
 
 namespace fieldmon {
 class AppWindow;
+namespace platform {
+class DiagnosticLog;
+}
 } // namespace fieldmon
 
 namespace fieldmon::automation {
-
-class OutputTee;
 
 class Automation : public QObject {
     Q_OBJECT
@@ -34,7 +35,7 @@ public:
     using Answer = LineChannel::Answer;
 
     // `log` supplies the "log" command; without it the command fails.
-    explicit Automation(AppWindow& window, OutputTee* log = nullptr, QObject* parent = nullptr);
+    explicit Automation(AppWindow& window, platform::DiagnosticLog* log = nullptr, QObject* parent = nullptr);
     ~Automation() override;
 
     void run(const Request& request, Answer answer);
@@ -49,7 +50,7 @@ private:
     void quit(const Request&, Answer&);
 
     CommandContext context_;
-    OutputTee* log_;
+    platform::DiagnosticLog* log_;
     CommandTable commands_;
 };
 

@@ -6,6 +6,7 @@
 //
 //   build/bench/expr/bench_expr
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "platform/ManualLoop.h"
 #include "platform/NotificationCenter.h"
@@ -65,11 +66,11 @@ struct Device {
     // device's float is the like-for-like type. a, b and c are 16-bit words.
     explicit Device(const char* tempType = "float")
     {
-        client->parseVariableDeclaration(std::string("(") + tempType +
+        client->variables().parseVariableDeclaration(std::string("(") + tempType +
                                          ") temp = 0; (WORD) a = 1; (WORD) b = 2; (WORD) c = 3;");
         int address = 0x1000;
         for (auto [name, v] : {std::pair{"temp", temp}, std::pair{"a", a}, std::pair{"b", b}, std::pair{"c", c}}) {
-            auto var = client->varDict().at(name);
+            auto var = client->variables().varDict().at(name);
             var->setRealAddress(address);
             address += 4;
             std::uint8_t bytes[4] = {};
@@ -87,7 +88,7 @@ struct Device {
 
     std::shared_ptr<expr::Node> compile(const char* text)
     {
-        auto n = client->compileString(text);
+        auto n = expr::Compiler::compile(client, text);
         n->prepForEval(); // resolves the names, as the first request pass does
         return n;
     }
@@ -169,7 +170,7 @@ void BM_FieldmonCompile(benchmark::State& state)
     Device d;
     long before = allocations.load();
     for (auto _ : state) {
-        auto n = d.client->compileString(kCompileText);
+        auto n = expr::Compiler::compile(d.client, kCompileText);
         benchmark::DoNotOptimize(n);
     }
     reportAllocations(state, before);

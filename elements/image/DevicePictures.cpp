@@ -101,7 +101,7 @@ DevicePictures::Ticket DevicePictures::picture(const std::string& file, Waiter w
         // The handle is stored after the call: a transfer that cannot start
         // reports inside it, and the entry then has its result already.
         FileTransfers::Handle fetch =
-            client_->requestFile(file, [this, file](const platform::Bytes* body) { arrived(file, body); });
+            client_->files().request(file, [this, file](const platform::Bytes* body) { arrived(file, body); });
         if (auto again = entries_.find(file); again != entries_.end() && !again->second.result)
             again->second.fetch = std::move(fetch);
     }

@@ -1,6 +1,7 @@
 #include "elements/joystick/Joystick.h"
 
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Scope.h"
 #include "platform/Diagnostics.h"
 
@@ -147,7 +148,7 @@ void Joystick::endChain()
 double Joystick::period()
 {
     if (!rate_)
-        rate_ = wrap(remoteClient_->compileString("0.5"));
+        rate_ = wrap(expr::Compiler::compile(remoteClient_, "0.5"));
     const expr::Value v = rate_->eval();
     const double seconds = v.doubleValue();
     // NaN, an error or a value not fetched yet is no time at all, and a
@@ -193,9 +194,9 @@ void Joystick::bindOnce(const EnvPtr& e, void (Joystick::*notifier)(std::uint64_
     // A binding of the same expression still waiting is retired by this one
     // (UpdateScheduler): one binding each at most.
     auto self = std::static_pointer_cast<Joystick>(shared_from_this());
-    remoteClient_->scheduleDataUpdate(
+    remoteClient_->scheduler().bind(
         e, [self, notifier, move] { ((*self).*notifier)(move); }, [self] { return self->shouldRedraw(); }, "once");
-    remoteClient_->submitRequests();
+    remoteClient_->variables().requests().submitRequests();
 }
 
 QPointF Joystick::position() const

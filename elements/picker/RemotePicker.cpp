@@ -24,15 +24,15 @@ constexpr double kScriptDragPixelsPerMs = 0.08;
 RemotePicker::RemotePicker(NodePtr command, std::shared_ptr<Client> client, int wheel)
     : remoteClient_(std::move(client)), command_(std::move(command)), thumbcount_(wheel)
 {
-    const int cols = remoteClient_ ? std::max(0, remoteClient_->getthumbwheelCols(wheel)) : 0;
+    const int cols = remoteClient_ ? std::max(0, remoteClient_->thumbwheels().columns(wheel)) : 0;
     std::vector<PickerView::Column> columns;
     for (int c = 0; c < cols; ++c) {
-        const int rows = std::max(0, remoteClient_->getthumbwheelRows(c, wheel));
+        const int rows = std::max(0, remoteClient_->thumbwheels().rows(c, wheel));
         wheelrows_.push_back(rows);
         PickerView::Column column;
         std::size_t longest = 0;
         for (int r = 0; r < rows; ++r) {
-            std::string text = remoteClient_->getthumbwheeldisprow(r, c, wheel);
+            std::string text = remoteClient_->thumbwheels().display(r, c, wheel);
             longest = std::max(longest, text.size());
             column.rows << phone::deviceLine(text);
             pickerViewArray_.push_back(std::move(text));

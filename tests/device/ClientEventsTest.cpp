@@ -1,4 +1,5 @@
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 
 #include "support/TestServices.h"
 
@@ -103,7 +104,7 @@ TEST_F(EventFixture, ObserversRunAfterTheLineIsLoggedAndCounted)
 
 TEST_F(EventFixture, PrintsSerialAndLine)
 {
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     c->broadcastEvent("08:15:00 PUMP STARTED");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "1207: 08:15:00 PUMP STARTED\n");
+    EXPECT_EQ(diagnostics.take(), "1207: 08:15:00 PUMP STARTED\n");
 }

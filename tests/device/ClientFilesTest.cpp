@@ -1,4 +1,5 @@
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "platform/FakeFileTransport.h"
 
 #include "support/TestServices.h"
@@ -53,26 +54,26 @@ TEST(ClientFiles, RequestsTheNamedFileAndPostsItsBody)
 {
     Fixture f;
     Received got(f.s.notifications, "fileFrom1207ui.xml");
-    testing::internal::CaptureStdout();
-    f.client->requestFile("ui.xml");
+    platform::DiagnosticCapture diagnostics;
+    f.client->files().request("ui.xml");
     ASSERT_EQ(f.transport.requests().size(), 1u);
     const auto& req = f.transport.requests()[0];
     EXPECT_EQ(req.url, "http://10.0.0.7/ui.xml");
     EXPECT_DOUBLE_EQ(req.timeoutSeconds, 10.0);
     EXPECT_TRUE(got.objects.empty()); // asynchronous: nothing until the transfer ends
     ASSERT_TRUE(f.transport.serve(req.id, "<ui/>"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(diagnostics.take(),
               "Requesting 'http://10.0.0.7/ui.xml'\nSucceeded! Received 5 bytes of data\n");
     ASSERT_EQ(got.objects.size(), 1u);
     EXPECT_EQ(got.objects[0], "<ui/>");
-    EXPECT_EQ(f.client->runningFileTransfers(), 0u);
+    EXPECT_EQ(f.client->files().runningCount(), 0u);
 }
 
 TEST(ClientFiles, NameGoesIntoTheUrlUnchanged)
 {
     Fixture f;
     for (std::string name : {"pics/Arrow.png", "a b.png", "q?x=1", ""}) {
-        f.client->requestFile(name);
+        f.client->files().request(name);
         EXPECT_EQ(f.transport.requests().back().url, "http://10.0.0.7/" + name);
     }
 }
@@ -86,10 +87,10 @@ TEST(ClientFiles, TwoFilesAtOnceArriveSeparatelyInCompletionOrder)
     auto subAll = f.s.notifications.subscribe("fileFrom1207ui.xml", [&](const Notification&) { order.push_back("ui"); });
     auto subArrow = f.s.notifications.subscribe("fileFrom1207Arrow.png", [&](const Notification&) { order.push_back("arrow"); });
 
-    f.client->requestFile("ui.xml");
-    f.client->requestFile("Arrow.png");
+    f.client->files().request("ui.xml");
+    f.client->files().request("Arrow.png");
     auto idUi = f.transport.requests()[0].id, idArrow = f.transport.requests()[1].id;
-    EXPECT_EQ(f.client->runningFileTransfers(), 2u);
+    EXPECT_EQ(f.client->files().runningCount(), 2u);
     // Interleaved chunks must not mix the two bodies.
     f.transport.respond(idUi);
     f.transport.respond(idArrow);
@@ -107,7 +108,7 @@ TEST(ClientFiles, ANewResponseStartsTheBodyAgain)
 {
     Fixture f;
     Received got(f.s.notifications, "fileFrom1207ui.xml");
-    f.client->requestFile("ui.xml");
+    f.client->files().request("ui.xml");
     auto id = f.transport.requests()[0].id;
     f.transport.respond(id);
     f.transport.deliver(id, "moved here");
@@ -122,16 +123,16 @@ TEST(ClientFiles, FailurePostsNothingAndPrintsTheError)
 {
     Fixture f;
     Received got(f.s.notifications, "fileFrom1207ui.xml");
-    f.client->requestFile("ui.xml");
+    f.client->files().request("ui.xml");
     auto id = f.transport.requests()[0].id;
     f.transport.respond(id);
     f.transport.deliver(id, "half a fi");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     f.transport.fail(id, "Connection refused");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Connection failed! Error - Connection refused http://10.0.0.7/ui.xml\n");
+    EXPECT_EQ(diagnostics.take(), "Connection failed! Error - Connection refused http://10.0.0.7/ui.xml\n");
     ASSERT_EQ(got.objects.size(), 1u);
     EXPECT_EQ(got.objects[0], std::nullopt);
-    EXPECT_EQ(f.client->runningFileTransfers(), 0u);
+    EXPECT_EQ(f.client->files().runningCount(), 0u);
 }
 
 TEST(ClientFiles, TransferThatCannotStartFailsInsideTheCall)
@@ -147,12 +148,12 @@ TEST(ClientFiles, TransferThatCannotStartFailsInsideTheCall)
         client->setSerialNumber(1207);
         client->setAddress(ipv4("10.0.0.7"));
         Received got(s.notifications, "fileFrom1207ui.xml");
-        testing::internal::CaptureStdout();
-        client->requestFile("ui.xml");
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Download failed for file 'ui.xml'\n");
+        platform::DiagnosticCapture diagnostics;
+        client->files().request("ui.xml");
+        EXPECT_EQ(diagnostics.take(), "Download failed for file 'ui.xml'\n");
         ASSERT_EQ(got.objects.size(), 1u);
         EXPECT_EQ(got.objects[0], std::nullopt);
-        EXPECT_EQ(client->runningFileTransfers(), 0u);
+        EXPECT_EQ(client->files().runningCount(), 0u);
     }
 }
 
@@ -160,7 +161,7 @@ TEST(ClientFiles, SilentDeviceFailsAfterTenSeconds)
 {
     Fixture f;
     Received got(f.s.notifications, "fileFrom1207ui.xml");
-    f.client->requestFile("ui.xml");
+    f.client->files().request("ui.xml");
     f.s.loop.advance(9.9);
     EXPECT_TRUE(got.objects.empty());
     f.s.loop.advance(0.2);
@@ -180,7 +181,7 @@ TEST(ClientFiles, BodyIsLimitedTo16MiB)
         SCOPED_TRACE(c.size);
         Fixture f;
         Received got(f.s.notifications, "fileFrom1207big.png");
-        f.client->requestFile("big.png");
+        f.client->files().request("big.png");
         auto id = f.transport.requests()[0].id;
         f.transport.respond(id);
         // In 1 MiB chunks plus the remainder, as a network would deliver it.
@@ -205,7 +206,7 @@ TEST(ClientFiles, RecordGoingAwayCancelsItsTransfers)
 {
     Fixture f;
     Received got(f.s.notifications, "fileFrom1207ui.xml");
-    f.client->requestFile("ui.xml");
+    f.client->files().request("ui.xml");
     auto id = f.transport.requests()[0].id;
     f.client.reset();
     EXPECT_TRUE(f.transport.find(id)->cancelled);
@@ -222,8 +223,8 @@ TEST(ClientFiles, ObserversMayDropTheRecordOrAskAgain)
         Fixture f;
         std::shared_ptr<Client>* holder = &f.client;
         auto sub = f.s.notifications.subscribe("fileFrom1207ui.xml", [holder](const Notification&) { holder->reset(); });
-        f.client->requestFile("ui.xml");
-        f.client->requestFile("Arrow.png");
+        f.client->files().request("ui.xml");
+        f.client->files().request("Arrow.png");
         f.transport.serve(f.transport.requests()[0].id, "<ui/>");
         EXPECT_EQ(f.client, nullptr);
         EXPECT_EQ(f.transport.runningCount(), 0u); // Arrow.png cancelled with the record
@@ -234,12 +235,12 @@ TEST(ClientFiles, ObserversMayDropTheRecordOrAskAgain)
         int failures = 0;
         auto sub = f.s.notifications.subscribe("fileFrom1207Arrow.png", [&](const Notification& n) {
             if (n.empty() && ++failures == 1)
-                f.client->requestFile("Arrow.png");
+                f.client->files().request("Arrow.png");
         });
-        f.client->requestFile("Arrow.png");
+        f.client->files().request("Arrow.png");
         f.transport.fail(f.transport.requests()[0].id, "reset");
         ASSERT_EQ(f.transport.requests().size(), 2u);
-        EXPECT_EQ(f.client->runningFileTransfers(), 1u);
+        EXPECT_EQ(f.client->files().runningCount(), 1u);
         EXPECT_TRUE(f.transport.serve(f.transport.requests()[1].id, "PNG"));
     }
 }
@@ -255,11 +256,11 @@ TEST(ClientFiles, TheResultGoesToTheRequesterNeverToAnotherDevicesName)
     other->setSerialNumber(120);
     other->setAddress(ipv4("10.0.0.8"));
     std::vector<std::optional<std::string>> mine;
-    auto handle = f.client->requestFile("ui.xml", [&](const Bytes* b) {
+    auto handle = f.client->files().request("ui.xml", [&](const Bytes* b) {
         mine.emplace_back(b ? std::optional<std::string>(std::string(b->begin(), b->end())) : std::nullopt);
     });
     Received observed(f.s.notifications, "fileFrom1207ui.xml");
-    other->requestFile("7ui.xml");
+    other->files().request("7ui.xml");
     ASSERT_EQ(f.transport.requests().size(), 2u);
     EXPECT_EQ(f.transport.requests()[1].url, "http://10.0.0.8/7ui.xml");
     f.transport.serve(f.transport.requests()[1].id, "<hostile/>");
@@ -282,11 +283,11 @@ TEST(ClientFiles, AtMostFourTransfersOfADeviceRunAndDroppedRequestsEnd)
     std::vector<FileTransfers::Handle> handles;
     for (int i = 0; i < 10; ++i) {
         std::string name = "p" + std::to_string(i) + ".png";
-        handles.push_back(f.client->requestFile(name, [&done, name](const Bytes*) { done.push_back(name); }));
+        handles.push_back(f.client->files().request(name, [&done, name](const Bytes*) { done.push_back(name); }));
     }
     ASSERT_EQ(f.transport.requests().size(), FileTransfers::kMaxRunning);
-    EXPECT_EQ(f.client->runningFileTransfers(), 4u);
-    EXPECT_EQ(f.client->waitingFileTransfers(), 6u);
+    EXPECT_EQ(f.client->files().runningCount(), 4u);
+    EXPECT_EQ(f.client->files().waitingCount(), 6u);
 
     handles[1].reset(); // running: cancelled, p4 starts
     EXPECT_TRUE(f.transport.find(f.transport.requests()[1].id)->cancelled);
@@ -298,8 +299,8 @@ TEST(ClientFiles, AtMostFourTransfersOfADeviceRunAndDroppedRequestsEnd)
     EXPECT_EQ(f.transport.requests()[5].url, "http://10.0.0.7/p6.png");
     f.transport.serve(f.transport.requests()[2].id, "x");
     EXPECT_EQ(done, (std::vector<std::string>{"p0.png", "p2.png"}));
-    EXPECT_EQ(f.client->runningFileTransfers(), 4u);
-    EXPECT_EQ(f.client->waitingFileTransfers(), 2u);
+    EXPECT_EQ(f.client->files().runningCount(), 4u);
+    EXPECT_EQ(f.client->files().waitingCount(), 2u);
 
     f.client.reset(); // the rest end with the record, reporting nothing
     EXPECT_EQ(f.transport.runningCount(), 0u);
@@ -311,7 +312,7 @@ TEST(ClientFiles, ABodyAnnouncedPastTheLimitIsRefusedBeforeItsBytes)
 {
     Fixture f;
     Received got(f.s.notifications, "fileFrom1207big.png");
-    f.client->requestFile("big.png");
+    f.client->files().request("big.png");
     auto id = f.transport.requests()[0].id;
     f.transport.respond(id, std::int64_t(FileTransfers::kMaxBodyBytes) + 1);
     EXPECT_TRUE(f.transport.find(id)->cancelled);

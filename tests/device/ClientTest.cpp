@@ -1,5 +1,6 @@
 #include "device/Client.h"
 #include "device/RequestId.h"
+#include "platform/Diagnostics.h"
 
 #include "support/TestServices.h"
 #include "support/UdpPeer.h"
@@ -120,9 +121,9 @@ TEST(Client, FailedSendReportsAndReturnsMinusOne)
     int notASocket = ::open("/dev/null", O_RDONLY);
     c->setSocket(notASocket, &m);
     c->setAddress(ipv4("127.0.0.1"), 9);
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     EXPECT_EQ(c->sendChar('F'), -1);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_EQ(out.rfind("Error sending packet: ", 0), 0u) << out;
     ::close(notASocket);
 }

@@ -65,7 +65,7 @@ TEST_F(ClientUpdateFixture, BindingRegistersWithItsExpressionAndLetsGo)
     auto w = widget();
     auto e = compile("temp");
     {
-        ClientUpdate u(e, client.get(), ClientUpdate::notifierFor(w, &CountingWidget::update),
+        ClientUpdate u(e, ClientUpdate::notifierFor(w, &CountingWidget::update),
                        ClientUpdate::redrawFor(w, &CountingWidget::isVisible), "2", s.loop.now());
         EXPECT_EQ(e->clientUpdate(), &u);
         EXPECT_EQ(u.nextUpdate(), s.loop.now()); // due at once
@@ -87,8 +87,8 @@ TEST_F(ClientUpdateFixture, SecondBindingOfOneExpressionKeepsTheBackReference)
     // the back-reference the second had taken over, so the second widget was
     // never told again.
     auto e = compile("temp");
-    auto first = std::make_unique<ClientUpdate>(e, client.get(), nullptr, nullptr, "1", 0);
-    ClientUpdate second(e, client.get(), nullptr, nullptr, "1", 0);
+    auto first = std::make_unique<ClientUpdate>(e, nullptr, nullptr, "1", 0);
+    ClientUpdate second(e, nullptr, nullptr, "1", 0);
     first.reset();
     EXPECT_EQ(e->clientUpdate(), &second);
 }
@@ -96,12 +96,12 @@ TEST_F(ClientUpdateFixture, SecondBindingOfOneExpressionKeepsTheBackReference)
 TEST_F(ClientUpdateFixture, OnceBindingNeverAsksAndNoRedrawMeansNo)
 {
     auto e = compile("temp");
-    ClientUpdate once(e, client.get(), nullptr, [] {
+    ClientUpdate once(e, nullptr, [] {
         ADD_FAILURE() << "a once binding's widget need not implement a redraw method";
         return true;
     }, "once", 0);
     EXPECT_FALSE(once.needsReschedule());
-    ClientUpdate none(e, client.get(), nullptr, nullptr, "1", 0);
+    ClientUpdate none(e, nullptr, nullptr, "1", 0);
     EXPECT_FALSE(none.needsUpdate());
     none.updateTarget(); // no notifier: nothing to call, no crash
     EXPECT_EQ(none.timesTold(), 1u);
@@ -112,14 +112,14 @@ TEST_F(ClientUpdateFixture, ArrayWalkedPastTheElementCacheIsToldEveryValue)
     // Past the element cache's 1,024 entries each resolve once made a fresh
     // element, so the reply never reached the one the expression read: the
     // binding was never told and every reply asked again.
-    quietly([&] { client->parseVariableDeclaration("(BYTE) arr = 3;"); });
+    quietly([&] { client->variables().parseVariableDeclaration("(BYTE) arr = 3;"); });
     auto w = widget();
     const int last = static_cast<int>(RemoteData::kMaxCachedElements) + 8;
     for (int k = 1; k <= last; ++k) {
         auto e = compile("arr[" + std::to_string(k) + "]");
         quietly([&] {
-            client->scheduleDataUpdate(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "once");
-            client->submitRequests();
+            client->scheduler().bind(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "once");
+            client->variables().requests().submitRequests();
         });
         ASSERT_LE(answerAll(4), 2) << k; // the address once, then the value
         ASSERT_EQ(w->told, k);

@@ -5,7 +5,9 @@
 // address. Widgets count how often they were asked and told.
 
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
+#include "platform/Diagnostics.h"
 #include "variables/RequestAnswer.h"
 
 #include "support/TestServices.h"
@@ -13,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,36 +59,33 @@ struct SchedulerFixture : ::testing::Test {
     {
         client->setSocket(sock, &send_mutex);
         client->setAddress(ipv4("127.0.0.1"), device.port());
-        quietly([&] { client->parseVariableDeclaration("(int) temp = 0; (int) pressure = 1; (int) level = 2;"); });
+        quietly([&] { client->variables().parseVariableDeclaration("(int) temp = 0; (int) pressure = 1; (int) level = 2;"); });
     }
     ~SchedulerFixture() override
     {
         // Bindings hold the record through their expressions and widgets.
-        client->unscheduleAll();
-        client->clearRequests();
+        client->scheduler().unscheduleAll();
+        client->variables().requests().clear();
         ::close(sock);
     }
 
+    // How many quietly() runs are open. A test that reads the diagnostics of
+    // quiet runs itself raises it around them, so that they reach its capture.
     static int& quietDepth()
     {
         static int depth = 0;
         return depth;
     }
 
-    // Runs f with standard output swallowed (callbacks may nest this).
+    // Runs f with its diagnostics swallowed (callbacks may nest this).
     template <typename F>
     static void quietly(F&& f)
     {
-        int& depth = quietDepth();
-        if (depth++ == 0) {
-            std::fflush(stdout);
-            ::testing::internal::CaptureStdout();
-        }
+        std::optional<platform::DiagnosticCapture> swallowed;
+        if (quietDepth()++ == 0)
+            swallowed.emplace();
         f();
-        if (--depth == 0) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-        }
+        --quietDepth();
     }
 
     std::shared_ptr<CountingWidget> widget()
@@ -99,13 +98,13 @@ struct SchedulerFixture : ::testing::Test {
     expr::NodePtr compile(std::string_view text)
     {
         expr::NodePtr n;
-        quietly([&] { n = client->compileString(text); });
+        quietly([&] { n = expr::Compiler::compile(client, text); });
         return n;
     }
 
     void bind(const std::string& text, const std::shared_ptr<CountingWidget>& w, std::string_view rate)
     {
-        client->scheduleDataUpdate(compile(text), w, &CountingWidget::update, w, &CountingWidget::isVisible, rate);
+        client->scheduler().bind(compile(text), w, &CountingWidget::update, w, &CountingWidget::isVisible, rate);
     }
 
     // Request datagrams that reached the device since the last call.
@@ -145,9 +144,9 @@ struct SchedulerFixture : ::testing::Test {
     {
         quietly([&] {
             if (request[0] == 'v')
-                client->handleAddressReply(reply(request));
+                client->variables().requests().handleAddressReply(reply(request));
             else
-                client->handleValueReply(reply(request));
+                client->variables().requests().handleValueReply(reply(request));
         });
     }
 

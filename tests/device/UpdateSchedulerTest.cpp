@@ -14,13 +14,13 @@ TEST_F(Sched, ConstantIsToldAtOnceAndNotKept)
         SCOPED_TRACE(text);
         auto w = widget();
         auto e = compile(text);
-        client->scheduleDataUpdate(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "1");
+        client->scheduler().bind(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "1");
         EXPECT_EQ(w->told, 1); // synchronously, inside the call
         EXPECT_EQ(client->scheduler().size(), 0u);
         EXPECT_EQ(e->clientUpdate(), nullptr); // the binding is gone and let go of the expression
         EXPECT_EQ(w.use_count(), 1);
     }
-    client->startDataUpdate();
+    client->scheduler().start();
     EXPECT_TRUE(received().empty());
 }
 
@@ -33,13 +33,13 @@ TEST_F(Sched, PeriodicRatesAreServicedOnTime)
     for (const Case& c : {Case{"1", {0, 1, 2, 3}}, Case{"0.5", {0, 0.5, 1, 1.5, 2, 2.5, 3}},
                           Case{"1.5 s", {0, 1.5, 3}}}) {
         SCOPED_TRACE(c.rate);
-        client->unscheduleAll();
+        client->scheduler().unscheduleAll();
         double start = s.loop.now();
         auto w = widget(), hidden = widget();
         hidden->visible = false;
         bind("temp", w, c.rate);
         bind("pressure", hidden, c.rate);
-        client->startDataUpdate();
+        client->scheduler().start();
         run(3.005);
         ASSERT_EQ(w->askedAt.size(), c.at.size());
         for (std::size_t i = 0; i < c.at.size(); ++i)
@@ -58,11 +58,11 @@ TEST_F(Sched, OnceIsQueuedAtSchedulingAndToldWhenItsValuesArrive)
 {
     for (const char* rate : {"once", "every 2 s once"}) {
         SCOPED_TRACE(rate);
-        client->unscheduleAll();
+        client->scheduler().unscheduleAll();
         auto w = widget();
         bind("temp + level", w, rate);
-        EXPECT_FALSE(client->addressQueue().empty() && client->valueQueue().empty()); // queued already
-        client->startDataUpdate();
+        EXPECT_FALSE(client->variables().requests().addressQueue().empty() && client->variables().requests().valueQueue().empty()); // queued already
+        client->scheduler().start();
         auto first = received();
         ASSERT_EQ(first.size(), 1u); // the queued requests, in the first batch
 
@@ -93,10 +93,10 @@ TEST_F(Sched, LoadIsServicedOnceAndStays)
 {
     for (const char* rate : {"load", "onload"}) {
         SCOPED_TRACE(rate);
-        client->unscheduleAll();
+        client->scheduler().unscheduleAll();
         auto w = widget();
         bind("pressure", w, rate);
-        client->startDataUpdate();
+        client->scheduler().start();
         run(5);
         EXPECT_EQ(w->asked, 1);
         EXPECT_EQ(w->told, 2); // scheduling, and the first pass
@@ -106,7 +106,7 @@ TEST_F(Sched, LoadIsServicedOnceAndStays)
         // A restarted chain's first pass services the earliest binding even
         // though it is not due. This once skipped bindings that are never
         // due again, so a restart never refreshed a "load" binding.
-        client->startDataUpdate();
+        client->scheduler().start();
         run(1);
         EXPECT_EQ(w->asked, 2);
         EXPECT_EQ(w->told, 3);
@@ -122,7 +122,7 @@ TEST_F(Sched, RatesBeyondTheTimerLimitWaitForTheirDueTime)
     ASSERT_LT(UpdateScheduler::kMaxTimerDelay, 100000.0);
     auto w = widget();
     bind("temp", w, "100000");
-    client->startDataUpdate();
+    client->scheduler().start();
     quietly([&] { s.loop.advance(100000.5); });
     ASSERT_EQ(w->askedAt.size(), 2u);
     EXPECT_NEAR(w->askedAt[1] - w->askedAt[0], 100000.0, 1e-6);
@@ -137,11 +137,11 @@ TEST_F(Sched, BindingsDueTogetherShareOneBatch)
     };
     for (Case c : {Case{"1.03", 1, 1}, Case{"1.2", 2, 2}}) {
         SCOPED_TRACE(c.secondRate);
-        client->unscheduleAll();
+        client->scheduler().unscheduleAll();
         auto a = widget(), b = widget();
         bind("temp", a, "1");
         bind("pressure", b, c.secondRate);
-        client->startDataUpdate();
+        client->scheduler().start();
         run(0.9);
         std::uint64_t passes = client->scheduler().passes();
         sent.clear();
@@ -163,12 +163,12 @@ TEST_F(Sched, UnscheduleAllEndsTheChainAndReleasesEverything)
     auto w = widget();
     std::weak_ptr<CountingWidget> weak = w;
     auto e = compile("temp");
-    client->scheduleDataUpdate(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "0.5");
+    client->scheduler().bind(e, w, &CountingWidget::update, w, &CountingWidget::isVisible, "0.5");
     w.reset();
-    client->startDataUpdate();
+    client->scheduler().start();
     run(1);
     ASSERT_FALSE(weak.expired()); // the binding keeps its widget alive
-    client->unscheduleAll();
+    client->scheduler().unscheduleAll();
     EXPECT_EQ(client->scheduler().size(), 0u);
     EXPECT_FALSE(client->scheduler().running());
     EXPECT_EQ(s.loop.pendingTimers(), 0u);
@@ -188,11 +188,11 @@ TEST_F(Sched, RecordIsFreedOnceItsBindingsAreUnscheduled)
     std::weak_ptr<Client> weak = client;
     auto w = widget();
     bind("temp", w, "1");
-    client->startDataUpdate();
+    client->scheduler().start();
     run(1.5);
-    client->unscheduleAll();
-    client->clearRequests();
-    client->startDataUpdate();
+    client->scheduler().unscheduleAll();
+    client->variables().requests().clear();
+    client->scheduler().start();
     ASSERT_EQ(s.loop.pendingTimers(), 1u);
     client.reset();
     EXPECT_TRUE(weak.expired());
@@ -208,13 +208,13 @@ TEST_F(Sched, TimeVariableAdvancesWithEachPass)
     w->onAsked = [&] { seen.push_back(timeExpr->doubleValue()); };
     run(2.5); // the record's clock starts before the page does
     bind("temp", w, "0.75");
-    client->startDataUpdate();
+    client->scheduler().start();
     run(1.6);
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_NEAR(seen[0], 2.5, 1e-6);
     EXPECT_NEAR(seen[1], 3.25, 1e-6);
     EXPECT_NEAR(seen[2], 4.0, 1e-6);
-    EXPECT_NEAR(client->varTime(), 4.0, 1e-6);
+    EXPECT_NEAR(client->expressions().time(), 4.0, 1e-6);
 }
 
 TEST_F(Sched, RatesBelowTheLookAheadAreBoundedPerPass)
@@ -226,12 +226,12 @@ TEST_F(Sched, RatesBelowTheLookAheadAreBoundedPerPass)
     // due 0.03 s after another is serviced in the same firing.
     for (const char* rate : {"0", "fast", "-2", "0.01", ""}) {
         SCOPED_TRACE(rate);
-        client->unscheduleAll();
+        client->scheduler().unscheduleAll();
         auto fast = widget(), slow = widget(), later = widget();
         bind("temp", fast, rate);
         bind("pressure", slow, "0.5");
         bind("level", later, "0.53");
-        client->startDataUpdate();
+        client->scheduler().start();
         std::uint64_t passes = client->scheduler().passes();
         run(1.0, 0.005);
         // Firings at 0, 0.05, ..., 1.0 at the most.
@@ -249,14 +249,14 @@ TEST_F(Sched, SecondStartRestartsTheOneChain)
 {
     auto w = widget();
     bind("temp", w, "1");
-    client->startDataUpdate();
-    client->startDataUpdate();
+    client->scheduler().start();
+    client->scheduler().start();
     EXPECT_EQ(s.loop.pendingTimers(), 1u);
     run(0.5);
-    client->startDataUpdate(); // mid-way: services at once, then on its new beat
+    client->scheduler().start(); // mid-way: services at once, then on its new beat
     EXPECT_EQ(s.loop.pendingTimers(), 1u);
     // A pass run by hand (not by the timer) does not fork a second chain either.
-    client->serviceDataUpdateTimer();
+    client->scheduler().service();
     EXPECT_EQ(s.loop.pendingTimers(), 1u);
     run(2.6);
     // 0, 0.5 (restart), 1.5, 2.5 and nothing doubled.
@@ -275,9 +275,9 @@ TEST_F(Sched, CallbacksMayChangeTheSchedulerDuringAPass)
         auto a = widget(), b = widget();
         bind("temp", a, "1");
         bind("pressure", b, "1");
-        a->onAsked = [&] { client->unscheduleAll(); };
-        b->onAsked = [&] { client->unscheduleAll(); };
-        client->startDataUpdate();
+        a->onAsked = [&] { client->scheduler().unscheduleAll(); };
+        b->onAsked = [&] { client->scheduler().unscheduleAll(); };
+        client->scheduler().start();
         run(2);
         EXPECT_EQ(a->asked + b->asked, 1);
         EXPECT_EQ(client->scheduler().size(), 0u);
@@ -294,7 +294,7 @@ TEST_F(Sched, CallbacksMayChangeTheSchedulerDuringAPass)
             }
         };
         bind("temp", table, "1");
-        client->startDataUpdate();
+        client->scheduler().start();
         run(2.005);
         EXPECT_EQ(client->scheduler().size(), 2u);
         EXPECT_GE(row->told, 2);
@@ -308,14 +308,14 @@ TEST_F(Sched, OneShotCommandRunsWhenItsValuesAreIn)
     // batch of its own while the page's chain is running.
     auto page = widget();
     bind("pressure", page, "1");
-    client->startDataUpdate();
+    client->scheduler().start();
     run(0.5);
 
     auto command = expr::Scope::create(client, compile("state + temp"));
     command->setVariable("state", expr::Node::integer(client, 1));
     std::vector<std::int32_t> sentWith;
-    client->scheduleDataUpdate(command, [&] { sentWith.push_back(command->intValue()); }, nullptr, "once");
-    client->submitRequests();
+    client->scheduler().bind(command, [&] { sentWith.push_back(command->intValue()); }, nullptr, "once");
+    client->variables().requests().submitRequests();
     answerAll();
     // temp lives at 0x100; its bytes are 00 01 02 03, little-endian.
     ASSERT_EQ(sentWith, (std::vector<std::int32_t>{0x03020100 + 1}));
@@ -340,11 +340,11 @@ TEST_F(Sched, ANewBindingOfAnExpressionRetiresTheOneBeforeIt)
     std::shared_ptr<CountingWidget> newest;
     for (bool running : {false, true}) {
         if (running)
-            client->startDataUpdate();
+            client->scheduler().start();
         for (int i = 0; i < 20; ++i) {
             newest = widget();
             made.push_back(newest);
-            client->scheduleDataUpdate(e, newest, &CountingWidget::update, newest, &CountingWidget::isVisible, "once");
+            client->scheduler().bind(e, newest, &CountingWidget::update, newest, &CountingWidget::isVisible, "once");
             if (running)
                 quietly([&] { s.loop.advance(0.1); });
             EXPECT_LE(client->scheduler().size() + client->scheduler().waitingOnce(), 2u) << "the page's and one";

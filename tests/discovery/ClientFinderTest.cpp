@@ -2,6 +2,8 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
+#include "variables/RequestQueues.h"
+#include "platform/Diagnostics.h"
 #include "platform/NotificationCenter.h"
 
 #include "support/FinderRig.h"
@@ -147,12 +149,12 @@ TEST(ClientFinder, AnotherHostClaimingAnAnsweringDevicesSerialTakesNothing)
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;North well;3;1207;0"));
     auto record = rig.at("127.0.0.2");
     Counter found(rig.s.notifications, "ListeningFoundNewClient");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     for (int i = 0; i < 3; ++i) {
         rig.send(3, "mPLAT;PUMP;Impostor;3;1207;1");
         rig.pumpFor(50);
     }
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = diagnostics.take();
     EXPECT_EQ(rig.at("127.0.0.2"), record);
     EXPECT_FALSE(rig.at("127.0.0.3"));
     EXPECT_EQ(record->name(), "North well");
@@ -220,7 +222,7 @@ TEST(ClientFinder, AFullRegistryForgetsTheRecordHeardFromLongestAgo)
     auto address = [](std::size_t i) {
         return "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
     };
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     for (std::size_t i = 0; i <= ClientFinder::kMaxRecords; ++i) {
         if (i == 1)
             s.loop.advance(1); // the first is the one heard from longest ago
@@ -228,7 +230,7 @@ TEST(ClientFinder, AFullRegistryForgetsTheRecordHeardFromLongestAgo)
     }
     finder.parsePacket(from("127.2.0.1"), "mPLAT;PUMP;y;1;99999;0");
     s.loop.runPending();
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = diagnostics.take();
     finder.lockIDArray();
     EXPECT_EQ(finder.clientIDArray().size(), ClientFinder::kMaxRecords);
     finder.unlockIDArray();
@@ -311,10 +313,9 @@ TEST(ClientFinder, EachDatagramKindReachesItsRecordOrIsDumpedOrDropped)
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::PrintToString(k.bytes));
         rig.s.loop.advance(1.0);
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         rig.finder->parsePacket(from(("127.0.0." + std::to_string(k.host)).c_str()), k.bytes);
-        std::fflush(stdout);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), k.printed);
+        EXPECT_EQ(diagnostics.take(), k.printed);
         EXPECT_EQ(c->lastHeardTime() == rig.s.loop.now(), k.heard);
     }
     EXPECT_EQ(events.count, 1);
@@ -406,20 +407,20 @@ TEST(ClientFinder, VariableRepliesReachTheRecordsRequestTables)
     FinderRig rig;
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
     auto c = rig.at("127.0.0.2");
-    const std::string v = Client::requestKey('b');
-    const std::string a = Client::requestKey('c');
-    c->sentAddressRequests()[v] = {};
-    c->sentValueRequests()[a] = {};
+    const std::string v = RequestQueues::requestKey('b');
+    const std::string a = RequestQueues::requestKey('c');
+    c->variables().requests().sentAddressRequests()[v] = {};
+    c->variables().requests().sentValueRequests()[a] = {};
 
     rig.finder->parsePacket(from("127.0.0.9"), "Vb"); // nobody at .9
     rig.finder->parsePacket(from("127.0.0.2"), "Vc"); // 'c' is an address query, not a value query
     rig.s.loop.runPending();
-    EXPECT_EQ(c->sentAddressRequests().count(v), 1u);
-    EXPECT_EQ(c->sentValueRequests().count(a), 1u);
+    EXPECT_EQ(c->variables().requests().sentAddressRequests().count(v), 1u);
+    EXPECT_EQ(c->variables().requests().sentValueRequests().count(a), 1u);
 
     rig.finder->parsePacket(from("127.0.0.2"), "Vb");
     rig.finder->parsePacket(from("127.0.0.2"), "Ac");
     rig.s.loop.runPending();
-    EXPECT_EQ(c->sentAddressRequests().count(v), 0u);
-    EXPECT_EQ(c->sentValueRequests().count(a), 0u);
+    EXPECT_EQ(c->variables().requests().sentAddressRequests().count(v), 0u);
+    EXPECT_EQ(c->variables().requests().sentValueRequests().count(a), 0u);
 }

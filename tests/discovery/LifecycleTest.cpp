@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
+#include "platform/Diagnostics.h"
 
 #include "support/FinderRig.h"
 
@@ -105,13 +106,12 @@ TEST(Lifecycle, DebugOutput)
     seams.devicePort = 9; // discard port on loopback; nothing listens
     seams.localNetwork = [] { return LocalNetwork::Direct; };
     seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     {
         ClientFinder f(s.services, true, seams);
         f.initiateSearch();
     }
-    std::fflush(stdout);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     for (const char* line : {"Creating client list\n", "Creating socket\n", "Created client array\n",
                              "Starting search\n", "Thread closed\n"})
         EXPECT_NE(out.find(line), std::string::npos) << line;

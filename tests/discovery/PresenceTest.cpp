@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
+#include "platform/Diagnostics.h"
 #include "platform/FileTransport.h"
 #include "platform/NotificationCenter.h"
 
@@ -133,7 +134,7 @@ TEST(Presence, ALostRecordIsReleasedOnTheMainThread)
     FinderRig rig(LocalNetwork::Direct, false, &files);
     ASSERT_TRUE(rig.announce(2, "PLAT;PUMP;a;1;1207;0"));
     std::weak_ptr<Client> weak = rig.at("127.0.0.2");
-    weak.lock()->requestFile("ui.xml"); // still running when the record goes
+    weak.lock()->files().request("ui.xml"); // still running when the record goes
     rig.s.loop.advance(7.0);
     ASSERT_TRUE(rig.pumpUntil([&] { return weak.expired(); }));
     std::lock_guard lock(files.mutex);
@@ -235,11 +236,10 @@ TEST(Alerts, AtMostOneAtATimeAndNetworkErrorsDoNotStack)
     auto& f = *rig.finder;
 
     f.lostNetwork("Network Error: first");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     f.lostNetwork("Network Error: second");
     f.noNetwork(); // replaces even a network error
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Already have a network error\n");
+    EXPECT_EQ(diagnostics.take(), "Already have a network error\n");
     ASSERT_EQ(alerts.history().size(), 2u);
     EXPECT_EQ(alerts.history()[0].content.message, "Network Error: first");
     EXPECT_EQ(alerts.history()[0].dismissedWith, 0);
@@ -248,10 +248,9 @@ TEST(Alerts, AtMostOneAtATimeAndNetworkErrorsDoNotStack)
     EXPECT_EQ(alerts.openCount(), 1u);
 
     // Pressing "Ok" forgets the alert, so the next network error shows again.
-    testing::internal::CaptureStdout();
+    diagnostics.take();
     EXPECT_TRUE(alerts.press(alerts.lastOpen()->id, 0));
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Clicked button at index 0 in the ClientFinder\n");
+    EXPECT_EQ(diagnostics.take(), "Clicked button at index 0 in the ClientFinder\n");
     f.lostNetwork("Network Error: third");
     EXPECT_EQ(alerts.history().size(), 3u);
     EXPECT_EQ(alerts.openCount(), 1u);
@@ -292,10 +291,9 @@ TEST(Alerts, FailedBroadcastFollowsTheSendFailureRule)
         ClientFinder f(s.services, false, seams);
         network = c.network;
 
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         f.initiateSearch();
-        std::fflush(stdout);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = diagnostics.take();
         EXPECT_NE(out.find("Failed to send message.  Uh oh.\n"), std::string::npos);
         EXPECT_EQ(out.find("Error sending packet") != std::string::npos, c.network == LocalNetwork::Direct);
         EXPECT_TRUE(f.searching()); // searching starts whether or not the send went out

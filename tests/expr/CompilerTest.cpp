@@ -115,17 +115,17 @@ TEST_F(CompilerTest, NumbersAndConstantFolding)
 TEST_F(CompilerTest, FoldingTurnsTheNodeIntoAConstantAndSaysSo)
 {
     NodePtr n;
-    std::string out = printedBy([&] { n = client->compileString("1 + 2"); });
+    std::string out = printedBy([&] { n = expr::Compiler::compile(client, "1 + 2"); });
     EXPECT_NE(out.find("Becoming int: '<ClientDataOperator: 0x"), std::string::npos) << out;
     EXPECT_NE(out.find("opperator=\"+\""), std::string::npos) << out;
     EXPECT_NE(out.find("Becoming an int\n"), std::string::npos) << out;
     EXPECT_EQ(n->type(), NodeKind::Integer);
 
-    out = printedBy([&] { n = client->compileString("\"a\" + 1"); });
+    out = printedBy([&] { n = expr::Compiler::compile(client, "\"a\" + 1"); });
     EXPECT_NE(out.find("Becoming an string\n"), std::string::npos) << out;
     EXPECT_EQ(n->stringValue(), "a1");
 
-    out = printedBy([&] { n = client->compileString("1 / 0"); });
+    out = printedBy([&] { n = expr::Compiler::compile(client, "1 / 0"); });
     EXPECT_NE(out.find("Becoming an error. '"), std::string::npos) << out;
     EXPECT_NE(out.find("Done becoming an error. '<ClientDataError: 0x"), std::string::npos) << out;
     EXPECT_EQ(n->type(), NodeKind::Error);
@@ -164,7 +164,7 @@ TEST_F(CompilerTest, MalformedTextsGiveTheErrorNodeAndTheirMessage)
     };
     for (const auto& c : cases) {
         NodePtr n;
-        std::string out = printedBy([&] { n = client->compileString(c.text); });
+        std::string out = printedBy([&] { n = expr::Compiler::compile(client, c.text); });
         ASSERT_NE(n, nullptr) << c.text;
         EXPECT_EQ(n->type(), NodeKind::Error) << c.text;
         if (c.message) {
@@ -177,12 +177,12 @@ TEST_F(CompilerTest, SecondOperatorCharactersEqualsAndOrAreAlwaysEchoed)
 {
     // The pair's second character is written even without debug output,
     // also for pairs that are then dropped.
-    EXPECT_EQ(printedBy([&] { client->compileString("a <= b"); }), "'='\n");
-    EXPECT_EQ(printedBy([&] { client->compileString("a && b"); }), "'&'\n");
-    EXPECT_EQ(printedBy([&] { client->compileString("a || b"); }), "'|'\n");
+    EXPECT_EQ(printedBy([&] { expr::Compiler::compile(client, "a <= b"); }), "'='\n");
+    EXPECT_EQ(printedBy([&] { expr::Compiler::compile(client, "a && b"); }), "'&'\n");
+    EXPECT_EQ(printedBy([&] { expr::Compiler::compile(client, "a || b"); }), "'|'\n");
     NodePtr n;
-    EXPECT_EQ(printedBy([&] { n = client->compileString("a += b"); }), "'='\n");
-    EXPECT_EQ(printedBy([&] { client->compileString("a < b"); }), "");
+    EXPECT_EQ(printedBy([&] { n = expr::Compiler::compile(client, "a += b"); }), "'='\n");
+    EXPECT_EQ(printedBy([&] { expr::Compiler::compile(client, "a < b"); }), "");
 }
 
 TEST_F(CompilerTest, StringLiteralsAndTheirEscapes)
@@ -227,8 +227,8 @@ TEST_F(CompilerTest, SplitArgumentsCutsAtTopLevelCommasOnly)
         {"a], b", V{"\"error\""}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Client::splitArguments(c.text), c.pieces) << c.text;
-    EXPECT_EQ(printedBy([] { Client::splitArguments("a)"); }), "Error, wrong number of parenthasees\n");
+        EXPECT_EQ(expr::Compiler::splitArguments(c.text), c.pieces) << c.text;
+    EXPECT_EQ(printedBy([] { expr::Compiler::splitArguments("a)"); }), "Error, wrong number of parenthasees\n");
 }
 
 TEST_F(CompilerTest, DebugTraceDoesNotChangeTheResult)
@@ -238,7 +238,7 @@ TEST_F(CompilerTest, DebugTraceDoesNotChangeTheResult)
         NodePtr quiet = compile(t);
         client->setDebug(true);
         NodePtr traced;
-        std::string out = printedBy([&] { traced = client->compileString(t); });
+        std::string out = printedBy([&] { traced = expr::Compiler::compile(client, t); });
         client->setDebug(false);
         EXPECT_NE(out.find("Evaluating expression '"), std::string::npos) << t;
         EXPECT_NE(out.find("State = 0 "), std::string::npos) << t;
@@ -274,7 +274,7 @@ TEST_F(CompilerTest, AdversarialTextsAreBoundedNotFatal)
     for (const auto& d : deep) {
         NodePtr n;
         Value v;
-        std::string out = printedBy([&] { v = (n = client->compileString(d.text))->eval(); });
+        std::string out = printedBy([&] { v = (n = expr::Compiler::compile(client, d.text))->eval(); });
         EXPECT_NE(out.find("Error: Expression nests too deeply\n"), std::string::npos);
         EXPECT_EQ(n->type(), d.kind) << d.text.substr(0, 8);
         EXPECT_EQ(v, d.value) << d.text.substr(0, 8);

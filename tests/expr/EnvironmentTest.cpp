@@ -51,7 +51,7 @@ TEST_F(EnvironmentTest, LookupWalksTheChainAndInnerBindingsWin)
 TEST_F(EnvironmentTest, CallingWithAnEnvironmentMakesItTheParent)
 {
     auto wrapper = Scope::create(client, compile("y + 1"));
-    EXPECT_EQ(wrapper->superEnvironment(), client->environment());
+    EXPECT_EQ(wrapper->superEnvironment(), client->expressions().environment());
     auto caller = Scope::create(client);
     caller->setVariable("y", Node::integer(nullptr, 4));
     EXPECT_EQ(wrapper->evalWithEnvironment(caller.get()), Value::integer(5));
@@ -61,7 +61,7 @@ TEST_F(EnvironmentTest, CallingWithAnEnvironmentMakesItTheParent)
     EXPECT_EQ(wrapper->superEnvironment(), caller);
     // Queueing without an environment makes the global scope the parent.
     printedBy([&] { wrapper->queueVariableRequests(); });
-    EXPECT_EQ(wrapper->superEnvironment(), client->environment());
+    EXPECT_EQ(wrapper->superEnvironment(), client->expressions().environment());
 }
 
 TEST_F(EnvironmentTest, AdoptedParentsAreNotKeptAlive)
@@ -119,7 +119,7 @@ TEST_F(EnvironmentTest, SelfAsParentIsRefusedAndDoesNotLoop)
 
 TEST_F(EnvironmentTest, PredefinedVariables)
 {
-    auto env = client->environment();
+    auto env = client->expressions().environment();
     EXPECT_EQ(compile("pi")->eval(), Value::real(3.141592653589793));
     for (const char* name : {"true", "TRUE", "yes", "YES"})
         EXPECT_EQ(env->getVariable(name), env->getVariable("true")) << name;
@@ -129,9 +129,9 @@ TEST_F(EnvironmentTest, PredefinedVariables)
     EXPECT_EQ(compile("touchx + touchy")->eval(), Value::real(1.0));
 
     NodePtr touch = compile("touchx * 2");
-    client->setTouchX(0.25);
+    client->expressions().setTouchX(0.25);
     EXPECT_EQ(touch->eval(), Value::real(0.5));
-    client->setTouchY(0.75);
+    client->expressions().setTouchY(0.75);
     EXPECT_EQ(compile("touchy")->eval(), Value::real(0.75));
 
     NodePtr service = compile("service");
@@ -142,9 +142,9 @@ TEST_F(EnvironmentTest, PredefinedVariables)
     client->broadcastEvent("12:00:01 EVENTSYS_SVC_MODE_OFF");
     EXPECT_EQ(service->eval(), Value::integer(0));
 
-    client->setVarTime(12.5);
+    client->expressions().setTime(12.5);
     EXPECT_EQ(compile("time")->eval(), Value::real(12.5));
-    EXPECT_EQ(client->varTime(), 12.5);
+    EXPECT_EQ(client->expressions().time(), 12.5);
 }
 
 TEST_F(EnvironmentTest, DescriptionShowsScopeAndExpression)

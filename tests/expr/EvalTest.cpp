@@ -185,10 +185,10 @@ TEST_F(EvalTest, WrongArgumentCountTurnsTheCallIntoAnErrorForGood)
     }
     // With constant arguments this happens when the call is folded.
     NodePtr folded;
-    std::string out = printedBy([&] { folded = client->compileString("atan2(1)"); });
+    std::string out = printedBy([&] { folded = expr::Compiler::compile(client, "atan2(1)"); });
     EXPECT_NE(out.find("Error: 1 args to atan2\n"), std::string::npos);
     EXPECT_EQ(folded->type(), NodeKind::Error);
-    out = printedBy([&] { folded = client->compileString("int()"); });
+    out = printedBy([&] { folded = expr::Compiler::compile(client, "int()"); });
     EXPECT_NE(out.find("Error: 0 args to int\n"), std::string::npos);
     EXPECT_EQ(folded->type(), NodeKind::Error);
 }

@@ -1,28 +1,27 @@
 #pragma once
-// A device record for expression tests, and a way to see what was printed.
+// A device record for expression tests, and a way to see the diagnostics they wrote.
 
 #include "device/Client.h"
+#include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
+#include "platform/Diagnostics.h"
 #include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace fieldmon::test {
 
-// Runs f and returns what it wrote to standard output.
+// Runs f and returns the diagnostics it wrote.
 template <typename F>
 std::string printedBy(F&& f)
 {
-    std::fflush(stdout);
-    ::testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     f();
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
+    return diagnostics.take();
 }
 
 struct ExprTest : ::testing::Test {
@@ -32,7 +31,7 @@ struct ExprTest : ::testing::Test {
     expr::NodePtr compile(std::string_view text)
     {
         expr::NodePtr n;
-        printedBy([&] { n = client->compileString(text); });
+        printedBy([&] { n = expr::Compiler::compile(client, text); });
         return n;
     }
 

@@ -30,19 +30,19 @@ struct RequestsTest : ExprTest {
     RequestsTest()
     {
         printedBy([&] {
-            client->parseVariableDeclaration("(WORD) temp = 0; (DEC10) speed = 1; (BYTE) c = 2; (WORD) a = 3;"
+            client->variables().parseVariableDeclaration("(WORD) temp = 0; (DEC10) speed = 1; (BYTE) c = 2; (WORD) a = 3;"
                                              "(WORD) b = 4; (struct) pt { (WORD) x = 0; (WORD) y = 2; };"
                                              "(pt) p = 5; (WORD) t = 6; (BYTE) state = 7;");
         });
     }
 
-    std::shared_ptr<RemoteData> var(const std::string& name) { return client->varDict().at(name); }
+    std::shared_ptr<RemoteData> var(const std::string& name) { return client->variables().varDict().at(name); }
 
     // Answers the one outstanding request datagram of the kind: "V" with
     // addresses, "A" with value bytes.
     void answer(char kind, const std::vector<std::uint8_t>& payload)
     {
-        auto& table = kind == 'V' ? client->sentAddressRequests() : client->sentValueRequests();
+        auto& table = kind == 'V' ? client->variables().requests().sentAddressRequests() : client->variables().requests().sentValueRequests();
         ASSERT_EQ(table.size(), 1u) << kind;
         std::string d;
         d += kind;
@@ -51,9 +51,9 @@ struct RequestsTest : ExprTest {
         d += '\0';
         printedBy([&] {
             if (kind == 'V')
-                client->handleAddressReply(d);
+                client->variables().requests().handleAddressReply(d);
             else
-                client->handleValueReply(d);
+                client->variables().requests().handleValueReply(d);
         });
     }
 
@@ -73,20 +73,20 @@ TEST_F(RequestsTest, AddressesThenValuesThenTheBindingIsTold)
 
     EXPECT_TRUE(n->invalidateRemoteVariableValues());
     EXPECT_EQ(queue(n), 2); // two address requests
-    EXPECT_EQ(client->addressQueue().size(), 2u);
-    EXPECT_TRUE(client->valueQueue().empty());
-    ASSERT_EQ(client->waitingRequesters().size(), 1u);
-    EXPECT_EQ(client->waitingRequesters()[0].get(), n.get());
+    EXPECT_EQ(client->variables().requests().addressQueue().size(), 2u);
+    EXPECT_TRUE(client->variables().requests().valueQueue().empty());
+    ASSERT_EQ(client->variables().requests().waitingRequesters().size(), 1u);
+    EXPECT_EQ(client->variables().requests().waitingRequesters()[0].get(), n.get());
 
-    EXPECT_TRUE(client->submitRequests());
-    EXPECT_TRUE(client->waitingRequesters().empty());
+    EXPECT_TRUE(client->variables().requests().submitRequests());
+    EXPECT_TRUE(client->variables().requests().waitingRequesters().empty());
     // The address reply re-queues the expression, which now asks for the
     // values, and the next datagram goes out at once.
     answer('V', le32({0x1000, 0x1010}));
     EXPECT_EQ(var("temp")->realAddress(), 0x1000);
     EXPECT_EQ(var("speed")->realAddress(), 0x1010);
     EXPECT_EQ(binding.told, 0);
-    ASSERT_EQ(client->sentValueRequests().size(), 1u);
+    ASSERT_EQ(client->variables().requests().sentValueRequests().size(), 1u);
 
     answer('A', {0x2A, 0x00, 0x7B, 0x00}); // temp = 42, speed = 12.3
     EXPECT_EQ(binding.told, 1);
@@ -96,9 +96,9 @@ TEST_F(RequestsTest, AddressesThenValuesThenTheBindingIsTold)
     // The next refresh asks for the values only.
     EXPECT_TRUE(n->invalidateRemoteVariableValues());
     EXPECT_EQ(queue(n), 2);
-    EXPECT_TRUE(client->addressQueue().empty());
-    EXPECT_EQ(client->valueQueue().size(), 2u);
-    client->submitRequests();
+    EXPECT_TRUE(client->variables().requests().addressQueue().empty());
+    EXPECT_EQ(client->variables().requests().valueQueue().size(), 2u);
+    client->variables().requests().submitRequests();
     answer('A', {0x01, 0x00, 0x02, 0x00});
     EXPECT_EQ(binding.told, 2);
     EXPECT_EQ(n->eval(), Value::real(1 + 0.2));
@@ -114,9 +114,9 @@ TEST_F(RequestsTest, RequeueRule)
     n->dontRequeue();
     EXPECT_FALSE(n->requeue());
     queue(n);
-    client->submitRequests();
+    client->variables().requests().submitRequests();
     answer('V', le32({0x40}));
-    EXPECT_TRUE(client->sentValueRequests().empty());
+    EXPECT_TRUE(client->variables().requests().sentValueRequests().empty());
     EXPECT_EQ(binding.told, 0);
     // With nothing missing, queueing tells a requeueing binding at once...
     NodePtr c = compile("3 + 4");
@@ -139,13 +139,13 @@ TEST_F(RequestsTest, ConditionalAsksForTheConditionThenTheChosenBranch)
     CountingBinding binding;
     n->setClientUpdate(&binding);
     EXPECT_EQ(queue(n), 1);
-    ASSERT_EQ(client->addressQueue().size(), 1u);
-    EXPECT_EQ(client->addressQueue()[0].responder(), var("c"));
-    client->submitRequests();
+    ASSERT_EQ(client->variables().requests().addressQueue().size(), 1u);
+    EXPECT_EQ(client->variables().requests().addressQueue()[0].responder(), var("c"));
+    client->variables().requests().submitRequests();
     answer('V', le32({0x100}));
     // Until the condition's value is in, no branch is chosen: the next
     // datagram asks for c's value only.
-    EXPECT_TRUE(client->sentAddressRequests().empty());
+    EXPECT_TRUE(client->variables().requests().sentAddressRequests().empty());
     answer('A', {0x01}); // c = 1
     // Now the first branch: its address, then its value.
     answer('V', le32({0x200}));
@@ -233,7 +233,7 @@ TEST_F(RequestsTest, RemoteValuesFollowTheirTypes)
     // An enumeration reads as text; an IP address as a dotted text; both
     // mix with numbers as texts do.
     printedBy([&] {
-        client->parseVariableDeclaration("(enum) mode { OFF; ON; FAULT = 7; }; (mode) m = 8; (IP_ADDR) ip = 9;");
+        client->variables().parseVariableDeclaration("(enum) mode { OFF; ON; FAULT = 7; }; (mode) m = 8; (IP_ADDR) ip = 9;");
     });
     std::uint8_t seven[] = {7};
     var("m")->storeData(seven, 1);
@@ -297,7 +297,7 @@ TEST_F(RequestsTest, NestedConditionsAndIndexesCostLinearWork)
         // chooses no branch) or the innermost index (the outer ones wait
         // for its value).
         EXPECT_EQ(queued, 1) << text;
-        client->clearRequests();
+        client->variables().requests().clear();
     }
 }
 

@@ -5,6 +5,7 @@
 #include "platform/qt/QtFileTransport.h"
 
 #include "device/Client.h"
+#include "platform/Diagnostics.h"
 #include "platform/qt/MemoryNetworkCache.h"
 
 #include "support/LocalHttpServer.h"
@@ -179,21 +180,21 @@ protected:
 TEST_F(QtFiles, UiXmlArrivesUnderTheDeviceNotification)
 {
     expect("ui.xml");
-    testing::internal::CaptureStdout();
-    client->requestFile("ui.xml");
+    platform::DiagnosticCapture diagnostics;
+    client->files().request("ui.xml");
     ASSERT_TRUE(waitFor(1, 5000));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_EQ(received["ui.xml"], kUiXml);
     EXPECT_EQ(out, "Requesting 'http://127.0.0.1/ui.xml'\nSucceeded! Received " + std::to_string(kUiXml.size()) +
                        " bytes of data\n");
-    EXPECT_EQ(client->runningFileTransfers(), 0u);
+    EXPECT_EQ(client->files().runningCount(), 0u);
     EXPECT_EQ(transport.runningCount(), 0u);
 }
 
 TEST_F(QtFiles, RedirectDeliversOnlyTheFinalBody)
 {
     expect("moved.xml");
-    client->requestFile("moved.xml");
+    client->files().request("moved.xml");
     ASSERT_TRUE(waitFor(1, 5000));
     EXPECT_EQ(received["moved.xml"], kUiXml);
 }
@@ -202,8 +203,8 @@ TEST_F(QtFiles, TwoFilesAtOnceEachUnderItsOwnName)
 {
     expect("slow.png");
     expect("fast.png");
-    client->requestFile("slow.png");
-    client->requestFile("fast.png");
+    client->files().request("slow.png");
+    client->files().request("fast.png");
     ASSERT_TRUE(waitFor(2, 5000));
     EXPECT_EQ(received["slow.png"], "slow picture");
     EXPECT_EQ(received["fast.png"], "fast picture");
@@ -215,7 +216,7 @@ TEST_F(QtFiles, ErrorStatusPagesAreDeliveredAsSuccess)
     for (int status : {404, 400, 403, 500, 503})
         expect("status" + std::to_string(status));
     for (int status : {404, 400, 403, 500, 503})
-        client->requestFile("status" + std::to_string(status));
+        client->files().request("status" + std::to_string(status));
     ASSERT_TRUE(waitFor(5, 5000));
     for (int status : {404, 400, 403, 500, 503}) {
         SCOPED_TRACE(status);
@@ -232,11 +233,11 @@ TEST_F(QtFiles, SilentAndTricklingDevicesFailAtTheTimeOut)
     expect("trickle");
     QElapsedTimer clock;
     clock.start();
-    testing::internal::CaptureStdout();
-    client->requestFile("silent");
-    client->requestFile("trickle");
+    platform::DiagnosticCapture diagnostics;
+    client->files().request("silent");
+    client->files().request("trickle");
     ASSERT_TRUE(waitFor(2, 14500));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     double seconds = clock.elapsed() / 1000.0;
     EXPECT_GE(seconds, 9.8);
     EXPECT_LT(seconds, 14.5); // the servers answer at 15 s; anything before that is the time-out
@@ -253,8 +254,8 @@ TEST_F(QtFiles, BodyOverSixteenMiBFails)
     std::string exact = "big" + std::to_string(limit), over = "big" + std::to_string(limit + 1);
     expect(exact);
     expect(over);
-    client->requestFile(exact);
-    client->requestFile(over);
+    client->files().request(exact);
+    client->files().request(over);
     ASSERT_TRUE(waitFor(2, 8000));
     ASSERT_TRUE(received[exact].has_value());
     EXPECT_EQ(received[exact]->size(), limit);
@@ -265,10 +266,10 @@ TEST_F(QtFiles, BodyOverSixteenMiBFails)
 TEST_F(QtFiles, RepeatedRequestIsServedFromTheMemoryCache)
 {
     expect("cached");
-    client->requestFile("cached");
+    client->files().request("cached");
     ASSERT_TRUE(waitFor(1, 5000));
     received.clear();
-    client->requestFile("cached");
+    client->files().request("cached");
     ASSERT_TRUE(waitFor(1, 5000));
     EXPECT_EQ(received["cached"], "cacheable");
     EXPECT_EQ(hits.load(), 1);
@@ -311,7 +312,7 @@ TEST_F(QtFiles, RefusedConnectionAndUnusableUrls)
     fresh->setSerialNumber(99);
     std::optional<bool> failed;
     auto sub = s.notifications.subscribe("fileFrom99ui.xml", [&](const Notification& n) { failed = n.empty(); });
-    fresh->requestFile("ui.xml");
+    fresh->files().request("ui.xml");
     EXPECT_EQ(failed, std::optional<bool>(true)); // at once, inside the call
 }
 
@@ -369,11 +370,11 @@ TEST_F(QtFiles, RedirectsStayOnTheDevice)
     ASSERT_TRUE(elsewhere.start("127.0.0.2", 80));
     for (const char* name : {"away", "otherport", "secure", "explicit"})
         expect(name);
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     for (const char* name : {"away", "otherport", "secure", "explicit"})
-        client->requestFile(name);
+        client->files().request(name);
     ASSERT_TRUE(waitFor(4, 8000));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_EQ(received["away"], std::nullopt);
     EXPECT_EQ(received["otherport"], std::nullopt);
     EXPECT_EQ(received["secure"], std::nullopt);
@@ -389,7 +390,7 @@ TEST_F(QtFiles, AnEndlessBodyWaitsInTheNetworkAndStopsAtTheLimit)
     // chunks (6 GB and bad_alloc, after the time-out had been logged). The
     // transport now reads no more than its buffer ahead of us.
     expect("endless");
-    client->requestFile("endless");
+    client->files().request("endless");
     ASSERT_TRUE(QTest::qWaitFor([&] { return endlessSent.load() > 0; }, 5000));
     std::this_thread::sleep_for(1s); // a busy main thread: nothing is taken
     std::size_t during = endlessSent.load();
@@ -405,10 +406,10 @@ TEST_F(QtFiles, ABodyAnnouncedPastTheLimitIsRefusedAtOnce)
     expect("huge");
     QElapsedTimer clock;
     clock.start();
-    testing::internal::CaptureStdout();
-    client->requestFile("huge");
+    platform::DiagnosticCapture diagnostics;
+    client->files().request("huge");
     ASSERT_TRUE(waitFor(1, 5000));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_LT(clock.elapsed(), 3000) << "refused on its headers, not read for its 10 s";
     EXPECT_EQ(received["huge"], std::nullopt);
     EXPECT_NE(out.find("Connection failed! Error - The file is larger than 16 MiB. http://127.0.0.1/huge\n"),

@@ -189,9 +189,40 @@ TYPED_TEST_P(MainLoopContract, StopRequestsAndTheLoopsEndReleaseWaitersWhoseTask
     }
 }
 
+// The finder's listen thread waits for a datagram's handler, and that handler
+// may destroy the finder, whose destructor stops and joins the listen thread.
+// Unless the stop also releases the waiter of the running task, the join on
+// the main thread waits for a thread that waits for the main thread.
+TYPED_TEST_P(MainLoopContract, AStopFromInsideTheRunningTaskReleasesAWaiterThatAllowsIt)
+{
+    auto loop = this->driver.make(false);
+    std::stop_source stop;
+    std::atomic<int> result{-1};
+    std::atomic<bool> joinedInside{false}, finished{false};
+    std::thread other([&] {
+        result = loop->postAndWait(
+                     [&] {
+                         stop.request_stop();
+                         other.join(); // the waiter has returned while this task still runs
+                         joinedInside = true;
+                         finished = result == 0;
+                     },
+                     stop.get_token(), platform::MainLoop::StopEnds::Running)
+                     ? 1
+                     : 0;
+    });
+    for (int i = 0; i < 3000 && !joinedInside; ++i) {
+        this->driver.drain(*loop);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(joinedInside);
+    EXPECT_TRUE(finished) << "the released waiter reports that its task did not run to its end";
+}
+
 REGISTER_TYPED_TEST_SUITE_P(MainLoopContract, PostedTasksRunOnTheMainThreadInPostingOrderNeverInline,
                             PostAndWaitRunsOnTheMainThreadAndWaitsInlineThere,
                             TimersFireInDueOrderEqualTimesInCreationOrderAndCancelWorks,
-                            StopRequestsAndTheLoopsEndReleaseWaitersWhoseTasksNeverRun);
+                            StopRequestsAndTheLoopsEndReleaseWaitersWhoseTasksNeverRun,
+                            AStopFromInsideTheRunningTaskReleasesAWaiterThatAllowsIt);
 
 } // namespace fieldmon::test

@@ -225,7 +225,7 @@ TEST(DetailScreen, AnotherDevicesFileIsNeverTakenAsTheDescription)
     ASSERT_TRUE(waitFor([&] { return rig.at("127.0.0.3") != nullptr; }));
     platform::DiagnosticCapture out;
     test::tapRow(*rig.detail().tableView(), {0, DeviceDetailScreen::ConnectRow});
-    rig.at("127.0.0.3")->requestFile("7ui.xml");
+    rig.at("127.0.0.3")->files().request("7ui.xml");
     ASSERT_EQ(rig.files.requests().size(), 2u);
     ASSERT_TRUE(rig.files.serve(rig.files.requests()[1].id,
                                 "<ui><start initial='p'/><page name='p' onPageLoad='\"OPEN VALVE\"'/></ui>"));

@@ -112,14 +112,14 @@ TEST_F(HUD, TouchesOutsideTheBoxPassThroughAndLeaveItTranslucentForOneAndAHalfSe
     openPage();
     // With no lines every touch passes, wherever it lands.
     tapPage(inBox());
-    EXPECT_DOUBLE_EQ(client->touchY(), inBox().y() / 416);
+    EXPECT_DOUBLE_EQ(client->expressions().touchY(), inBox().y() / 416);
     EXPECT_TRUE(hud->isTranslucent());
     run(1.51);
     EXPECT_FALSE(hud->isTranslucent());
 
     event("A");
     tapPage(QPointF(80, 104), Pointer::Mouse);
-    EXPECT_DOUBLE_EQ(client->touchX(), 0.25) << "above the box the page gets it";
+    EXPECT_DOUBLE_EQ(client->expressions().touchX(), 0.25) << "above the box the page gets it";
     QJsonObject o;
     hud->inspect(o);
     EXPECT_EQ(o["alpha"], 0.3);
@@ -141,10 +141,10 @@ TEST_F(HUD, InServiceModeTheBoxPassesTouchesForOneAndAHalfSecondsAfterOneWentThr
     tapPage(QPointF(160, 100));
     ASSERT_TRUE(hud->isTranslucent());
     run(1.0);
-    client->setTouchY(0);
+    client->expressions().setTouchY(0);
     tapPage(inBox());
     EXPECT_FALSE(hud->freeze()) << "within 1.5 s: through to the page";
-    EXPECT_GT(client->touchY(), 0.9);
+    EXPECT_GT(client->expressions().touchY(), 0.9);
     run(1.6);
     tapPage(inBox());
     EXPECT_TRUE(hud->freeze());

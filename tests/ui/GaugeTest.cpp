@@ -294,10 +294,10 @@ TEST_F(Gauges, TwoImagesOfOneFileShowItAndAFailedOneIsAnUntouchableGap)
 
     // Where the failed picture would be, a touch reaches the page.
     tap(p.get(), QPoint(160, 104));
-    EXPECT_DOUBLE_EQ(device->touchY(), 0.25);
+    EXPECT_DOUBLE_EQ(device->expressions().touchY(), 0.25);
     stack->popToRoot(false);
     settle();
-    device->unscheduleAll();
+    device->scheduler().unscheduleAll();
 }
 
 namespace {

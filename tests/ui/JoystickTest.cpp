@@ -257,7 +257,7 @@ TEST_F(Joysticks, OutsideServiceModeNothingIsSentAndTouchesReachThePage)
     input.release();
     EXPECT_TRUE(moves().empty());
     EXPECT_FALSE(joystick->moving());
-    EXPECT_DOUBLE_EQ(client->touchX(), 0.25) << "the page got the touch";
+    EXPECT_DOUBLE_EQ(client->expressions().touchX(), 0.25) << "the page got the touch";
     QJsonObject o;
     joystick->inspect(o);
     EXPECT_EQ(o["alpha"], 0.0) << "the knob stays invisible";
@@ -315,7 +315,7 @@ TEST_F(Joysticks, TheFingerAndTheChainEndWithACancelAPopOrTheWidget)
     EXPECT_EQ(moves().size(), 2u);
     EXPECT_GT(s.loop.pendingTimers(), idle);
     std::weak_ptr<Joystick> gone = alone;
-    client->unscheduleAll();
+    client->scheduler().unscheduleAll();
     alone.reset();
     ASSERT_TRUE(gone.expired());
     EXPECT_EQ(s.loop.pendingTimers(), idle);

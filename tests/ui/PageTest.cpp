@@ -98,8 +98,8 @@ TEST_F(Page, TouchesOnTheBackgroundSetTheTouchVariablesToPageFractions)
         platform::DiagnosticCapture out;
         tap(p.get(), c.at);
         EXPECT_EQ(out.take(), c.line);
-        EXPECT_DOUBLE_EQ(client->touchX(), c.x);
-        EXPECT_DOUBLE_EQ(client->touchY(), c.y);
+        EXPECT_DOUBLE_EQ(client->expressions().touchX(), c.x);
+        EXPECT_DOUBLE_EQ(client->expressions().touchY(), c.y);
         QTest::qWait(QApplication::doubleClickInterval() + 20);
     }
     platform::DiagnosticCapture out;

@@ -138,7 +138,7 @@ TEST_F(Reader, AWidgetOutsideAPageTakesItsTagAndAsksForItsValuesAndNoDeviceBuild
     ASSERT_EQ(p->uiElements().size(), 1u) << "nothing places them";
     EXPECT_EQ(p->uiElements()[0]->tag(), first + 2);
     answerAll();
-    EXPECT_TRUE(client->varDict().at("early")->hasAddress());
+    EXPECT_TRUE(client->variables().varDict().at("early")->hasAddress());
     p->endPages();
 
     // A reader without a device once dereferenced the missing record.
@@ -160,8 +160,8 @@ TEST_F(Reader, CharacterDataIsOnePieceBetweenTwoPiecesOfMarkup)
     ASSERT_TRUE(p);
     EXPECT_EQ(widgetAt<RemoteLabel>(*p, 0)->label()->text(), "a & b <c>");
     EXPECT_EQ(widgetAt<RemoteLabel>(*p, 1)->label()->text(), "x<y!");
-    EXPECT_TRUE(client->varDict().count("first"));
-    EXPECT_TRUE(client->varDict().count("second"));
+    EXPECT_TRUE(client->variables().varDict().count("first"));
+    EXPECT_TRUE(client->variables().varDict().count("second"));
 }
 
 TEST_F(Reader, ALabelShowsNilUntilItsFirstValue)
@@ -362,12 +362,12 @@ TEST_F(Reader, ThumbwheelDefinitionsCountFromZeroInEachReadingAndEarlyWheelsAreI
                             "<thumb_def><wheel name='Gear'/><entry disp='1' command='gear 1'/></thumb_def></d>";
     for (int reading = 0; reading < 2; ++reading) {
         EXPECT_EQ(errorsOf(doc), "");
-        ASSERT_EQ(client->numthumb(), 2) << reading;
-        EXPECT_EQ(client->getthumbwheelCols(0), 1) << "the early wheel joined nothing";
-        EXPECT_EQ(client->getthumbwheelRows(0, 0), 2);
-        EXPECT_EQ(client->getthumbwheeldisprow(1, 0, 0), "On");
-        EXPECT_EQ(client->getthumbwheelcommandrow(1, 0, 0), "mode 1");
-        EXPECT_EQ(client->getthumbwheeldisprow(0, 0, 1), "1");
+        ASSERT_EQ(client->thumbwheels().count(), 2) << reading;
+        EXPECT_EQ(client->thumbwheels().columns(0), 1) << "the early wheel joined nothing";
+        EXPECT_EQ(client->thumbwheels().rows(0, 0), 2);
+        EXPECT_EQ(client->thumbwheels().display(1, 0, 0), "On");
+        EXPECT_EQ(client->thumbwheels().command(1, 0, 0), "mode 1");
+        EXPECT_EQ(client->thumbwheels().display(0, 0, 1), "1");
     }
 }
 

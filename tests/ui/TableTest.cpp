@@ -40,7 +40,7 @@ struct TablePage : PageRig {
 
     TablePage()
     {
-        quietly([&] { client->parseVariableDeclaration(kVariables); });
+        quietly([&] { client->variables().parseVariableDeclaration(kVariables); });
         // Text fields take the focus only in the active window.
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -292,7 +292,7 @@ TEST_F(TablePage, ATargetRowSetsTheIndexVariableBeforeThePageAppears)
     ASSERT_TRUE(openTable(table(R"(<cell center='"lost"' target='nowhere' index='1'/>
                                    <cell center='printf("Go %d", k)' target='next'/>)")));
     run(0.5);
-    EXPECT_EQ(client->environment()->getVariable("k")->type(), expr::NodeKind::Error);
+    EXPECT_EQ(client->expressions().environment()->getVariable("k")->type(), expr::NodeKind::Error);
     EXPECT_EQ(view().cellForRow({0, 2})->accessory(), TableCell::Accessory::DisclosureIndicator);
     test::tapRow(view(), {0, 2});
     auto next = t->dynamicPages()->at("next");
@@ -307,7 +307,7 @@ TEST_F(TablePage, ATargetRowSetsTheIndexVariableBeforeThePageAppears)
         EXPECT_EQ(out.take(), "ERROR: No page named 'nowhere' in dict for pushing\n");
     }
     EXPECT_EQ(stack->top(), t.get());
-    EXPECT_EQ(client->environment()->getVariable("k")->intValue(), 2) << "unchanged by a target naming no page";
+    EXPECT_EQ(client->expressions().environment()->getVariable("k")->intValue(), 2) << "unchanged by a target naming no page";
 }
 
 TEST_F(TablePage, TheTableFollowsThePageProtocolAndButtonsOverItOpenPages)
@@ -376,7 +376,7 @@ TEST_F(TablePage, ARowWhoseValueNeverArrivesIsAskedForAgainAtTheTablesRateNotAtE
                 ++valueRequests;
                 std::string cut = reply(d);
                 cut.erase(cut.size() - 2, 1);
-                quietly([&] { client->handleValueReply(cut); });
+                quietly([&] { client->variables().requests().handleValueReply(cut); });
             }
         }
     }

@@ -102,13 +102,13 @@ TEST_F(HeadlessReading, ADocumentBuildsItsBindingsThroughTheContextAndTheDeviceF
     EXPECT_EQ(context.startPage, "main");
     EXPECT_EQ(context.built, (std::map<std::string, int>{{"arrow", 1}, {"bool", 1}, {"cell", 1}, {"label", 1}, {"page", 1}, {"section", 1}, {"table", 1}}));
     // The reader's own elements went to the device, not to the context.
-    EXPECT_TRUE(client->varDict().count("speed"));
-    EXPECT_EQ(client->getthumbwheeldisprow(0, 0, 0), "Off");
+    EXPECT_TRUE(client->variables().varDict().count("speed"));
+    EXPECT_EQ(client->thumbwheels().display(0, 0, 0), "Off");
     // Constants are told at once; device values once the device answers.
     EXPECT_EQ(context.told["bool command"], 1);
     EXPECT_EQ(context.told["label #text"], 0);
     run(1.0);
     for (const char* bound : {"label #text", "bool #text", "arrow angle", "cell right", "table cellCount"})
         EXPECT_GE(context.told[bound], 1) << bound;
-    EXPECT_TRUE(client->varDict().at("temp")->hasAddress());
+    EXPECT_TRUE(client->variables().varDict().at("temp")->hasAddress());
 }

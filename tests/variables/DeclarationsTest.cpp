@@ -1,6 +1,8 @@
 #include "variables/DeclarationParser.h"
 #include "variables/VariableStore.h"
 
+#include "platform/Diagnostics.h"
+
 #include "StoreFixture.h"
 
 #include <gtest/gtest.h>
@@ -39,9 +41,8 @@ TEST(Declarations, SingleVariables)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         RecordingStore s;
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         s.store.parseVariableDeclaration(c.text);
-        testing::internal::GetCapturedStdout();
         ASSERT_EQ(s.store.varDict().size(), 1u);
         auto v = s.store.variableNamed(c.name);
         ASSERT_TRUE(v);
@@ -67,16 +68,15 @@ TEST(Declarations, StatementsThatDeclareNothing)
 
 TEST(Declarations, Split)
 {
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     EXPECT_EQ(VariableStore::splitVariables("a; b"), std::vector<std::string>{"a"});
     EXPECT_EQ(VariableStore::splitVariables("  x {a; b}; c;\n"), (std::vector<std::string>{"x {a; b}", " c"}));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(diagnostics.take(), "");
 
-    testing::internal::CaptureStdout();
     EXPECT_EQ(VariableStore::splitVariables("} a; }}"), std::vector<std::string>{"} a"});
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Syntax error: found too many '}' s\n"
-                                                      "Syntax error: found too many '}' s\n"
-                                                      "Syntax error: found too many '}' s\n");
+    EXPECT_EQ(diagnostics.take(), "Syntax error: found too many '}' s\n"
+                                  "Syntax error: found too many '}' s\n"
+                                  "Syntax error: found too many '}' s\n");
 }
 
 TEST(Declarations, Structure)
@@ -142,9 +142,9 @@ TEST(Declarations, Enumeration)
 TEST(Declarations, TypeMustComeBeforeItsVariables)
 {
     RecordingStore s;
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     s.store.parseVariableDeclaration("(pt) early; (struct) pt { (WORD) x = 0; }; (pt) late;");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning:Unknown type 'pt'\n");
+    EXPECT_EQ(diagnostics.take(), "Warning:Unknown type 'pt'\n");
     EXPECT_EQ(s.store.variableNamed("early")->size(), 0);
     EXPECT_EQ(s.store.variableNamed("late")->size(), 2);
 }
@@ -162,10 +162,9 @@ TEST(Declarations, LaterEntriesReplaceEarlierOnes)
 TEST(Declarations, BodyEndsAtTheFirstClosingBrace)
 {
     RecordingStore s;
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     // The inner '{' does not nest: the body is "(WORD) a = 0; {" ... up to the first '}'.
     s.store.parseVariableDeclaration("(struct) s { (WORD) a = 0; { (WORD) b = 2; } };");
-    testing::internal::GetCapturedStdout();
     auto t = s.store.typeNamed("s");
     ASSERT_TRUE(t);
     EXPECT_EQ(t->elements().count("a"), 1u);
@@ -188,7 +187,7 @@ TEST(Declarations, StateMachinePieces)
 TEST(Declarations, HostileTextParsesToSomethingDefined)
 {
     RecordingStore s;
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     // Deep brace nesting, unbalanced both ways.
     s.store.parseVariableDeclaration(std::string(200000, '{') + "a;" + std::string(100000, '}'));
     s.store.parseVariableDeclaration(std::string(100000, '}') + "b;");
@@ -199,7 +198,6 @@ TEST(Declarations, HostileTextParsesToSomethingDefined)
     for (auto& c : noise)
         c = alphabet[rng() % (sizeof alphabet - 1)];
     s.store.parseVariableDeclaration(noise);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(s.store.varDict().count("a"), 0u);
     EXPECT_EQ(s.store.varDict().count("b"), 1u);
     // Every variable came from its own statement, so there are fewer than

@@ -1,4 +1,5 @@
 #include "variables/RemoteData.h"
+#include "platform/Diagnostics.h"
 #include "variables/RemoteDataRequest.h"
 
 #include "StoreFixture.h"
@@ -75,9 +76,9 @@ TEST(RemoteData, ReadingsByType)
 TEST(RemoteData, UnknownTypeWarnsAndReadsAsNothing)
 {
     RecordingStore s;
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     auto v = s.var("bogus", 0, 0x100);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning:Unknown type 'bogus'\n");
+    EXPECT_EQ(diagnostics.take(), "Warning:Unknown type 'bogus'\n");
     EXPECT_EQ(v->size(), 0);
     v->storeData(nullptr, 0);
     EXPECT_FALSE(v->invalid());
@@ -123,9 +124,9 @@ TEST(RemoteData, EnumerationReadsAsEnumeratorName)
     EXPECT_EQ(m->defaultClientDataRepresentation(), expr::Value::text("SERVICE"));
 
     store(9);
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     EXPECT_TRUE(m->defaultClientDataRepresentation().isError());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Hmm. Can't find the type\n");
+    EXPECT_EQ(diagnostics.take(), "Hmm. Can't find the type\n");
 }
 
 TEST(RemoteData, StructureVariableReadsAsError)
@@ -312,7 +313,7 @@ TEST(RemoteData, DescriptionAndDump)
     EXPECT_NE(d.find("index='7' name='v7' invalid='YES' address='0x20'"), std::string::npos);
 
     s.store.parseVariableDeclaration("(struct) pt { (WORD) x = 0; }; (pt) p;");
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     s.store.printRemoteData();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "(pt) struct\n    (WORD) x\n(pt) p\n");
+    EXPECT_EQ(diagnostics.take(), "(pt) struct\n    (WORD) x\n(pt) p\n");
 }

@@ -1,4 +1,5 @@
 #include "variables/RemoteDataRequest.h"
+#include "platform/Diagnostics.h"
 #include "variables/RequestAnswer.h"
 #include "variables/RequestQueues.h"
 
@@ -49,12 +50,12 @@ struct Queues : testing::Test {
     }
     std::string store(const std::string& datagram, bool value)
     {
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         if (value)
             q.handleValueReply(datagram);
         else
             q.handleAddressReply(datagram);
-        return testing::internal::GetCapturedStdout();
+        return diagnostics.take();
     }
 };
 
@@ -88,9 +89,9 @@ TEST_F(Queues, AddressRequestsBatchIntoRuns)
         EXPECT_EQ(queues.findSentAddressRequests('b')->size(), c.indexes.size() + 1); // and the requester entry
 
         std::string note;
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         queues.handleAddressReply(*answerAddressRequest(rs.sent[0], Addresses{}, note));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(diagnostics.take(), "");
         for (std::size_t i = 0; i < v.size(); ++i)
             EXPECT_EQ(v[i]->realAddress(), 0x100 + 4 * c.indexes[i]);
         EXPECT_EQ(queues.findSentAddressRequests('b'), nullptr);
@@ -165,12 +166,12 @@ TEST(RequestQueuesBatching, EveryVariableReadsItsOwnBytes)
             vars.push_back(rs.var(type, 0, address));
             rs.store.requests().queue(vars.back()->varRequest());
         }
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         rs.store.requests().submitRequests();
         std::string note;
         auto answer = answerValueRequest(rs.sent.empty() ? "" : rs.sent[0], AddressBytes{}, note);
         rs.store.requests().handleValueReply(answer.value_or(""));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(diagnostics.take(), "");
         ASSERT_EQ(rs.sent.size(), 1u);
         if (!c.text.empty()) {
             EXPECT_EQ(rs.sent[0], c.text);
@@ -195,20 +196,22 @@ TEST(RequestQueuesShortage, EveryReplyLength)
     struct Case {
         Setup setup;
         char id;
-        std::size_t length; // of the whole datagram, closing byte included
+        // Of the whole datagram as it came: everything after the
+        // identifier is payload.
+        std::size_t length;
         int stored;
         int missing;
     };
     const Case cases[] = {
         // WORDs at 0x10 and 0x20, "ab00000010C00000020C".
         {TwoWords, 'b', 0, 0, 0}, {TwoWords, 'b', 1, 0, 0}, {TwoWords, 'b', 2, 0, 3}, {TwoWords, 'b', 3, 0, 3},
-        {TwoWords, 'b', 4, 0, 3}, {TwoWords, 'b', 5, 1, 2}, {TwoWords, 'b', 6, 1, 2}, {TwoWords, 'b', 7, 2, 0},
-        {TwoWords, 'b', 8, 2, 0}, {TwoWords, 'z', 7, 0, 0},
+        {TwoWords, 'b', 4, 1, 2}, {TwoWords, 'b', 5, 1, 2}, {TwoWords, 'b', 6, 2, 0}, {TwoWords, 'b', 7, 2, 0},
+        {TwoWords, 'z', 6, 0, 0},
         // Addresses of variables 2 and 3, "vbC8": 4 bytes give the first.
-        {TwoAddresses, 'b', 7, 1, 2}, {TwoAddresses, 'b', 11, 2, 0},
+        {TwoAddresses, 'b', 6, 1, 2}, {TwoAddresses, 'b', 10, 2, 0},
         // A WORD twice at 0x10 and a DWORD at 0x20: the passive twin stores
         // only when its bytes are in the payload.
-        {TwinsAndDword, 'b', 4, 0, 3}, {TwinsAndDword, 'b', 6, 2, 2}, {TwinsAndDword, 'b', 9, 3, 0},
+        {TwinsAndDword, 'b', 3, 0, 3}, {TwinsAndDword, 'b', 5, 2, 2}, {TwinsAndDword, 'b', 8, 3, 0},
     };
     using Vars = std::vector<std::pair<std::int32_t, const char*>>; // address, type
     for (const Case& c : cases) {
@@ -234,12 +237,12 @@ TEST(RequestQueuesShortage, EveryReplyLength)
 
         const char kind = c.setup == TwoAddresses ? 'V' : 'A';
         std::string datagram = reply(kind, c.id, std::vector<std::uint8_t>(16, 0x11)).substr(0, c.length);
-        testing::internal::CaptureStdout();
+        platform::DiagnosticCapture diagnostics;
         if (kind == 'V')
             q.handleAddressReply(datagram);
         else
             q.handleValueReply(datagram);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = diagnostics.take();
 
         int stored = 0;
         for (const auto& v : vars)
@@ -394,9 +397,9 @@ TEST(RemoteDataRequest, Pieces)
 {
     auto v = RemoteData::create(nullptr);
     auto r = RemoteDataRequest::value(v, 0x100, 70, true);
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     r.addToRequestSize(10);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Requesting too much at once\n");
+    EXPECT_EQ(diagnostics.take(), "ERROR: Requesting too much at once\n");
     EXPECT_EQ(r.requestSize(), 75);
     EXPECT_EQ(r.request(), "00000100\x8c");
     r.addToSize(3);
@@ -438,13 +441,13 @@ TEST_F(Queues, SilentDeviceDoesNotGrowTheLeftovers)
 TEST_F(Queues, DebugOutput)
 {
     s.debugFlag = true;
-    testing::internal::CaptureStdout();
+    platform::DiagnosticCapture diagnostics;
     auto v = s.store.createVar("speed", "WORD", 2);
     v->setRealAddress(0x10);
     q.queue(v->varRequest());
     q.submitRequests();
     q.handleValueReply(reply('A', 'b', bytes({0x34, 0x12})));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = diagnostics.take();
     EXPECT_EQ(out, "Name: 'speed', Type: 'WORD', withOffset: '2'\n"
                    "Submitting\n"
                    "We got 2 bytes\n"
