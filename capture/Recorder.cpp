@@ -297,8 +297,11 @@ void Recorder::enqueue(int kind, int direction, Endpoint a, Endpoint b, std::str
         state_->pending.resize(at + need);
         char* p = state_->pending.data() + at;
         std::memcpy(p, &h, sizeof h);
-        std::memcpy(p + sizeof h, first.data(), first.size());
-        std::memcpy(p + sizeof h + first.size(), second.data(), second.size());
+        // An empty piece may have no storage at all: copy only what there is.
+        if (!first.empty())
+            std::memcpy(p + sizeof h, first.data(), first.size());
+        if (!second.empty())
+            std::memcpy(p + sizeof h + first.size(), second.data(), second.size());
         submitDrain = !state_->drainQueued;
         state_->drainQueued = true;
     }

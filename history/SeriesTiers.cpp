@@ -401,9 +401,12 @@ void SeriesTiers::mergeOlder(const std::vector<StoredSecond>& seconds)
 
     // The newest second read back and the oldest number in memory are far
     // apart (a restart): the line breaks between them.
-    const std::int64_t gapMs = (known - seconds[end - 1].second) * 1000;
-    if (!empty() && hasNumbers_ && gapMs > (intervalMs_ > 0 ? 3 * intervalMs_ + 1000 : 60'000))
-        breakAtFirstNumber();
+    // (With nothing in memory `known` is a sentinel: no gap to measure.)
+    if (!empty() && hasNumbers_) {
+        const std::int64_t gapMs = (known - seconds[end - 1].second) * 1000;
+        if (gapMs > (intervalMs_ > 0 ? 3 * intervalMs_ + 1000 : 60'000))
+            breakAtFirstNumber();
+    }
 
     // Scratch for building a block; given back at the end.
     const std::uint32_t scratch = pool_->acquireOpen(this);
