@@ -3,7 +3,6 @@
 #include "app/AppWindow.h"
 #include "app/DeviceDetailScreen.h"
 #include "app/DeviceListScreen.h"
-#include "pages/DevicePage.h"
 #include "widgets/NavigationStack.h"
 
 #include <QCoreApplication>
@@ -23,15 +22,10 @@ AppShell::~AppShell()
         deviceList_->stopObserving();
     if (detailScreen_)
         detailScreen_->stopObserving();
-    // A device's pages still on the stack own one another: end them as
-    // leaving their start page would, and let the start page go while the
-    // services its device uses are still there.
-    if (stack_) {
-        for (int i = 0; i < stack_->depth(); ++i)
-            if (auto* page = qobject_cast<DevicePage*>(stack_->screenAt(i)); page && page->cleanUp())
-                page->endPages();
-        QCoreApplication::sendPostedEvents();
-    }
+    // The detail screen has ended the device's session, whose pages go on
+    // the loop's next pass: let them go while the services their device
+    // uses are still there.
+    QCoreApplication::sendPostedEvents();
     finder_.reset();
     window_.reset();
 }

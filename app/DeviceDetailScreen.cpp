@@ -7,9 +7,8 @@
 #include "platform/Check.h"
 #include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
+#include "session/DeviceSession.h"
 #include "uidesc/ParseErrorAlert.h"
-#include "pages/PageBuildContext.h"
-#include "uidesc/XMLReader.h"
 #include "widgets/ActivitySpinner.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/ToggleSwitch.h"
@@ -19,8 +18,6 @@
 namespace fieldmon {
 
 namespace {
-
-const char* const kDescriptionFile = "ui.xml";
 
 template <class Cell, class... Args>
 Cell* reuse(GroupedTableView& table, const QString& identifier, Args&&... args)
@@ -53,7 +50,7 @@ DeviceDetailScreen::~DeviceDetailScreen()
 void DeviceDetailScreen::stopObserving()
 {
     found_.reset();
-    fetch_.reset();
+    session_.reset();
 }
 
 void DeviceDetailScreen::reloadData()
@@ -65,7 +62,7 @@ void DeviceDetailScreen::setDevice(std::shared_ptr<Client> record)
 {
     if (record == device_.record())
         return;
-    fetch_.reset();
+    session_.reset();
     if (activityView_ && activityView_->isAnimating()) {
         activityView_->stopAnimating();
         setActivity(false);
@@ -241,13 +238,20 @@ void DeviceDetailScreen::connectToDevice()
         return;
     }
     // A fetch already under way delivers to this screen when it ends.
-    if (fetch_.pending())
+    if (session_ && session_->fetching())
         return;
-    // The handle is assigned after the call: a fetch that cannot start
-    // reports inside it, and then nothing is pending any more.
-    FileTransfers::Handle fetch =
-        device_->files().request(kDescriptionFile, [this](const platform::Bytes* bytes) { gotDescription(bytes); });
-    fetch_ = std::move(fetch);
+    // One session per device at a time: one whose pages are open stays.
+    if (session_ && session_->isOpen())
+        return;
+    startSession()->fetchDescription([this](const platform::Bytes* bytes) { gotDescription(bytes); });
+}
+
+DeviceSession* DeviceDetailScreen::startSession()
+{
+    session_ = std::make_unique<DeviceSession>(device_.record());
+    // Going back from the start page ends the session; it goes with it.
+    session_->onEnded = [this] { session_.reset(); };
+    return session_.get();
 }
 
 void DeviceDetailScreen::gotDescription(const platform::Bytes* bytes)
@@ -275,17 +279,15 @@ void DeviceDetailScreen::parseXML(const std::optional<std::string>& text)
         if (stack)
             stack->setNavigationBarHidden(false);
         diag("Got file '%s'\n", text->c_str());
-        PageBuildContext pages(device_.record());
-        XMLReader reader(pages);
-        reader.setClient(device_.record());
-        reader.parseXMLFileAtString(*text);
-        std::shared_ptr<DevicePage> page = pages.initialPage();
-        reader.showErrors();
-        // Without a start page the context ends what it made when it goes.
-        if (page && stack)
-            stack->push(page.get(), true);
-        else if (page)
-            page->endPages();
+        // A second reading of the kept text while the first one's pages are
+        // still open opens nothing more.
+        if (!session_ || !session_->isOpen()) {
+            DeviceSession* session = session_ && !session_->hasRead() ? session_.get() : startSession();
+            if (session->read(*text) && stack)
+                session->open(*stack, true);
+            else
+                session_.reset();
+        }
     } else {
         xmlTransferFailed();
     }

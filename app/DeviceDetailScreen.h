@@ -12,11 +12,14 @@
 // "cservice 1\r\n"/"cservice 0\r\n"; Connect with a spinner; Host Request
 // ("chostreq\n"); Event Log. Each appearance sends "E" to the device.
 //
-// Connect fetches the device's "ui.xml", keeps its text and hands
-// it to parseXML(); a second Connect while the device is shown reads the
-// kept text again ("Reusing XML") without a transfer, and one pressed while
-// a fetch is still running waits for that fetch rather than starting
-// another. The text comes from the fetch's own callback, never from a file
+// Connect starts the device's session (DeviceSession, owned here), which
+// fetches the device's "ui.xml"; the screen keeps the text and has the
+// session read it and open its start page (parseXML()). The session ends
+// when the user goes back from the start page. A second Connect while the
+// device is shown reads the kept text again in a new session ("Reusing
+// XML") without a transfer; one pressed while a fetch is still running waits
+// for that fetch rather than starting another, and one whose pages are
+// still open opens nothing more. The text comes from the fetch's own callback, never from a file
 // notification: a notification's name (fileFrom<serial><file>) can be made
 // by another device asking for a file of a fitting name. A fetch still
 // running when the screen changes device is cancelled.
@@ -28,7 +31,6 @@
 // Thread rule: main thread only ("ListeningFoundNewClient" is posted there).
 
 #include "app/ReloadPacer.h"
-#include "device/FileTransfers.h"
 #include "device/ShownLease.h"
 #include "platform/NotificationCenter.h"
 #include "widgets/ActivitySpinner.h"
@@ -45,6 +47,7 @@
 namespace fieldmon {
 
 class Client;
+class DeviceSession;
 
 namespace platform {
 class MainLoop;
@@ -71,7 +74,8 @@ public:
     std::function<void(bool)> networkActivity;
 
     void reloadData();
-    // Ends the observation of "ListeningFoundNewClient" and the fetch.
+    // Ends the observation of "ListeningFoundNewClient" and the device's
+    // session (its fetch and its pages).
     void stopObserving();
 
     GroupedTableView* tableView() const { return tableView_; }
@@ -97,9 +101,11 @@ private:
     void setServiceMode(bool on);
     // Row 5: start the spinner, read the kept description or fetch it.
     void connectToDevice();
+    // A new session for the device, in place of any earlier one.
+    DeviceSession* startSession();
     // The end of the fetch of "ui.xml": its bytes, or null on failure.
     void gotDescription(const platform::Bytes* bytes);
-    // Reads a UI description (XMLReader), shows its errors and opens its
+    // Has the session read a UI description, show its errors and open its
     // start page; without a text (a failed transfer) nothing opens and
     // xmlTransferFailed() tells the user. Stops the spinner in every case.
     void parseXML(const std::optional<std::string>& text);
@@ -118,7 +124,7 @@ private:
     // Connect until the device is forgotten.
     std::optional<std::string> description_;
     QPointer<ActivitySpinner> activityView_;
-    FileTransfers::Handle fetch_;
+    std::unique_ptr<DeviceSession> session_;
     ReloadPacer reloads_{loop_, [this] { reloadData(); }};
     platform::Subscription found_;
 };

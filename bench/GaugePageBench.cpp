@@ -66,15 +66,15 @@ struct LivePage {
     platform::NotificationCenter notifications;
     platform::RecordingAlerts alerts;
     std::shared_ptr<Client> client = Client::create(false, platform::Services{loop, notifications, alerts});
+    PageBuildContext made{client};
     std::shared_ptr<DevicePage> page;
 
     LivePage()
     {
-        PageBuildContext pages(client);
-        XMLReader reader(pages);
+        XMLReader reader(made);
         reader.setClient(client);
         reader.parseXMLFileAtString(document());
-        page = pages.initialPage();
+        page = made.initialPage();
         page->resize(320, 416);
         page->show();
         // Shown and exposed, so that updates are painted as on a screen.
@@ -90,7 +90,7 @@ struct LivePage {
     ~LivePage()
     {
         page->hide();
-        page->endPages();
+        made.endBindings();
         loop.runPending();
     }
 };

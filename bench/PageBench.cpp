@@ -162,20 +162,21 @@ void BM_Build1000Labels(benchmark::State& state)
         designed.reset();
         auto client = Client::create(false, s.services);
         std::shared_ptr<DevicePage> page;
+        std::unique_ptr<PageBuildContext> made;
         ours.push_back(millisecondsOf([&] {
-            PageBuildContext pages(client);
-            XMLReader reader(pages);
+            made = std::make_unique<PageBuildContext>(client);
+            XMLReader reader(*made);
             reader.setClient(client);
             reader.parseXMLFileAtString(doc);
-            page = pages.initialPage();
+            page = made->initialPage();
             page->resize(320, 416);
             page->viewWillAppear(false);
             page->show();
             page->grab();
         }));
         page->hide();
-        page->endPages();
         page.reset();
+        made.reset();
         QCoreApplication::sendPostedEvents();
     }
     state.counters["floor_ms"] = median(floor);
@@ -196,20 +197,20 @@ void BM_Phases(benchmark::State& state)
     for (auto _ : state) {
         auto client = Client::create(false, s.services);
         std::shared_ptr<DevicePage> page;
-        PageBuildContext pages(client);
-        XMLReader reader(pages);
+        auto made = std::make_unique<PageBuildContext>(client);
+        XMLReader reader(*made);
         read.push_back(millisecondsOf([&] {
             reader.setClient(client);
             reader.parseXMLFileAtString(doc);
-            page = pages.initialPage();
+            page = made->initialPage();
         }));
         appear.push_back(millisecondsOf([&] { page->resize(320, 416); page->viewWillAppear(false); }));
         show.push_back(millisecondsOf([&] { page->show(); }));
         grab.push_back(millisecondsOf([&] { page->grab(); }));
         end.push_back(millisecondsOf([&] {
             page->hide();
-            page->endPages();
             page.reset();
+            made.reset();
             QCoreApplication::sendPostedEvents();
         }));
     }

@@ -82,12 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (int pass = 0; pass < 3; ++pass)
                 loop.advance(0.5);
             page->viewWillDisappear(false);
-            page->viewDidDisappear(false); // the start page ends the device's pages
+            page->viewDidDisappear(false);
         }
     }
     loop.runPending();
-    client->unscheduleAll();
-    client->clearRequests();
+    client->scheduler().unscheduleAll();
+    client->variables().requests().clear();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

@@ -107,13 +107,11 @@ void ClientDynamicTable::viewWillAppear(bool)
     } else if (reloadPending_) {
         reloadData();
     }
-    causedDisappear_ = false;
 }
 
 void ClientDynamicTable::viewDidAppear(bool)
 {
     visible_ = true;
-    causedDisappear_ = false;
     bindPageLoadOnce();
     bindTitleOnce();
     if (onPageLoad() && remoteClient())

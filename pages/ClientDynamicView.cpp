@@ -51,14 +51,12 @@ void ClientDynamicView::viewWillAppear(bool)
         p.setColor(QPalette::Window, QColor::fromRgbF(component(rColor_), component(gColor_), component(bColor_), 1.0f));
         setPalette(p);
     }
-    causedDisappear_ = false;
     bindTitleOnce();
 }
 
 void ClientDynamicView::viewDidAppear(bool)
 {
     visible_ = true;
-    causedDisappear_ = false;
     bindPageLoadOnce();
 }
 

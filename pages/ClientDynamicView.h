@@ -5,10 +5,9 @@
 //
 // Each time the page is about to appear: the background takes the colour
 // expressions' current values (when all three are given; otherwise it stays
-// the default blue), causedDisappear is cleared and the title expression is
-// bound once. Once it has appeared: visible is set and the load command is
-// bound once, so it is sent, "c" + its text + line feed, on every
-// appearance. The views are made the first time the page is shown.
+// the default blue) and the title expression is bound once. Once it has
+// appeared: visible is set and the load command is bound once, so it is
+// sent, "c" + its text + line feed, on every appearance. The views are made the first time the page is shown.
 //
 // A touch on the background (anywhere no control takes it) sets the
 // device's touchx and touchy to the touch's fractions of the page (x / 320,

@@ -96,8 +96,8 @@ void DevicePage::buttonPress(int tag)
 void DevicePage::pushPageWithTitle(const std::string& name)
 {
     std::shared_ptr<DevicePage> page;
-    if (dynamicPages_)
-        if (auto found = dynamicPages_->find(name); found != dynamicPages_->end())
+    if (auto pages = dynamicPages_.lock())
+        if (auto found = pages->find(name); found != pages->end())
             page = found->second;
     openPage(page, name);
 }
@@ -116,7 +116,6 @@ void DevicePage::openPage(const std::shared_ptr<DevicePage>& page, const std::st
         stack->popTo(page.get(), true);
         return;
     }
-    causedDisappear_ = true;
     stack->push(page.get(), true);
 }
 
@@ -147,33 +146,6 @@ bool DevicePage::automationSettling() const
 void DevicePage::viewWillDisappear(bool)
 {
     visible_ = false;
-}
-
-void DevicePage::viewDidDisappear(bool)
-{
-    if (cleanUp_ && !causedDisappear_)
-        endPages();
-}
-
-void DevicePage::setCleanUp()
-{
-    cleanUp_ = true;
-    if (!shown_)
-        shown_ = ShownLease(remoteClient_);
-}
-
-void DevicePage::endPages()
-{
-    auto self = shared_from_this();
-    shown_.reset();
-    if (remoteClient_)
-        remoteClient_->scheduler().unscheduleAll();
-    if (auto pages = dynamicPages_)
-        for (const auto& entry : *pages)
-            entry.second->setDynamicPages(nullptr);
-    dynamicPages_.reset();
-    if (remoteClient_)
-        remoteClient_->loop().post([self] {});
 }
 
 } // namespace fieldmon

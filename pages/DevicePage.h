@@ -2,35 +2,23 @@
 // DevicePage: the page protocol shared by the pages of a device's UI
 // description, the dynamic page (ClientDynamicView) and the table page. A
 // page keeps the device, its widgets in document order, its title and load
-// command expressions, the device's page table, and the flags that drive
-// the page's life on the navigation stack:
+// command expressions, a weak reference to the device's page table, and
+// `visible`: true from viewDidAppear to viewWillDisappear; every widget
+// binding asks it before refreshing.
 //
-//   visible          true from viewDidAppear to viewWillDisappear; every
-//                    widget binding asks it before refreshing
-//   causedDisappear  true while this page has pushed another page over itself
-//   cleanUp          set on the device's start page only
-//
-// Going back from the start page (it disappears without having pushed
-// anything) ends the device's pages: the device drops every binding
-// (unscheduleAll) and every page of the page table drops the table. From
-// being made the start page until then, the start page holds a shown lease
-// on the device's record (see ShownLease): the device's pages are open.
-//
-// Ownership: a device's pages and its page table own one another (each page
-// holds the table; the table holds every page by name). The cycle is made by
-// the app's build context (PageBuildContext) while the reader reads, and
-// broken by the start page's clean-up above, or by that context when a
-// document yields no start page (its releasePages()). The navigation
-// stack shows pages but never owns them (ownedByStack() is false). Bindings
-// hold pages (redraw requests, notifiers) and widgets; unscheduleAll ends
-// that too.
+// Ownership: the device's session (DeviceSession) owns the page table and,
+// through it, the pages; a page reaches the other pages through a weak
+// reference to the table, so a page kept by someone else after the session
+// ended opens nothing. The session ends the pages when the user goes back
+// from the start page. The navigation stack shows pages but never owns them
+// (ownedByStack() is false). Bindings hold pages (redraw requests,
+// notifiers) and widgets; the session's unscheduleAll ends that too.
 //
 // Geometry: a page is 320 × 416 points; widget positions are fractions of
 // that (viewWidth(), viewHeight()), also when the bar is hidden.
 //
 // Thread rule: main thread only.
 
-#include "device/ShownLease.h"
 #include "elements/PageGeometry.h"
 #include "widgets/Screen.h"
 
@@ -66,8 +54,9 @@ public:
     // --- What the builders set ----------------------------------------------
     void setClient(std::shared_ptr<Client> client) { remoteClient_ = std::move(client); }
     const std::shared_ptr<Client>& remoteClient() const { return remoteClient_; }
-    void setDynamicPages(std::shared_ptr<PageTable> pages) { dynamicPages_ = std::move(pages); }
-    const std::shared_ptr<PageTable>& dynamicPages() const { return dynamicPages_; }
+    void setDynamicPages(std::weak_ptr<PageTable> pages) { dynamicPages_ = std::move(pages); }
+    // The page table while its owner keeps it; null after.
+    std::shared_ptr<PageTable> dynamicPages() const { return dynamicPages_.lock(); }
     void setRealName(NodePtr title) { realName_ = std::move(title); }
     const NodePtr& realName() const { return realName_; }
     void setOnPageLoad(NodePtr command) { pageLoad_ = std::move(command); }
@@ -77,10 +66,6 @@ public:
     const Widgets& uiElements() const { return uiElements_; }
     // The name of the page each plain button opens, keyed by its tag in decimal.
     std::map<std::string, std::string>& buttonData() { return buttonData_; }
-    // Marks the device's start page, which shows the device until the
-    // pages end.
-    void setCleanUp();
-    bool cleanUp() const { return cleanUp_; }
 
     // --- What the scheduler asks and tells ------------------------------------
     bool visible() const { return visible_; }
@@ -99,17 +84,9 @@ public:
     void buttonPress(int tag);
     // Opens the page of that name, animated (see openPage()).
     void pushPageWithTitle(const std::string& name);
-    bool causedDisappear() const { return causedDisappear_; }
 
     // --- Navigation stack -------------------------------------------------------
     void viewWillDisappear(bool animated) override;
-    void viewDidDisappear(bool animated) override;
-
-    // Ends the device's pages: the device drops every binding, every page
-    // of the table drops the table and the start page its shown lease. This
-    // page stays alive until the main loop's next pass, since its caller may
-    // still be returning through it.
-    void endPages();
 
     // The page's widgets and pickers, for the automation interface.
     QJsonArray inspectWidgets() const override;
@@ -132,22 +109,19 @@ protected:
     void bindPageLoadOnce();
 
     bool visible_ = false;
-    bool causedDisappear_ = false;
 
 private:
-    // Opens `page` over this one: pushes it (setting causedDisappear), or,
+    // Opens `page` over this one: pushes it, or,
     // when it is already on the stack, goes back to it. A missing page, or
     // this page itself, opens nothing.
     void openPage(const std::shared_ptr<DevicePage>& page, const std::string& name);
 
     std::shared_ptr<Client> remoteClient_;
-    std::shared_ptr<PageTable> dynamicPages_;
+    std::weak_ptr<PageTable> dynamicPages_;
     Widgets uiElements_;
     std::map<std::string, std::string> buttonData_;
     NodePtr pageLoad_;
     NodePtr realName_;
-    bool cleanUp_ = false;
-    ShownLease shown_; // the start page's, while the pages are open
 };
 
 } // namespace fieldmon

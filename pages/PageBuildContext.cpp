@@ -29,10 +29,8 @@ PageBuildContext::PageBuildContext(std::shared_ptr<Client> client, const uidesc:
 
 PageBuildContext::~PageBuildContext()
 {
-    // A reading whose start page nobody took must not leave its pages
-    // (which hold one another) or their bindings behind.
-    if (!startPageHandedOut_)
-        releasePages();
+    // The bindings hold pages and widgets: a reading must not leave them behind.
+    endBindings();
 }
 
 std::function<bool()> PageBuildContext::redrawRequest()
@@ -78,35 +76,28 @@ void PageBuildContext::registerPage(const std::string& name, std::shared_ptr<Dev
     auto& entry = (*dynamicPages_)[name];
     // The page it replaces is in the table no more, so it needs the table no more.
     if (entry)
-        entry->setDynamicPages(nullptr);
+        entry->setDynamicPages({});
     entry = page;
     page->setDynamicPages(dynamicPages_);
     workingStack_.push_back(page);
     currentPage_ = std::move(page);
 }
 
-std::shared_ptr<DevicePage> PageBuildContext::initialPage()
+std::shared_ptr<DevicePage> PageBuildContext::initialPage() const
 {
     if (!initialPageName_ || !dynamicPages_)
         return nullptr;
     auto found = dynamicPages_->find(*initialPageName_);
-    if (found == dynamicPages_->end())
-        return nullptr;
-    found->second->setCleanUp();
-    startPageHandedOut_ = true;
-    return found->second;
+    return found == dynamicPages_->end() ? nullptr : found->second;
 }
 
-void PageBuildContext::releasePages()
+void PageBuildContext::endBindings()
 {
+    if (bindingsEnded_)
+        return;
+    bindingsEnded_ = true;
     if (client_)
         client_->scheduler().unscheduleAll();
-    if (dynamicPages_)
-        for (const auto& entry : *dynamicPages_)
-            entry.second->setDynamicPages(nullptr);
-    dynamicPages_.reset();
-    currentPage_.reset();
-    workingStack_.clear();
 }
 
 } // namespace fieldmon

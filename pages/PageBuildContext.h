@@ -5,13 +5,11 @@
 // element kind in elements/. It holds the page table and the page being
 // filled, and keeps every object the builders made.
 //
-// What it made is its own to hand out: the page table (dynamicPages()) and
-// the start page (initialPage(), which marks it as the device's start
-// page). Once the start page is handed out, the pages and the page table
-// own one another until the start page's clean-up ends them (DevicePage).
-// If it never is (no "start", no such page), the context's destructor ends
-// the pages and their bindings (releasePages()), so that no reading leaves
-// a set behind.
+// What it made is its own: the page table (dynamicPages()) and every page
+// and widget; pages reach the table through a weak reference only. Whoever
+// keeps the context keeps the pages (the device's session). Its destructor
+// ends the bindings the reading made (unless endBindings() already did) and
+// lets the pages go, so that no reading leaves a set behind.
 //
 // Thread rule: main thread only.
 
@@ -63,12 +61,11 @@ public:
     // --- What the reading made ------------------------------------------------------
     const std::shared_ptr<PageTable>& dynamicPages() const { return dynamicPages_; }
     const std::optional<std::string>& initialPageName() const { return initialPageName_; }
-    // The page named by the last "start", marked as the device's start page;
-    // null without "start" or when no page has that name.
-    std::shared_ptr<DevicePage> initialPage();
-    // Ends what this reading made: the device drops every binding and the
-    // pages drop the page table. For a reading that opens no page.
-    void releasePages();
+    // The page named by the last "start"; null without "start" or when no
+    // page has that name.
+    std::shared_ptr<DevicePage> initialPage() const;
+    // The device drops every binding, which hold the pages and widgets.
+    void endBindings();
 
 private:
     std::shared_ptr<Client> client_;
@@ -78,7 +75,7 @@ private:
     std::optional<std::string> initialPageName_;
     // Every page, widget and cell made, in order of making.
     std::vector<std::shared_ptr<void>> workingStack_;
-    bool startPageHandedOut_ = false;
+    bool bindingsEnded_ = false;
 };
 
 } // namespace fieldmon

@@ -33,13 +33,14 @@ declare -A allowed=(
   [pages]="$core uidesc elements widgets platform/qt"
   [events]="$core widgets platform/qt"
   [trends]="$core widgets platform/qt"
-  [app]="$core uidesc elements pages widgets events platform/qt"
+  [session]="$core uidesc elements pages widgets"
+  [app]="$core uidesc elements pages session widgets events platform/qt"
   [sim]="$core uidesc"
   [gateway]="$core uidesc"
 )
 # Folders of ours that an include may name; the longest match wins
 # (platform/qt before platform).
-ours="platform/qt platform variables expr device discovery capture history widgets elements pages uidesc events trends app sim gateway bench fuzz tests"
+ours="platform/qt platform variables expr device discovery capture history widgets elements pages session uidesc events trends app sim gateway bench fuzz tests"
 # What of uidesc/ the builders' folders and the simulator may take: the
 # element table library (Qt-free), never the reader.
 element_table="uidesc/ElementTable.h uidesc/BuildContext.h uidesc/BuilderRegistry.h uidesc/ElementBuild.h uidesc/ErrorList.h"

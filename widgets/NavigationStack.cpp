@@ -153,8 +153,11 @@ void NavigationStack::popTo(Screen* screen, bool animated)
     std::vector<QPointer<Screen>> between(at + 1, screens_.end() - 1);
     screens_.erase(at + 1, screens_.end());
     for (const QPointer<Screen>& s : between)
-        if (s && s != leaving)
+        if (s && s != leaving) {
             letGo(s);
+            if (s)
+                emit screenPopped(s);
+        }
     show(screen, leaving, animated, Direction::Pop);
 }
 
@@ -172,10 +175,14 @@ void NavigationStack::letGo(Screen* screen)
 void NavigationStack::departed(Screen* screen, bool animated)
 {
     screen->hide();
+    const bool popped = !contains(screen);
     letGo(screen);
-    // Last: the screen may let itself go here (a device's start page ends
-    // the device's pages).
+    QPointer<Screen> alive(screen);
     screen->viewDidDisappear(animated);
+    // Last: its owner may end it here (a device's session ends with its
+    // start page).
+    if (popped && alive)
+        emit screenPopped(alive);
 }
 
 void NavigationStack::popToRoot(bool animated)

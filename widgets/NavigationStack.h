@@ -24,6 +24,8 @@
 // it is popped and hidden, and unparented, never deleted, when the stack
 // itself is destroyed.
 //
+// Whoever owns a screen learns that it went back through screenPopped().
+//
 // While the bar is hidden, a screen above the root keeps a way back: a small
 // back control of our own in the top left corner, and the Escape key.
 //
@@ -87,6 +89,10 @@ public:
 
 signals:
     void aboutToShow(fieldmon::Screen* screen);
+    // `screen` has left the stack going back (a pop, or a pop to a screen
+    // below it), never when it was merely covered by a push. Emitted last,
+    // after its viewDidDisappear: a receiver may end what owns the screen.
+    void screenPopped(fieldmon::Screen* screen);
 
 protected:
     void resizeEvent(QResizeEvent*) override;

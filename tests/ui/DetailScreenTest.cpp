@@ -287,6 +287,44 @@ TEST(DetailScreen, SecondConnectReusesTheDescriptionUntilTheListReappears)
     EXPECT_EQ(rig.files.requests().size(), 2u);
 }
 
+TEST(DetailScreen, ConnectOpensTheDevicesPagesUntilTheUserGoesBackFromTheStartPage)
+{
+    // The screen owns the device's session: Connect opens the start page,
+    // going back from it ends the pages and their requests and leaves the
+    // record as only the screen holds it, and the next Connect reads the
+    // kept text into a fresh set of pages. Two Connects reading the kept
+    // text open one set: a second set over the first shared the device's
+    // bindings, and leaving it stopped the first set's values too.
+    AppRig rig;
+    openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
+    auto& table = *rig.detail().tableView();
+    std::weak_ptr<Client> record = rig.at("127.0.0.2");
+    ASSERT_FALSE(record.expired());
+    auto references = [&] { return record.use_count(); };
+    const long baseline = references();
+    const std::string document = "<ui><start initial='m'/><page name='m' title='\"Pump\"' onPageLoad='\"OPEN\"'/></ui>";
+    for (int connect = 0; connect < 2; ++connect) {
+        test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
+        if (connect == 1)
+            test::tapRow(table, {0, DeviceDetailScreen::ConnectRow});
+        if (connect == 0) {
+            ASSERT_EQ(rig.files.requests().size(), 1u);
+            ASSERT_TRUE(rig.files.serve(rig.files.requests()[0].id, document));
+        }
+        ASSERT_TRUE(waitFor([&] { return rig.stack().depth() == 3 && !rig.stack().isAnimating(); })) << connect;
+        QTest::qWait(50);
+        EXPECT_EQ(rig.stack().depth(), 3) << connect;
+        EXPECT_EQ(rig.stack().top()->title(), "Pump");
+        EXPECT_EQ(count(rig.received(2), "cOPEN\n"), 1) << connect;
+        EXPECT_GT(references(), baseline);
+        QTest::mouseClick(rig.stack().bar()->backButton(), Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return rig.stack().top() == &rig.detail() && !rig.stack().isAnimating(); }));
+        ASSERT_TRUE(waitFor([&] { return references() == baseline; })) << connect << ": " << references();
+        EXPECT_TRUE(rig.at("127.0.0.2")->shown()) << "the detail screen still shows it";
+    }
+    EXPECT_EQ(rig.files.requests().size(), 1u) << "the second Connect read the kept text";
+}
+
 TEST(DetailScreen, AFailedTransferStopsTheSpinnerKeepsNothingAndTheNextConnectTriesAgain)
 {
     AppRig rig;

@@ -377,10 +377,10 @@ TEST_F(Gauges, PicturesHaveOneBudgetPerDeviceAndEndWithThePage)
     for (int i = 0; i < 130; ++i)
         widgets += "<image file='p" + std::to_string(i) + ".png' position='(0.5, 0.5)'/>";
     widgets += "<image file='empty.png' position='(0.5, 0.5)'/><image file='never.png' position='(0.5, 0.5)'/>";
-    test::Reading reading(d.device);
+    auto reading = std::make_unique<test::Reading>(d.device);
     platform::DiagnosticCapture out;
-    reading.reader.parseXMLFileAtString(page(widgets));
-    auto p = reading.initialPage();
+    reading->reader.parseXMLFileAtString(page(widgets));
+    auto p = reading->initialPage();
     ASSERT_TRUE(p);
     stack->push(p.get(), false);
     const std::string picture = pngOf(QSize(320, 416), Qt::blue).toStdString();
@@ -404,6 +404,6 @@ TEST_F(Gauges, PicturesHaveOneBudgetPerDeviceAndEndWithThePage)
     stack->popToRoot(false);
     settle();
     p.reset();
-    reading.pages.releasePages();
+    reading.reset();
     EXPECT_TRUE(d.files.find(never)->cancelled) << "the page went, and its picture's transfer with it";
 }

@@ -181,7 +181,6 @@ TEST_F(Inputs, AHoldOffPendingWhenThePagesEndDiesWithTheSwitch)
         QTest::mouseClick(sw->switchObj(), Qt::LeftButton);
         gone = sw;
     }
-    p->endPages();
     stack->popToRoot(false);
     p.reset();
     settle();

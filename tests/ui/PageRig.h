@@ -3,7 +3,7 @@
 // requests go over loopback to a fake device that answers when the test
 // lets it (SchedulerFixture), a window with a navigation stack whose root
 // stands for the detail screen, and helpers that read a document and open
-// its start page the way Connect does.
+// its start page in a device session the way Connect does.
 
 #include "app/AppWindow.h"
 #include "app/DisplayBar.h"
@@ -11,6 +11,7 @@
 #include "elements/RemoteView.h"
 #include "pages/ClientDynamicView.h"
 #include "pages/PageBuildContext.h"
+#include "session/DeviceSession.h"
 #include "ui/UiSupport.h"
 #include "uidesc/XMLReader.h"
 #include "widgets/NavigationStack.h"
@@ -23,8 +24,8 @@
 
 namespace fieldmon::test {
 
-// One reading of a document as Connect makes it: the app's build context
-// and a reader that builds through it.
+// One reading of a document without a session: the app's build context and
+// a reader that builds through it. What it made lives as long as it does.
 struct Reading {
     PageBuildContext pages;
     XMLReader reader{pages};
@@ -45,6 +46,8 @@ struct PageRig : SchedulerFixture {
     DisplayBar displayBar;
     NavigationStack* stack = window.navigationStack();
     Screen* detail = new Screen();
+    // The session open() made; it ends when its start page is gone back from.
+    std::unique_ptr<DeviceSession> session;
 
     PageRig()
     {
@@ -68,17 +71,20 @@ struct PageRig : SchedulerFixture {
         return reading;
     }
 
-    // Reads `doc` and pushes its start page without animation, as Connect
-    // does once the reader is done. Null when the document has none.
-    std::shared_ptr<DevicePage> open(const std::string& doc, std::string* errors = nullptr)
+    // Reads `doc` in a new device session and pushes its start page (without
+    // animation unless asked), as Connect does once the file is in. Null
+    // when the document has none.
+    std::shared_ptr<DevicePage> open(const std::string& doc, std::string* errors = nullptr, bool animated = false)
     {
-        auto reader = read(doc);
-        auto page = reader->initialPage();
+        session = std::make_unique<DeviceSession>(client);
+        DevicePage* page = nullptr;
+        quietly([&] { page = session->read(doc); });
         if (errors)
-            *errors = reader->errors();
-        if (page)
-            quietly([&] { stack->push(page.get(), false); });
-        return page;
+            *errors = session->errors();
+        if (!page)
+            return nullptr;
+        quietly([&] { session->open(*stack, animated); });
+        return page->shared_from_this();
     }
 
     // Runs what the pages left for the main loop's next pass.

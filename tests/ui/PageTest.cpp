@@ -121,7 +121,7 @@ TEST_F(Page, TitleAndLoadCommandAtEachAppearance)
     QTest::mouseClick(widgetAt<RemoteInfoButton>(*p, 2)->button(), Qt::LeftButton);
     auto details = std::static_pointer_cast<ClientDynamicView>(p->dynamicPages()->at("details"));
     ASSERT_EQ(stack->top(), details.get());
-    EXPECT_TRUE(p->causedDisappear());
+    EXPECT_TRUE(session->isOpen()) << "pushing from the start page ends nothing";
     EXPECT_FALSE(p->visible());
     EXPECT_EQ(details->title(), "details");
     EXPECT_EQ(details->background(), ClientDynamicView::defaultBackground());
@@ -138,7 +138,7 @@ TEST_F(Page, TitleAndLoadCommandAtEachAppearance)
 
     // Back on the start page: it came back, so its command goes again.
     stack->pop(false);
-    EXPECT_FALSE(p->causedDisappear());
+    EXPECT_TRUE(session->isOpen());
     EXPECT_TRUE(p->visible());
     EXPECT_EQ(commands(received(), "cstatus\n"), 1);
     EXPECT_NE(details.use_count(), 0);
@@ -166,7 +166,6 @@ TEST_F(Page, ATargetThatNamesNoPageIsIgnoredAndOneOnTheStackIsGoneBackTo)
         EXPECT_EQ(out.take(), "ERROR: No page named 'nowhere' in dict for pushing\n");
     }
     EXPECT_EQ(stack->top(), p.get());
-    EXPECT_FALSE(p->causedDisappear()) << "or leaving the start page would not end the pages";
 
     QTest::mouseClick(widgetAt<RemoteButton>(*p, 1)->button(), Qt::LeftButton);
     auto details = p->dynamicPages()->at("details");
@@ -176,7 +175,8 @@ TEST_F(Page, ATargetThatNamesNoPageIsIgnoredAndOneOnTheStackIsGoneBackTo)
     EXPECT_EQ(stack->top(), p.get());
     EXPECT_EQ(stack->depth(), 2);
     ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
-    EXPECT_TRUE(p->dynamicPages()) << "going back to the start page from above ends nothing";
+    EXPECT_TRUE(session->isOpen()) << "going back to the start page from above ends nothing";
+    EXPECT_TRUE(p->dynamicPages());
 }
 
 TEST_F(Page, LeavingTheStartPageStopsEveryRequestAndFreesEveryPage)
@@ -204,9 +204,12 @@ TEST_F(Page, LeavingTheStartPageStopsEveryRequestAndFreesEveryPage)
         run(1.0);
         EXPECT_GT(valueRequests(sent), 2) << "the label refreshes every 0.5 s";
     }
+    EXPECT_TRUE(client->shown()) << "the open pages show the device";
     QTest::mouseClick(stack->bar()->backButton(), Qt::LeftButton);
     ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
     EXPECT_EQ(stack->top(), detail);
+    EXPECT_TRUE(session->ended());
+    EXPECT_FALSE(client->shown());
     sent.clear();
     run(3.0);
     EXPECT_TRUE(sent.empty()) << "no request after the start page was left";
@@ -215,6 +218,51 @@ TEST_F(Page, LeavingTheStartPageStopsEveryRequestAndFreesEveryPage)
     EXPECT_TRUE(main.expired());
     EXPECT_TRUE(details.expired());
     EXPECT_TRUE(label.expired());
+    EXPECT_EQ(QApplication::allWidgets().size(), widgetsBefore);
+    EXPECT_EQ(client.use_count(), clientRefsBefore);
+}
+
+TEST_F(Page, TheOwnerMayDropTheSessionInsideTheStacksPopAndGoingBackPastTheStartPageEndsIt)
+{
+    // The session ends inside the stack's pop, and its owner drops it right
+    // there, while the stack is still returning through the pop: that must
+    // leave nothing behind. Going back from a page above the start page
+    // straight to the detail screen passes the start page without showing
+    // it; the session must end all the same.
+    const auto widgetsBefore = QApplication::allWidgets().size();
+    const auto clientRefsBefore = client.use_count();
+    for (int way = 0; way < 2; ++way) {
+        std::weak_ptr<DevicePage> main, details;
+        int ended = 0;
+        {
+            auto p = open(kTwoPages);
+            ASSERT_TRUE(p);
+            session->onEnded = [&] {
+                ++ended;
+                session.reset();
+            };
+            main = p;
+            details = p->dynamicPages()->at("details");
+            if (way == 1) {
+                QTest::mouseClick(widgetAt<RemoteButton>(*p, 1)->button(), Qt::LeftButton);
+                ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); }));
+                ASSERT_EQ(stack->top(), details.lock().get());
+            }
+        }
+        if (way == 0)
+            QTest::mouseClick(stack->bar()->backButton(), Qt::LeftButton);
+        else
+            stack->popTo(detail, true);
+        ASSERT_TRUE(test::waitFor([&] { return !stack->isAnimating(); })) << way;
+        EXPECT_EQ(stack->top(), detail) << way;
+        EXPECT_EQ(ended, 1) << way;
+        EXPECT_FALSE(session) << way;
+        EXPECT_EQ(client->scheduler().size(), 0u) << way;
+        EXPECT_FALSE(client->shown()) << way;
+        settle();
+        EXPECT_TRUE(main.expired()) << way;
+        EXPECT_TRUE(details.expired()) << way;
+    }
     EXPECT_EQ(QApplication::allWidgets().size(), widgetsBefore);
     EXPECT_EQ(client.use_count(), clientRefsBefore);
 }
@@ -325,11 +373,9 @@ TEST_F(Page, BackWhileTheStartPageStillSlidesInEndsThePagesOnce)
     const auto widgetsBefore = QApplication::allWidgets().size();
     std::weak_ptr<DevicePage> main;
     {
-        auto reader = read(kTwoPages);
-        auto p = reader->initialPage();
+        auto p = open(kTwoPages, nullptr, true);
         ASSERT_TRUE(p);
         main = p;
-        quietly([&] { stack->push(p.get(), true); });
         ASSERT_TRUE(stack->isAnimating());
     }
     QTest::mouseClick(stack->bar()->backButton(), Qt::LeftButton);

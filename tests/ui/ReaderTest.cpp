@@ -139,7 +139,6 @@ TEST_F(Reader, AWidgetOutsideAPageTakesItsTagAndAsksForItsValuesAndNoDeviceBuild
     EXPECT_EQ(p->uiElements()[0]->tag(), first + 2);
     answerAll();
     EXPECT_TRUE(client->variables().varDict().at("early")->hasAddress());
-    p->endPages();
 
     // A reader without a device once dereferenced the missing record.
     test::Reading alone(nullptr);
@@ -228,7 +227,7 @@ TEST_F(Reader, ADocumentWithoutStartOpensNothingButShowsItsErrorsAndLeavesNothin
         EXPECT_EQ(alert.message, "Not enough args to the color for the page:line 1\n");
         EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
     }
-    EXPECT_TRUE(made.expired()) << "the pages and the page table own one another until the reader ends them";
+    EXPECT_TRUE(made.expired()) << "what a reading made goes with it";
     EXPECT_EQ(client->scheduler().size(), 0u);
     EXPECT_EQ(QApplication::allWidgets().size(), widgetsBefore);
     EXPECT_EQ(client.use_count(), clientRefsBefore);
@@ -252,7 +251,6 @@ TEST_F(Reader, ADocumentTypeAndAByteOrderMarkAreNotPartOfTheDocument)
         auto p = reader->initialPage();
         ASSERT_TRUE(p) << doc;
         ASSERT_EQ(p->uiElements().size(), 1u);
-        p->endPages();
     }
 }
 
@@ -293,7 +291,6 @@ TEST_F(Reader, HostileDocumentsEndInAnErrorInBoundedTime)
                     EXPECT_EQ(label->label()->text().indexOf("root:"), -1) << c.what;
                 }
             }
-            p->endPages();
         }
     }
 }
