@@ -34,14 +34,14 @@ struct Device {
 
     Device()
     {
-        client->parseVariableDeclaration(
+        client->variables().parseVariableDeclaration(
             "(struct) pt { (WORD) x = 0; (DWORD) y = 2; (float) f = 6; };"
             "(enum) mode { OFF; ON; FAULT = 7; };"
             "(BYTE) b = 0; (WORD) w = 1; (int) i = 2; (float) f = 3; (DEC10) temp = 4; (IP_ADDR) ip = 5;"
             "(pt) p = 6; (mode) m = 7; (WORD) t = 8; (unknown) u = 9; (WORD) noaddr = 10; (BYTE) state = 11;");
         static const std::uint8_t bytes[16] = {0x07, 0x80, 0xFF, 0x7F, 0x01, 0x00, 0xC0, 0x3F, 1, 2, 3, 4, 5, 6, 7, 8};
         std::int32_t address = 0x100;
-        for (auto& [name, v] : client->varDict()) {
+        for (auto& [name, v] : client->variables().varDict()) {
             if (name == "noaddr")
                 continue;
             v->setRealAddress(address);
@@ -113,9 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Whatever was queued goes out (to no socket) and the record forgets it,
     // so that the device does not accumulate state from input to input.
-    while (client.submitRequests()) {
+    while (client.variables().requests().submitRequests()) {
     }
-    client.clearRequests();
+    client.variables().requests().clear();
     client.setDebug(false);
     return 0;
 }
