@@ -593,10 +593,10 @@ void SeriesTiers::queryRaw(std::int64_t t0, std::int64_t t1, int columns, TraceD
     }
 }
 
-template <class Fn>
-void SeriesTiers::forEachSecond(std::int64_t s0, std::int64_t s1, Fn&& fn) const
+std::size_t SeriesTiers::firstBlockReaching(std::int64_t s0) const
 {
-    // Blocks are in time order; skip to the first that can reach s0.
+    // Blocks are in time order: a binary search for the first whose seconds
+    // reach s0.
     std::size_t lo = 0;
     std::size_t hi = blocks_.size();
     while (lo < hi) {
@@ -606,6 +606,13 @@ void SeriesTiers::forEachSecond(std::int64_t s0, std::int64_t s1, Fn&& fn) const
         else
             hi = mid;
     }
+    return lo;
+}
+
+template <class Fn>
+void SeriesTiers::forEachSecond(std::int64_t s0, std::int64_t s1, Fn&& fn) const
+{
+    const std::size_t lo = firstBlockReaching(s0);
     for (std::size_t k = lo; k < blocks_.size(); ++k) {
         const SecondBlock& b = pool_->block(blocks_[k]);
         if (b.firstSecond > s1)
@@ -658,15 +665,7 @@ void SeriesTiers::querySeconds(std::int64_t t0, std::int64_t t1, int columns, Tr
         columnsOut.second(b.firstSecond + kBlock / 2, b.lo, b.lo + top * b.scale, last.last, b.broken != 0);
         return true;
     };
-    std::size_t lo = 0;
-    std::size_t hi = blocks_.size();
-    while (lo < hi) {
-        const std::size_t mid = (lo + hi) / 2;
-        if (pool_->block(blocks_[mid]).firstSecond + kBlock <= s0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    const std::size_t lo = firstBlockReaching(s0);
     for (std::size_t k = lo; k < blocks_.size(); ++k) {
         const SecondBlock& b = pool_->block(blocks_[k]);
         if (b.firstSecond > s1)

@@ -163,6 +163,8 @@ private:
     // [s0, s1], oldest first, from the blocks and the open block.
     template <class Fn>
     void forEachSecond(std::int64_t s0, std::int64_t s1, Fn&& fn) const;
+    // The index of the first 64-second block whose seconds reach `s0`.
+    std::size_t firstBlockReaching(std::int64_t s0) const;
 
     // What appendNumber touches, first, so that it is one cache line.
     RawChunk* current_ = nullptr; // the newest chunk, where appends go

@@ -138,6 +138,28 @@ int printCaptureAddresses(const std::string& path)
     return 0;
 }
 
+// Signals end the run cleanly; with `stopWithParent` the run ends with the
+// process that started it (false: that one is gone already). Then the ready
+// file says that the devices are up.
+bool startRunning(bool stopWithParent, const std::string& readyFile)
+{
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    if (stopWithParent) {
+        // A script that runs us in a private network may itself be killed;
+        // we must not outlive it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1)
+            return false;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!readyFile.empty()) {
+        std::ofstream ready(readyFile);
+        ready << "ready\n";
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -270,18 +292,8 @@ int main(int argc, char** argv)
             return 1;
         }
         g_replay = &loop;
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-        if (stopWithParent) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() == 1)
-                return 0;
-        }
-        std::signal(SIGPIPE, SIG_IGN);
-        if (!readyFile.empty()) {
-            std::ofstream ready(readyFile);
-            ready << "ready\n";
-        }
+        if (!startRunning(stopWithParent, readyFile))
+            return 0;
         log.line("fieldsim", "replaying " + replay.path + (replay.loop ? " (looping)" : ""));
         loop.run();
         log.line("fieldsim", "stopped");
@@ -303,20 +315,8 @@ int main(int argc, char** argv)
         return 1;
     }
     g_simulator = &simulator;
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    if (stopWithParent) {
-        // A script that runs us in a private network may itself be killed;
-        // we must not outlive it.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() == 1)
-            return 0;
-    }
-    std::signal(SIGPIPE, SIG_IGN);
-    if (!readyFile.empty()) {
-        std::ofstream ready(readyFile);
-        ready << "ready\n";
-    }
+    if (!startRunning(stopWithParent, readyFile))
+        return 0;
     log.line("fieldsim", "running " + std::to_string(simulator.deviceCount()) + " device(s)");
     simulator.run(seconds);
     log.line("fieldsim", "stopped");

@@ -7,6 +7,9 @@
 
 #include <QApplication>
 
+#include <optional>
+#include <utility>
+
 namespace fieldmon::automation {
 
 namespace {
@@ -18,31 +21,37 @@ QString describe(const QWidget* w)
     return QString::fromLatin1(w->metaObject()->className());
 }
 
-void tap(CommandContext& context, const Request& request, Answer& answer)
+// The window point of the request's page point (x, y) and its pointer, or
+// nothing (with an answer given) when no gesture may begin there.
+std::optional<std::pair<QPointF, InputSynthesizer::Pointer>> gestureAt(CommandContext& context,
+                                                                       const Request& request, Answer& answer)
 {
     Args args(request);
     QPointF page{args.number("x"), args.number("y")}; // braces: x is read (and reported) first
     auto pointer = CommandContext::pointerOf(args);
     if (!context.readyForPointer(args, answer))
-        return;
+        return std::nullopt;
     std::optional<QPointF> at = context.toWindow(page, answer);
     if (!at)
+        return std::nullopt;
+    return std::pair{*at, pointer};
+}
+
+void tap(CommandContext& context, const Request& request, Answer& answer)
+{
+    auto at = gestureAt(context, request, answer);
+    if (!at)
         return;
-    context.input().tap(context.reader().window().windowHandle(), *at, pointer);
+    context.input().tap(context.reader().window().windowHandle(), at->first, at->second);
     context.settle(std::move(answer));
 }
 
 void press(CommandContext& context, const Request& request, Answer& answer)
 {
-    Args args(request);
-    QPointF page{args.number("x"), args.number("y")}; // braces: x is read (and reported) first
-    auto pointer = CommandContext::pointerOf(args);
-    if (!context.readyForPointer(args, answer))
-        return;
-    std::optional<QPointF> at = context.toWindow(page, answer);
+    auto at = gestureAt(context, request, answer);
     if (!at)
         return;
-    context.input().press(context.reader().window().windowHandle(), *at, pointer);
+    context.input().press(context.reader().window().windowHandle(), at->first, at->second);
     answer(Reply::success());
 }
 
