@@ -19,7 +19,7 @@
 #include "discovery/ClientFinder.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Services.h"
-#include "platform/qt/QtAlerts.h"
+#include "widgets/QtAlerts.h"
 #include "platform/qt/QtFileTransport.h"
 #include "platform/qt/QtMainLoop.h"
 
@@ -54,7 +54,7 @@ public:
 private:
     platform::QtMainLoop loop_;
     platform::NotificationCenter notifications_;
-    platform::QtAlerts alerts_;
+    QtAlerts alerts_;
     platform::QtFileTransport httpFiles_;
     platform::Services services_;
     ClientFinder::Seams seams_;

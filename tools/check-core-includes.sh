@@ -36,7 +36,7 @@ declare -A allowed=(
   [session]="$core uidesc elements pages widgets"
   [app]="$core uidesc elements pages session widgets events platform/qt"
   [sim]="$core uidesc"
-  [gateway]="$core uidesc"
+  [gateway]="$core uidesc platform/qt"
 )
 # Folders of ours that an include may name; the longest match wins
 # (platform/qt before platform).

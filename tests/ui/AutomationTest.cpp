@@ -5,7 +5,7 @@
 
 #include "app/AppWindow.h"
 #include "app/automation/Automation.h"
-#include "platform/qt/QtAlerts.h"
+#include "widgets/QtAlerts.h"
 #include "ui/UiSupport.h"
 #include "widgets/NavigationStack.h"
 
@@ -286,7 +286,7 @@ TEST(Automation, AlertsAreReadAndAnsweredThroughTheirOwnWindow)
     AppWindow window;
     window.navigationStack()->setRoot(new ListScreen);
     window.show();
-    platform::QtAlerts alerts(&window);
+    QtAlerts alerts(&window);
     Automation automation(window);
     EXPECT_EQ(run(automation, {{"cmd", "alert"}}).fields, (QJsonObject{{"shown", false}}));
 

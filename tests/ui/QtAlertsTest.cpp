@@ -1,7 +1,7 @@
 // Alerts as modal message boxes: what they show, that the window waits for
 // them, which button the callback hears about, and dismissal from code.
 
-#include "platform/qt/QtAlerts.h"
+#include "widgets/QtAlerts.h"
 #include "ui/UiSupport.h"
 
 #include <QAbstractButton>
@@ -16,7 +16,7 @@
 #include <vector>
 
 using fieldmon::platform::AlertContent;
-using fieldmon::platform::QtAlerts;
+using fieldmon::QtAlerts;
 using fieldmon::test::waitFor;
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/qt/QtAlerts.h"
+#include "widgets/QtAlerts.h"
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>
@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-namespace fieldmon::platform {
+namespace fieldmon {
 
 namespace {
 
@@ -93,7 +93,7 @@ void QtAlerts::dismissAll()
         delete box.data();
 }
 
-Alerts::AlertId QtAlerts::show(AlertContent content)
+platform::Alerts::AlertId QtAlerts::show(platform::AlertContent content)
 {
     AlertId id = nextId_++;
     auto* box = new QMessageBox(parent_.data());
@@ -163,4 +163,4 @@ QMessageBox* QtAlerts::box(AlertId id) const
     return it == open_.end() ? nullptr : it->second.data();
 }
 
-} // namespace fieldmon::platform
+} // namespace fieldmon

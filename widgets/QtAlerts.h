@@ -23,9 +23,9 @@
 class QMessageBox;
 class QWidget;
 
-namespace fieldmon::platform {
+namespace fieldmon {
 
-class QtAlerts final : public Alerts {
+class QtAlerts final : public platform::Alerts {
 public:
     // Space kept free above and below a box that fills the window's height.
     static constexpr int kWindowMargin = 12;
@@ -36,7 +36,7 @@ public:
 
     void setParent(QWidget* parent) { parent_ = parent; }
 
-    AlertId show(AlertContent content) override;
+    AlertId show(platform::AlertContent content) override;
     void dismiss(AlertId id, int buttonIndex, bool animated) override;
     // Closes every open box without calling back (at shutdown, before the
     // objects the callbacks talk to go away).
@@ -52,4 +52,4 @@ private:
     AlertId nextId_ = 1;
 };
 
-} // namespace fieldmon::platform
+} // namespace fieldmon
