@@ -54,8 +54,8 @@ public:
 
     virtual QWidget* view() const { return view_.data(); }
     virtual QObject* responder() { return nullptr; }
-    void setResponder(QObject* next) { _nr = next; }
-    QObject* nextResponder() const { return _nr.data(); }
+    void setResponder(QObject* next) { nextResponder_ = next; }
+    QObject* nextResponder() const { return nextResponder_.data(); }
 
     virtual int tag() const { return tag_; }
     virtual void setTag(int tag) { tag_ = tag; }
@@ -90,7 +90,7 @@ protected:
 
 private:
     QPointer<QWidget> view_;
-    QPointer<QObject> _nr;
+    QPointer<QObject> nextResponder_;
     int tag_ = 0;
     bool valid_ = false;
 };

@@ -29,8 +29,8 @@ class Scope;
 class DeviceLink {
 public:
     // Every evaluation asks, so it is a plain flag rather than a call.
-    bool debug() const { return _debug; }
-    void setDebug(bool v) { _debug = v; }
+    bool debug() const { return debug_; }
+    void setDebug(bool v) { debug_ = v; }
 
     // The scope of the predefined variables, parent of every other scope.
     virtual const std::shared_ptr<Scope>& environment() const = 0;
@@ -45,11 +45,11 @@ public:
     virtual bool submitRequests() = 0;
 
 protected:
-    explicit DeviceLink(bool debug) : _debug(debug) {}
+    explicit DeviceLink(bool debug) : debug_(debug) {}
     ~DeviceLink() = default;
 
 private:
-    bool _debug;
+    bool debug_;
 };
 
 } // namespace fieldmon::expr
