@@ -55,6 +55,8 @@ void DeviceWatch::tick()
     }
     std::erase_if(excluded_,
                   [&](const auto& entry) { return entry.second.expired() || !present.count(entry.first); });
+    std::erase_if(candidates_,
+                  [&](const auto& entry) { return entry.second.record.expired() || !present.count(entry.first); });
 
     for (auto& [key, record] : present) {
         if (devices_.count(key) || excluded_.count(key))
@@ -63,6 +65,15 @@ void DeviceWatch::tick()
             excluded_.emplace(key, record);
             continue;
         }
+        const double now = services_.loop.now();
+        auto [candidate, isNew] = candidates_.try_emplace(key, Candidate{record, now});
+        if (finder_->getClientFromIP(record->address()) != record) {
+            candidate->second.since = now;
+            continue;
+        }
+        if (now - candidate->second.since < kSteadySeconds)
+            continue;
+        candidates_.erase(candidate);
         auto device = std::make_unique<GatewayDevice>(record, sink_);
         GatewayDevice& started = *device;
         devices_.emplace(key, std::move(device));

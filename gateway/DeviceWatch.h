@@ -6,6 +6,12 @@
 // device that returns comes back as a new record, whose document is read
 // again.
 //
+// A record is followed once it has stood for its address for
+// kSteadySeconds: a host that keeps announcing other identities (a
+// flooding or hostile device; the registry makes a record of each) gets
+// none of them published, where each would otherwise become a device with
+// retained topics on the broker.
+//
 // The registry is looked at on a 0.25 s tick, the finder's own; a removal
 // therefore reaches the outputs at most one tick after the finder's.
 //
@@ -28,6 +34,7 @@ class DeviceWatch {
 public:
     using Included = std::function<bool(const std::string& type, const std::string& serial)>;
     static constexpr double kTickSeconds = ClientFinder::kTickSeconds;
+    static constexpr double kSteadySeconds = 2.0;
 
     // `services` and `sink` are borrowed and outlive this object.
     DeviceWatch(const platform::Services& services, DeviceSink& sink, Included included,
@@ -54,6 +61,12 @@ private:
     std::unique_ptr<ClientFinder> finder_;
     std::map<const Client*, std::unique_ptr<GatewayDevice>> devices_;
     std::map<const Client*, std::weak_ptr<Client>> excluded_;
+    // Records not followed yet: since when each has stood for its address.
+    struct Candidate {
+        std::weak_ptr<Client> record;
+        double since = 0;
+    };
+    std::map<const Client*, Candidate> candidates_;
     platform::MainLoop::TimerId timer_ = 0;
 };
 
