@@ -175,7 +175,40 @@ std::shared_ptr<HeadlessBinding> makeBinding(uidesc::ElementBuild& b)
 bool startPage(uidesc::ElementBuild& b)
 {
     const std::string* name = b.text("name");
-    contextOf(b).beginPage(name ? *name : std::string());
+    HeadlessBuildContext& context = contextOf(b);
+    context.beginPage(name ? *name : std::string());
+    if (const std::string* indexVar = b.spec().name == "table" ? b.text("indexVar") : nullptr)
+        context.setIndexVariable(*indexVar);
+    return true;
+}
+
+// A table row of its own ("index"): what the row shows at its right (or,
+// without a value there, its centre), evaluated with the table's index
+// variable at the row's index, as the table fills the row. Rows repeated
+// over a range ("indexStart", "indexEnd", or neither) have as many rows as
+// the device says and are not exported.
+bool startCell(uidesc::ElementBuild& b)
+{
+    HeadlessBuildContext& context = contextOf(b);
+    if (!context.inPage() || !context.indexVariable() || !b.text("index") || b.text("indexStart") ||
+        b.text("indexEnd"))
+        return true;
+    NodePtr index = b.compile("index");
+    NodePtr right = b.compile("right");
+    NodePtr center = b.compile("center");
+    NodePtr shown = right && !right->isConst() ? right : center && !center->isConst() ? center : right ? right : center;
+    if (!index || !index->isConst() || !shown)
+        return true;
+    auto row = expr::Scope::create(b.clientPtr(), shown);
+    row->setVariable(*context.indexVariable(), expr::Node::integer(nullptr, index->intValue()));
+    std::string title;
+    if (NodePtr left = b.compile("left"); left && left->isConst())
+        title = left->stringValue();
+    auto binding = makeBinding(b);
+    binding->value = row;
+    binding->element = context.addElement(b, ExportKind::Label, title.empty() ? fallbackTitle(b) : title);
+    context.add(binding);
+    b.bind(binding->value, binding, &HeadlessBinding::updateText);
     return true;
 }
 
@@ -327,6 +360,7 @@ uidesc::BuilderRegistry makeBuilders()
     registry.add("page", {startPage, endPage});
     registry.add("table", {startPage, endPage});
     registry.add("label", {startLabel, endLabel});
+    registry.add("cell", {startCell, nullptr});
     for (const char* gauge : {"arrow", "turbine", "compass", "progress"})
         registry.add(gauge, {startGauge, nullptr});
     registry.add("bool", {startSwitch, endSwitch});
@@ -398,6 +432,7 @@ const std::optional<ElementValue>& HeadlessBuildContext::value(std::size_t eleme
 void HeadlessBuildContext::beginPage(std::string name)
 {
     page_ = std::move(name);
+    indexVariable_.reset();
     counts_.clear();
 }
 

@@ -11,12 +11,14 @@
 //   bool                 "ON"/"OFF" as the switch would turn for the state
 //   thumbwheel, picker   the selected row of each column, joined by blanks
 //   textfield            nothing (an input only)
+//   cell (with "index")  the table row's right text (or its centre), with
+//                        the table's index variable at the row's index
 //
 // Stable ids: each exported element is named by its page, its element name
 // and its place among the elements of that name in the page ("label0",
 // "bool1"), so a document that appends elements keeps the earlier ids.
 // Elements outside a page, and every other kind, are read and left without
-// a binding (tables are pages; their rows are not exported yet).
+// a binding (tables are pages; rows repeated over a range are not exported).
 //
 // Commands run what touching the widget runs, with its command expression:
 // a switch's command with `state` bound to 1 or 0 (refused while its
@@ -97,7 +99,14 @@ public:
     std::size_t addElement(uidesc::ElementBuild& b, ExportKind kind, std::string title);
     void add(std::shared_ptr<HeadlessBinding> binding);
     void beginPage(std::string name);
-    void endPage() { page_.reset(); }
+    void endPage()
+    {
+        page_.reset();
+        indexVariable_.reset();
+    }
+    // A table's index variable, while its cells are read.
+    void setIndexVariable(std::string name) { indexVariable_ = std::move(name); }
+    const std::optional<std::string>& indexVariable() const { return indexVariable_; }
     bool inPage() const { return page_.has_value(); }
     void tell(const ElementValue& value);
 
@@ -107,6 +116,7 @@ private:
     // What the bindings tell: this context's tell(), while it lives.
     std::shared_ptr<Outlet> recorder_;
     std::optional<std::string> page_;
+    std::optional<std::string> indexVariable_;
     std::map<std::string, std::size_t> counts_; // per element name in the page
     std::vector<ExportedElement> elements_;
     std::vector<std::optional<ElementValue>> values_;

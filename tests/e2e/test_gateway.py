@@ -35,7 +35,9 @@ REMOVAL_SECONDS = 6.0 + 0.25
 VALUE_ELEMENTS = {"label": ("sensor", "sensor"), "arrow": ("sensor", "sensor"), "turbine": ("sensor", "sensor"),
                   "compass": ("sensor", "sensor"), "progress": ("sensor", "sensor"),
                   "bool": ("switch", "binary_sensor"), "thumbwheel": ("select", "sensor"),
-                  "picker": ("select", "sensor"), "textfield": ("text", None)}
+                  "picker": ("select", "sensor"), "textfield": ("text", None),
+                  # table rows of their own (an "index") with a text at the right or centre
+                  "cell": ("sensor", "sensor")}
 
 
 def free_port():
@@ -53,6 +55,10 @@ def expected_components(ui_xml, commands):
         counts = {}
         for element in page:
             if element.tag not in VALUE_ELEMENTS or (element.tag == "label" and not (element.text or "").strip()):
+                continue
+            if element.tag == "cell" and (element.get("index") is None or element.get("indexStart") is not None
+                                          or element.get("indexEnd") is not None
+                                          or (element.get("right") is None and element.get("center") is None)):
                 continue
             n = counts.get(element.tag, 0)
             counts[element.tag] = n + 1

@@ -92,6 +92,21 @@ TEST_F(HeadlessContext, ValuesAreWhatThePageShows)
     EXPECT_EQ(told[0].size(), toldBefore);
 }
 
+TEST_F(HeadlessContext, TableRowsOfTheirOwnShowTheirTextWithTheIndexOfTheirRow)
+{
+    auto context = read("<d><table name='t' cellCount='3' indexVar='i' refresh='1'><section title='\"S\"'/>"
+                        "<cell left='\"Ten\"' right='printf(\"%d\", i * 10)' index='1'/>"
+                        "<cell left='\"x\"' center='temp' right='\"units\"' index='2'/>"
+                        "<cell left='\"Open\"' target='other' index='0'/>"
+                        "<cell right='i' indexStart='0' indexEnd='2'/></table></d>");
+    run(1.0);
+    ASSERT_EQ(ids(*context), (std::vector<std::string>{"t/cell0", "t/cell1"}));
+    EXPECT_EQ(context->elements()[0].title, "Ten");
+    EXPECT_EQ(told[0].back(), "10");
+    // The device's value in the centre wins over a constant at the right.
+    EXPECT_EQ(told[1].back(), std::to_string(compile("temp")->intValue()));
+}
+
 TEST_F(HeadlessContext, CommandsSendWhatATouchSendsAndNothingElse)
 {
     auto context = read(std::string("<d>") + kWheels +
