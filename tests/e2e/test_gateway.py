@@ -94,7 +94,9 @@ class Broker:
         self.port = free_port()
         config = os.path.join(self.dir, "mosquitto.conf")
         with open(config, "w") as f:
-            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\n")
+            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n")
+            # Root of a user namespace has no "mosquitto" user to drop to.
+            f.write("user root\n" if os.geteuid() == 0 else "")
         self.broker = subprocess.Popen(["mosquitto", "-c", config], stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
         e2e.wait_for(self.listening, what="mosquitto to listen")
