@@ -26,13 +26,15 @@
 // page), a picker's command with the picked rows put in for wheel0,
 // wheel1, …, a text field's typed text as it is.
 //
-// Values go to the outlet given at construction until endBindings(); the
-// bindings themselves live in the device's scheduler, which endBindings()
-// empties.
+// The builders are in HeadlessBuilders, the bindings they make are
+// HeadlessBinding. Values go to the outlet given at construction until
+// endBindings(); the bindings themselves live in the device's scheduler,
+// which endBindings() empties.
 //
 // Thread rule: main thread only.
 
 #include "gateway/ExportedDevice.h"
+#include "gateway/HeadlessBinding.h"
 #include "uidesc/BuildContext.h"
 
 #include <functional>
@@ -54,7 +56,6 @@ class ElementBuild;
 namespace fieldmon::gateway {
 
 struct HeadlessBinding;
-using Recorder = std::function<void(const ElementValue&)>;
 
 class HeadlessBuildContext final : public uidesc::BuildContext {
 public:
@@ -124,13 +125,5 @@ private:
     std::vector<std::shared_ptr<void>> kept_;
     bool ended_ = false;
 };
-
-// A label's text read as a number with an optional unit after it
-// ("21.5", "12 rpm", "21.5 ˚C"); none for anything else.
-struct NumberWithUnit {
-    double number = 0;
-    std::string unit;
-};
-std::optional<NumberWithUnit> readNumber(const std::string& text);
 
 } // namespace fieldmon::gateway
