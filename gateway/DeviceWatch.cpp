@@ -59,7 +59,11 @@ void DeviceWatch::tick()
                   [&](const auto& entry) { return entry.second.record.expired() || !present.count(entry.first); });
 
     for (auto& [key, record] : present) {
-        if (devices_.count(key) || excluded_.count(key))
+        if (auto followed = devices_.find(key); followed != devices_.end()) {
+            followed->second->checkIdentity();
+            continue;
+        }
+        if (excluded_.count(key))
             continue;
         if (!included_(record->type(), std::to_string(record->serialNumber()))) {
             excluded_.emplace(key, record);

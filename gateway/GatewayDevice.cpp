@@ -61,8 +61,7 @@ void GatewayDevice::read(const platform::Bytes* body)
     if (!body) {
         ExportedDevice device = identity();
         device.documentError = "ui.xml could not be fetched from the device";
-        announced_ = true;
-        sink_.deviceUp(device);
+        describe(std::move(device));
         return;
     }
     context_ = std::make_unique<HeadlessBuildContext>(record_, [this](const ElementValue& v) { valueTold(v); });
@@ -79,8 +78,7 @@ void GatewayDevice::read(const platform::Bytes* body)
         context_->endBindings();
         ExportedDevice device = identity();
         device.documentError = "ui.xml could not be read: " + (parseError.empty() ? reader.errors() : parseError);
-        announced_ = true;
-        sink_.deviceUp(device);
+        describe(std::move(device));
         return;
     }
     if (!reader.errors().empty())
@@ -123,17 +121,37 @@ void GatewayDevice::announce()
         record_->loop().cancel(settle_);
         settle_ = 0;
     }
-    announced_ = true;
     context_->settleLabelKinds();
     ExportedDevice device = identity();
     device.elements = context_->elements();
-    sink_.deviceUp(device);
+    describe(std::move(device));
+}
+
+void GatewayDevice::describe(ExportedDevice device)
+{
+    announced_ = true;
+    described_ = std::move(device);
+    sink_.deviceUp(described_);
+    // A new description starts with no values on the outputs' side.
     std::vector<ElementValue> values;
-    for (std::size_t i = 0; i < device.elements.size(); ++i)
+    for (std::size_t i = 0; context_ && i < described_.elements.size(); ++i)
         if (const auto& v = context_->value(i))
             values.push_back(*v);
     if (!values.empty())
         sink_.valuesChanged(serial_, values);
+}
+
+void GatewayDevice::checkIdentity()
+{
+    if (!announced_)
+        return;
+    ExportedDevice now = identity();
+    if (now.name == described_.name && now.type == described_.type && now.platform == described_.platform &&
+        now.version == described_.version && now.address == described_.address)
+        return;
+    now.documentError = described_.documentError;
+    now.elements = described_.elements;
+    describe(std::move(now));
 }
 
 bool GatewayDevice::command(std::size_t element, const std::string& value, std::string& why)

@@ -45,6 +45,11 @@ public:
     const std::shared_ptr<Client>& record() const { return record_; }
     bool announced() const { return announced_; }
 
+    // Describes the device again when the record's name, type, platform,
+    // version or address changed since it was described (a device may
+    // rename itself in a later announcement).
+    void checkIdentity();
+
     // Runs what touching the element runs; false with `why` when nothing ran.
     bool command(std::size_t element, const std::string& value, std::string& why);
 
@@ -53,6 +58,7 @@ private:
     void valueTold(const ElementValue& value);
     void announceWhenSettled();
     void announce();
+    void describe(ExportedDevice device);
     ExportedDevice identity() const;
 
     std::shared_ptr<Client> record_;
@@ -64,6 +70,7 @@ private:
     platform::MainLoop::TimerId settle_ = 0;
     bool announced_ = false;
     bool reading_ = false;
+    ExportedDevice described_; // the last description sent
 };
 
 } // namespace fieldmon::gateway
