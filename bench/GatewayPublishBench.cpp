@@ -10,8 +10,8 @@
 // bare one is what topic building, change detection, the outbox and the
 // hand-off of acknowledgements to the main thread cost.
 //
-// FIXME: the whole gateway under 1,000 simulated devices (CPU, RSS and the
-// reply-to-subscriber latency) comes with the device side.
+// The whole gateway under 1,000 simulated devices (CPU, RSS and the
+// reply-to-subscriber latency) is bench/gateway-fleet.
 
 #include "bench/BenchMain.h"
 

@@ -43,7 +43,7 @@
 
 namespace fieldmon::gateway {
 
-// A command for one element, checked: what phase 2's element runs, exactly
+// A command for one element, checked: what the element runs, exactly
 // as a touch on its widget would.
 struct ElementCommand {
     std::string serial;

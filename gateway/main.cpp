@@ -3,10 +3,15 @@
 // metrics. No display, no widgets. `fieldmon-gateway --help` lists the
 // options, the topics and the exit codes.
 
+#include "gateway/DeviceWatch.h"
 #include "gateway/ExitCodes.h"
 #include "gateway/Gateway.h"
 #include "gateway/GatewayConfig.h"
+#include "gateway/LogAlerts.h"
 #include "gateway/SignalWatcher.h"
+#include "platform/NotificationCenter.h"
+#include "platform/qt/QtFileTransport.h"
+#include "platform/qt/QtMainLoop.h"
 
 #include <QCoreApplication>
 
@@ -38,12 +43,28 @@ int main(int argc, char** argv)
     }
     gateway::SignalWatcher stopOnSignal([] { QCoreApplication::quit(); });
 
-    // FIXME: the device side is not here yet: the finder, one headless
-    // document reading per device and its bindings will report to
-    // bridge.devices() and take bridge.setCommandHandler()'s commands.
-    // Until then the gateway publishes its own availability and metrics.
+    // The device side: discovery as the app does it, and one reading of
+    // each included device's document, reporting to the outputs.
+    fieldmon::platform::QtMainLoop loop;
+    fieldmon::platform::NotificationCenter notifications;
+    gateway::LogAlerts alerts;
+    fieldmon::platform::QtFileTransport files;
+    fieldmon::platform::Services services{loop, notifications, alerts, &files};
+    const gateway::GatewayConfig& config = *outcome.config;
+    gateway::DeviceWatch watch(services, bridge.devices(), [&config](const std::string& type, const std::string& serial) {
+        return config.includes(type, serial);
+    });
+    bridge.setCommandHandler([&watch](const gateway::ElementCommand& command) {
+        std::string why;
+        if (!watch.command(command.serial, command.element, command.value, why))
+            std::fprintf(stderr, "fieldmon-gateway: command for %s element %zu not run: %s\n",
+                         command.serial.c_str(), command.element, why.c_str());
+    });
+    watch.start();
 
     QCoreApplication::exec();
     bridge.stop();
+    bridge.setCommandHandler(nullptr);
+
     return exitCode;
 }

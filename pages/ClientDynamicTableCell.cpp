@@ -3,7 +3,7 @@
 #include "device/Client.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
-#include "elements/Commands.h"
+#include "uidesc/Commands.h"
 #include "pages/DynamicRowCell.h"
 #include "platform/Diagnostics.h"
 #include "widgets/GroupedTableView.h"

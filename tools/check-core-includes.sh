@@ -43,7 +43,7 @@ declare -A allowed=(
 ours="platform/qt platform variables expr device discovery capture history widgets elements pages session uidesc events trends app sim gateway bench fuzz tests"
 # What of uidesc/ the builders' folders and the simulator may take: the
 # element table library (Qt-free), never the reader.
-element_table="uidesc/ElementTable.h uidesc/BuildContext.h uidesc/BuilderRegistry.h uidesc/ElementBuild.h uidesc/ErrorList.h"
+element_table="uidesc/ElementTable.h uidesc/BuildContext.h uidesc/BuilderRegistry.h uidesc/ElementBuild.h uidesc/ErrorList.h uidesc/Commands.h"
 
 folder_of() { # path relative to the repository -> our folder, or empty
   local f

@@ -47,7 +47,7 @@ ElementBuild::NodePtr ElementBuild::required(std::string_view name)
     // Any text compiles to a node, a malformed one to an error node, so
     // only an absent attribute is missing. The widget of a malformed one is
     // built as any other; what never goes out is an error value (see
-    // elements/Commands.h).
+    // uidesc/Commands.h).
     if (NodePtr e = compile(name))
         return e;
     if (const AttributeSpec* attribute = spec().attribute(name))

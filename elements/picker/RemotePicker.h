@@ -21,6 +21,7 @@
 // Thread rule: main thread only.
 
 #include "elements/RemoteView.h"
+#include "uidesc/Commands.h"
 #include "widgets/Screen.h"
 
 #include <memory>
@@ -61,9 +62,7 @@ public:
     // `text` with every wheel placeholder replaced by `values` (see above),
     // cut at kMaxCommandText.
     static std::string substituteWheels(const std::string& text, const std::vector<std::string>& values);
-    static constexpr std::size_t kMaxCommandText = 1u << 20;
-    // wheel10: the first placeholder that begins with another (wheel1).
-    static constexpr std::size_t kFirstLongPlaceholderColumn = 10;
+    static constexpr std::size_t kMaxCommandText = commands::kMaxCommandText;
 
     QString elementName() const override { return QString::fromLatin1(element_); }
     // "thumbwheel" (the default) or "picker": the element it was made from.

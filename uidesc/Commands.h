@@ -1,5 +1,6 @@
 #pragma once
-// Commands of the input widgets and table rows. A command is an expression
+// Commands of the input widgets and table rows, shared by the app's widgets
+// and the gateway's headless bindings. A command is an expression
 // whose value, in a line "c" + value + "\n" (a table row's text field adds a
 // blank and the typed text), goes to the device when the user acts. Its
 // remote values are fetched first: the command is bound once (rate "once")
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fieldmon {
 
@@ -45,6 +47,16 @@ void whenValuesAreIn(Client& client, std::shared_ptr<expr::Node> command, std::f
 // value is no command a device could act on: nullopt, and a line on the
 // diagnostic output naming `who`.
 std::optional<std::string> line(const Value& value, std::string_view tail, std::string_view who);
+
+// A picker's command text with every placeholder wheel0, wheel1, … replaced
+// by `values` (the display text of each column's selected row), as plain
+// text, column 0 first; from 11 columns on the order is descending, so
+// that wheel10 is replaced before wheel1 could take its first six
+// characters. The result is cut at kMaxCommandText.
+std::string substituteWheels(const std::string& text, const std::vector<std::string>& values);
+constexpr std::size_t kMaxCommandText = 1u << 20;
+// wheel10: the first placeholder that begins with another (wheel1).
+constexpr std::size_t kFirstLongPlaceholderColumn = 10;
 
 } // namespace commands
 } // namespace fieldmon
