@@ -9,8 +9,8 @@
 #include "app/AppShell.h"
 #include "app/automation/Automation.h"
 #include "app/automation/AutomationServer.h"
-#include "app/automation/QuitOnSignal.h"
 #include "platform/Diagnostics.h"
+#include "platform/qt/SignalWatcher.h"
 #include "widgets/PhoneStyle.h"
 
 #include <QApplication>
@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     QApplication::setFont(fieldmon::phone::systemFont(14));
 
     std::unique_ptr<automation::AutomationServer> server;
-    std::unique_ptr<automation::QuitOnSignal> onSignal;
+    std::unique_ptr<fieldmon::platform::SignalWatcher> onSignal;
     if (!socketPath.isEmpty()) {
         QString error;
         server = automation::AutomationServer::create(socketPath, error);
@@ -69,8 +69,7 @@ int main(int argc, char** argv)
             return 1;
         }
         // From the moment a client can connect, a signal ends the run cleanly.
-        onSignal = std::make_unique<automation::QuitOnSignal>();
-        QObject::connect(onSignal.get(), &automation::QuitOnSignal::received, &app, &QApplication::quit);
+        onSignal = std::make_unique<fieldmon::platform::SignalWatcher>([] { QApplication::quit(); });
     }
 
     int status = 0;

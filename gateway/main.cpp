@@ -8,7 +8,7 @@
 #include "gateway/Gateway.h"
 #include "gateway/GatewayConfig.h"
 #include "gateway/LogAlerts.h"
-#include "gateway/SignalWatcher.h"
+#include "platform/qt/SignalWatcher.h"
 #include "platform/NotificationCenter.h"
 #include "platform/qt/QtFileTransport.h"
 #include "platform/qt/QtMainLoop.h"
@@ -41,7 +41,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "fieldmon-gateway: %s\n", error.c_str());
         return code;
     }
-    gateway::SignalWatcher stopOnSignal([] { QCoreApplication::quit(); });
+    fieldmon::platform::SignalWatcher stopOnSignal([] { QCoreApplication::quit(); });
 
     // The device side: discovery as the app does it, and one reading of
     // each included device's document, reporting to the outputs.

@@ -1,7 +1,10 @@
 #pragma once
-// SIGTERM and SIGINT run a callback on the main thread (the gateway then
-// publishes "offline" and stops). A second signal acts as the default
-// would, so a stuck gateway can still be stopped.
+// SIGTERM and SIGINT run a callback on the main thread (the app and the
+// gateway quit their event loop, and shut down as after a normal quit: the
+// gateway publishes "offline" first). A second signal acts as the default
+// would, so a stuck program can still be stopped; the handler stays
+// installed until then, also while the program is ending after the
+// watcher has gone.
 //
 // Thread rule: construct and destroy on the main thread; the signal
 // handler only writes one byte into a pipe that the main thread watches.
@@ -11,7 +14,7 @@
 
 class QSocketNotifier;
 
-namespace fieldmon::gateway {
+namespace fieldmon::platform {
 
 class SignalWatcher {
 public:
@@ -25,4 +28,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-} // namespace fieldmon::gateway
+} // namespace fieldmon::platform

@@ -1,4 +1,4 @@
-#include "gateway/SignalWatcher.h"
+#include "platform/qt/SignalWatcher.h"
 
 #include <QSocketNotifier>
 
@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace fieldmon::gateway {
+namespace fieldmon::platform {
 
 namespace {
 
@@ -42,4 +42,4 @@ SignalWatcher::SignalWatcher(std::function<void()> callback)
 
 SignalWatcher::~SignalWatcher() = default;
 
-} // namespace fieldmon::gateway
+} // namespace fieldmon::platform
