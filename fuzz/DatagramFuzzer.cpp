@@ -9,9 +9,9 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
