@@ -22,7 +22,7 @@
 #include "capture/PcapngBlocks.h"
 #include "capture/Recorder.h"
 #include "capture/SyntheticPackets.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/StorageThread.h"
 #include "sim/ReplayLoop.h"
 #include "sim/Replayer.h"

@@ -15,9 +15,9 @@
 // Run: QT_QPA_PLATFORM=offscreen build/bench/bench_gauges
 #include "device/Client.h"
 #include "pages/ClientDynamicView.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 #include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 

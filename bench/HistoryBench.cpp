@@ -20,7 +20,7 @@
 // Run: build/bench/bench_history (results on stderr).
 #include "bench/BenchMain.h"
 #include "history/HistoryStore.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/StorageThread.h"
 
 #include <benchmark/benchmark.h>

@@ -26,7 +26,7 @@
 #include "elements/label/LabelView.h"
 #include "elements/label/RemoteLabel.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 #include "platform/qt/QtMainLoop.h"
 #include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"

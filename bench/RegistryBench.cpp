@@ -19,9 +19,9 @@
 #include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 
 #include "support/UdpPeer.h"
 

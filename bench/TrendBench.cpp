@@ -14,8 +14,8 @@
 // Run: QT_QPA_PLATFORM=offscreen build/bench/bench_trends
 #include "bench/BenchMain.h"
 #include "history/HistoryStore.h"
-#include "platform/ManualLoop.h"
-#include "platform/RecordingAlerts.h"
+#include "support/ManualLoop.h"
+#include "support/RecordingAlerts.h"
 #include "trends/TrendScreen.h"
 
 #include <QApplication>

@@ -8,9 +8,9 @@
 #include "device/Client.h"
 #include "expr/Compiler.h"
 #include "expr/Node.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 
 #include <benchmark/benchmark.h>
 

@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 
 namespace fieldmon {
@@ -23,13 +22,11 @@ std::shared_ptr<Client> Client::create(bool debug, const platform::Services& ser
 Client::Client(bool debug, const platform::Services& services)
     : DeviceLink(debug),
       services_(services),
-      lastHeardTime_(std::nan("")),
-      probeTime_(std::nan("")),
       // The parts live inside this record, so their callables never outlive it.
       variables_(VariableStore::Link{
           [this] { return this->debug(); },
           [this](std::string_view text) { return sendString(text); },
-          [this] { return nextRequestId(); },
+          [this] { return requestIds_.next(); },
       }),
       files_(services_.notifications, services_.files,
              FileTransfers::Device{
@@ -37,7 +34,9 @@ Client::Client(bool debug, const platform::Services& services)
                  [this]() -> const std::string& { return fileNotificationName_; },
              }),
       scheduler_(services_.loop, UpdateScheduler::Link{
-                                     [this](double now) { expressions_->setTime(now - timeOfStart_); },
+                                     [this, start = services.loop.now()](double now) {
+                                         expressions_->setTime(now - start);
+                                     },
                                      [this] { variables_.requests().submitRequests(); },
                                      [this]() -> std::shared_ptr<void> { return weak_from_this().lock(); },
                                  })
@@ -45,7 +44,6 @@ Client::Client(bool debug, const platform::Services& services)
     destination_.sin_family = AF_INET;
     destination_.sin_port = htons(kDevicePort);
     destination_.sin_addr.s_addr = 0;
-    timeOfStart_ = services_.loop.now();
     setSerialNumber(0);
 }
 
@@ -89,38 +87,6 @@ void Client::setService(bool on)
     expressions_->setService(on);
 }
 
-std::optional<double> Client::lastHeardTime() const
-{
-    double t = lastHeardTime_.load();
-    if (std::isnan(t))
-        return std::nullopt;
-    return t;
-}
-
-void Client::setLastHeardTime(double t)
-{
-    lastHeardTime_ = t;
-}
-
-void Client::noteProbe(double t)
-{
-    // Only the first unanswered probe counts: a device that answers none
-    // has been silent since then.
-    if (!unansweredProbeSince())
-        probeTime_ = t;
-}
-
-std::optional<double> Client::unansweredProbeSince() const
-{
-    double probe = probeTime_.load();
-    if (std::isnan(probe))
-        return std::nullopt;
-    double heard = lastHeardTime_.load();
-    if (!std::isnan(heard) && heard >= probe)
-        return std::nullopt;
-    return probe;
-}
-
 void Client::setAddress(in_addr address, std::uint16_t port)
 {
     char text[INET_ADDRSTRLEN] = {};
@@ -156,7 +122,7 @@ void Client::copyValues(const Client& other)
     setAddress(dest.sin_addr, ntohs(dest.sin_port));
     sendMutex_ = other.sendMutex_.load();
     socket_ = other.socket_.load();
-    lastHeardTime_ = other.lastHeardTime_.load();
+    presence_.takeLastHeardTime(other.presence_);
 }
 
 void Client::setSocket(int socket, std::mutex* sendMutex)

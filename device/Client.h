@@ -11,10 +11,11 @@
 // hold it.
 //
 // Thread rule: main thread, except that the listen thread may call sendChar()
-// (presence probe) and read serialNumber() and lastHeardTime(); those three
-// are safe from any thread. Sends are serialised by the shared send lock.
+// (presence probe) and use serialNumber() and presence(); those three are
+// safe from any thread. Sends are serialised by the shared send lock.
 
 #include "device/FileTransfers.h"
+#include "device/PresenceClock.h"
 #include "device/RequestId.h"
 #include "device/ShownLease.h"
 #include "device/Thumbwheels.h"
@@ -31,7 +32,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -70,14 +70,9 @@ public:
     void setSerialNumber(std::int32_t serial);
     // Sets the flag and the `service` variable of the device's expressions.
     void setService(bool on);
-    // When the last datagram from the device arrived, on the main loop's
-    // clock; nullopt while nothing has been heard.
-    std::optional<double> lastHeardTime() const;
-    void setLastHeardTime(double t);
-    // The presence probe: a probe counts as unanswered while nothing has been
-    // heard since it went; the first such probe's time is kept. Any thread.
-    void noteProbe(double t);
-    std::optional<double> unansweredProbeSince() const;
+    // When the device was last heard and since when a probe waits. Any thread.
+    PresenceClock& presence() { return presence_; }
+    const PresenceClock& presence() const { return presence_; }
     // Another host that announced this device's serial number while the
     // device still answered at its own address (empty: none). Main thread.
     const std::string& rivalAddress() const { return rivalAddress_; }
@@ -103,7 +98,6 @@ public:
     // --- Command channel -------------------------------------------------------
     // Attaches the finder's sending socket and its send lock (neither owned).
     void setSocket(int socket, std::mutex* sendMutex);
-    int socket() const { return socket_.load(); }
     // One byte to the device. 0 on success; -1 silently without a channel;
     // -1 with "Error sending packet: %s\n" when the send fails.
     int sendChar(char c);
@@ -112,8 +106,6 @@ public:
     // "cservice 1\r\n" or "cservice 0\r\n". The service flag is left alone: it
     // follows the device's own reports.
     int setServiceMode(bool on);
-    // Request identifiers 'b'..'|','a'..'|',..., this record's own.
-    char nextRequestId() { return requestIds_.next(); }
 
     // --- Events ----------------------------------------------------------------
     // Prints "%d: %s\n", switches service mode on the stamped service events,
@@ -159,10 +151,7 @@ private:
     std::string type_;
     std::atomic<std::int32_t> serialNumber_{0};
     std::int32_t version_ = 0;
-    // NaN while nothing has been heard; read by the listen thread.
-    std::atomic<double> lastHeardTime_;
-    // NaN while no probe waits for its answer.
-    std::atomic<double> probeTime_;
+    PresenceClock presence_;
     std::string rivalAddress_;
     bool service_ = false;
     std::atomic<std::mutex*> sendMutex_{nullptr};
@@ -174,7 +163,7 @@ private:
     std::string dictionaryIPString_;
     std::string fileNotificationName_;
     std::string eventNotificationName_;
-    double timeOfStart_ = 0;
+    // Request identifiers 'b'..'|','a'..'|',..., this record's own.
     RequestIdCounter requestIds_;
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;

@@ -157,22 +157,9 @@ public:
     // no screen holds a registry lock. Any thread.
     RegistrySnapshot registrySnapshot();
 
-    void lockIDArray() { registry_.clientid_mutex.lock(); }
-    void unlockIDArray() { registry_.clientid_mutex.unlock(); }
-    void lockIPDictionary() { registry_.clientip_mutex.lock(); }
-    void unlockIPDictionary() { registry_.clientip_mutex.unlock(); }
-
-    // Read these holding the matching lock above.
-    const ClientRegistry::ClientList& clientIDArray() const { return registry_.clientIDArray; }
-    const std::unordered_map<std::string, std::shared_ptr<Client>>& clientIPDictionary() const
-    {
-        return registry_.clientIPDictionary;
-    }
-    // Holding lockIDArray().
-    const std::unordered_map<std::string, std::shared_ptr<Client>>& clientGraveyard() const
-    {
-        return registry_.clientGraveyard;
-    }
+    // The records, the number of addresses and the graveyard, taken under
+    // the registry locks as registrySnapshot() is. Any thread.
+    RegistryContents registryContents();
 
     // --- Presence events and alerts (main thread) -------------------------------
     void lostClientEvent(Client& client);

@@ -64,6 +64,12 @@ RegistrySnapshot ClientFinder::registrySnapshot()
     return registry_.snapshot();
 }
 
+RegistryContents ClientFinder::registryContents()
+{
+    AllRegistryLocks locks(registry_);
+    return registry_.contents();
+}
+
 void ClientFinder::removeClient(const std::shared_ptr<Client>& client)
 {
     // The LOST line is written on the main thread before any registry lock is
@@ -82,10 +88,10 @@ void ClientFinder::checkPresence()
         std::lock_guard lock(registry_.clientid_mutex);
         double now = services_.loop.now();
         for (const auto& client : registry_.clientIDArray) {
-            double silence = now - client->lastHeardTime().value_or(now);
+            double silence = now - client->presence().lastHeardTime().value_or(now);
             if (silence > kProbeAfterSeconds) {
                 client->sendChar('F');
-                client->noteProbe(now);
+                client->presence().noteProbe(now);
             }
             if (silence > kLostAfterSeconds) {
                 if (debug())
@@ -112,7 +118,7 @@ void ClientFinder::checkPresence()
 // presence probe of it has gone unanswered for kProbeAnswerSeconds.
 static bool stillAnswers(const Client& record, double now)
 {
-    std::optional<double> probe = record.unansweredProbeSince();
+    std::optional<double> probe = record.presence().unansweredProbeSince();
     return !probe || now - *probe < ClientFinder::kProbeAnswerSeconds;
 }
 
@@ -215,7 +221,7 @@ std::shared_ptr<Client> ClientFinder::registerLocked(std::shared_ptr<Client> cli
     // address) forgets the record heard from longest ago, rather than
     // growing and probing without end.
     if (registry_.clientIDArray.size() >= kMaxRecords) {
-        auto heard = [](const std::shared_ptr<Client>& c) { return c->lastHeardTime().value_or(-1e300); };
+        auto heard = [](const std::shared_ptr<Client>& c) { return c->presence().lastHeardTime().value_or(-1e300); };
         auto oldest = std::min_element(registry_.clientIDArray.begin(), registry_.clientIDArray.end(),
                                        [&](const auto& a, const auto& b) { return heard(a) < heard(b); });
         std::shared_ptr<Client> gone = *oldest;

@@ -64,6 +64,15 @@ RegistrySnapshot ClientRegistry::snapshot() const
     return shot;
 }
 
+RegistryContents ClientRegistry::contents() const
+{
+    RegistryContents all;
+    all.records.assign(clientIDArray.begin(), clientIDArray.end());
+    all.addresses = clientIPDictionary.size();
+    all.graveyard.insert(clientGraveyard.begin(), clientGraveyard.end());
+    return all;
+}
+
 std::shared_ptr<Client> RegistrySnapshot::at(int section, int row) const
 {
     if (section < 0 || static_cast<std::size_t>(section) >= sections.size())

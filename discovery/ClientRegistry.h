@@ -53,6 +53,16 @@ struct RegistrySnapshot {
     std::shared_ptr<Client> at(int section, int row) const;
 };
 
+// Everything the registry holds, read in one go: every record in order of
+// registration, how many addresses have a record, and the records kept for
+// a screen after their device went, by serial number. Weak references, as in
+// RegistrySnapshot: holding the contents keeps no record alive.
+struct RegistryContents {
+    std::vector<std::weak_ptr<Client>> records;
+    std::size_t addresses = 0;
+    std::unordered_map<std::string, std::weak_ptr<Client>> graveyard;
+};
+
 class ClientRegistry {
 public:
     using ClientPtr = std::shared_ptr<Client>;
@@ -88,6 +98,10 @@ public:
 
     // Holding clientdict_mutex and clienttype_mutex: the type sections.
     RegistrySnapshot snapshot() const;
+
+    // Holding clientid_mutex and clientip_mutex: the records, the number of
+    // addresses and the graveyard.
+    RegistryContents contents() const;
 };
 
 } // namespace fieldmon

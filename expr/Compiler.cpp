@@ -62,7 +62,7 @@ NodePtr Compiler::applyPrecedence(std::vector<NodePtr>& tokens)
             const bool first = out.empty();
             const bool last = i + 1 == tokens.size();
             if (first || last) {
-                if (t->operatorChar() != '-' || last)
+                if (t->operatorKind() != Operator::Subtract || last)
                     return infixError();
                 t->addArg(std::move(tokens[i + 1]));
             } else {

@@ -16,21 +16,7 @@ using ascii::isSpace;
 
 bool isOperatorChar(char c)
 {
-    switch (c) {
-    case '+':
-    case '-':
-    case '*':
-    case '/':
-    case '%':
-    case '&':
-    case '|':
-    case '>':
-    case '<':
-    case '?':
-    case ':':
-    case '=': return true;
-    }
-    return false;
+    return operatorFromChar(c) != Operator::None;
 }
 
 // Where a number ends: white space, most operator characters, parentheses,
@@ -416,18 +402,8 @@ Compiler::Walk::Step Compiler::Walk::operatorSecond(char c)
     if (c == '=' || c == '&' || c == '|')
         diag("'%c'\n", c);
     state_ = State::Between;
-    char pair = 0;
-    if (remembered_ == '<' && c == '=')
-        pair = 'L';
-    else if (remembered_ == '>' && c == '=')
-        pair = 'G';
-    else if (remembered_ == '&' && c == '&')
-        pair = 'A';
-    else if (remembered_ == '|' && c == '|')
-        pair = 'O';
-    else if (remembered_ == '=' && c == '=')
-        pair = 'E';
-    if (pair) {
+    const Operator pair = operatorFromPair(remembered_, c);
+    if (pair != Operator::None) {
         note("Pushing a double opperator");
         tokens.push_back(Node::op(compiler_.client_, pair));
         return Step::Next;
@@ -435,7 +411,7 @@ Compiler::Walk::Step Compiler::Walk::operatorSecond(char c)
     if (c == '=' || c == '&' || c == '|')
         return Step::Next; // pairs such as "+=" are not operators: both characters go
     note("Pushing a single opperator");
-    tokens.push_back(Node::op(compiler_.client_, remembered_));
+    tokens.push_back(Node::op(compiler_.client_, operatorFromChar(remembered_)));
     return Step::Reloop;
 }
 

@@ -155,10 +155,10 @@ NodePtr Node::error(ClientPtr client)
     return NodePtr(new Node(std::move(client), NodeKind::Error));
 }
 
-NodePtr Node::op(ClientPtr client, char operatorChar)
+NodePtr Node::op(ClientPtr client, Operator op)
 {
     NodePtr n(new Node(std::move(client), NodeKind::Operator));
-    n->op_ = operatorChar;
+    n->op_ = op;
     return n;
 }
 
@@ -190,24 +190,26 @@ int Node::order() const
     if (kind_ != NodeKind::Operator)
         return 0;
     switch (op_) {
-    case '*':
-    case '/':
-    case '%': return 0;
-    case '+':
-    case '-': return 1;
-    case '<':
-    case '>':
-    case '&':
-    case '|':
-    case 'L':
-    case 'G':
-    case 'E': return 2;
-    case 'A':
-    case 'O': return 3;
-    case ':': return 4;
-    case '?': return 5;
+    case Operator::Multiply:
+    case Operator::Divide:
+    case Operator::Remainder: return 0;
+    case Operator::Add:
+    case Operator::Subtract: return 1;
+    case Operator::Less:
+    case Operator::Greater:
+    case Operator::BitAnd:
+    case Operator::BitOr:
+    case Operator::LessEqual:
+    case Operator::GreaterEqual:
+    case Operator::Equal: return 2;
+    case Operator::And:
+    case Operator::Or: return 3;
+    case Operator::Branches: return 4;
+    case Operator::Choose: return 5;
+    case Operator::Assign:
+    case Operator::None: break;
     }
-    return 6; // '=' and anything unknown bind loosest
+    return 6; // "=" binds loosest
 }
 
 bool Node::hasArgs() const
@@ -288,8 +290,8 @@ std::string Node::string() const
     }
     case NodeKind::Operator:
         if (args_.size() == 2)
-            return "(" + args_[0]->string() + " " + op_ + " " + args_[1]->string() + ")";
-        return std::string(1, op_);
+            return "(" + args_[0]->string() + " " + operatorCode(op_) + " " + args_[1]->string() + ")";
+        return std::string(1, operatorCode(op_));
     case NodeKind::String: return "\"" + string_ + "\"";
     case NodeKind::Integer: return Value::integer(intVal_).stringValue();
     case NodeKind::Double: return Value::real(doubleVal_).stringValue();
@@ -338,14 +340,8 @@ std::string Node::description() const
     case NodeKind::String: return "<ClientDataString: " + id + " value=\"" + string_ + "\">";
     case NodeKind::Error: return "<ClientDataError: " + id + ">";
     case NodeKind::Operator: {
-        std::string o(1, op_);
-        switch (op_) {
-        case 'G': o = ">="; break;
-        case 'L': o = "<="; break;
-        case 'A': o = "&&"; break;
-        case 'O': o = "||"; break;
-        case 'E': o = "=="; break;
-        }
+        const char* text = operatorText(op_);
+        const std::string o = text ? std::string(text) : std::string(1, operatorCode(op_));
         return "<ClientDataOperator: " + id + " opperator=\"" + o + "\" args=" + argsDescription() + ">";
     }
     case NodeKind::Plain:
@@ -365,7 +361,7 @@ void Node::dropOperands()
     index_.reset();
     varName_.clear();
     element_.clear();
-    op_ = 0;
+    op_ = Operator::None;
     height_ = 1;
 }
 
@@ -421,7 +417,7 @@ void Node::setDouble(double v)
 
 void Node::simplifyWithEnvironment(Scope* env)
 {
-    if (kind_ == NodeKind::Operator && op_ == ':')
+    if (kind_ == NodeKind::Operator && op_ == Operator::Branches)
         return;
     if (!isConst())
         return;

@@ -31,6 +31,7 @@
 // Thread rule: main thread only.
 
 #include "expr/DeviceLink.h"
+#include "expr/Operator.h"
 #include "variables/RemoteDataRequest.h"
 #include "expr/Schedulable.h"
 #include "variables/Requester.h"
@@ -89,7 +90,7 @@ public:
     // Replaces \" by ", \n by a line feed and \t by a tab, in that order.
     static NodePtr string(ClientPtr client, std::string_view text);
     static NodePtr error(ClientPtr client);
-    static NodePtr op(ClientPtr client, char operatorChar);
+    static NodePtr op(ClientPtr client, Operator op);
     // A constant node holding `v` (nothing reads as the integer 0).
     static NodePtr constant(ClientPtr client, const Value& v);
 
@@ -112,7 +113,7 @@ public:
     virtual bool isStatic() const;
 
     const std::vector<NodePtr>& args() const { return args_; }
-    char operatorChar() const { return op_; }
+    Operator operatorKind() const { return op_; }
     const std::string& varName() const { return varName_; }
     const std::string& elementName() const { return element_; }
     const NodePtr& structure() const { return struct_; }
@@ -219,7 +220,7 @@ private:
     void dropOperands();
     std::string argsDescription() const;
 
-    char op_ = 0;
+    Operator op_ = Operator::None;
     // Which built-in a function node calls, found once (0: not looked up yet).
     std::uint8_t function_ = 0;
     bool requeue_ = true;

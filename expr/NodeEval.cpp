@@ -65,7 +65,7 @@ Node* Evaluator::branchOf(Node& n, std::int32_t condition)
     if (n.args_.size() < 2)
         return nullptr;
     Node& colon = *n.args_[1];
-    if (colon.kind_ != NodeKind::Operator || colon.op_ != ':' || colon.args_.size() < 2)
+    if (colon.kind_ != NodeKind::Operator || colon.op_ != Operator::Branches || colon.args_.size() < 2)
         return nullptr;
     return colon.args_[condition != 0 ? 0 : 1].get();
 }
@@ -110,9 +110,9 @@ Num Evaluator::number(Node& n, Scope* env)
 
 Num Evaluator::numberOfOperator(Node& n, Scope* env)
 {
-    const char op = n.op_;
+    const Operator op = n.op_;
     const auto& args = n.args_;
-    if (op == '?') {
+    if (op == Operator::Choose) {
         if (args.empty())
             return Num::fail();
         const Num c = number(*args[0], env);
@@ -129,7 +129,7 @@ Num Evaluator::numberOfOperator(Node& n, Scope* env)
     Num acc = number(*args[0], env);
     if (acc.failed())
         return acc;
-    if (op == '-' && count == 1)
+    if (op == Operator::Subtract && count == 1)
         return acc.isInt() ? Num::ofInt(wrapNeg(acc.i)) : Num::ofDouble(-acc.d);
     for (std::size_t k = 1; k < count; ++k) {
         const Num v = number(*args[k], env);
@@ -226,8 +226,8 @@ Value Evaluator::valueOfLocal(Node& n, Scope* env)
 
 Value Evaluator::valueOfOperator(Node& n, Scope* env)
 {
-    const char op = n.op_;
-    if (op == '?') {
+    const Operator op = n.op_;
+    if (op == Operator::Choose) {
         if (n.args_.size() < 2)
             return Value::error();
         // Only an error node as the condition is the result. Any other
@@ -242,7 +242,7 @@ Value Evaluator::valueOfOperator(Node& n, Scope* env)
         NodePtr hold = branch->shared_from_this();
         return child(*branch, env);
     }
-    if (op == '-' && n.args_.size() == 1) {
+    if (op == Operator::Subtract && n.args_.size() == 1) {
         Value v = child(*n.args_[0], env);
         switch (v.kind()) {
         case Kind::Integer: return Value::integer(wrapNeg(v.asInt()));
@@ -303,11 +303,11 @@ Value Evaluator::valueOfOperator(Node& n, Scope* env)
             break;
         }
         case Kind::String:
-            if (op == '+') {
+            if (op == Operator::Add) {
                 acc = Value::text(acc.asText() + v.asText());
                 break;
             }
-            if (op == ':')
+            if (op == Operator::Branches)
                 break;
             return Value::error();
         case Kind::Error:

@@ -174,7 +174,7 @@ RequestList Node::prepForEvalWithEnvironment(Scope* env)
     }
     case NodeKind::Operator:
     case NodeKind::Function: {
-        if (kind_ == NodeKind::Operator && op_ == '?') {
+        if (kind_ == NodeKind::Operator && op_ == Operator::Choose) {
             if (args_.empty())
                 break;
             out = args_[0]->prepForEvalWithEnvironment(env);
@@ -184,7 +184,7 @@ RequestList Node::prepForEvalWithEnvironment(Scope* env)
             if (!args_[0]->valuesPresent())
                 break;
             const NodePtr& colon = args_[1];
-            if (colon->type() != NodeKind::Operator || colon->operatorChar() != ':' || colon->args().size() < 2)
+            if (colon->type() != NodeKind::Operator || colon->operatorKind() != Operator::Branches || colon->args().size() < 2)
                 break;
             NodePtr branch = colon->args()[args_[0]->intValueWithEnvironment(env) != 0 ? 0 : 1];
             out = branch->prepForEvalWithEnvironment(env);
@@ -247,11 +247,11 @@ RequestList Node::requestVariablesWithEnvironment(Scope* env)
     }
     if (kind_ != NodeKind::Operator && kind_ != NodeKind::Function)
         return out;
-    if (kind_ == NodeKind::Operator && op_ == ':') {
+    if (kind_ == NodeKind::Operator && op_ == Operator::Branches) {
         diag("ERROR: Never request variables on a ':'\n");
         return out;
     }
-    if (kind_ == NodeKind::Operator && op_ == '?') {
+    if (kind_ == NodeKind::Operator && op_ == Operator::Choose) {
         if (args_.empty())
             return out;
         out = args_[0]->requestVariablesWithEnvironment(env);
@@ -259,7 +259,7 @@ RequestList Node::requestVariablesWithEnvironment(Scope* env)
             return out;
         // The condition's values are in: ask only for the branch it selects.
         const NodePtr& colon = args_[1];
-        if (colon->type() != NodeKind::Operator || colon->operatorChar() != ':' || colon->args().size() < 2)
+        if (colon->type() != NodeKind::Operator || colon->operatorKind() != Operator::Branches || colon->args().size() < 2)
             return out;
         NodePtr branch = colon->args()[args_[0]->intValueWithEnvironment(env) != 0 ? 0 : 1];
         return branch->requestVariablesWithEnvironment(env);

@@ -6,6 +6,7 @@
 //
 // Thread rule: pure functions; any thread.
 
+#include "expr/Operator.h"
 #include "variables/Value.h"
 
 #include <cmath>
@@ -21,25 +22,29 @@ class Scope;
 
 inline constexpr std::int32_t kIntMin = std::numeric_limits<std::int32_t>::min();
 
-[[gnu::always_inline]] inline bool isValidOperator(char c)
+// Whether the arithmetic below has the operator; a choice is evaluated by
+// its own path, and "=" or no operator at all is an error.
+[[gnu::always_inline]] inline bool isValidOperator(Operator op)
 {
-    switch (c) {
-    case '+':
-    case '-':
-    case '*':
-    case '/':
-    case '%':
-    case '&':
-    case '|':
-    case '<':
-    case '>':
-    case 'L':
-    case 'G':
-    case 'A':
-    case 'O':
-    case 'E':
-    case '?':
-    case ':': return true;
+    switch (op) {
+    case Operator::Add:
+    case Operator::Subtract:
+    case Operator::Multiply:
+    case Operator::Divide:
+    case Operator::Remainder:
+    case Operator::BitAnd:
+    case Operator::BitOr:
+    case Operator::Less:
+    case Operator::Greater:
+    case Operator::LessEqual:
+    case Operator::GreaterEqual:
+    case Operator::And:
+    case Operator::Or:
+    case Operator::Equal:
+    case Operator::Choose:
+    case Operator::Branches: return true;
+    case Operator::None:
+    case Operator::Assign: break;
     }
     return false;
 }
@@ -64,54 +69,66 @@ inline std::int32_t wrapNeg(std::int32_t a)
 
 // Integer operation; false when the result is an error (division or
 // remainder by zero, INT_MIN / -1, an operator integers do not have).
-[[gnu::always_inline]] inline bool applyInt(char op, std::int32_t a, std::int32_t b, std::int32_t& r)
+[[gnu::always_inline]] inline bool applyInt(Operator op, std::int32_t a, std::int32_t b, std::int32_t& r)
 {
     switch (op) {
-    case '+': r = wrapAdd(a, b); return true;
-    case '-': r = wrapSub(a, b); return true;
-    case '*': r = wrapMul(a, b); return true;
-    case '/':
+    case Operator::Add: r = wrapAdd(a, b); return true;
+    case Operator::Subtract: r = wrapSub(a, b); return true;
+    case Operator::Multiply: r = wrapMul(a, b); return true;
+    case Operator::Divide:
         if (b == 0 || (a == kIntMin && b == -1))
             return false;
         r = a / b;
         return true;
-    case '%':
+    case Operator::Remainder:
         if (b == 0)
             return false;
         r = b == -1 ? 0 : a % b;
         return true;
-    case '&': r = a & b; return true;
-    case '|': r = a | b; return true;
-    case 'A': r = (a != 0 && b != 0) ? 1 : 0; return true;
-    case 'O': r = (a != 0 || b != 0) ? 1 : 0; return true;
-    case '<': r = a < b; return true;
-    case '>': r = a > b; return true;
-    case 'L': r = a <= b; return true;
-    case 'G': r = a >= b; return true;
-    case 'E': r = a == b; return true;
-    case ':': r = a; return true;
+    case Operator::BitAnd: r = a & b; return true;
+    case Operator::BitOr: r = a | b; return true;
+    case Operator::And: r = (a != 0 && b != 0) ? 1 : 0; return true;
+    case Operator::Or: r = (a != 0 || b != 0) ? 1 : 0; return true;
+    case Operator::Less: r = a < b; return true;
+    case Operator::Greater: r = a > b; return true;
+    case Operator::LessEqual: r = a <= b; return true;
+    case Operator::GreaterEqual: r = a >= b; return true;
+    case Operator::Equal: r = a == b; return true;
+    case Operator::Branches: r = a; return true;
+    case Operator::Choose:
+    case Operator::Assign:
+    case Operator::None: break;
     }
     return false;
 }
 
-[[gnu::always_inline]] inline bool applyDouble(char op, double a, double b, double& r)
+// Double operation; false for an operator doubles do not have (the bit and
+// logical ones, which make the result an error).
+[[gnu::always_inline]] inline bool applyDouble(Operator op, double a, double b, double& r)
 {
     switch (op) {
-    case '+': r = a + b; return true;
-    case '-': r = a - b; return true;
-    case '*': r = a * b; return true;
-    case '/': r = a / b; return true;
-    case '%': {
+    case Operator::Add: r = a + b; return true;
+    case Operator::Subtract: r = a - b; return true;
+    case Operator::Multiply: r = a * b; return true;
+    case Operator::Divide: r = a / b; return true;
+    case Operator::Remainder: {
         double q = a / b;
         r = (q - std::trunc(q)) * b;
         return true;
     }
-    case '<': r = a < b ? 1.0 : 0.0; return true;
-    case '>': r = a > b ? 1.0 : 0.0; return true;
-    case 'L': r = a <= b ? 1.0 : 0.0; return true;
-    case 'G': r = a >= b ? 1.0 : 0.0; return true;
-    case 'E': r = a == b ? 1.0 : 0.0; return true;
-    case ':': r = a; return true;
+    case Operator::Less: r = a < b ? 1.0 : 0.0; return true;
+    case Operator::Greater: r = a > b ? 1.0 : 0.0; return true;
+    case Operator::LessEqual: r = a <= b ? 1.0 : 0.0; return true;
+    case Operator::GreaterEqual: r = a >= b ? 1.0 : 0.0; return true;
+    case Operator::Equal: r = a == b ? 1.0 : 0.0; return true;
+    case Operator::Branches: r = a; return true;
+    case Operator::BitAnd:
+    case Operator::BitOr:
+    case Operator::And:
+    case Operator::Or:
+    case Operator::Choose:
+    case Operator::Assign:
+    case Operator::None: break;
     }
     return false;
 }

@@ -128,7 +128,7 @@ std::int32_t unresolved(const Step&, Context& x)
 
 // --- Operators -------------------------------------------------------------------
 
-template <char Op>
+template <Operator Op>
 std::int32_t binaryInt(const Step& s, Context& x)
 {
     const std::int32_t l = intOf(*s.a, x);
@@ -139,7 +139,7 @@ std::int32_t binaryInt(const Step& s, Context& x)
     return out;
 }
 
-template <char Op>
+template <Operator Op>
 double binaryDouble(const Step& s, Context& x)
 {
     const double l = doubleOf(*s.a, x);
@@ -178,7 +178,7 @@ double chooseDouble(const Step& s, Context& x)
 // "cond ? a : b" whose condition is a comparison of two integers, the usual
 // shape in documents: the comparison is made in place rather than through a
 // step of its own. Comparisons never fail, so nothing else changes.
-template <char Op>
+template <Operator Op>
 bool compareInts(const Step& c, Context& x)
 {
     const std::int32_t l = intOf(*c.a, x);
@@ -188,13 +188,13 @@ bool compareInts(const Step& c, Context& x)
     return out != 0;
 }
 
-template <char Op>
+template <Operator Op>
 std::int32_t chooseIntOnCompare(const Step& s, Context& x)
 {
     return intOf(compareInts<Op>(*s.a, x) ? *s.b : *s.c, x);
 }
 
-template <char Op>
+template <Operator Op>
 double chooseDoubleOnCompare(const Step& s, Context& x)
 {
     return doubleOf(compareInts<Op>(*s.a, x) ? *s.b : *s.c, x);
@@ -202,7 +202,7 @@ double chooseDoubleOnCompare(const Step& s, Context& x)
 
 // Gives the fused choice for a condition step that is an integer
 // comparison; false for any other condition.
-template <char Op>
+template <Operator Op>
 bool fuseChoiceOn(const Step& cond, Step& s)
 {
     if (cond.i != &binaryInt<Op>)
@@ -218,8 +218,9 @@ bool fuseChoice(const Step& cond, Step& s)
 {
     if (cond.leaf != Step::Inner || !cond.isInt || cond.ia < 0 || cond.ib < 0)
         return false;
-    return fuseChoiceOn<'<'>(cond, s) || fuseChoiceOn<'>'>(cond, s) || fuseChoiceOn<'L'>(cond, s) ||
-           fuseChoiceOn<'G'>(cond, s) || fuseChoiceOn<'E'>(cond, s);
+    return fuseChoiceOn<Operator::Less>(cond, s) || fuseChoiceOn<Operator::Greater>(cond, s) ||
+           fuseChoiceOn<Operator::LessEqual>(cond, s) || fuseChoiceOn<Operator::GreaterEqual>(cond, s) ||
+           fuseChoiceOn<Operator::Equal>(cond, s);
 }
 
 // A call of a built-in function: its numeric step over the argument steps.
@@ -283,39 +284,42 @@ constexpr auto builtinDoubleSteps(std::index_sequence<I...>)
 constexpr auto kBuiltinIntSteps = builtinIntSteps(std::make_index_sequence<kBuiltins.size()>());
 constexpr auto kBuiltinDoubleSteps = builtinDoubleSteps(std::make_index_sequence<kBuiltins.size()>());
 
-// The step functions of one operator character.
+// The step functions of one operator.
 struct BinaryFns {
     Step::IntFn i;
     Step::DoubleFn d;
     bool doubles; // whether doubles have the operator at all
 };
 
-template <char Op>
+template <Operator Op>
 constexpr BinaryFns binaryFns(bool doubles)
 {
     return {&binaryInt<Op>, &binaryDouble<Op>, doubles};
 }
 
-bool binaryFnsOf(char op, BinaryFns& out)
+bool binaryFnsOf(Operator op, BinaryFns& out)
 {
     switch (op) {
-    case '+': out = binaryFns<'+'>(true); return true;
-    case '-': out = binaryFns<'-'>(true); return true;
-    case '*': out = binaryFns<'*'>(true); return true;
-    case '/': out = binaryFns<'/'>(true); return true;
-    case '%': out = binaryFns<'%'>(true); return true;
-    case '&': out = binaryFns<'&'>(false); return true;
-    case '|': out = binaryFns<'|'>(false); return true;
-    case 'A': out = binaryFns<'A'>(false); return true;
-    case 'O': out = binaryFns<'O'>(false); return true;
-    case '<': out = binaryFns<'<'>(true); return true;
-    case '>': out = binaryFns<'>'>(true); return true;
-    case 'L': out = binaryFns<'L'>(true); return true;
-    case 'G': out = binaryFns<'G'>(true); return true;
-    case 'E': out = binaryFns<'E'>(true); return true;
-    case ':': out = binaryFns<':'>(true); return true;
+    case Operator::Add: out = binaryFns<Operator::Add>(true); return true;
+    case Operator::Subtract: out = binaryFns<Operator::Subtract>(true); return true;
+    case Operator::Multiply: out = binaryFns<Operator::Multiply>(true); return true;
+    case Operator::Divide: out = binaryFns<Operator::Divide>(true); return true;
+    case Operator::Remainder: out = binaryFns<Operator::Remainder>(true); return true;
+    case Operator::BitAnd: out = binaryFns<Operator::BitAnd>(false); return true;
+    case Operator::BitOr: out = binaryFns<Operator::BitOr>(false); return true;
+    case Operator::And: out = binaryFns<Operator::And>(false); return true;
+    case Operator::Or: out = binaryFns<Operator::Or>(false); return true;
+    case Operator::Less: out = binaryFns<Operator::Less>(true); return true;
+    case Operator::Greater: out = binaryFns<Operator::Greater>(true); return true;
+    case Operator::LessEqual: out = binaryFns<Operator::LessEqual>(true); return true;
+    case Operator::GreaterEqual: out = binaryFns<Operator::GreaterEqual>(true); return true;
+    case Operator::Equal: out = binaryFns<Operator::Equal>(true); return true;
+    case Operator::Branches: out = binaryFns<Operator::Branches>(true); return true;
+    case Operator::Choose: // emitted as a choice, never through here
+    case Operator::Assign:
+    case Operator::None: break;
     }
-    return false; // "=" and strangers turn into errors in the tree
+    return false; // "=" turns into an error in the tree
 }
 
 // The kind a local variable has now, for the step that reads it.
@@ -377,7 +381,7 @@ int NumericProgram::emit(const Node& n, int depth)
         Step s;
         return leafStep(n, s) ? push(s) : -1;
     }
-    case NodeKind::Operator: return n.op_ == '?' ? emitChoice(n, depth) : emitOperator(n, depth);
+    case NodeKind::Operator: return n.op_ == Operator::Choose ? emitChoice(n, depth) : emitOperator(n, depth);
     case NodeKind::Function: return emitFunction(n, depth);
     case NodeKind::String:
     case NodeKind::Error:
@@ -452,7 +456,7 @@ int NumericProgram::emitChoice(const Node& n, int depth)
     if (args.size() < 2)
         return -1;
     const Node& colon = *args[1];
-    if (colon.kind_ != NodeKind::Operator || colon.op_ != ':' || colon.args_.size() < 2)
+    if (colon.kind_ != NodeKind::Operator || colon.op_ != Operator::Branches || colon.args_.size() < 2)
         return -1;
     Step s;
     s.ia = emit(*args[0], depth + 1);
@@ -477,7 +481,7 @@ int NumericProgram::emitChoice(const Node& n, int depth)
 int NumericProgram::emitOperator(const Node& n, int depth)
 {
     const auto& args = n.args_;
-    const char op = n.op_;
+    const Operator op = n.op_;
     BinaryFns fns;
     if (!binaryFnsOf(op, fns))
         return -1;
@@ -491,7 +495,7 @@ int NumericProgram::emitOperator(const Node& n, int depth)
     int acc = emit(*args[0], depth + 1);
     if (acc < 0)
         return -1;
-    if (op == '-' && args.size() == 1) {
+    if (op == Operator::Subtract && args.size() == 1) {
         s.ia = acc;
         s.isInt = steps_[static_cast<std::size_t>(acc)].isInt;
         if (s.isInt)

@@ -9,9 +9,9 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -88,13 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.finder->parsePacket(from, datagram);
     rig.loop.runPending();
 
-    rig.finder->lockIDArray();
-    const auto& records = rig.finder->clientIDArray();
+    const auto records = rig.finder->registryContents().records;
     if (records.size() > ClientFinder::kMaxRecords)
         std::abort(); // the registry outgrew its cap
-    for (const auto& r : records)
-        if (refused(ntohl(r->address().s_addr)))
+    for (const auto& record : records)
+        if (auto r = record.lock(); r && refused(ntohl(r->address().s_addr)))
             std::abort(); // a record for a sender no device can have
-    rig.finder->unlockIDArray();
     return 0;
 }

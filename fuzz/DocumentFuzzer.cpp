@@ -13,9 +13,9 @@
 
 #include "device/Client.h"
 #include "pages/DevicePage.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 #include "pages/PageBuildContext.h"
 #include "uidesc/XMLReader.h"
 

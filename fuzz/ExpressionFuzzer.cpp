@@ -11,9 +11,9 @@
 #include "expr/Compiler.h"
 #include "expr/Node.h"
 #include "expr/Scope.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 #include "variables/RemoteData.h"
 
 #include <cstdint>

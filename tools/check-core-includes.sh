@@ -14,6 +14,9 @@
 # discovery/ itself names only device/ and platform/). bench/, fuzz/ and
 # tests/ may include anything and are not checked; no other folder may
 # include them. Prints every violation and exits 1 if there is any.
+#
+# The top-level CMakeLists.txt links each folder's library to the libraries
+# of the same table, so keep the two in step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,14 +1,13 @@
 #include "widgets/GroupedTableView.h"
 
 #include "widgets/PhoneStyle.h"
+#include "widgets/ScrollIndicator.h"
 #include "widgets/SectionIndex.h"
 
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QScrollBar>
-#include <QScrollEvent>
-#include <QScrollPrepareEvent>
 #include <QScrollerProperties>
 #include <QTimer>
 #include <QVariantAnimation>
@@ -28,38 +27,6 @@ constexpr int kSectionGap = 10;
 constexpr int kHeaderInset = 20;
 constexpr int kAnimationMs = 300;
 
-// A thin rounded bar on the right that shows where the view is in the
-// content while it moves, then fades away.
-class ScrollIndicator : public QWidget {
-public:
-    explicit ScrollIndicator(QWidget* parent) : QWidget(parent)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        hideTimer_.setSingleShot(true);
-        QObject::connect(&hideTimer_, &QTimer::timeout, this, [this] { hide(); });
-        hide();
-    }
-    void flash(int ms)
-    {
-        show();
-        raise();
-        hideTimer_.start(ms);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0, 0, 0, 110));
-        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 2.5, 2.5);
-    }
-
-private:
-    QTimer hideTimer_;
-};
-
 QBrush pinstripes()
 {
     QPixmap tile(7, 1);
@@ -73,7 +40,7 @@ QBrush pinstripes()
 
 GroupedTableView::GroupedTableView(QWidget* parent)
     : QAbstractScrollArea(parent), content_(new QWidget(viewport())), index_(new SectionIndex(this)),
-      animation_(new QVariantAnimation(this))
+      animation_(new QVariantAnimation(this)), indicator_(new ScrollIndicator(viewport()))
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -92,8 +59,7 @@ GroupedTableView::GroupedTableView(QWidget* parent)
             source_->sectionIndexTouched(*this, i);
     };
 
-    auto* indicator = new ScrollIndicator(viewport());
-    indicator->setObjectName("scrollIndicator");
+    indicator_->setObjectName("scrollIndicator");
 
     animation_->setDuration(kAnimationMs);
     animation_->setEasingCurve(QEasingCurve::OutCubic);
@@ -374,72 +340,6 @@ void GroupedTableView::placeWidgets()
     }
 }
 
-void GroupedTableView::updateScrollRange()
-{
-    int vh = viewport()->height();
-    QScrollBar* bar = verticalScrollBar();
-    bar->setPageStep(std::max(1, vh));
-    bar->setRange(0, std::max(0, contentHeight_ - vh));
-}
-
-double GroupedTableView::maxContentOffset() const
-{
-    return verticalScrollBar()->maximum();
-}
-
-double GroupedTableView::realOffset() const
-{
-    return verticalScrollBar()->value();
-}
-
-void GroupedTableView::setRealOffset(double y)
-{
-    int v = static_cast<int>(std::lround(std::clamp(y, 0.0, maxContentOffset())));
-    if (v == verticalScrollBar()->value())
-        return;
-    verticalScrollBar()->setValue(v);
-}
-
-double GroupedTableView::contentOffset() const
-{
-    return realOffset() - shift();
-}
-
-void GroupedTableView::setContentOffset(double y, bool animated)
-{
-    double target = std::clamp(y + shift(), 0.0, maxContentOffset());
-    animation_->stop();
-    if (!animated || std::abs(target - realOffset()) < 1.0) {
-        setRealOffset(target);
-        return;
-    }
-    animation_->setStartValue(realOffset());
-    animation_->setEndValue(target);
-    animation_->start();
-}
-
-void GroupedTableView::stopScrolling()
-{
-    animation_->stop();
-    if (gestures_.scrollerState() == QScroller::Scrolling)
-        QScroller::scroller(viewport())->stop();
-}
-
-void GroupedTableView::scrollToRow(IndexPath path, ScrollPosition where, bool animated)
-{
-    QRect r = rectForRow(path);
-    if (r.isNull())
-        return;
-    double vh = viewport()->height();
-    double target = r.top();
-    if (where == ScrollPosition::Middle)
-        target = r.center().y() + 0.5 - vh / 2;
-    else if (where == ScrollPosition::Bottom)
-        target = r.bottom() + 1 - vh;
-    // Rows are placed in real coordinates, whatever shift is in force.
-    setContentOffset(target - shift(), animated);
-}
-
 QRect GroupedTableView::rectForRow(IndexPath path) const
 {
     if (path.section < 0 || path.section >= numberOfSections())
@@ -456,26 +356,6 @@ QRect GroupedTableView::visualRectForRow(IndexPath path) const
     if (r.isNull())
         return r;
     return r.translated(content_->pos());
-}
-
-std::optional<IndexPath> GroupedTableView::lastVisibleRow() const
-{
-    double top = realOffset();
-    double bottom = top + viewport()->height();
-    for (int si = numberOfSections() - 1; si >= 0; --si) {
-        const auto& s = sections_[static_cast<std::size_t>(si)];
-        if (s.rows == 0)
-            continue;
-        // The last row that starts above the bottom edge and ends below the top.
-        int r = static_cast<int>(std::ceil((bottom - s.firstRowTop) / rowHeight_)) - 1;
-        r = std::min(r, s.rows - 1);
-        if (r < 0)
-            continue;
-        if (s.firstRowTop + (r + 1) * rowHeight_ <= top)
-            return std::nullopt; // everything of this section is above the view
-        return IndexPath{si, r};
-    }
-    return std::nullopt;
 }
 
 void GroupedTableView::selectRow(IndexPath path)
@@ -507,86 +387,11 @@ void GroupedTableView::deselectRow(IndexPath path, bool animated)
     });
 }
 
-bool GroupedTableView::isAnimatingScroll() const
-{
-    return animation_->state() == QAbstractAnimation::Running;
-}
-
-void GroupedTableView::flashScrollIndicators()
-{
-    if (contentHeight_ <= viewport()->height())
-        return;
-    if (auto* indicator = static_cast<ScrollIndicator*>(viewport()->findChild<QWidget*>("scrollIndicator")))
-        indicator->flash(800);
-}
-
 void GroupedTableView::resizeEvent(QResizeEvent* e)
 {
     QAbstractScrollArea::resizeEvent(e);
     updateScrollRange();
     placeWidgets();
-}
-
-void GroupedTableView::scrollContentsBy(int, int)
-{
-    placeWidgets();
-    if (gestures_.scrollerState() != QScroller::Inactive || isAnimatingScroll())
-        if (auto* indicator = static_cast<ScrollIndicator*>(viewport()->findChild<QWidget*>("scrollIndicator")))
-            indicator->flash(500);
-}
-
-bool GroupedTableView::viewportEvent(QEvent* e)
-{
-    switch (e->type()) {
-    case QEvent::ScrollPrepare: {
-        // The scroller works in the shifted coordinates the source asks for.
-        auto* se = static_cast<QScrollPrepareEvent*>(e);
-        se->setViewportSize(viewport()->size());
-        se->setContentPosRange(QRectF(0, -shift(), 0, maxContentOffset()));
-        se->setContentPos(QPointF(0, contentOffset()));
-        se->accept();
-        return true;
-    }
-    case QEvent::Scroll: {
-        auto* se = static_cast<QScrollEvent*>(e);
-        setRealOffset(se->contentPos().y() + shift());
-        return true;
-    }
-    default:
-        return QAbstractScrollArea::viewportEvent(e);
-    }
-}
-
-void GroupedTableView::onScrollerState(QScroller::State state)
-{
-    const bool fingerLifted = gestures_.tracking() && (state == QScroller::Scrolling || state == QScroller::Inactive);
-    if (fingerLifted && pool_.hasParked())
-        // Once the cell has had the release that ends the finger's events.
-        QTimer::singleShot(0, this, [this] {
-            if (!gestures_.tracking())
-                pool_.hideParked();
-        });
-    if (state == QScroller::Pressed)
-        animation_->stop();
-    gestures_.onScrollerState(state);
-}
-
-void GroupedTableView::willBeginDragging()
-{
-    if (source_)
-        source_->willBeginDragging(*this);
-}
-
-void GroupedTableView::didEndDragging(bool decelerate)
-{
-    if (source_)
-        source_->didEndDragging(*this, decelerate);
-}
-
-void GroupedTableView::didEndDecelerating()
-{
-    if (source_)
-        source_->didEndDecelerating(*this);
 }
 
 } // namespace fieldmon

@@ -45,6 +45,7 @@ class QVariantAnimation;
 namespace fieldmon {
 
 class GroupedTableView;
+class ScrollIndicator;
 class SectionIndex;
 
 struct IndexPath {
@@ -181,6 +182,7 @@ private:
     QWidget* content_;
     SectionIndex* index_;
     QVariantAnimation* animation_;
+    ScrollIndicator* indicator_;
     int rowHeight_ = 44;
     int contentHeight_ = 0;
     std::vector<Section> sections_;

@@ -6,7 +6,7 @@
 #include "capture/Recorder.h"
 #include "capture/CaptureReader.h"
 #include "capture/HttpExchanges.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 
 #include "CaptureFiles.h"
 

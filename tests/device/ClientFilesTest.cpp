@@ -1,6 +1,6 @@
 #include "device/Client.h"
 #include "platform/Diagnostics.h"
-#include "platform/FakeFileTransport.h"
+#include "support/FakeFileTransport.h"
 
 #include "support/TestServices.h"
 #include "support/UdpPeer.h"

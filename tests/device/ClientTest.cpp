@@ -52,8 +52,7 @@ TEST(Client, NewRecordHasNoChannelAndSendsNothing)
 {
     TestServices s;
     auto c = Client::create(false, s.services);
-    EXPECT_EQ(c->socket(), -1);
-    EXPECT_FALSE(c->lastHeardTime().has_value());
+    EXPECT_FALSE(c->presence().lastHeardTime().has_value());
     EXPECT_EQ(c->sendChar('F'), -1);
     EXPECT_EQ(c->sendString("chostreq\n"), -1);
     EXPECT_EQ(ntohs(c->socketAddress().sin_port), Client::kDevicePort);
@@ -144,7 +143,7 @@ TEST(Client, CopyValuesCarriesIdentityAndChannelButNotSerialNumber)
     fresh->setName("North well");
     fresh->setVersion(3);
     fresh->setService(true);
-    fresh->setLastHeardTime(77.5);
+    fresh->presence().setLastHeardTime(77.5);
     ch.attach(*fresh);
 
     known->copyValues(*fresh);
@@ -155,7 +154,7 @@ TEST(Client, CopyValuesCarriesIdentityAndChannelButNotSerialNumber)
     EXPECT_EQ(known->name(), "North well");
     EXPECT_EQ(known->version(), 3);
     EXPECT_TRUE(known->service());
-    EXPECT_EQ(known->lastHeardTime(), 77.5);
+    EXPECT_EQ(known->presence().lastHeardTime(), 77.5);
     EXPECT_EQ(known->dictionaryIPString(), "127.0.0.1");
     EXPECT_EQ(known->eventLog().size(), 1u);
 

@@ -128,5 +128,13 @@ TEST_F(ClientVariables, ALateReplyAfterTheIdentifiersWrapReachesItsOwnList)
 
     // Another record starts its own count.
     auto other = Client::create(false, s.services);
-    EXPECT_EQ(other->nextRequestId(), 'b');
+    other->setSocket(sock, &send_mutex);
+    other->setAddress(ipv4("127.0.0.1"), device.port());
+    auto mine = other->variables().createVar("mine", "WORD", 1);
+    mine->setRealAddress(0x10);
+    other->variables().requests().queue(mine->varRequest());
+    ASSERT_TRUE(other->variables().requests().submitRequests());
+    got = device.receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes[1], 'b');
 }

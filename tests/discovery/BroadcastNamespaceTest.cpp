@@ -97,10 +97,10 @@ TEST(BroadcastNamespace, SearchReachesADeviceAcrossTheLink)
     EXPECT_TRUE(far.gotSearch);
     EXPECT_EQ(far.firstSearch, "H");
     EXPECT_TRUE(far.gotReply);
-    finder.lockIDArray();
-    ASSERT_EQ(finder.clientIDArray().size(), 1u);
-    found = finder.clientIDArray()[0];
-    finder.unlockIDArray();
+    const RegistryContents contents = finder.registryContents();
+    ASSERT_EQ(contents.records.size(), 1u);
+    found = contents.records[0].lock();
+    ASSERT_TRUE(found);
     EXPECT_EQ(found->serialNumber(), 4242);
     EXPECT_EQ(found->name(), "Far well");
     EXPECT_EQ(found->dictionaryIPString(), "10.77.0.2");

@@ -67,7 +67,7 @@ TEST(ClientFinder, AnnouncementMakesRecordUnderAllKeys)
     EXPECT_TRUE(c->service());
     EXPECT_EQ(c->dictionaryIPString(), "127.0.0.2");
     EXPECT_EQ(ntohs(c->socketAddress().sin_port), rig.devicePort());
-    EXPECT_EQ(c->lastHeardTime(), rig.s.loop.now());
+    EXPECT_EQ(c->presence().lastHeardTime(), rig.s.loop.now());
     EXPECT_EQ(rig.registered(), 1u);
     EXPECT_EQ(rig.typeKeys(), std::vector<std::string>{"PUMP (PLAT)"});
     EXPECT_EQ(rig.section("PUMP (PLAT)"), std::vector<int>{1207});
@@ -89,7 +89,7 @@ TEST(ClientFinder, RepeatedAnnouncementRefreshesSameRecordAndIsAnsweredOnce)
     EXPECT_EQ(first->name(), "South well");
     EXPECT_EQ(first->version(), 4);
     EXPECT_FALSE(first->service());
-    EXPECT_EQ(first->lastHeardTime(), rig.s.loop.now());
+    EXPECT_EQ(first->presence().lastHeardTime(), rig.s.loop.now());
     EXPECT_EQ(rig.registered(), 1u);
     EXPECT_EQ(found.count, 1); // same address, same record: no reload
     EXPECT_EQ(first->eventLog().size(), 1u); // FOUND only once
@@ -108,11 +108,10 @@ TEST(ClientFinder, TypeKeysInOrderOfFirstAppearance)
     EXPECT_EQ(rig.typeKeys(), (std::vector<std::string>{"PUMP (PLAT)", "VALVE (PLAT)", "PUMP (OTHER)"}));
     EXPECT_EQ(rig.section("PUMP (PLAT)"), (std::vector<int>{1, 3}));
     EXPECT_EQ(rig.section("VALVE (PLAT)"), (std::vector<int>{2}));
-    rig.finder->lockIDArray();
     std::vector<int> order;
-    for (auto& c : rig.finder->clientIDArray())
-        order.push_back(c->serialNumber());
-    rig.finder->unlockIDArray();
+    for (const auto& record : rig.finder->registryContents().records)
+        if (auto c = record.lock())
+            order.push_back(c->serialNumber());
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }
 
@@ -133,9 +132,7 @@ TEST(ClientFinder, KnownDeviceFromNewAddressKeepsItsRecord)
     EXPECT_EQ(record->dictionaryIPString(), "127.0.0.3");
     EXPECT_EQ(rig.registered(), 1u);
     EXPECT_EQ(found.count, 2); // the new address had no record before
-    rig.finder->lockIPDictionary();
-    EXPECT_EQ(rig.finder->clientIPDictionary().size(), 1u);
-    rig.finder->unlockIPDictionary();
+    EXPECT_EQ(rig.finder->registryContents().addresses, 1u);
 }
 
 TEST(ClientFinder, AnotherHostClaimingAnAnsweringDevicesSerialTakesNothing)
@@ -200,9 +197,7 @@ TEST(ClientFinder, SendersNoDeviceCanBeAreIgnored)
         s.loop.runPending();
         EXPECT_FALSE(finder.getClientFromIP(ipv4(sender))) << sender;
     }
-    finder.lockIDArray();
-    EXPECT_TRUE(finder.clientIDArray().empty());
-    finder.unlockIDArray();
+    EXPECT_TRUE(finder.registryContents().records.empty());
     finder.parsePacket(from("10.77.0.10"), "mPLAT;PUMP;North well;3;1207;0");
     EXPECT_TRUE(finder.getClientFromIP(ipv4("10.77.0.10"))) << "a LAN address is a device's";
 }
@@ -231,9 +226,7 @@ TEST(ClientFinder, AFullRegistryForgetsTheRecordHeardFromLongestAgo)
     finder.parsePacket(from("127.2.0.1"), "mPLAT;PUMP;y;1;99999;0");
     s.loop.runPending();
     std::string printed = diagnostics.take();
-    finder.lockIDArray();
-    EXPECT_EQ(finder.clientIDArray().size(), ClientFinder::kMaxRecords);
-    finder.unlockIDArray();
+    EXPECT_EQ(finder.registryContents().records.size(), ClientFinder::kMaxRecords);
     EXPECT_FALSE(finder.getClientFromIP(ipv4(address(0).c_str())));
     EXPECT_FALSE(finder.getClientFromIP(ipv4(address(1).c_str())));
     EXPECT_TRUE(finder.getClientFromIP(ipv4(address(2).c_str())));
@@ -316,7 +309,7 @@ TEST(ClientFinder, EachDatagramKindReachesItsRecordOrIsDumpedOrDropped)
         platform::DiagnosticCapture diagnostics;
         rig.finder->parsePacket(from(("127.0.0." + std::to_string(k.host)).c_str()), k.bytes);
         EXPECT_EQ(diagnostics.take(), k.printed);
-        EXPECT_EQ(c->lastHeardTime() == rig.s.loop.now(), k.heard);
+        EXPECT_EQ(c->presence().lastHeardTime() == rig.s.loop.now(), k.heard);
     }
     EXPECT_EQ(events.count, 1);
     ASSERT_EQ(c->eventLog().size(), 2u); // FOUND and the one event
@@ -397,9 +390,7 @@ TEST(ClientFinder, ReplacedDeviceNotOnScreenIsForgotten)
     EXPECT_TRUE(old.expired());
     EXPECT_EQ(lostEvents.count, 2); // FOUND, then LOST
     EXPECT_EQ(rig.s.alerts.history().size(), 0u);
-    rig.finder->lockIDArray();
-    EXPECT_TRUE(rig.finder->clientGraveyard().empty());
-    rig.finder->unlockIDArray();
+    EXPECT_TRUE(rig.finder->registryContents().graveyard.empty());
 }
 
 TEST(ClientFinder, VariableRepliesReachTheRecordsRequestTables)

@@ -70,14 +70,12 @@ TEST(Concurrency, AnnouncementsRemovalsAndAReaderTogether)
 
     // Every record a screen kept waits in the graveyard, the same object, to
     // come back with its device.
-    rig.finder->lockIDArray();
-    const auto& graveyard = rig.finder->clientGraveyard();
+    const auto graveyard = rig.finder->registryContents().graveyard;
     EXPECT_EQ(graveyard.size(), shown.size());
     for (const auto& c : shown) {
         auto grave = graveyard.find(std::to_string(c->serialNumber()));
-        EXPECT_TRUE(grave != graveyard.end() && grave->second == c.record()) << c->serialNumber();
+        EXPECT_TRUE(grave != graveyard.end() && grave->second.lock() == c.record()) << c->serialNumber();
     }
-    rig.finder->unlockIDArray();
 }
 
 TEST(Concurrency, LeasesTakenAndDroppedWhileThePresenceCheckDecides)
@@ -116,19 +114,17 @@ TEST(Concurrency, LeasesTakenAndDroppedWhileThePresenceCheckDecides)
     for (const auto& shown : rig.s.alerts.history())
         if (shown.content.title == "Lost client")
             told.insert(shown.content.message);
-    rig.finder->lockIDArray();
-    const auto& graveyard = rig.finder->clientGraveyard();
+    const auto graveyard = rig.finder->registryContents().graveyard;
     for (int d = 0; d < kDevices; ++d) {
         const std::string serial = std::to_string(100 + d);
         auto grave = graveyard.find(serial);
         const bool kept = grave != graveyard.end();
-        EXPECT_TRUE(!kept || grave->second == records[d]) << serial;
+        EXPECT_TRUE(!kept || grave->second.lock() == records[d]) << serial;
         EXPECT_EQ(kept, told.count("Client " + serial + " disappeared") == 1) << serial;
         if (role(d) != 'f') {
             EXPECT_EQ(kept, role(d) == 's') << serial << ": shown throughout, or never";
         }
     }
-    rig.finder->unlockIDArray();
 
     leases.clear();
     for (const auto& record : records)

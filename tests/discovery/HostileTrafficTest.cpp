@@ -55,17 +55,16 @@ TEST(HostileTraffic, RandomDatagramsOfAnySizeLeaveASaneRegistry)
     }
 
     EXPECT_EQ(rig.registered(), static_cast<std::size_t>(kHosts)); // one record per address
-    rig.finder->lockIDArray();
-    for (const auto& c : rig.finder->clientIDArray()) {
+    const RegistryContents contents = rig.finder->registryContents();
+    for (const auto& record : contents.records) {
+        const auto c = record.lock();
+        ASSERT_TRUE(c);
         EXPECT_LE(c->eventLog().size(), Client::kMaxEventLines);
         for (const auto& line : c->eventLog())
             EXPECT_LT(line.size(), ClientFinder::kMaxDatagram);
         EXPECT_EQ(c->name(), "last");
     }
-    rig.finder->unlockIDArray();
-    rig.finder->lockIPDictionary();
-    EXPECT_EQ(rig.finder->clientIPDictionary().size(), static_cast<std::size_t>(kHosts));
-    rig.finder->unlockIPDictionary();
+    EXPECT_EQ(contents.addresses, static_cast<std::size_t>(kHosts));
 }
 
 TEST(HostileTraffic, LongDatagramsAreCutAt1023Bytes)

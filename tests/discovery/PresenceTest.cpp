@@ -60,10 +60,7 @@ struct CancelThreadRecorder : platform::FileTransport {
 
 std::size_t graveyardSize(ClientFinder& f)
 {
-    f.lockIDArray();
-    std::size_t n = f.clientGraveyard().size();
-    f.unlockIDArray();
-    return n;
+    return f.registryContents().graveyard.size();
 }
 
 } // namespace
@@ -86,7 +83,7 @@ TEST(Presence, SilentDeviceIsProbedButStays)
     // An answer stops the probes.
     rig.send(2, "i");
     auto c = rig.at("127.0.0.2");
-    ASSERT_TRUE(rig.pumpUntil([&] { return c->lastHeardTime() == rig.s.loop.now(); }));
+    ASSERT_TRUE(rig.pumpUntil([&] { return c->presence().lastHeardTime() == rig.s.loop.now(); }));
     rig.device(2).drain(0);
     rig.pumpFor(700);
     EXPECT_TRUE(rig.device(2).drain(0).empty());

@@ -62,7 +62,7 @@ TEST_F(CompilerTest, NodeKindsOfNamesElementsIndexesAndCalls)
     ASSERT_EQ(t->type(), NodeKind::Element);
     ASSERT_EQ(t->structure()->type(), NodeKind::Index);
     EXPECT_EQ(t->structure()->structure()->varName(), "t");
-    EXPECT_EQ(t->structure()->indexNode()->operatorChar(), '+');
+    EXPECT_EQ(t->structure()->indexNode()->operatorKind(), expr::Operator::Add);
 
     NodePtr p = compile(R"(printf("%d\n", x))");
     ASSERT_EQ(p->type(), NodeKind::Function);
@@ -74,7 +74,7 @@ TEST_F(CompilerTest, NodeKindsOfNamesElementsIndexesAndCalls)
 
     NodePtr u = compile("-x * 2");
     ASSERT_EQ(u->type(), NodeKind::Operator);
-    EXPECT_EQ(u->operatorChar(), '-');
+    EXPECT_EQ(u->operatorKind(), expr::Operator::Subtract);
     ASSERT_EQ(u->args().size(), 1u); // unary minus of the product
     EXPECT_EQ(u->args()[0]->string(), "(x * 2)");
 }

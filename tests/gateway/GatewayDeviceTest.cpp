@@ -6,7 +6,7 @@
 #include "gateway/GatewayDevice.h"
 
 #include "device/SchedulerFixture.h"
-#include "platform/FakeFileTransport.h"
+#include "support/FakeFileTransport.h"
 
 #include <gtest/gtest.h>
 

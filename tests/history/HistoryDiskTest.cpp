@@ -4,7 +4,7 @@
 
 #include "history/CsvExport.h"
 #include "history/HistoryStore.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/StorageThread.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // decimation and the bounds on series and memory.
 
 #include "history/HistoryStore.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 
 #include <gtest/gtest.h>
 

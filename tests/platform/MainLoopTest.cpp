@@ -1,7 +1,7 @@
 // The MainLoop contract against the manual and the thread loop, and what
 // only the manual loop's virtual clock does.
 
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/ThreadLoop.h"
 
 #include "support/MainLoopContract.h"

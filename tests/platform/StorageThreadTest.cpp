@@ -2,7 +2,7 @@
 // concurrent pushers, and shutdown (drain, drop, from inside a job, while a
 // job waits for the main thread).
 
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/StorageThread.h"
 
 #include <gtest/gtest.h>

@@ -107,10 +107,7 @@ public:
 
     std::size_t registered()
     {
-        finder->lockIDArray();
-        std::size_t n = finder->clientIDArray().size();
-        finder->unlockIDArray();
-        return n;
+        return finder->registryContents().records.size();
     }
 
     std::vector<std::string> typeKeys()

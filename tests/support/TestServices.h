@@ -2,9 +2,9 @@
 // The platform services a unit test hands to core objects: a manual loop on a
 // virtual clock, a notification centre and recording alerts.
 
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 #include "platform/Services.h"
 
 namespace fieldmon::test {

@@ -6,8 +6,8 @@
 #include "widgets/NavigationStack.h"
 #include "trends/TrendScreen.h"
 
-#include "platform/ManualLoop.h"
-#include "platform/RecordingAlerts.h"
+#include "support/ManualLoop.h"
+#include "support/RecordingAlerts.h"
 
 #include <QApplication>
 #include <QDir>

@@ -10,7 +10,7 @@
 #include "app/DeviceListScreen.h"
 #include "app/AppShell.h"
 #include "device/Client.h"
-#include "platform/FakeFileTransport.h"
+#include "support/FakeFileTransport.h"
 #include "support/UdpPeer.h"
 #include "ui/UiSupport.h"
 #include "widgets/NavigationStack.h"

@@ -2,7 +2,7 @@
 
 #include "app/ReloadPacer.h"
 #include "platform/Diagnostics.h"
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 #include "ui/AppRig.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include "elements/image/DevicePictures.h"
 #include "elements/image/RemoteImage.h"
 #include "elements/picturegauge/Turbine.h"
-#include "platform/FakeFileTransport.h"
+#include "support/FakeFileTransport.h"
 #include "ui/PageRig.h"
 
 #include <QBuffer>

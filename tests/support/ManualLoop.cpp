@@ -1,4 +1,4 @@
-#include "platform/ManualLoop.h"
+#include "support/ManualLoop.h"
 
 namespace fieldmon::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/FakeFileTransport.h"
+#include "support/FakeFileTransport.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/RecordingAlerts.h"
+#include "support/RecordingAlerts.h"
 
 #include <algorithm>
 
