@@ -15,6 +15,7 @@
 // are safe from any thread. Sends are serialised by the shared send lock.
 
 #include "device/FileTransfers.h"
+#include "device/LinkHealth.h"
 #include "device/RequestId.h"
 #include "device/ShownLease.h"
 #include "device/Thumbwheels.h"
@@ -138,6 +139,9 @@ public:
     const FileTransfers& files() const { return files_; }
     expr::Expressions& expressions() { return *expressions_; }
     const expr::Expressions& expressions() const { return *expressions_; }
+    // Round trips and losses of value and address requests, and the silence
+    // since the last datagram (fed by the reply path and the finder). Main thread.
+    const LinkHealth& linkHealth() const { return linkHealth_; }
 
 private:
     Client(bool debug, const platform::Services& services);
@@ -179,6 +183,7 @@ private:
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;
     Thumbwheels thumbwheels_;
+    LinkHealth linkHealth_;
     VariableStore variables_;
     // Running transfers are cancelled with the record.
     FileTransfers files_;
