@@ -251,6 +251,8 @@ DeviceSession* DeviceDetailScreen::startSession()
     session_ = std::make_unique<DeviceSession>(device_.record());
     // Going back from the start page ends the session; it goes with it.
     session_->onEnded = [this] { session_.reset(); };
+    if (sessionStarted)
+        sessionStarted(*session_);
     return session_.get();
 }
 

@@ -72,6 +72,9 @@ public:
 
     // The platform's network activity indicator.
     std::function<void(bool)> networkActivity;
+    // Told of each new session before it fetches or reads (the app hooks
+    // its history and link health to it).
+    std::function<void(DeviceSession&)> sessionStarted;
 
     void reloadData();
     // Ends the observation of "ListeningFoundNewClient" and the device's
