@@ -2,6 +2,7 @@
 
 #include "device/Client.h"
 #include "elements/RemoteView.h"
+#include "elements/label/LabelView.h"
 #include "expr/Node.h"
 #include "pages/PageBuildContext.h"
 #include "session/DeviceSession.h"
@@ -9,6 +10,7 @@
 #include "widgets/NavigationStack.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QPainter>
@@ -83,6 +85,20 @@ protected:
 private:
     QColor colour_ = Qt::green;
 };
+
+// Where a view shows something: a label's text (a label's view is as wide
+// as the page and labels overlap), any other view's whole rectangle.
+QRect shownRect(const QWidget* view)
+{
+    if (auto* label = qobject_cast<const LabelView*>(view)) {
+        const int width = QFontMetrics(label->labelFont()).horizontalAdvance(label->shownText());
+        const int margin = 6; // a finger's slack around a short text
+        if (label->alignment() & Qt::AlignRight)
+            return QRect(view->width() - width - margin, 0, width + 2 * margin, view->height());
+        return QRect(-margin, 0, width + 2 * margin, view->height());
+    }
+    return view->rect();
+}
 
 QColor colourOf(SessionWatch::Dot dot)
 {
@@ -341,7 +357,7 @@ std::shared_ptr<RemoteView> SessionWatch::valueWidgetAt(QPoint global) const
             continue;
         if (w.view->elementName() == QLatin1String("joystick"))
             continue;
-        if (view->rect().contains(view->mapFromGlobal(global)))
+        if (shownRect(view).contains(view->mapFromGlobal(global)))
             hit = w.view;
     }
     return hit;
