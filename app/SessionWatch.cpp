@@ -456,6 +456,14 @@ trends::TrendScreen* SessionWatch::openTrend(const RemoteView& widget, QString* 
     trend->setTitle(QString::fromStdString(r.name()));
     trend->setExportFolder(settings_.exportFolder);
     trend->setEvents(eventMarks_);
+    // A history younger than a minute fills the minute's span.
+    double first = history_->now();
+    for (const auto& info : history_->seriesOf(r.serialNumber()))
+        for (int i = 0; i < trend->traceCount(); ++i)
+            if (names.count(info.name))
+                first = std::min(first, info.first);
+    if (history_->now() - first < 60)
+        trend->setSpan(trends::TrendWindow::Span::Minute);
     stack_->push(trend, true);
     return trend;
 }
