@@ -4,6 +4,7 @@
 #include "elements/RemoteView.h"
 #include "elements/label/LabelView.h"
 #include "expr/Node.h"
+#include "pages/DevicePage.h"
 #include "pages/PageBuildContext.h"
 #include "session/DeviceSession.h"
 #include "variables/RemoteData.h"
@@ -454,6 +455,17 @@ trends::TrendScreen* SessionWatch::openTrend(const RemoteView& widget, QString* 
     auto* trend = new trends::TrendScreen(*history_, r.serialNumber(), QString::fromStdString(r.name()),
                                           std::move(traces), alerts_);
     trend->setTitle(QString::fromStdString(r.name()));
+    trend->setAttribute(Qt::WA_DeleteOnClose); // gone once popped
+    // The page under the trend keeps fetching its values while the trend
+    // shows: that is what the trend records.
+    if (auto* page = qobject_cast<DevicePage*>(stack_->top()); page && ownsScreen(page)) {
+        page->holdLive();
+        QPointer<DevicePage> held(page);
+        connect(trend, &QObject::destroyed, page, [held] {
+            if (held)
+                held->releaseLive();
+        });
+    }
     trend->setExportFolder(settings_.exportFolder);
     trend->setEvents(eventMarks_);
     // A history younger than a minute fills the minute's span.
