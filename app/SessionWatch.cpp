@@ -15,6 +15,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTouchEvent>
 #include <QWindow>
 
 #include <cmath>
@@ -370,37 +371,67 @@ bool SessionWatch::eventFilter(QObject* watched, QEvent* event)
     // reach the window, before any widget under them takes them.
     if (!qobject_cast<QWindow*>(watched))
         return QObject::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        auto* me = static_cast<QMouseEvent*>(event);
+    auto pressed = [this](QPoint global) {
         swallowRelease_ = false;
         pressTimer_.stop();
-        if (me->button() != Qt::LeftButton || !history_)
-            break;
-        const QPoint global = me->globalPosition().toPoint();
+        if (!history_)
+            return;
         auto widget = valueWidgetAt(global);
         if (!widget)
-            break;
+            return;
         pressWidget_ = widget;
         pressAt_ = global;
         pressTarget_ = QApplication::widgetAt(global);
         pressTimer_.start();
+    };
+    auto moved = [this](QPoint global) {
+        if (pressTimer_.isActive() && (global - pressAt_).manhattanLength() > kSlopPixels)
+            pressTimer_.stop();
+        return swallowRelease_;
+    };
+    auto released = [this] {
+        pressTimer_.stop();
+        // The long press took this press: nothing under it sees the end.
+        const bool swallow = swallowRelease_;
+        swallowRelease_ = false;
+        return swallow;
+    };
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (me->button() == Qt::LeftButton)
+            pressed(me->globalPosition().toPoint());
         break;
     }
     case QEvent::MouseMove:
-        if (pressTimer_.isActive() &&
-            (static_cast<QMouseEvent*>(event)->globalPosition().toPoint() - pressAt_).manhattanLength() > kSlopPixels)
-            pressTimer_.stop();
-        if (swallowRelease_)
+        if (moved(static_cast<QMouseEvent*>(event)->globalPosition().toPoint()))
             return true;
         break;
     case QEvent::MouseButtonRelease:
-        pressTimer_.stop();
-        if (swallowRelease_) {
-            // The long press took this press: nothing under it sees the end.
-            swallowRelease_ = false;
+        if (released())
             return true;
-        }
+        break;
+    // A finger on a widget that takes touches itself comes as touches.
+    case QEvent::TouchBegin: {
+        auto* te = static_cast<QTouchEvent*>(event);
+        if (te->points().size() == 1)
+            pressed(te->points().front().globalPosition().toPoint());
+        else
+            pressTimer_.stop();
+        break;
+    }
+    case QEvent::TouchUpdate: {
+        auto* te = static_cast<QTouchEvent*>(event);
+        if (te->points().size() != 1)
+            pressTimer_.stop();
+        else if (moved(te->points().front().globalPosition().toPoint()))
+            return true;
+        break;
+    }
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+        if (released())
+            return true;
         break;
     default: break;
     }
