@@ -1,6 +1,6 @@
 """Value history, trends and link health, end to end: a long press on a value
 opens its trend, which exports a CSV; the link's figures and the stale marks
-follow a device that stops answering (tests/e2e/devices/fading goes silent
+follow a device that stops answering (tests/e2e/fading goes silent
 15 s after the simulator starts)."""
 
 import csv
@@ -9,7 +9,7 @@ import os
 import e2e
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-e2e.DEVICES[:] = sorted(e2e.DEVICES + [os.path.join(HERE, "devices", "fading", "fading.json")])
+e2e.DEVICES[:] = sorted(e2e.DEVICES + [os.path.join(HERE, "fading", "fading.json")])
 
 
 class Trends(e2e.AppTestCase):
