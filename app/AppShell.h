@@ -17,11 +17,15 @@
 
 #include "app/DisplayBar.h"
 #include "discovery/ClientFinder.h"
+#include "history/HistoryStore.h"
+#include "platform/StorageThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 #include "widgets/QtAlerts.h"
 #include "platform/qt/QtFileTransport.h"
 #include "platform/qt/QtMainLoop.h"
+
+#include <QString>
 
 #include <memory>
 
@@ -32,8 +36,21 @@ class DeviceDetailScreen;
 class NavigationStack;
 class DeviceListScreen;
 
+class DeviceSession;
+class SessionWatch;
+
 class AppShell {
 public:
+    // What the command line sets.
+    struct Settings {
+        // The history's database folder; empty: history in memory only.
+        QString dataFolder;
+        // Where CSV exports go; empty: the working folder.
+        QString exportFolder;
+        // Dim values that stopped being refreshed (--no-stale-marks: not).
+        bool staleMarks = true;
+    };
+
     // `seams` let tests run the finder on loopback, and `files` replaces the
     // HTTP transport (not owned); the app passes neither.
     explicit AppShell(ClientFinder::Seams seams = {}, platform::FileTransport* files = nullptr);
@@ -42,6 +59,8 @@ public:
     AppShell(const AppShell&) = delete;
     AppShell& operator=(const AppShell&) = delete;
 
+    // Before launch().
+    void configure(Settings settings) { settings_ = std::move(settings); }
     void launch();
 
     AppWindow* window() const { return window_.get(); }
@@ -50,14 +69,27 @@ public:
     DeviceDetailScreen* detailScreen() const { return detailScreen_; }
     ClientFinder* finder() const { return finder_.get(); }
     const platform::Services& services() const { return services_; }
+    history::HistoryStore* history() const { return history_.get(); }
+    // The open device session's watch (history, trends, link health), or null.
+    SessionWatch* sessionWatch() const { return watch_.get(); }
+    const Settings& settings() const { return settings_; }
 
 private:
+    void startHistory();
+    void watchSession(DeviceSession& session);
+
     platform::QtMainLoop loop_;
     platform::NotificationCenter notifications_;
     QtAlerts alerts_;
     platform::QtFileTransport httpFiles_;
     platform::Services services_;
     ClientFinder::Seams seams_;
+    Settings settings_;
+    // The disk's thread and the history: made at launch, gone after every
+    // screen (the store hands its last seconds to the thread as it goes).
+    std::unique_ptr<platform::StorageThread> storage_;
+    std::unique_ptr<history::HistoryStore> history_;
+    std::unique_ptr<SessionWatch> watch_;
 
     std::unique_ptr<AppWindow> window_;
     DisplayBar displayBar_;

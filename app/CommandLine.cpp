@@ -21,6 +21,11 @@ const OptionRow kOptions[] = {
     {{"automation"}, "PATH",
      "Serve the automation socket at PATH, through which scripts read and drive the screens (the "
      "app will not start when PATH is in use); SIGTERM and SIGINT then end the app cleanly."},
+    {{"data-dir"}, "DIR",
+     "Keep the value history (history.sqlite) in DIR and write CSV exports there, instead of the "
+     "platform's data and documents folders."},
+    {{"no-stale-marks"}, {},
+     "Do not dim values that have stopped being refreshed (the link dot still turns red)."},
     {{"h", "help"}, {}, "Show this help and exit."},
     {{"v", "version"}, {}, "Show the version and exit."},
 };
@@ -140,6 +145,12 @@ CommandLine CommandLine::read(const QStringList& arguments)
                                                           : qEnvironmentVariable("FIELDMON_AUTOMATION");
     if (parser.isSet("automation") && options.automationSocket.isEmpty())
         return bad("--automation needs a socket path");
+    if (parser.isSet("data-dir")) {
+        options.dataDir = parser.value("data-dir");
+        if (options.dataDir.isEmpty())
+            return bad("--data-dir needs a folder");
+    }
+    options.staleMarks = !parser.isSet("no-stale-marks");
     if (qEnvironmentVariableIsSet("FIELDMON_QUIT_AFTER")) {
         bool ok = false;
         const double seconds = qEnvironmentVariable("FIELDMON_QUIT_AFTER").toDouble(&ok);

@@ -22,6 +22,11 @@ struct StartOptions {
     QString automationSocket;
     // Seconds after which the run ends by itself.
     std::optional<double> quitAfter;
+    // --data-dir: the folder for the history and CSV exports; empty when
+    // not given (the platform's data and documents folders then).
+    QString dataDir;
+    // --no-stale-marks turns the dimming of stale values off.
+    bool staleMarks = true;
 };
 
 struct CommandLine {

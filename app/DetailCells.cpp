@@ -44,6 +44,15 @@ void InfoCell::set(const QString& title, const QString& value)
     layout();
 }
 
+void InfoCell::setValue(const QString& value)
+{
+    const QString line = phone::singleLine(value);
+    if (line == valueText_)
+        return;
+    valueText_ = line;
+    layout();
+}
+
 void InfoCell::inspect(QJsonObject& row) const
 {
     TableCell::inspect(row);

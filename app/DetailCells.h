@@ -1,6 +1,6 @@
 #pragma once
 // The cells of the device detail screen, one class per kind of row:
-//   InfoCell    rows 0 to 3: a title on the left and the value in blue on
+//   InfoCell    rows 0 to 3 and the link rows: a title on the left and the value in blue on
 //               the right; the value may take what the title leaves, and
 //               one too long ends in "…"
 //   ToggleCell  row 4: the title and the service mode switch
@@ -31,6 +31,8 @@ class InfoCell : public TableCell {
 public:
     InfoCell();
     void set(const QString& title, const QString& value);
+    // The value alone, laid out again only when it changed.
+    void setValue(const QString& value);
     void inspect(QJsonObject& row) const override;
 
 protected:

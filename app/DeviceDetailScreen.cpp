@@ -13,6 +13,7 @@
 #include "widgets/NavigationStack.h"
 #include "widgets/ToggleSwitch.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace fieldmon {
@@ -39,6 +40,50 @@ DeviceDetailScreen::DeviceDetailScreen(platform::MainLoop& loop, platform::Notif
         FM_CHECK(loop_.isMainThread(), "the finder posts ListeningFoundNewClient on the main thread");
         reloads_.request();
     });
+    linkTimer_.setInterval(1000);
+    connect(&linkTimer_, &QTimer::timeout, this, &DeviceDetailScreen::refreshLink);
+    linkTimer_.start();
+}
+
+void DeviceDetailScreen::refreshLink()
+{
+    if (!device_ || !isVisible())
+        return;
+    const int section = linkSection();
+    for (int row = 0; row < kLinkRows; ++row)
+        if (auto* cell = dynamic_cast<InfoCell*>(tableView_->cellForRow({section, row})))
+            cell->setValue(linkText(static_cast<LinkRow>(row)));
+}
+
+int DeviceDetailScreen::linkSection() const
+{
+    return device_ && !device_->rivalAddress().empty() ? 2 : 1;
+}
+
+int DeviceDetailScreen::numberOfRows(GroupedTableView&, int section)
+{
+    if (section == 0)
+        return kRows;
+    return section == linkSection() ? kLinkRows : 1;
+}
+
+QString DeviceDetailScreen::linkText(LinkRow row) const
+{
+    if (!device_)
+        return {};
+    const LinkHealth::Figures f = device_->linkHealth().figures(loop_.now());
+    const QString none = QStringLiteral("–");
+    auto ms = [](double s) { return QString::number(std::lround(s * 1000)); };
+    switch (row) {
+    case RoundTripRow:
+        // The median, then the 95th percentile, of the last minute.
+        return f.rttMedian ? QStringLiteral("%1 / %2 ms").arg(ms(*f.rttMedian), ms(*f.rttP95)) : none;
+    case LossRow: return f.loss ? QStringLiteral("%1 %").arg(std::lround(*f.loss * 100)) : none;
+    case LastHeardRow:
+        return f.sinceLast ? QStringLiteral("%1 s ago").arg(*f.sinceLast, 0, 'f', *f.sinceLast < 10 ? 1 : 0) : none;
+    case kLinkRows: break;
+    }
+    return none;
 }
 
 DeviceDetailScreen::~DeviceDetailScreen()
@@ -96,13 +141,15 @@ void DeviceDetailScreen::hitBack()
 
 int DeviceDetailScreen::numberOfSections(GroupedTableView&)
 {
-    return device_ && !device_->rivalAddress().empty() ? 2 : 1;
+    return device_ ? linkSection() + 1 : 1;
 }
 
 QString DeviceDetailScreen::titleForHeader(GroupedTableView&, int section)
 {
     if (!device_)
         return {};
+    if (section == linkSection())
+        return QStringLiteral("Link");
     if (section == 1)
         return QStringLiteral("Two hosts claim serial %1").arg(device_->serialNumber());
     return device_->name().empty() ? QStringLiteral("Unnamed") : QString::fromStdString(device_->name());
@@ -116,6 +163,13 @@ TableCell* DeviceDetailScreen::cellForRow(GroupedTableView& table, IndexPath pat
         cell->set(title, c ? value : QString());
         return cell;
     };
+    if (c && path.section == linkSection()) {
+        static const QString titles[kLinkRows] = {QStringLiteral("Round trip"), QStringLiteral("Loss"),
+                                                  QStringLiteral("Last heard")};
+        if (path.row < 0 || path.row >= kLinkRows)
+            return nullptr;
+        return info(titles[path.row], linkText(static_cast<LinkRow>(path.row)));
+    }
     if (path.section == 1)
         return info(QStringLiteral("Other host"), c ? QString::fromStdString(c->rivalAddress()) : QString());
     switch (static_cast<Row>(path.row)) {
@@ -251,6 +305,8 @@ DeviceSession* DeviceDetailScreen::startSession()
     session_ = std::make_unique<DeviceSession>(device_.record());
     // Going back from the start page ends the session; it goes with it.
     session_->onEnded = [this] { session_.reset(); };
+    if (sessionStarted)
+        sessionStarted(*session_);
     return session_.get();
 }
 

@@ -38,6 +38,7 @@
 #include "widgets/Screen.h"
 
 #include <QPointer>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -57,6 +58,12 @@ class DeviceDetailScreen : public Screen, public TableSource {
     Q_OBJECT
 public:
     enum Row { PlatformRow, TypeRow, SerialRow, AddressRow, ServiceRow, ConnectRow, HostRequestRow, EventLogRow, kRows };
+    // The last section, "Link": how far the device's link can be trusted
+    // (LinkHealth), refreshed every second while shown.
+    enum LinkRow { RoundTripRow, LossRow, LastHeardRow, kLinkRows };
+    int linkSection() const;
+    // The value of a link row for the device's figures now.
+    QString linkText(LinkRow row) const;
     // Tags of the cells' children.
     enum Tag { TitleTag = 1, ValueTag = 2, SwitchTag = 3, SpinnerTag = 4 };
 
@@ -72,6 +79,9 @@ public:
 
     // The platform's network activity indicator.
     std::function<void(bool)> networkActivity;
+    // Told of each new session before it fetches or reads (the app hooks
+    // its history and link health to it).
+    std::function<void(DeviceSession&)> sessionStarted;
 
     void reloadData();
     // Ends the observation of "ListeningFoundNewClient" and the device's
@@ -88,7 +98,7 @@ public:
     // TableSource
     int numberOfSections(GroupedTableView&) override;
     QString titleForHeader(GroupedTableView&, int) override;
-    int numberOfRows(GroupedTableView&, int section) override { return section == 0 ? kRows : 1; }
+    int numberOfRows(GroupedTableView&, int section) override;
     TableCell* cellForRow(GroupedTableView& table, IndexPath path) override;
     void didSelectRow(GroupedTableView& table, IndexPath path) override;
 
@@ -115,6 +125,7 @@ private:
     void hitBack();
 
     void setActivity(bool on);
+    void refreshLink();
 
     platform::MainLoop& loop_;
     platform::NotificationCenter& notifications_;
@@ -127,6 +138,7 @@ private:
     std::unique_ptr<DeviceSession> session_;
     ReloadPacer reloads_{loop_, [this] { reloadData(); }};
     platform::Subscription found_;
+    QTimer linkTimer_;
 };
 
 } // namespace fieldmon

@@ -14,6 +14,7 @@
 #include "widgets/PhoneStyle.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <clocale>
@@ -75,11 +76,20 @@ int main(int argc, char** argv)
     int status = 0;
     {
         fieldmon::AppShell shell;
+        fieldmon::AppShell::Settings settings;
+        const QString& dataDir = command.options.dataDir;
+        settings.dataFolder = dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                                : dataDir;
+        settings.exportFolder =
+            dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) : dataDir;
+        settings.staleMarks = command.options.staleMarks;
+        shell.configure(settings);
         shell.launch();
 
         std::unique_ptr<automation::Automation> commands;
         if (server) {
             commands = std::make_unique<automation::Automation>(*shell.window(), log.get());
+            commands->setShell(&shell);
             automation::Automation* run = commands.get();
             server->setHandler([run](const automation::Request& r, automation::Automation::Answer a) {
                 run->run(r, std::move(a));

@@ -20,6 +20,8 @@
 //
 // phases: where the time of build_1000_labels goes.
 
+#include "history/HistoryFeed.h"
+#include "history/HistoryStore.h"
 #include "bench/BenchMain.h"
 #include "device/Client.h"
 #include "pages/ClientDynamicView.h"
@@ -289,12 +291,17 @@ double threadCpuMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// Arg 1: every value the replies store also goes into the value history
+// (memory tiers, as the app keeps them), the reply path's extra cost
+// against Arg 0 in the same run.
 void BM_Page500LabelsAt10Hz(benchmark::State& state)
 {
     constexpr int kCount = 500;
     constexpr int kSeconds = 5;
     const std::string doc = labelsDocument(kCount, "0.1", true);
     Services s;
+    std::unique_ptr<history::HistoryStore> store;
+    std::unique_ptr<history::HistoryFeed> feed;
     LoopbackDevice device;
     std::mutex sendMutex;
     int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -303,6 +310,14 @@ void BM_Page500LabelsAt10Hz(benchmark::State& state)
     in_addr loopback{};
     loopback.s_addr = htonl(INADDR_LOOPBACK);
     client->setAddress(loopback, device.port());
+    if (state.range(0)) {
+        using namespace std::chrono;
+        store = std::make_unique<history::HistoryStore>(
+            s.loop, nullptr, history::HistoryOptions{},
+            history::ClockReading{s.loop.now(), duration<double>(system_clock::now().time_since_epoch()).count()});
+        feed = std::make_unique<history::HistoryFeed>(*store, client->serialNumber());
+        client->variables().setValueObserver(feed.get());
+    }
     // Replies come back to the record's socket; the app's listen thread
     // would hand them over, here the main thread reads them itself.
     long repliesIn = 0;
@@ -364,14 +379,17 @@ void BM_Page500LabelsAt10Hz(benchmark::State& state)
         state.counters["label_changes_per_s"] = changes / seconds;
         state.counters["peak_rss_mb"] = usage.ru_maxrss / 1024.0;
         state.counters["replies_per_s"] = repliesIn / seconds;
+        if (feed)
+            state.counters["history_values_per_s"] = static_cast<double>(feed->appended()) / seconds;
     }
+    client->variables().setValueObserver(nullptr);
     ::close(sock);
 }
 
 } // namespace
 
 BENCHMARK(BM_Build1000Labels)->Unit(benchmark::kMillisecond)->Iterations(15);
-BENCHMARK(BM_Page500LabelsAt10Hz)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_Page500LabelsAt10Hz)->Unit(benchmark::kSecond)->Iterations(1)->ArgName("history")->Arg(0)->Arg(1)->Arg(0)->Arg(1);
 
 int main(int argc, char** argv)
 {

@@ -129,6 +129,52 @@ void BM_TrendRedraw(benchmark::State& state)
     state.counters["naive_vs_ours"] = median(theirs) / median(ours);
     state.counters["points_per_trace"] = screen.pointsDrawn(0);
 }
+// A long press's trend: from making the screen (8 traces with a day of
+// history each) to its first frame, as the app opens it; beside it, in the
+// same iterations, a bare screen made and drawn (the floor of any screen).
+void BM_OpenTrendToFirstFrame(benchmark::State& state)
+{
+    platform::ManualLoop loop(0);
+    history::HistoryStore store(loop, nullptr, {}, {0, kWall});
+    platform::RecordingAlerts alerts;
+    std::vector<trends::TrendTrace> traces;
+    for (int k = 0; k < kTraces; ++k)
+        traces.push_back({store.series(1, "v" + std::to_string(k)), QString("v%1").arg(k), QString()});
+    for (int s = 0; s <= kSeconds; s += 1)
+        for (int k = 0; k < kTraces; ++k)
+            store.appendNumber(traces[static_cast<std::size_t>(k)].id, s, kWall + s, sample(k, s));
+    loop.advance(kSeconds);
+    QImage image(320, 480, QImage::Format_ARGB32_Premultiplied);
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> ours, bare;
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        {
+            trends::TrendScreen screen(store, 1, "Bench", traces, alerts);
+            screen.resize(320, 480);
+            screen.show();
+            screen.viewDidAppear(false);
+            QApplication::processEvents();
+            QPainter p(&image);
+            screen.render(&p);
+            ours.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        t0 = Clock::now();
+        {
+            Screen screen;
+            screen.resize(320, 480);
+            screen.show();
+            QApplication::processEvents();
+            QPainter p(&image);
+            screen.render(&p);
+            bare.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+    }
+    state.counters["open_ms"] = median(ours);
+    state.counters["bare_screen_ms"] = median(bare);
+}
+
+BENCHMARK(BM_OpenTrendToFirstFrame)->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TrendRedraw)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -31,6 +31,9 @@ struct Device {
             return 0;
         },
         [this] { return id = static_cast<char>(id >= '|' ? 'b' : id + 1); },
+        {},
+        {},
+        {},
     }};
     std::vector<std::shared_ptr<RemoteData>> vars;
 

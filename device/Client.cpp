@@ -14,6 +14,16 @@
 
 namespace fieldmon {
 
+namespace {
+
+// The link health's key of a request: its kind and identifier.
+std::uint32_t requestKey(char kind, char id)
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(kind)) << 8 | static_cast<unsigned char>(id);
+}
+
+} // namespace
+
 std::shared_ptr<Client> Client::create(bool debug, const platform::Services& services)
 {
     return std::shared_ptr<Client>(new Client(debug, services));
@@ -27,6 +37,13 @@ Client::Client(bool debug, const platform::Services& services)
           [this] { return this->debug(); },
           [this](std::string_view text) { return sendString(text); },
           [this] { return requestIds_.next(); },
+          [this] { return services_.loop.now(); },
+          // A reply ('V', 'A') answers the request of the same letter in
+          // lower case ('v', 'a'); both kinds share one identifier counter.
+          [this](char kind, char id) { linkHealth_.requestSent(requestKey(kind, id), services_.loop.now()); },
+          [this](char kind, char id) {
+              linkHealth_.replyReceived(requestKey(static_cast<char>(kind | 0x20), id), services_.loop.now());
+          },
       }),
       files_(services_.notifications, services_.files,
              FileTransfers::Device{
@@ -85,6 +102,12 @@ void Client::setService(bool on)
 {
     service_ = on;
     expressions_->setService(on);
+}
+
+void Client::heard(double t)
+{
+    presence_.setLastHeardTime(t);
+    linkHealth_.datagramHeard(t);
 }
 
 void Client::setAddress(in_addr address, std::uint16_t port)

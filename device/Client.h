@@ -15,6 +15,7 @@
 // safe from any thread. Sends are serialised by the shared send lock.
 
 #include "device/FileTransfers.h"
+#include "device/LinkHealth.h"
 #include "device/PresenceClock.h"
 #include "device/RequestId.h"
 #include "device/ShownLease.h"
@@ -73,6 +74,8 @@ public:
     // When the device was last heard and since when a probe waits. Any thread.
     PresenceClock& presence() { return presence_; }
     const PresenceClock& presence() const { return presence_; }
+    // A datagram of the device arrived at t: presence and link health note it. Main thread.
+    void heard(double t);
     // Another host that announced this device's serial number while the
     // device still answered at its own address (empty: none). Main thread.
     const std::string& rivalAddress() const { return rivalAddress_; }
@@ -86,7 +89,7 @@ public:
     const std::string& fileNotificationIDString() const { return fileNotificationName_; }
     const std::string& eventNotificationIDString() const { return eventNotificationName_; }
     // Copies platform, type, name, version, service, address, send lock,
-    // socket and lastHeardTime from `other`, in that order. Not the serial
+    // socket and last-heard time from `other`, in that order. Not the serial
     // number, the event log or the thumbwheel definitions.
     void copyValues(const Client& other);
 
@@ -130,6 +133,9 @@ public:
     const FileTransfers& files() const { return files_; }
     expr::Expressions& expressions() { return *expressions_; }
     const expr::Expressions& expressions() const { return *expressions_; }
+    // Round trips and losses of value and address requests, and the silence
+    // since the last datagram (fed by the reply path and the finder). Main thread.
+    const LinkHealth& linkHealth() const { return linkHealth_; }
 
 private:
     Client(bool debug, const platform::Services& services);
@@ -168,6 +174,7 @@ private:
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;
     Thumbwheels thumbwheels_;
+    LinkHealth linkHealth_;
     VariableStore variables_;
     // Running transfers are cancelled with the record.
     FileTransfers files_;

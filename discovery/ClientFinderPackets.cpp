@@ -75,7 +75,7 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
     auto heardFrom = [&]() -> std::shared_ptr<Client> {
         auto client = getClientFromIP(from.sin_addr);
         if (client)
-            client->presence().setLastHeardTime(services_.loop.now());
+            client->heard(services_.loop.now());
         return client;
     };
 
@@ -131,7 +131,7 @@ void ClientFinder::parsePacket(const sockaddr_in& from, std::string_view datagra
     client->setSerialNumber(id.serialNumber);
     client->setService(id.service);
     client->setAddress(from.sin_addr, seams_.devicePort);
-    client->presence().setLastHeardTime(services_.loop.now());
+    client->heard(services_.loop.now());
 
     std::shared_ptr<Client> result = addClient(std::move(client));
     if (!result)

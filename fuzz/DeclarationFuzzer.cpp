@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    VariableStore store(VariableStore::Link{[] { return false; }, [](std::string_view) { return 0; }, [] { return 'b'; }});
+    VariableStore store(VariableStore::Link{[] { return false; }, [](std::string_view) { return 0; }, [] { return 'b'; }, {}, {}, {}});
     std::string_view text(reinterpret_cast<const char*>(data), size);
     store.parseVariableDeclaration(text);
     // A second piece on top of the first, as the reader may deliver.

@@ -78,6 +78,9 @@ struct Device {
             return 0;
         },
         [this] { return id = static_cast<char>(id >= 'e' ? 'b' : id + 1); },
+        {},
+        {},
+        {},
     }};
 
     Device() { store.parseVariableDeclaration(kDeclarations); }

@@ -695,20 +695,28 @@ void SeriesTiers::exportSamples(std::int64_t t0, std::int64_t t1, std::vector<Ex
 {
     catchUp();
     const std::size_t from = out.size();
-    if (rawCovers(t0)) {
-        for (std::size_t c = 0; c < raw_.size(); ++c) {
-            const RawChunk& chunk = pool_->raw(raw_[c]);
-            for (std::uint32_t i = 0; i < chunk.count; ++i) {
-                const std::int64_t t = chunk.timeAt(i);
-                if (t >= t0 && t <= t1)
-                    out.push_back({.tMs = t, .kind = SampleKind::Number, .value = chunk.value[i]});
-            }
+    // Every raw sample the window holds, and before the raw tier's first
+    // one, the seconds' means: a window reaching past the raw tier must not
+    // lose the raw samples it does hold.
+    if (!rawCovers(t0)) {
+        const std::int64_t rawFirst = rawFirstMs();
+        forEachSecond(secondOf(t0), secondOf(std::min(t1, rawFirst == std::numeric_limits<std::int64_t>::max()
+                                                              ? t1
+                                                              : rawFirst - 1)),
+                      [&](std::int64_t s, const Aggregate& a, bool) {
+                          // A second the raw tier reaches into is left to it.
+                          if (s * 1000 >= t0 && s * 1000 <= t1 &&
+                              (raw_.empty() || s * 1000 + 1000 <= rawFirst))
+                              out.push_back({.tMs = s * 1000, .kind = SampleKind::Number, .value = a.mean});
+                      });
+    }
+    for (std::size_t c = 0; c < raw_.size(); ++c) {
+        const RawChunk& chunk = pool_->raw(raw_[c]);
+        for (std::uint32_t i = 0; i < chunk.count; ++i) {
+            const std::int64_t t = chunk.timeAt(i);
+            if (t >= t0 && t <= t1)
+                out.push_back({.tMs = t, .kind = SampleKind::Number, .value = chunk.value[i]});
         }
-    } else {
-        forEachSecond(secondOf(t0), secondOf(t1), [&](std::int64_t s, const Aggregate& a, bool) {
-            if (s * 1000 >= t0)
-                out.push_back({.tMs = s * 1000, .kind = SampleKind::Number, .value = a.mean});
-        });
     }
     for (const Mark& m : marks_)
         if (m.tMs >= t0 && m.tMs <= t1)

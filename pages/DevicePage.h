@@ -68,7 +68,15 @@ public:
     std::map<std::string, std::string>& buttonData() { return buttonData_; }
 
     // --- What the scheduler asks and tells ------------------------------------
-    bool visible() const { return visible_; }
+    // Shown, or held live by a screen over it that shows its values (a
+    // trend): its bindings keep refreshing.
+    bool visible() const { return visible_ || liveHolds_ > 0; }
+    void holdLive() { ++liveHolds_; }
+    void releaseLive()
+    {
+        if (liveHolds_ > 0)
+            --liveHolds_;
+    }
     bool alwaysTrue() const { return true; }
     // Sends the load command, "c" + its text + line feed.
     void runCommand();
@@ -109,6 +117,7 @@ protected:
     void bindPageLoadOnce();
 
     bool visible_ = false;
+    int liveHolds_ = 0;
 
 private:
     // Opens `page` over this one: pushes it, or,

@@ -1,12 +1,15 @@
 #include "pages/PageBuildContext.h"
 
 #include "device/Client.h"
+#include "device/ClientUpdate.h"
 #include "elements/ElementKinds.h"
 #include "elements/RemoteView.h"
 #include "pages/PageBuilders.h"
 #include "uidesc/BuilderRegistry.h"
 
 #include <QPointer>
+
+#include <algorithm>
 
 namespace fieldmon {
 
@@ -45,8 +48,31 @@ void PageBuildContext::keep(std::shared_ptr<void> object)
     workingStack_.push_back(std::move(object));
 }
 
+void PageBuildContext::bound(const std::shared_ptr<void>& widget, const std::shared_ptr<expr::Node>& expression,
+                             const std::string& rate)
+{
+    bound_[widget].expressions.push_back({expression, ClientUpdate::parseUpdateRate(rate).updateRate});
+}
+
+std::vector<PageBuildContext::ShownValues> PageBuildContext::shownValues() const
+{
+    std::vector<std::pair<std::size_t, ShownValues>> placed;
+    for (const auto& [key, b] : bound_)
+        if (!b.view.expired() && !b.expressions.empty())
+            placed.push_back({b.order, ShownValues{b.view, b.expressions}});
+    std::sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ShownValues> out;
+    out.reserve(placed.size());
+    for (auto& p : placed)
+        out.push_back(std::move(p.second));
+    return out;
+}
+
 void PageBuildContext::place(std::shared_ptr<RemoteView> widget)
 {
+    Bound& b = bound_[widget];
+    b.view = widget;
+    b.order = placed_++;
     workingStack_.push_back(widget);
     if (currentPage_)
         currentPage_->uiElements().push_back(std::move(widget));

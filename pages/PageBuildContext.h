@@ -16,6 +16,7 @@
 #include "elements/WidgetContext.h"
 #include "pages/DevicePage.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,8 @@ public:
     void setStartPageName(std::optional<std::string> name) override { initialPageName_ = std::move(name); }
     std::function<bool()> redrawRequest() override;
     void keep(std::shared_ptr<void> object) override;
+    void bound(const std::shared_ptr<void>& widget, const std::shared_ptr<expr::Node>& expression,
+               const std::string& rate) override;
 
     // --- What the builders of elements/ ask -------------------------------------
     void place(std::shared_ptr<RemoteView> widget) override;
@@ -67,6 +70,19 @@ public:
     // The device drops every binding, which hold the pages and widgets.
     void endBindings();
 
+    // A placed widget and the expressions it shows, as bound (their
+    // values' freshness and history are the app's to show).
+    struct ShownValues {
+        std::weak_ptr<RemoteView> widget;
+        struct Expression {
+            std::weak_ptr<expr::Node> node;
+            double rate = 0; // seconds; infinite for "load" and "once"
+        };
+        std::vector<Expression> expressions;
+    };
+    // Widgets that show remote values, in order of placing.
+    std::vector<ShownValues> shownValues() const;
+
 private:
     std::shared_ptr<Client> client_;
     const uidesc::BuilderRegistry& builders_;
@@ -76,6 +92,15 @@ private:
     // Every page, widget and cell made, in order of making.
     std::vector<std::shared_ptr<void>> workingStack_;
     bool bindingsEnded_ = false;
+    // Bindings by widget (compared by owner: a builder's own type and
+    // RemoteView may sit at different addresses of one object).
+    struct Bound {
+        std::weak_ptr<RemoteView> view; // once placed
+        std::vector<ShownValues::Expression> expressions;
+        std::size_t order = 0;
+    };
+    std::map<std::weak_ptr<void>, Bound, std::owner_less<>> bound_;
+    std::size_t placed_ = 0;
 };
 
 } // namespace fieldmon

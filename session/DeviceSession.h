@@ -91,6 +91,8 @@ public:
     const std::shared_ptr<Client>& record() const { return lease_.record(); }
     std::shared_ptr<PageTable> pages() const;
     DevicePage* startPage() const { return startPage_.get(); }
+    // What the reading made (its widgets and what they show); null before read().
+    PageBuildContext* madeBy() const { return made_.get(); }
 
 private:
     void screenPopped(Screen* screen);

@@ -37,7 +37,7 @@ declare -A allowed=(
   [events]="$core widgets platform/qt"
   [trends]="$core widgets platform/qt"
   [session]="$core uidesc elements pages widgets"
-  [app]="$core uidesc elements pages session widgets events platform/qt"
+  [app]="$core uidesc elements pages session widgets events trends platform/qt"
   [sim]="$core uidesc"
   [gateway]="$core uidesc platform/qt"
 )

@@ -438,6 +438,11 @@ void TrendScreen::askExport()
 
 void TrendScreen::exportCsv(bool everything, std::function<void(const history::CsvResult&)> done)
 {
+    exportCsvTo({}, everything, std::move(done));
+}
+
+void TrendScreen::exportCsvTo(const QString& path, bool everything, std::function<void(const history::CsvResult&)> done)
+{
     history::CsvRequest request;
     request.deviceName = deviceName_.toStdString();
     request.serial = serial_;
@@ -451,7 +456,7 @@ void TrendScreen::exportCsv(bool everything, std::function<void(const history::C
                               .toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString name = fileSafe(deviceName_) + QLatin1Char('-') + QString::number(serial_) + QLatin1Char('-') +
                          stamp + QStringLiteral(".csv");
-    request.path = QDir(exportFolder_).filePath(name).toStdString();
+    request.path = path.isEmpty() ? QDir(exportFolder_).filePath(name).toStdString() : path.toStdString();
     QPointer<TrendScreen> self(this);
     history::exportCsv(store_, std::move(request), [self, done](const history::CsvResult& r) {
         if (done)

@@ -84,6 +84,8 @@ public:
     // Writes the CSV (the window shown, or everything kept) and then alerts
     // with the path or the reason; `done` (optional) gets the result too.
     void exportCsv(bool everything, std::function<void(const history::CsvResult&)> done = {});
+    // The same to `path` (a script names it); empty: a new name in the export folder.
+    void exportCsvTo(const QString& path, bool everything, std::function<void(const history::CsvResult&)> done = {});
 
     // Queries the store and redraws; the timer calls it while shown.
     void refresh();

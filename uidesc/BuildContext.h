@@ -24,6 +24,10 @@
 #include <optional>
 #include <string>
 
+namespace fieldmon::expr {
+class Node;
+}
+
 namespace fieldmon::uidesc {
 
 class BuilderRegistry;
@@ -44,6 +48,15 @@ public:
     virtual std::function<bool()> redrawRequest() = 0;
     // Keeps an object alive as long as what the reading made.
     virtual void keep(std::shared_ptr<void> object) = 0;
+    // `widget` (what an element made) shows `expression`, bound at `rate`
+    // (a constant is never told here). A context that needs to know which
+    // values a widget shows (how fresh they are, their history) keeps it;
+    // others ignore it.
+    virtual void bound(const std::shared_ptr<void>& widget, const std::shared_ptr<expr::Node>& expression,
+                       const std::string& rate)
+    {
+        (void)widget, (void)expression, (void)rate;
+    }
 };
 
 } // namespace fieldmon::uidesc

@@ -66,6 +66,12 @@ void ElementBuild::bindTo(const NodePtr& e, std::function<void()> notifier)
     client_->scheduler().bind(e, std::move(notifier), context_.redrawRequest(), element_.rate);
 }
 
+void ElementBuild::noteBound(const std::shared_ptr<void>& widget, const NodePtr& e)
+{
+    if (!e->isConst())
+        context_.bound(widget, e, element_.rate);
+}
+
 bool ElementBuild::argumentList(std::string_view name, std::vector<std::string>& args)
 {
     const std::string* value = text(name);

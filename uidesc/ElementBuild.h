@@ -122,6 +122,7 @@ public:
         if (!e)
             return;
         bindTo(e, [widget, notifier] { ((*widget).*notifier)(); });
+        noteBound(widget, e);
     }
 
     template <class W>
@@ -172,6 +173,7 @@ public:
 
 private:
     void bindTo(const NodePtr& e, std::function<void()> notifier);
+    void noteBound(const std::shared_ptr<void>& widget, const NodePtr& e);
     // The arguments of the list attribute `name`, reported when too few;
     // false when the element is then dropped.
     bool argumentList(std::string_view name, std::vector<std::string>& args);

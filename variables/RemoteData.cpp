@@ -349,6 +349,7 @@ std::shared_ptr<RemoteData> RemoteData::structureElement(const std::string& memb
     // Device addresses are 32-bit and wrap; so does the offset arithmetic.
     e->realAddress_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(realAddress_) +
                                                 static_cast<std::uint32_t>(tmpl.index_));
+    e->path_ = seriesName() + "." + member;
     cacheElement(at, member, e);
     return e;
 }
@@ -368,6 +369,7 @@ std::shared_ptr<RemoteData> RemoteData::arrayElement(std::int32_t k)
         kind_ == Builtin::Other ? storageSize(defaultDataType_) : builtinSize(kind_));
     e->realAddress_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(realAddress_) +
                                                 static_cast<std::uint32_t>(k) * stride);
+    e->path_ = seriesName() + "[" + key + "]";
     cacheElement(at, std::move(key), e);
     return e;
 }

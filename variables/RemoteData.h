@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -81,6 +82,10 @@ public:
 
     const std::string& name() const { return name_; }
     void setName(std::string name) { name_ = std::move(name); }
+    // The name that tells this value apart from its siblings: the name for
+    // a declared variable, "pump.rpm" for a structure's member, "level[3]"
+    // for an array's element (the history keys its series by it).
+    const std::string& seriesName() const { return path_.empty() ? name_ : path_; }
     std::int32_t varIndex() const { return index_; }
     void setIndex(std::int32_t index) { index_ = index; }
     std::int32_t tempid() const { return tempid_; }
@@ -108,6 +113,10 @@ public:
     // reply payload before it calls.
     void storeData(const std::uint8_t* bytes, std::int32_t count);
     const std::vector<std::uint8_t>& data() const { return data_; }
+    // When a reply last stored a value here, on the device link's clock
+    // (the main loop's); NaN before the first.
+    double storedAt() const { return storedAt_; }
+    void setStoredAt(double t) { storedAt_ = t; }
 
     std::int32_t intValue() const;
     double doubleValue() const;
@@ -177,6 +186,8 @@ private:
 
     std::string defaultDataType_;
     std::string name_;
+    std::string path_; // elements only: see seriesName()
+    double storedAt_ = std::numeric_limits<double>::quiet_NaN();
     std::int32_t maxSize_ = 0;
     std::int32_t tempid_;
     std::vector<std::uint8_t> data_;

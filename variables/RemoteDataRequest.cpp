@@ -123,7 +123,7 @@ void RemoteDataRequest::reset()
     request_ = addr_ ? addressText(index_, size_) : valueText(address_, size_);
 }
 
-void RemoteDataRequest::storeValue(const std::uint8_t* bytes, std::size_t available) const
+RemoteData* RemoteDataRequest::storeValue(const std::uint8_t* bytes, std::size_t available) const
 {
     if (requesterEntry_) {
         // Requeueing calls back into the device record, which may queue and
@@ -139,18 +139,20 @@ void RemoteDataRequest::storeValue(const std::uint8_t* bytes, std::size_t availa
                 v->queueVariableRequests();
         if (!live.empty())
             live.back()->submitRequests();
-        return;
+        return nullptr;
     }
     if (!responder_)
-        return;
+        return nullptr;
     if (addr_) {
         if (available >= 4)
             responder_->setAddress(bytes);
-        return;
+        return nullptr;
     }
     auto need = static_cast<std::size_t>(responder_->size());
-    if (available >= need)
-        responder_->storeData(bytes, size_);
+    if (available < need)
+        return nullptr;
+    responder_->storeData(bytes, size_);
+    return responder_.get();
 }
 
 std::string RemoteDataRequest::description() const

@@ -93,7 +93,9 @@ public:
     // request its value, each only when all the bytes it needs are there.
     // The requester entry re-queues its requesters whose requeue() is set and
     // then submits the next batch through the last one still alive.
-    void storeValue(const std::uint8_t* bytes, std::size_t available) const;
+    // The variable whose value it stored, or null (an address, a requester
+    // entry, or too few bytes).
+    RemoteData* storeValue(const std::uint8_t* bytes, std::size_t available) const;
 
     std::string description() const;
 

@@ -215,6 +215,8 @@ bool RequestQueues::sendList(char kind, RequestList& list, SentRequestTable& tab
     waitingRequesters_.clear();
     if (store_.link().send)
         store_.link().send(text);
+    if (store_.link().requestSent)
+        store_.link().requestSent(kind, id);
     return true;
 }
 
@@ -238,6 +240,8 @@ void RequestQueues::handleReply(std::string_view datagram, SentRequestTable& tab
 {
     if (datagram.size() < 2)
         return;
+    if (store_.link().replyReceived)
+        store_.link().replyReceived(datagram[0], datagram[1]);
     auto it = table.find(requestKey(datagram[1]));
     if (it == table.end())
         return;
@@ -265,16 +269,25 @@ void RequestQueues::storeVars(const RequestList& list, const std::uint8_t* paylo
              static_cast<int>(strnlen(reinterpret_cast<const char*>(payload), length)));
     std::size_t offset = 0;
     bool shortage = false;
+    const double now = store_.now();
+    VariableStore::ValueObserver* observer = store_.valueObserver();
+    auto stored = [&](RemoteData* variable) {
+        if (!variable)
+            return;
+        variable->setStoredAt(now);
+        if (observer)
+            observer->valueStored(*variable, now);
+    };
     for (const auto& r : list) {
         auto size = static_cast<std::size_t>(std::max<std::int32_t>(r.size(), 0));
         if (shortage || offset + size > length) {
             diag("Missing data.\n");
             shortage = true;
             if (size == 0)
-                r.storeValue(payload + offset, length - offset);
+                stored(r.storeValue(payload + offset, length - offset));
             continue;
         }
-        r.storeValue(payload + offset, length - offset);
+        stored(r.storeValue(payload + offset, length - offset));
         offset += size;
     }
     if (store_.debug())

@@ -34,6 +34,24 @@ public:
         std::function<int(std::string_view)> send;
         // The next one-character request identifier.
         std::function<char()> uniqueIdentifier;
+        // Optional. The link's clock (seconds, monotonic): stamps stored
+        // values (RemoteData::storedAt).
+        std::function<double()> now;
+        // Optional, for the link's health: a request datagram of `kind`
+        // ('v' address, 'a' value) went out under `id`; a reply ('V', 'A')
+        // came for `id`.
+        std::function<void(char kind, char id)> requestSent;
+        std::function<void(char kind, char id)> replyReceived;
+    };
+
+    // Told of every value a reply stores (the history records them). Called
+    // on the reply path, before the expressions waiting for the reply run:
+    // it must be quick and must not queue requests.
+    class ValueObserver {
+    public:
+        virtual ~ValueObserver() = default;
+        // `variable` holds its new value; `time` is the link's clock.
+        virtual void valueStored(const RemoteData& variable, double time) = 0;
     };
 
     explicit VariableStore(Link link);
@@ -42,6 +60,10 @@ public:
     VariableStore& operator=(const VariableStore&) = delete;
 
     bool debug() const { return link_.debug && link_.debug(); }
+    double now() const { return link_.now ? link_.now() : 0.0; }
+    // One observer (not owned) or null; it must outlive its registration.
+    void setValueObserver(ValueObserver* observer) { observer_ = observer; }
+    ValueObserver* valueObserver() const { return observer_; }
     const Link& link() const { return link_; }
 
     Table& varDict() { return varDict_; }
@@ -76,6 +98,7 @@ private:
     Table varDict_;
     Table globalDataTypes_;
     RequestQueues requests_;
+    ValueObserver* observer_ = nullptr;
 };
 
 } // namespace fieldmon

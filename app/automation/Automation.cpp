@@ -18,6 +18,7 @@ Automation::Automation(AppWindow& window, platform::DiagnosticLog* log, QObject*
     addInputCommands(commands_, context_);
     addTableCommands(commands_, context_);
     addPageCommands(commands_, context_);
+    addTrendCommands(commands_, context_);
     addAlertCommands(commands_, context_);
     commands_[QStringLiteral("log")] = {[this](const Request& r, Answer& a) { this->log(r, a); }, true};
     commands_[QStringLiteral("quit")] = {[this](const Request& r, Answer& a) { quit(r, a); }, true};

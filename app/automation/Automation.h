@@ -40,6 +40,9 @@ public:
 
     void run(const Request& request, Answer answer);
     void clientLeft();
+    // The app's shell, for the commands on history, trends and link health
+    // ("trend", "export_csv", "link", the widgets' "stale"); without it they fail.
+    void setShell(AppShell* shell) { context_.setShell(shell); }
 
 signals:
     // The client asked the app to end; the answer has been written.

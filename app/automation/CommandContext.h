@@ -22,6 +22,7 @@
 #include <vector>
 
 namespace fieldmon {
+class AppShell;
 class AppWindow;
 struct AutomationDrag;
 } // namespace fieldmon
@@ -45,6 +46,9 @@ public:
     explicit CommandContext(AppWindow& window) : reader_(window) {}
 
     const ScreenReader& reader() const { return reader_; }
+    // The app's shell (history, the open session's watch), or null.
+    AppShell* shell() const { return shell_; }
+    void setShell(AppShell* shell) { shell_ = shell; }
     InputSynthesizer& input() { return input_; }
     const InputSynthesizer& input() const { return input_; }
 
@@ -87,6 +91,7 @@ public:
 private:
     ScreenReader reader_;
     InputSynthesizer input_;
+    AppShell* shell_ = nullptr;
     // The owner of every timer: they end with the context.
     QObject timers_;
     // Bumped when the client leaves: work still scheduled for it stops.

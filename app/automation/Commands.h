@@ -37,6 +37,11 @@ void addTableCommands(CommandTable& table, CommandContext& context);
 // "pick".
 void addPageCommands(CommandTable& table, CommandContext& context);
 
+// History, trends and link health: "trend" (a widget's trend, as a long
+// press opens it), "export_csv" (the trend on top, to a path), "link" (the
+// open device's health figures).
+void addTrendCommands(CommandTable& table, CommandContext& context);
+
 // The alert box over any screen: "alert", "alert_button".
 void addAlertCommands(CommandTable& table, CommandContext& context);
 

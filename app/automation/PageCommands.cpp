@@ -3,6 +3,8 @@
 
 #include "app/automation/Commands.h"
 
+#include "app/AppShell.h"
+#include "app/SessionWatch.h"
 #include "widgets/Screen.h"
 
 namespace fieldmon::automation {
@@ -21,6 +23,17 @@ void widgets(CommandContext& context, const Request& request, Answer& answer)
     QJsonArray widgets;
     if (top)
         widgets = tag < 0 ? top->inspectWidgets() : top->inspectWidget(tag);
+    // Value widgets of the open device's pages say whether what they show
+    // is stale.
+    SessionWatch* watch = context.shell() ? context.shell()->sessionWatch() : nullptr;
+    if (watch && watch->ownsScreen(top))
+        for (QJsonValueRef w : widgets) {
+            QJsonObject o = w.toObject();
+            if (auto view = watch->widgetWithTag(o[QLatin1String("tag")].toInt())) {
+                o[QLatin1String("stale")] = watch->isStale(*view);
+                w = o;
+            }
+        }
     answer(Reply::success({{QStringLiteral("widgets"), widgets}}));
 }
 

@@ -237,6 +237,36 @@ TEST(HistoryStore, AggregatesKeepWholeNumbersExactAndFractionsClose)
         ASSERT_NEAR(samples[i].value, 3.0 + 0.001 * i, 1e-4) << i;
 }
 
+TEST(HistoryStore, ExportingEverythingKeepsTheRawSamplesItHolds)
+{
+    // An export of everything kept read only the one-second means as soon
+    // as the raw tier no longer reached back to the series' start: a CSV of
+    // a 10 Hz value had one row a second even for the last minutes, whose
+    // every sample memory still held.
+    Rig rig(tinyRaw());
+    auto id = rig.store.series(7, "flow");
+    for (int i = 0; i < 300; ++i) // 30 s at 10 Hz; the raw tier keeps the last 128
+        rig.add(id, i * 0.1, Value::real(i));
+    std::vector<ExportSample> samples;
+    std::vector<std::string> texts;
+    rig.store.exportSamples(id, -1e15, 1e15, samples, texts);
+    ASSERT_FALSE(samples.empty());
+    auto ms = [&](double dt) { return static_cast<std::int64_t>(std::llround(rig.t(dt) * 1000)); };
+    std::size_t lastFour = 0, firstTwenty = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        if (k > 0) {
+            ASSERT_LT(samples[k - 1].tMs, samples[k].tMs) << k; // in order, no time twice
+        }
+        lastFour += samples[k].tMs >= ms(25.95);
+        firstTwenty += samples[k].tMs < ms(19.95);
+    }
+    // The last seconds (raw in memory): every sample. Long before: a mean a second.
+    EXPECT_EQ(lastFour, 40u);
+    EXPECT_DOUBLE_EQ(samples.back().value, 299);
+    EXPECT_GE(firstTwenty, 19u);
+    EXPECT_LE(firstTwenty, 21u);
+}
+
 TEST(HistoryStore, TenThousandSeriesOnOneDeviceStayBounded)
 {
     HistoryOptions o;

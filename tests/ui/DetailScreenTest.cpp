@@ -33,7 +33,8 @@ void openDevice(AppRig& rig, int host, const std::string& fields)
         for (int r = 0; r < table.numberOfRows(s); ++r)
             if (table.cellForRow({s, r})->text().endsWith(QStringLiteral("(%1)").arg(client->serialNumber()))) {
                 test::tapRow(table, {s, r});
-                ASSERT_TRUE(waitFor([&] { return rig.stack().top() == &rig.detail(); }));
+                // A finger taps the next row once the screen has slid in.
+                ASSERT_TRUE(waitFor([&] { return rig.stack().top() == &rig.detail() && !rig.stack().isAnimating(); }));
                 return;
             }
     FAIL() << "device not listed";
@@ -70,8 +71,15 @@ TEST(DetailScreen, ShowsTheEightRowsOfTheDevice)
     AppRig rig;
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;1");
     auto& table = *rig.detail().tableView();
-    ASSERT_EQ(table.numberOfSections(), 1);
+    ASSERT_EQ(table.numberOfSections(), 2);
     ASSERT_EQ(table.numberOfRows(0), 8);
+    // The link's figures: nothing asked yet, but the announcement was heard.
+    ASSERT_EQ(table.numberOfRows(1), 3);
+    EXPECT_EQ(table.headerTitle(1), "Link");
+    EXPECT_EQ(labelText(table.cellForRow({1, DeviceDetailScreen::RoundTripRow}), 1), "Round trip");
+    EXPECT_EQ(labelText(table.cellForRow({1, DeviceDetailScreen::RoundTripRow}), 2), "–");
+    EXPECT_EQ(labelText(table.cellForRow({1, DeviceDetailScreen::LossRow}), 2), "–");
+    EXPECT_TRUE(labelText(table.cellForRow({1, DeviceDetailScreen::LastHeardRow}), 2).endsWith(" s ago"));
     EXPECT_EQ(table.headerTitle(0), "North well");
     EXPECT_EQ(rig.detail().title(), "Device");
     EXPECT_TRUE(table.sectionIndex()->isHidden());
@@ -246,9 +254,10 @@ TEST(DetailScreen, SaysWhenTwoHostsClaimTheSerial)
     AppRig rig;
     openDevice(rig, 2, "PLAT;PUMP;North well;3;1207;0");
     auto& table = *rig.detail().tableView();
-    ASSERT_EQ(table.numberOfSections(), 1);
+    ASSERT_EQ(table.numberOfSections(), 2);
     rig.send(3, "mPLAT;PUMP;Impostor;3;1207;1");
-    ASSERT_TRUE(waitFor([&] { return table.numberOfSections() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return table.numberOfSections() == 3; }));
+    EXPECT_EQ(table.headerTitle(2), "Link");
     EXPECT_EQ(table.headerTitle(1), "Two hosts claim serial 1207");
     ASSERT_EQ(table.numberOfRows(1), 1);
     TableCell* cell = table.cellForRow({1, 0});

@@ -243,6 +243,8 @@ TEST(EventLogScreen, EventsFromADeviceOnTheNetworkAppearInItsLog)
     auto& list = *rig.list().tableView();
     ASSERT_TRUE(waitFor([&] { return list.numberOfRows(0) == 1; }));
     test::tapRow(list, {0, 0});
+    // The detail screen scrolls (its link rows); its rows take taps once it has slid in.
+    ASSERT_TRUE(waitFor([&] { return !rig.stack().isAnimating(); }));
     test::tapRow(*rig.detail().tableView(), {0, DeviceDetailScreen::EventLogRow});
     auto* log = dynamic_cast<EventLog*>(rig.stack().top());
     ASSERT_NE(log, nullptr);

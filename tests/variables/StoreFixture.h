@@ -26,6 +26,9 @@ struct RecordingStore {
             return 0;
         },
         [this] { return nextId; },
+        {},
+        {},
+        {},
     }};
 
     // A variable with a type, an index and (unless -1) an address.
