@@ -6,12 +6,15 @@
 #include "widgets/NavigationStack.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
 
 namespace fieldmon {
 
 AppShell::AppShell(ClientFinder::Seams seams, platform::FileTransport* files)
-    : services_{loop_, notifications_, alerts_, files ? files : &httpFiles_}, seams_(std::move(seams))
+    : services_{loop_, notifications_, alerts_, files ? files : &httpFiles_, &taps_}, seams_(std::move(seams))
 {
+    httpFiles_.setTaps(&taps_);
 }
 
 AppShell::~AppShell()
@@ -26,6 +29,10 @@ AppShell::~AppShell()
     // the loop's next pass: let them go while the services their device
     // uses are still there.
     QCoreApplication::sendPostedEvents();
+    // The screen that shows the switch goes with the window; the recording
+    // itself runs on until the members go, after the finder.
+    recording_.changed = nullptr;
+    recording_.setFinder(nullptr);
     finder_.reset();
     window_.reset();
 }
@@ -50,7 +57,25 @@ void AppShell::launch()
     // 4. Discovery, handed to the list, and the search.
     finder_ = std::make_unique<ClientFinder>(services_, false, seams_);
     deviceList_->setFinder(finder_.get());
+    recording_.setFinder(finder_.get());
     finder_->initiateSearch();
+
+    // The "Record" switch: on starts a file in the documents folder, off
+    // names the file written.
+    deviceList_->showRecording(recording_.recording());
+    DeviceListScreen* list = deviceList_;
+    recording_.changed = [list](bool on) { list->showRecording(on); };
+    deviceList_->recordSwitched = [this](bool on) {
+        if (!on) {
+            recording_.stop();
+            return;
+        }
+        QString folder = recordingFolder_.isEmpty()
+                             ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                             : recordingFolder_;
+        QDir().mkpath(folder);
+        recording_.start(Recording::fileNameFor(folder.toStdString()));
+    };
 
     // 5-6. The stack with the list as root; the bar is visible.
     stack_->setDelegate(&displayBar_);

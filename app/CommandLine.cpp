@@ -21,6 +21,9 @@ const OptionRow kOptions[] = {
     {{"automation"}, "PATH",
      "Serve the automation socket at PATH, through which scripts read and drive the screens (the "
      "app will not start when PATH is in use); SIGTERM and SIGINT then end the app cleanly."},
+    {{"record"}, "FILE",
+     "Record every datagram the app sends and receives, and every file it fetches, to the pcapng capture FILE "
+     "(replaced; at most 1 GiB), for Wireshark and fieldsim --replay."},
     {{"h", "help"}, {}, "Show this help and exit."},
     {{"v", "version"}, {}, "Show the version and exit."},
 };
@@ -140,6 +143,11 @@ CommandLine CommandLine::read(const QStringList& arguments)
                                                           : qEnvironmentVariable("FIELDMON_AUTOMATION");
     if (parser.isSet("automation") && options.automationSocket.isEmpty())
         return bad("--automation needs a socket path");
+    if (parser.isSet("record")) {
+        options.recordPath = parser.value("record");
+        if (options.recordPath.isEmpty())
+            return bad("--record needs a file name");
+    }
     if (qEnvironmentVariableIsSet("FIELDMON_QUIT_AFTER")) {
         bool ok = false;
         const double seconds = qEnvironmentVariable("FIELDMON_QUIT_AFTER").toDouble(&ok);

@@ -14,6 +14,7 @@
 #include "widgets/PhoneStyle.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <clocale>
@@ -76,6 +77,9 @@ int main(int argc, char** argv)
     int status = 0;
     {
         fieldmon::AppShell shell;
+        // Recording starts before the first search goes out.
+        if (!command.options.recordPath.isEmpty())
+            shell.recording().start(QFileInfo(command.options.recordPath).absoluteFilePath().toStdString());
         shell.launch();
 
         std::unique_ptr<automation::Automation> commands;
