@@ -100,11 +100,12 @@ def request_from_text(text):
     return json.dumps({"cmd": text})
 
 
-def launch(app, socket_path, extra_env=None, stdout=None):
-    """Starts fieldmon offscreen with the automation socket; returns the process."""
+def launch(app, socket_path, extra_env=None, stdout=None, extra_args=()):
+    """Starts fieldmon offscreen with the automation socket (and `extra_args`,
+    such as ["--record", FILE]); returns the process."""
     env = dict(os.environ, QT_QPA_PLATFORM=os.environ.get("QT_QPA_PLATFORM", "offscreen"))
     env.update(extra_env or {})
-    return subprocess.Popen([app, "--automation", socket_path], env=env, stdout=stdout,
+    return subprocess.Popen([app, "--automation", socket_path, *extra_args], env=env, stdout=stdout,
                             stderr=subprocess.STDOUT if stdout else None)
 
 
