@@ -26,7 +26,9 @@ std::string Recording::fileNameFor(const std::string& folder)
     std::tm local{};
     localtime_r(&now, &local);
     char name[64];
-    std::strftime(name, sizeof name, "fieldmon-%Y%m%d-%H%M%S.pcapng", &local);
+    // Short enough to stand on one line of an alert, which breaks lines only
+    // between words.
+    std::strftime(name, sizeof name, "fm-%Y%m%d-%H%M%S.pcapng", &local);
     return folder.empty() ? std::string(name) : folder + "/" + name;
 }
 
@@ -38,6 +40,7 @@ bool Recording::start(const std::string& path, std::uint64_t sizeCap)
     options.path = path;
     options.sizeCap = sizeCap;
     path_ = path;
+    sizeCap_ = sizeCap;
     // The handler runs on the main thread and never after the recorder is
     // destroyed; a recorder that stops by itself is ended from the loop's
     // next pass, not from inside its own handler.
@@ -84,10 +87,20 @@ void Recording::stop()
         return;
     const capture::Recorder::Counts counts = recorder_->counts();
     end();
-    std::string message = "The visit was recorded to " + path_ + ".";
+    std::string message = "The visit was recorded" + where();
     if (counts.dropped > 0)
         message += " " + std::to_string(counts.dropped) + " packets were left out: the disk could not keep up.";
     parts_.alerts.show({"Recording saved", message, {"OK"}, {}});
+}
+
+std::string Recording::where() const
+{
+    // The folder and the file each on a line of their own: an alert breaks
+    // lines only between words, and a whole path is one long word.
+    const std::size_t slash = path_.rfind('/');
+    if (slash == std::string::npos)
+        return " to\n" + path_ + ".";
+    return " in\n" + path_.substr(0, slash + 1) + "\nas\n" + path_.substr(slash + 1) + ".";
 }
 
 void Recording::stopped(capture::Recorder::StopReason reason, const std::string& detail)
@@ -103,12 +116,19 @@ void Recording::stopped(capture::Recorder::StopReason reason, const std::string&
     if (changed)
         changed(false);
     switch (reason) {
-    case capture::Recorder::StopReason::SizeCap:
-        parts_.alerts.show({"Recording stopped", "The recording reached its size limit. " + detail, {"OK"}, {}});
+    case capture::Recorder::StopReason::SizeCap: {
+        const std::string cap = sizeCap_ >= (std::uint64_t{1} << 20)
+                                    ? std::to_string(sizeCap_ >> 20) + " MiB"
+                                    : std::to_string(sizeCap_) + " bytes";
+        parts_.alerts.show({"Recording stopped", "The recording reached its limit of " + cap + ". It was saved" + where(),
+                            {"OK"}, {}});
         return;
+    }
     case capture::Recorder::StopReason::WriteFailed:
-        parts_.alerts.show({"Recording stopped", "The recording could not be written. " + detail +
-                                                     " The file is readable up to the last packet written.",
+        // The detail names the file and what the system said.
+        parts_.alerts.show({"Recording stopped",
+                            "The recording could not be written (" + detail +
+                                "). Whatever was written before stays readable.",
                             {"OK"}, {}});
         return;
     }

@@ -8,8 +8,9 @@
 //
 // It stops in three ways, each with an alert that names the file:
 //   - stop() (the switch turned off): "Recording saved";
-//   - the size cap is reached, or the disk fails or fills: "Recording
-//     stopped", with the reason. The app keeps working; the file stays
+//   - the size cap is reached ("Recording stopped", with the limit and
+//     the file), or the disk fails or fills ("Recording stopped", with what
+//     the system said). The app keeps working; the file stays
 //     readable up to its last whole block. `changed` then tells the screen
 //     that shows the switch.
 //
@@ -19,6 +20,7 @@
 #include "capture/Recorder.h"
 #include "capture/RecorderTap.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,7 +66,7 @@ public:
     // Told whenever recording() changes.
     std::function<void(bool on)> changed;
 
-    // A file in `folder` named for the time: fieldmon-20261207-143005.pcapng.
+    // A file in `folder` named for the time: fm-20261207-143005.pcapng.
     static std::string fileNameFor(const std::string& folder);
 
 private:
@@ -72,12 +74,15 @@ private:
     // Detaches and ends the recorder; queued packets are still written.
     void end();
     void nameKnownDevices();
+    // " in\n<folder>/\nas\n<file>." for the alerts.
+    std::string where() const;
 
     Parts parts_;
     ClientFinder* finder_ = nullptr;
     std::unique_ptr<capture::Recorder> recorder_;
     std::unique_ptr<capture::RecorderTap> tap_;
     std::string path_;
+    std::uint64_t sizeCap_ = 0;
 };
 
 } // namespace fieldmon
