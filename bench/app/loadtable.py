@@ -56,6 +56,13 @@ class Table:
         print(f"  {what:<44} {figure:<26} {note}", flush=True)
 
 
+class Unprinted(Table):
+    """A table for steps whose figures another row sums up."""
+
+    def add(self, what, figure, note=""):
+        self.rows.append((what, figure, note))
+
+
 def thread_figures(app, seconds):
     """CPU % and wake-ups per second of the main and listen threads, the
     process's CPU %, and datagrams per second each way, over `seconds`."""
@@ -196,12 +203,17 @@ def switch_recording(app, on):
     switched off, the alert that names the file is answered."""
     app.home()
     record = app.ok("screen")["record"]
-    if record["on"] != on:
-        x, y, w, h = record["frame"]
-        app.ok("tap", x=x + w / 2, y=y + h / 2)
+    if record["on"] == on:
+        return
+    x, y, w, h = record["frame"]
+    app.ok("tap", x=x + w / 2, y=y + h / 2)
     assert app.ok("screen")["record"]["on"] == on, "the Record switch did not turn"
     if not on:
-        app.wait_until(lambda: app.ok("screen").get("alert"), timeout=5, what="the alert naming the file")
+        deadline = time.monotonic() + 5
+        while not app.ok("screen").get("alert"):
+            if time.monotonic() > deadline:
+                raise RuntimeError("no alert named the recording's file")
+            time.sleep(0.02)
         app.ok("alert_button", index=0)
 
 
@@ -217,7 +229,7 @@ def recording_overhead(table, app, sim_log, widgets, window, rate):
     size_rate = []
     for on in (False, True, False, True):
         switch_recording(app, on)
-        connect(Table(), app, sim_log, widgets)
+        connect(Unprinted(), app, sim_log, widgets)
         app.ok("wait", ms=3000)
         size0, t0 = recording_size(), time.monotonic()
         main[on].append(thread_figures(app, window)["main"])
