@@ -76,7 +76,7 @@ def tour(app, start_epoch, samples):
                 "labels": [w.get("text") for w in widgets if w["class"] == "label"],
                 "images": [w.get("state") for w in widgets if w["class"] == "image"],
             })
-            app.ok("wait", ms=200)
+            app.ok("wait", ms=100)
 
 
 def sim_line(log, marker):
