@@ -24,7 +24,7 @@
 #include "app/Recording.h"
 #include "discovery/ClientFinder.h"
 #include "platform/NotificationCenter.h"
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 #include "platform/StorageThread.h"
 #include "platform/Services.h"
 #include "widgets/QtAlerts.h"

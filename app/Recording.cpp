@@ -4,7 +4,7 @@
 #include "discovery/ClientFinder.h"
 #include "platform/Alerts.h"
 #include "platform/MainLoop.h"
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 
 #include <arpa/inet.h>
 

@@ -29,7 +29,7 @@
 #include "capture/RecorderTap.h"
 #include "capture/SyntheticPackets.h"
 #include "platform/ManualLoop.h"
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 #include "platform/StorageThread.h"
 #include "sim/ReplayLoop.h"
 #include "sim/Replayer.h"

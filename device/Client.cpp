@@ -5,7 +5,7 @@
 #include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>

@@ -2,7 +2,7 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

@@ -2,7 +2,7 @@
 
 #include "platform/qt/MemoryNetworkCache.h"
 
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 
 #include <QHostAddress>
 

@@ -4,7 +4,7 @@
 
 #include "device/Client.h"
 #include "discovery/ClientFinder.h"
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 
 #include "support/FinderRig.h"
 #include "support/TapLog.h"

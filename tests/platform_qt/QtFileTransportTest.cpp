@@ -6,7 +6,7 @@
 
 #include "device/Client.h"
 #include "platform/Diagnostics.h"
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 #include "platform/qt/MemoryNetworkCache.h"
 
 #include "support/LocalHttpServer.h"

@@ -1,4 +1,4 @@
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>

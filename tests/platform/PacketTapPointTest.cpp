@@ -2,7 +2,7 @@
 // a switch to another tap never leave a handler running on the old one,
 // while other threads keep sending and receiving.
 
-#include "platform/PacketTap.h"
+#include "platform/PacketTapPoint.h"
 
 #include "support/TapLog.h"
 
