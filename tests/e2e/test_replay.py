@@ -190,7 +190,15 @@ def check_against_the_wire(recording, wire):
     assert sum(on_wire.values()) > 100, f"only {sum(on_wire.values())} datagrams on the wire"
     assert not missing, f"{sum(missing.values())} datagrams on the wire not in the recording: {list(missing)[:5]}"
     assert not invented, f"{sum(invented.values())} recorded datagrams never on the wire: {list(invented)[:5]}"
-    print(f"recording: {len(ours)} UDP datagrams, the same as on the wire (ends and bytes)")
+    # And at the times the wire saw them: the app stamps a datagram when its
+    # socket hands it over, not when the storage thread writes it.
+    wire_times = {}
+    for d in seen:
+        wire_times.setdefault(d[1:], []).append(d[0])
+    late = max(abs(d[0] - wire_times[d[1:]].pop(0)) for d in ours if wire_times.get(d[1:]))
+    assert late < 0.25, f"a recorded datagram is stamped {late:.3f} s away from the wire's time"
+    print(f"recording: {len(ours)} UDP datagrams, the same as on the wire (ends and bytes), "
+          f"stamped within {1000 * late:.1f} ms of it")
 
 
 def check_dissector(capture):
