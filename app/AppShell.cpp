@@ -10,14 +10,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QStandardPaths>
 
 #include <chrono>
 
 namespace fieldmon {
 
 AppShell::AppShell(ClientFinder::Seams seams, platform::FileTransport* files)
-    : services_{loop_, notifications_, alerts_, files ? files : &httpFiles_}, seams_(std::move(seams))
+    : services_{loop_, notifications_, alerts_, files ? files : &httpFiles_, &taps_}, seams_(std::move(seams))
 {
+    httpFiles_.setTaps(&taps_);
 }
 
 AppShell::~AppShell()
@@ -33,13 +35,23 @@ AppShell::~AppShell()
     // uses are still there.
     QCoreApplication::sendPostedEvents();
     watch_.reset();
+    // The screen that shows the switch goes with the window; the recording
+    // itself runs on until the members go, after the finder.
+    recording_.changed = nullptr;
+    recording_.setFinder(nullptr);
     finder_.reset();
     window_.reset();
     // The store hands its last seconds to the storage thread, which writes
-    // them before it ends.
+    // them, and the recording's last blocks, before it ends (last of the
+    // members to go but the services).
     history_.reset();
-    if (storage_)
-        storage_->stop(platform::StorageThread::Shutdown::Drain);
+}
+
+platform::StorageThread& AppShell::storage()
+{
+    if (!storage_)
+        storage_ = std::make_unique<platform::StorageThread>();
+    return *storage_;
 }
 
 void AppShell::startHistory()
@@ -56,7 +68,7 @@ void AppShell::startHistory()
         QDir().mkpath(settings_.exportFolder);
     options.diagnostic = [](const std::string& line) { diag("History: %s\n", line.c_str()); };
     if (!options.databasePath.empty())
-        storage_ = std::make_unique<platform::StorageThread>();
+        storage();
     using namespace std::chrono;
     const history::ClockReading start{loop_.now(), duration<double>(system_clock::now().time_since_epoch()).count()};
     history_ = std::make_unique<history::HistoryStore>(loop_, storage_.get(), std::move(options), start);
@@ -98,7 +110,25 @@ void AppShell::launch()
     // 4. Discovery, handed to the list, and the search.
     finder_ = std::make_unique<ClientFinder>(services_, false, seams_);
     deviceList_->setFinder(finder_.get());
+    recording_.setFinder(finder_.get());
     finder_->initiateSearch();
+
+    // The "Record" switch: on starts a file in the export folder, off names
+    // the file written.
+    deviceList_->showRecording(recording_.recording());
+    DeviceListScreen* list = deviceList_;
+    recording_.changed = [list](bool on) { list->showRecording(on); };
+    deviceList_->recordSwitched = [this](bool on) {
+        if (!on) {
+            recording_.stop();
+            return;
+        }
+        QString folder = settings_.exportFolder.isEmpty()
+                             ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                             : settings_.exportFolder;
+        QDir().mkpath(folder);
+        recording_.start(Recording::fileNameFor(folder.toStdString()));
+    };
 
     // 5-6. The stack with the list as root; the bar is visible.
     stack_->setDelegate(&displayBar_);

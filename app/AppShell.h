@@ -1,8 +1,17 @@
 #pragma once
 // The app's shell: builds the app's object graph at start-up (launch()) and
 // owns it for the whole run — the platform services (Qt main loop,
-// notifications, alerts, HTTP file transport), the window, the device list,
-// the one detail screen, the navigation stack and the discovery service.
+// notifications, alerts, HTTP file transport, the packet tap point and the
+// storage thread), the window, the device list, the one detail screen, the
+// navigation stack, the discovery service and the recording.
+//
+// Recording: recording().start(path) before launch() records from the first
+// search on (`--record`); the device list's "Record" switch starts one into
+// the export folder (--data-dir, else the documents folder) and stops it.
+//
+// The storage thread, which writes the history's database and recordings,
+// starts only when one of them needs it: without either, the app runs on
+// its main and listen threads alone.
 //
 // Start-up order: the window; the device list and the detail screen, the
 // list given the detail screen; the finder, handed to the list, and the
@@ -16,10 +25,12 @@
 // Thread rule: main thread only.
 
 #include "app/DisplayBar.h"
+#include "app/Recording.h"
 #include "discovery/ClientFinder.h"
 #include "history/HistoryStore.h"
-#include "platform/StorageThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PacketTapPoint.h"
+#include "platform/StorageThread.h"
 #include "platform/Services.h"
 #include "widgets/QtAlerts.h"
 #include "platform/qt/QtFileTransport.h"
@@ -45,7 +56,8 @@ public:
     struct Settings {
         // The history's database folder; empty: history in memory only.
         QString dataFolder;
-        // Where CSV exports go; empty: the working folder.
+        // Where CSV exports and the "Record" switch's files go; empty: the
+        // working folder for exports, the documents folder for recordings.
         QString exportFolder;
         // Dim values that stopped being refreshed (--no-stale-marks: not).
         bool staleMarks = true;
@@ -68,6 +80,8 @@ public:
     DeviceListScreen* deviceList() const { return deviceList_; }
     DeviceDetailScreen* detailScreen() const { return detailScreen_; }
     ClientFinder* finder() const { return finder_.get(); }
+    Recording& recording() { return recording_; }
+    platform::PacketTapPoint& taps() { return taps_; }
     const platform::Services& services() const { return services_; }
     history::HistoryStore* history() const { return history_.get(); }
     // The open device session's watch (history, trends, link health), or null.
@@ -76,18 +90,24 @@ public:
 
 private:
     void startHistory();
+    // The storage thread, started on first use.
+    platform::StorageThread& storage();
     void watchSession(DeviceSession& session);
 
     platform::QtMainLoop loop_;
     platform::NotificationCenter notifications_;
     QtAlerts alerts_;
+    platform::PacketTapPoint taps_;
     platform::QtFileTransport httpFiles_;
+    // Writes the history's database and the recording's file, off the main
+    // thread. Declared before both, so that it drains what they queued when
+    // the shell goes.
+    std::unique_ptr<platform::StorageThread> storage_;
     platform::Services services_;
     ClientFinder::Seams seams_;
     Settings settings_;
-    // The disk's thread and the history: made at launch, gone after every
-    // screen (the store hands its last seconds to the thread as it goes).
-    std::unique_ptr<platform::StorageThread> storage_;
+    // The history: made at launch, gone after every screen (the store hands
+    // its last seconds to the storage thread as it goes).
     std::unique_ptr<history::HistoryStore> history_;
     std::unique_ptr<SessionWatch> watch_;
 
@@ -97,6 +117,7 @@ private:
     DeviceListScreen* deviceList_ = nullptr;    // owned by the stack
     DeviceDetailScreen* detailScreen_ = nullptr; // owned by the stack
     std::unique_ptr<ClientFinder> finder_;
+    Recording recording_{{taps_, [this]() -> platform::StorageThread& { return storage(); }, loop_, alerts_}};
 };
 
 } // namespace fieldmon

@@ -22,10 +22,13 @@ const OptionRow kOptions[] = {
      "Serve the automation socket at PATH, through which scripts read and drive the screens (the "
      "app will not start when PATH is in use); SIGTERM and SIGINT then end the app cleanly."},
     {{"data-dir"}, "DIR",
-     "Keep the value history (history.sqlite) in DIR and write CSV exports there, instead of the "
-     "platform's data and documents folders."},
+     "Keep the value history (history.sqlite) in DIR and write CSV exports and the Record switch's "
+     "captures there, instead of the platform's data and documents folders."},
     {{"no-stale-marks"}, {},
      "Do not dim values that have stopped being refreshed (the link dot still turns red)."},
+    {{"record"}, "FILE",
+     "Record every datagram the app sends and receives, and every file it fetches, to the pcapng capture FILE "
+     "(replaced; at most 1 GiB), for Wireshark and fieldsim --replay."},
     {{"h", "help"}, {}, "Show this help and exit."},
     {{"v", "version"}, {}, "Show the version and exit."},
 };
@@ -151,6 +154,11 @@ CommandLine CommandLine::read(const QStringList& arguments)
             return bad("--data-dir needs a folder");
     }
     options.staleMarks = !parser.isSet("no-stale-marks");
+    if (parser.isSet("record")) {
+        options.recordPath = parser.value("record");
+        if (options.recordPath.isEmpty())
+            return bad("--record needs a file name");
+    }
     if (qEnvironmentVariableIsSet("FIELDMON_QUIT_AFTER")) {
         bool ok = false;
         const double seconds = qEnvironmentVariable("FIELDMON_QUIT_AFTER").toDouble(&ok);

@@ -20,6 +20,8 @@ namespace fieldmon {
 struct StartOptions {
     // The automation socket's path; empty when automation is off.
     QString automationSocket;
+    // The capture file to record to from the start; empty: no recording.
+    QString recordPath;
     // Seconds after which the run ends by itself.
     std::optional<double> quitAfter;
     // --data-dir: the folder for the history and CSV exports; empty when

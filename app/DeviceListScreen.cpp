@@ -8,17 +8,50 @@
 #include "platform/MainLoop.h"
 #include "widgets/NavigationStack.h"
 #include "widgets/PhoneStyle.h"
+#include "widgets/ToggleSwitch.h"
+
+#include <QLabel>
+#include <QPainter>
 
 namespace fieldmon {
 
 namespace {
 const QString kCellIdentifier = QStringLiteral("ClientListIdentifier");
-}
+
+// The strip under the list that holds the "Record" switch, drawn like the
+// navigation bar.
+class RecordBar : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        QLinearGradient g(0, 0, 0, height());
+        g.setColorAt(0, phone::barTop());
+        g.setColorAt(1, phone::barBottom());
+        p.fillRect(rect(), g);
+        p.setPen(phone::separator().darker(150));
+        p.drawLine(0, 0, width(), 0);
+    }
+};
+} // namespace
 
 DeviceListScreen::DeviceListScreen(platform::MainLoop& loop, platform::NotificationCenter& notifications,
                                    QWidget* parent)
-    : Screen(parent), loop_(loop), tableView_(new GroupedTableView(this))
+    : Screen(parent), loop_(loop), tableView_(new GroupedTableView(this)), recordBar_(new RecordBar(this)),
+      recordLabel_(new QLabel(QStringLiteral("Record"), recordBar_)), recordSwitch_(new ToggleSwitch(recordBar_))
 {
+    recordLabel_->setFont(phone::systemFont(17, true));
+    QPalette labelColours = recordLabel_->palette();
+    labelColours.setColor(QPalette::WindowText, Qt::white);
+    recordLabel_->setPalette(labelColours);
+    // clicked, not toggled: only the user's own turn of the switch counts.
+    connect(recordSwitch_, &QAbstractButton::clicked, this, [this](bool on) {
+        if (recordSwitched)
+            recordSwitched(on);
+    });
     tableView_->setSource(this);
     // Cells only for the rows near the view: a flood of forged devices lists
     // thousands, and a widget for each made every reload cost ~150 ms.
@@ -49,7 +82,25 @@ void DeviceListScreen::reloadData()
 
 void DeviceListScreen::resizeEvent(QResizeEvent*)
 {
-    tableView_->setGeometry(rect());
+    const int listHeight = std::max(0, height() - kRecordBarHeight);
+    tableView_->setGeometry(0, 0, width(), listHeight);
+    recordBar_->setGeometry(0, listHeight, width(), kRecordBarHeight);
+    const QSize knob = recordSwitch_->sizeHint();
+    recordLabel_->setGeometry(12, 0, width() - knob.width() - 24, kRecordBarHeight);
+    recordSwitch_->setGeometry(width() - knob.width() - 10, (kRecordBarHeight - knob.height()) / 2, knob.width(),
+                               knob.height());
+}
+
+void DeviceListScreen::showRecording(bool on)
+{
+    recordSwitch_->setChecked(on);
+}
+
+void DeviceListScreen::inspect(QJsonObject& screen) const
+{
+    screen.insert(QStringLiteral("record"),
+                  QJsonObject{{QStringLiteral("on"), recordSwitch_->isChecked()},
+                              {QStringLiteral("frame"), pageFrame(recordSwitch_)}});
 }
 
 void DeviceListScreen::viewWillAppear(bool)

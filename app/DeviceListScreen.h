@@ -9,6 +9,11 @@
 // is answered from that value, so the sections, headers, rows and cells of
 // one reload always agree. The list reloads on "ListeningFoundNewClient".
 //
+// Under the list, a bar holds the "Record" switch: turning it on or off by
+// hand tells `recordSwitched`; showRecording() sets it from code (a
+// recording that began with the app or stopped by itself). The automation
+// interface reads it as the screen's "record" field (on, frame).
+//
 // Selecting a row hands the record to the detail screen, which takes a
 // shown lease on it; the list itself shows no record (its snapshot holds
 // weak references).
@@ -21,12 +26,16 @@
 #include "widgets/GroupedTableView.h"
 #include "widgets/Screen.h"
 
+#include <functional>
 #include <memory>
+
+class QLabel;
 
 namespace fieldmon {
 
 class Client;
 class DeviceDetailScreen;
+class ToggleSwitch;
 class ClientFinder;
 
 namespace platform {
@@ -49,7 +58,14 @@ public:
     // finder goes.
     void stopObserving();
 
+    // The user turned the "Record" switch.
+    std::function<void(bool on)> recordSwitched;
+    void showRecording(bool on);
+    ToggleSwitch* recordSwitch() const { return recordSwitch_; }
+    static constexpr int kRecordBarHeight = 44;
+
     void viewWillAppear(bool animated) override;
+    void inspect(QJsonObject& screen) const override;
     GroupedTableView* tableView() const { return tableView_; }
     QString automationKind() const override { return QStringLiteral("devices"); }
     GroupedTableView* automationTable() const override { return tableView_; }
@@ -71,6 +87,9 @@ private:
 
     platform::MainLoop& loop_;
     GroupedTableView* tableView_;
+    QWidget* recordBar_;
+    QLabel* recordLabel_;
+    ToggleSwitch* recordSwitch_;
     ClientFinder* finder_ = nullptr;
     RegistrySnapshot registry_; // as of the last reload
     DeviceDetailScreen* detailScreen_ = nullptr;

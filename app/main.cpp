@@ -14,6 +14,7 @@
 #include "widgets/PhoneStyle.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -84,6 +85,9 @@ int main(int argc, char** argv)
             dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) : dataDir;
         settings.staleMarks = command.options.staleMarks;
         shell.configure(settings);
+        // Recording starts before the first search goes out.
+        if (!command.options.recordPath.isEmpty())
+            shell.recording().start(QFileInfo(command.options.recordPath).absoluteFilePath().toStdString());
         shell.launch();
 
         std::unique_ptr<automation::Automation> commands;

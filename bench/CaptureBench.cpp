@@ -7,6 +7,11 @@
 //                       for every 1,000 outside the timing)
 //   record_build        the storage thread's share: UDP packet and block
 //   baseline_memcpy     copying the same bytes into a buffer
+//   tap_off             a received datagram shown to the app's packet tap
+//                       point with nothing attached (every datagram pays it)
+//   tap_recording       the same with the recorder attached (through
+//                       RecorderTap: the lock, the copy into the queue)
+//   baseline_nothing    the loop around no call at all
 //   replay_from_3000    Replayer::open() with --from 3000 in a one-hour
 //                       capture of 100 devices (about 1.5 million packets)
 //   baseline_pcap_3000  bare libpcap reads of the same packets
@@ -21,7 +26,9 @@
 
 #include "capture/PcapngBlocks.h"
 #include "capture/Recorder.h"
+#include "capture/RecorderTap.h"
 #include "capture/SyntheticPackets.h"
+#include "platform/PacketTapPoint.h"
 #include "support/ManualLoop.h"
 #include "platform/StorageThread.h"
 #include "sim/ReplayLoop.h"
@@ -111,6 +118,66 @@ void BM_baseline_memcpy(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_baseline_memcpy);
+
+sockaddr_in deviceAddress()
+{
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(kDevice.address);
+    from.sin_port = htons(kDevice.port);
+    return from;
+}
+
+void BM_tap_off(benchmark::State& state)
+{
+    platform::PacketTapPoint taps;
+    const sockaddr_in from = deviceAddress();
+    platform::PacketTapPoint* point = &taps;
+    benchmark::DoNotOptimize(point);
+    for (auto _ : state) {
+        if (point->active())
+            point->received(from, in_addr{htonl(kApp.address)}, kApp.port, kReply);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_tap_off);
+
+void BM_tap_recording(benchmark::State& state)
+{
+    platform::ManualLoop loop;
+    platform::StorageThread storage;
+    capture::Recorder::Options options;
+    options.path = "/dev/null";
+    capture::Recorder recorder(options, storage, loop, nullptr);
+    capture::RecorderTap tap(recorder);
+    platform::PacketTapPoint taps;
+    taps.attach(&tap);
+    storage.waitIdle(10);
+    const sockaddr_in from = deviceAddress();
+    std::size_t n = 0;
+    for (auto _ : state) {
+        if (taps.active())
+            taps.received(from, in_addr{htonl(kApp.address)}, kApp.port, kReply);
+        if (++n % 1000 == 0) {
+            state.PauseTiming();
+            storage.waitIdle(10);
+            state.ResumeTiming();
+        }
+    }
+    taps.detach();
+    state.SetItemsProcessed(state.iterations());
+    state.counters["dropped"] = static_cast<double>(recorder.counts().dropped);
+}
+BENCHMARK(BM_tap_recording);
+
+void BM_baseline_nothing(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::ClobberMemory();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_baseline_nothing);
 
 // One hour of 100 devices: each answers the search twice a second and is
 // acknowledged, and one page polls 20 variables of one device five times a

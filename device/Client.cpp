@@ -5,6 +5,7 @@
 #include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PacketTapPoint.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -177,6 +178,8 @@ int Client::sendBytes(const void* data, std::size_t size)
         diag("Error sending packet: %s\n", std::strerror(errno));
         return -1;
     }
+    if (services_.taps && services_.taps->active())
+        services_.taps->sent(fd, dest, {static_cast<const char*>(data), size});
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/MainLoop.h"
+#include "platform/PacketTapPoint.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -126,6 +127,10 @@ bool ClientFinder::openListeningSocket()
     }
     socklen_t len = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    // Each datagram's own destination address (unicast or broadcast), for
+    // the packet tap: the socket is bound to every address.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
     boundListenPort_ = ntohs(addr.sin_port);
     listenSock_ = fd;
     return true;
@@ -168,10 +173,19 @@ void ClientFinder::listenForClients(std::stop_token stop)
             // datagram dropped for a bad checksum, a pending error that was
             // all there was), and a blocked read would stop the ticks and
             // the destructor's join. Nothing to read goes back to poll.
-            socklen_t len = sizeof from;
-            ssize_t n = ::recvfrom(listenSock_, buffer, kMaxDatagram, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                                   &len);
+            iovec io{buffer, kMaxDatagram};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+            msghdr msg{};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
+            msg.msg_iov = &io;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            ssize_t n = ::recvmsg(listenSock_, &msg, MSG_DONTWAIT);
             if (n >= 0) {
+                if (services_.taps && services_.taps->active())
+                    tapReceived(msg, std::string_view(buffer, static_cast<std::size_t>(n)));
                 // The hand-off owns its copy of the datagram and the sender:
                 // a handler that destroys the finder releases this wait
                 // while the handler still runs (see onMainThreadAndWait).
@@ -189,6 +203,19 @@ void ClientFinder::listenForClients(std::stop_token stop)
         tick(presenceNext);
         presenceNext = !presenceNext;
     }
+}
+
+void ClientFinder::tapReceived(const msghdr& msg, std::string_view datagram)
+{
+    in_addr destination{};
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            destination = info.ipi_addr;
+        }
+    const auto& from = *static_cast<const sockaddr_in*>(msg.msg_name);
+    services_.taps->received(from, destination, boundListenPort_, datagram);
 }
 
 // A socket error makes poll report the socket until the error is read: the
@@ -256,6 +283,8 @@ int ClientFinder::charSendMsg(char c)
         reportSendFailure(error);
         return -1;
     }
+    if (services_.taps && services_.taps->active())
+        services_.taps->sent(fd, sa_, std::string_view(&c, 1));
     return 0;
 }
 

@@ -45,6 +45,7 @@
 #include "platform/Services.h"
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstdint>
@@ -179,6 +180,9 @@ private:
     bool openListeningSocket();
     void listenForClients(std::stop_token stop);
     void discardSocketErrors();
+    // Shows a received datagram to the packet tap, with the destination
+    // address the packet carried. Listen thread.
+    void tapReceived(const msghdr& msg, std::string_view datagram);
     void tick(bool presence);
     void reportSendFailure(int error);
     // Runs fn on the main thread and waits, unless the finder is stopping.

@@ -10,6 +10,7 @@ class MainLoop;
 class NotificationCenter;
 class Alerts;
 class FileTransport;
+class PacketTapPoint;
 
 struct Services {
     MainLoop& loop;
@@ -17,6 +18,9 @@ struct Services {
     Alerts& alerts;
     // HTTP file transfers; without one, every file request fails at once.
     FileTransport* files = nullptr;
+    // Where sent and received datagrams are shown to a recorder; without
+    // one, nothing is tapped.
+    PacketTapPoint* taps = nullptr;
 };
 
 } // namespace fieldmon::platform

@@ -100,15 +100,16 @@ def request_from_text(text):
     return json.dumps({"cmd": text})
 
 
-def launch(app, socket_path, extra_env=None, stdout=None, data_dir=None):
-    """Starts fieldmon offscreen with the automation socket; returns the process.
-    The history and CSV exports go to data_dir (default: a "data" folder beside
-    the socket), never to the user's own data folder."""
+def launch(app, socket_path, extra_env=None, stdout=None, data_dir=None, extra_args=()):
+    """Starts fieldmon offscreen with the automation socket (and `extra_args`,
+    such as ["--record", FILE]); returns the process. The history and CSV
+    exports go to data_dir (default: a "data" folder beside the socket), never
+    to the user's own data folder."""
     env = dict(os.environ, QT_QPA_PLATFORM=os.environ.get("QT_QPA_PLATFORM", "offscreen"))
     env.update(extra_env or {})
     data_dir = data_dir or os.path.join(os.path.dirname(os.path.abspath(socket_path)), "data")
-    return subprocess.Popen([app, "--automation", socket_path, "--data-dir", data_dir], env=env, stdout=stdout,
-                            stderr=subprocess.STDOUT if stdout else None)
+    return subprocess.Popen([app, "--automation", socket_path, "--data-dir", data_dir, *extra_args], env=env,
+                            stdout=stdout, stderr=subprocess.STDOUT if stdout else None)
 
 
 def stop(process, timeout=10):

@@ -39,6 +39,9 @@ def options():
     p.add_argument("--changes", type=int, default=1000, help="variable changes timed for the latency")
     p.add_argument("--window", type=float, default=20.0, help="seconds of each CPU measurement")
     p.add_argument("--log", help="keep the simulator's log in FILE")
+    p.add_argument("--recording", action="store_true",
+                   help="also measure the big page's steady state while the app records (the Record switch), "
+                        "side by side with not recording, and the recording's size per hour")
     p.add_argument("--inside", help=argparse.SUPPRESS)
     p.add_argument("--quiet", action="store_true", help=argparse.SUPPRESS)
     return p.parse_args()
@@ -51,6 +54,13 @@ class Table:
     def add(self, what, figure, note=""):
         self.rows.append((what, figure, note))
         print(f"  {what:<44} {figure:<26} {note}", flush=True)
+
+
+class Unprinted(Table):
+    """A table for steps whose figures another row sums up."""
+
+    def add(self, what, figure, note=""):
+        self.rows.append((what, figure, note))
 
 
 def thread_figures(app, seconds):
@@ -87,10 +97,16 @@ def thread_figures(app, seconds):
     }
 
 
+# The app's home while --recording measures: its documents folder, where the
+# Record switch writes, is HOME/Documents.
+RECORD_HOME = None
+
+
 def startup(table, count):
     in0, out0 = procstat.udp_counters()
     t0 = time.monotonic()
-    app = harness.App()
+    app = harness.App(extra_env={"HOME": RECORD_HOME, "XDG_CONFIG_HOME": os.path.join(RECORD_HOME, ".config")}
+                      if RECORD_HOME else None)
     while app.row_count() < count:
         if time.monotonic() - t0 > 60:
             raise RuntimeError(f"only {app.row_count()} of {count} devices listed after 60 s")
@@ -182,6 +198,53 @@ def steady(table, app, window, rate):
     table.add("6b RSS steady / peak, big page open", f"{rss:.1f} / {hwm:.1f} MiB", "goal: at most 40 MiB")
 
 
+def switch_recording(app, on):
+    """Back to the list and a tap on its Record switch, as a finger does;
+    switched off, the alert that names the file is answered."""
+    app.home()
+    record = app.ok("screen")["record"]
+    if record["on"] == on:
+        return
+    x, y, w, h = record["frame"]
+    app.ok("tap", x=x + w / 2, y=y + h / 2)
+    assert app.ok("screen")["record"]["on"] == on, "the Record switch did not turn"
+    if not on:
+        deadline = time.monotonic() + 5
+        while not app.ok("screen").get("alert"):
+            if time.monotonic() > deadline:
+                raise RuntimeError("no alert named the recording's file")
+            time.sleep(0.02)
+        app.ok("alert_button", index=0)
+
+
+def recording_size():
+    import glob
+    return sum(os.path.getsize(f) for f in glob.glob(os.path.join(RECORD_HOME, "Documents", "*.pcapng")))
+
+
+def recording_overhead(table, app, sim_log, widgets, window, rate):
+    """The big page's steady state with the app recording and not, in turns
+    (off, on, off, on) in the same app, so both see the same load."""
+    main = {False: [], True: []}
+    size_rate = []
+    for on in (False, True, False, True):
+        switch_recording(app, on)
+        connect(Unprinted(), app, sim_log, widgets)
+        app.ok("wait", ms=3000)
+        size0, t0 = recording_size(), time.monotonic()
+        main[on].append(thread_figures(app, window)["main"])
+        if on:
+            size_rate.append((recording_size() - size0) / (time.monotonic() - t0))
+    switch_recording(app, False)
+    off, on = sum(main[False]) / 2, sum(main[True]) / 2
+    table.add("4r steady, recording vs not (main thread)", f"{on:.1f} % vs {off:.1f} %",
+              f"{100 * (on - off) / off:+.1f} % (goal <= +5 %); turns off {main[False]}, on {main[True]}; "
+              f"load {procstat.load_average():.1f}")
+    per_hour = 3600 * sum(size_rate) / len(size_rate)
+    table.add("4s recording size per hour", f"{per_hour / 2**20:.0f} MiB",
+              f"{sum(size_rate) / len(size_rate) / 1024:.0f} KiB/s at {1 / rate:.0f} Hz, all devices")
+
+
 def latency(table, app, changes, rate, sim_log):
     """Sets the latency label's variable in the simulator through its command
     port and times until the label shows the new value. The simulator's log
@@ -237,7 +300,10 @@ def latency(table, app, changes, rate, sim_log):
 
 
 def inside(args):
+    global RECORD_HOME
     table = Table()
+    if args.recording:
+        RECORD_HOME = tempfile.mkdtemp(prefix="fieldmon-record-")
     if args.quiet:
         quiet(table, args.window)
         return 0
@@ -249,6 +315,8 @@ def inside(args):
         idle(table, app, args.window)
         connect(table, app, args.inside, args.widgets)
         steady(table, app, args.window, args.rate)
+        if args.recording:
+            recording_overhead(table, app, args.inside, args.widgets, args.window, args.rate)
         if args.changes > 0:
             latency(table, app, args.changes, args.rate, args.inside)
         table.add("   automation: slowest answer to a reading", f"{1000 * app.slowest:.0f} ms",

@@ -2,6 +2,10 @@
 
 #include "platform/qt/MemoryNetworkCache.h"
 
+#include "platform/PacketTapPoint.h"
+
+#include <QHostAddress>
+
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -93,7 +97,13 @@ FileTransport::TransferId QtFileTransport::get(const std::string& url, double ti
     // is not flooded with chunks (which also kept the deadline from firing).
     reply->setReadBufferSize(kReadBufferBytes);
     TransferId id = nextId_++;
-    running_.emplace(id, Running{reply, std::move(callbacks)});
+    Running& running = running_[id];
+    running.reply = reply;
+    running.callbacks = std::move(callbacks);
+    if (taps_ && taps_->active()) {
+        running.tapped = true;
+        running.started = std::chrono::system_clock::now();
+    }
 
     // The headers alone tell the body's announced length: a body announced
     // past what the receiver takes is refused before any of it is read.
@@ -150,6 +160,8 @@ bool QtFileTransport::deliverAvailable(TransferId id)
     QByteArray chunk = it->second.reply->readAll();
     if (chunk.isEmpty())
         return true;
+    if (it->second.tapped)
+        it->second.body.append(chunk.constData(), std::size_t(chunk.size()));
     auto data = it->second.callbacks.data;
     if (data)
         data(reinterpret_cast<const std::uint8_t*>(chunk.constData()), std::size_t(chunk.size()));
@@ -172,6 +184,7 @@ void QtFileTransport::onRedirected(TransferId id, const QUrl& target)
     }
     // The next response starts a new body.
     it->second.responded = false;
+    it->second.body.clear();
     emit reply->redirectAllowed();
 }
 
@@ -185,6 +198,8 @@ void QtFileTransport::onFinished(TransferId id)
         if (!deliverAvailable(id))
             return;
         auto node = running_.extract(id);
+        if (node.mapped().tapped)
+            tapTransfer(node.mapped());
         reply->deleteLater();
         if (node.mapped().callbacks.finished)
             node.mapped().callbacks.finished();
@@ -195,6 +210,45 @@ void QtFileTransport::onFinished(TransferId id)
     reply->deleteLater();
     if (node.mapped().callbacks.failed)
         node.mapped().callbacks.failed(error);
+}
+
+void QtFileTransport::tapTransfer(const Running& running)
+{
+    if (!taps_)
+        return;
+    QNetworkReply* reply = running.reply;
+    const QUrl url = reply->url(); // after redirects: where the response came from
+    bool ipv4 = false;
+    const quint32 server = QHostAddress(url.host()).toIPv4Address(&ipv4);
+    if (!ipv4)
+        return; // a capture carries IPv4 packets only
+    const std::uint16_t port = std::uint16_t(url.port(url.scheme().toLower() == QLatin1String("https") ? 443 : 80));
+
+    QByteArray request = "GET " + url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    if (request.size() == 4)
+        request += '/';
+    request += " HTTP/1.1\r\nHost: " + url.authority().toUtf8() + "\r\n";
+    for (const QByteArray& name : reply->request().rawHeaderList())
+        request += name + ": " + reply->request().rawHeader(name) + "\r\n";
+    request += "\r\n";
+
+    // The body is written as the receiver got it: one length, no chunks or
+    // compression left to undo.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(status ? status : 200) + ' ' +
+                          reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() + "\r\n";
+    for (const auto& [name, value] : reply->rawHeaderPairs()) {
+        const QByteArray lower = name.toLower();
+        if (lower == "content-length" || lower == "transfer-encoding" || lower == "content-encoding")
+            continue;
+        response += name + ": " + value + "\r\n";
+    }
+    response += "Content-Length: " + QByteArray::number(qsizetype(running.body.size())) + "\r\n\r\n";
+    response.append(running.body.data(), qsizetype(running.body.size()));
+
+    taps_->httpTransfer(PacketEnd{0, 0}, PacketEnd{server, port}, std::string_view(request.constData(), std::size_t(request.size())),
+                        std::string_view(response.constData(), std::size_t(response.size())), running.started,
+                        std::chrono::system_clock::now());
 }
 
 void QtFileTransport::onTimeout(TransferId id)

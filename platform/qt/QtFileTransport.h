@@ -15,6 +15,11 @@
 // the transport's own: refused or dropped connections, unknown hosts, broken
 // protocol, too many redirects, the deadline.
 //
+// While a packet tap is attached (setTaps), each transfer that ends with a
+// response is shown to it: the request as it went and the final response
+// with its body as the receiver got it (one Content-Length, no transfer
+// coding), from the app (port not known) to the server's address.
+//
 // Thread rule: main thread only (the thread the Qt event loop runs on); every
 // callback comes from that loop.
 
@@ -22,6 +27,9 @@
 
 #include <QNetworkAccessManager>
 #include <QObject>
+
+#include <chrono>
+#include <string>
 
 #include <unordered_map>
 
@@ -31,6 +39,7 @@ class QUrl;
 namespace fieldmon::platform {
 
 class MemoryNetworkCache;
+class PacketTapPoint;
 
 class QtFileTransport final : public FileTransport {
 public:
@@ -46,6 +55,9 @@ public:
     TransferId get(const std::string& url, double timeoutSeconds, Callbacks callbacks) override;
     void cancel(TransferId id) override;
 
+    // Where ended transfers are shown while recording (not owned; may be null).
+    void setTaps(PacketTapPoint* taps) { taps_ = taps; }
+
     MemoryNetworkCache& cache() const { return *cache_; }
     std::size_t runningCount() const { return running_.size(); }
 
@@ -54,7 +66,14 @@ private:
         QNetworkReply* reply = nullptr;
         Callbacks callbacks;
         bool responded = false; // response() already told for the current response
+        // Kept only while a tap listens when the transfer starts.
+        bool tapped = false;
+        std::chrono::system_clock::time_point started;
+        std::string body; // of the current response
     };
+
+    // Shows the finished transfer to the tap.
+    void tapTransfer(const Running& running);
 
     // Tells response() once per response. False when the callback cancelled
     // the transfer.
@@ -73,6 +92,7 @@ private:
     QObject context_;
     std::unordered_map<TransferId, Running> running_;
     TransferId nextId_ = 1;
+    PacketTapPoint* taps_ = nullptr;
 };
 
 } // namespace fieldmon::platform

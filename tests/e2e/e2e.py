@@ -68,11 +68,11 @@ def wait_for(predicate, timeout=10.0, what="condition"):
 class App:
     """The app running with its automation socket, and one client of it."""
 
-    def __init__(self, extra_env=None, socket_path=None):
+    def __init__(self, extra_env=None, socket_path=None, extra_args=()):
         self.dir = tempfile.mkdtemp(prefix="fieldmon-e2e-")
         self.socket = socket_path or os.path.join(self.dir, "app.sock")
         self.output = open(os.path.join(self.dir, "stdout"), "w+")
-        self.process = launch(APP, self.socket, extra_env, stdout=self.output)
+        self.process = launch(APP, self.socket, extra_env, stdout=self.output, extra_args=extra_args)
         self.client = Connection(self.socket, wait=15)
 
     def __call__(self, cmd, **args):

@@ -1,14 +1,17 @@
-"""A visit recorded with tcpdump, read by the dissector, and replayed.
+"""A visit recorded by the app itself, read by the dissector, and replayed.
 
-Phase one runs the app against the example devices in the private network
-while tcpdump records the app's side of it, and drives the app through two
-device pages (the pump's overview, the turbine's gauges with its picture),
-noting what the labels show and when. Then tshark with our dissector reads
-the capture: every UDP datagram decodes as fieldmon, none malformed, and the
-ui.xml transfer shows as HTTP. Phase two replays that capture with
-`fieldsim --replay` in a new private network and drives a fresh app the
-same way at the same times after the capture's start: each label shows what
-it showed in the recording at the same time, within one refresh.
+Phase one runs the app with `--record` against the example devices in the
+private network, while tcpdump records the same network as a technician
+would on site, and drives the app through two device pages (the pump's
+overview, the turbine's gauges with its picture), noting what the labels
+show and when. Then tshark with our dissector reads the app's recording:
+every UDP datagram decodes as fieldmon, none malformed, and the ui.xml and
+picture transfers show as HTTP. The app's recording holds the datagrams
+tcpdump saw on the wire, with the same addresses, ports and bytes. Phase two
+replays the app's recording with `fieldsim --replay` in a new private
+network and drives a fresh app the same way at the same times after the
+capture's start: each label shows what it showed in the recording at the
+same time, within one refresh.
 
 Run by hand: python3 tests/e2e/test_replay.py
 """
@@ -73,7 +76,7 @@ def tour(app, start_epoch, samples):
                 "labels": [w.get("text") for w in widgets if w["class"] == "label"],
                 "images": [w.get("state") for w in widgets if w["class"] == "image"],
             })
-            app.ok("wait", ms=200)
+            app.ok("wait", ms=100)
 
 
 def sim_line(log, marker):
@@ -107,9 +110,10 @@ def start_capture(interface, capture):
 
 
 def record(capture, out):
-    """Phase one, inside the network of the example devices."""
-    dump = start_capture(os.environ["FIELDMON_NETNS"], capture)
-    app = e2e.App()
+    """Phase one, inside the network of the example devices: the app records
+    to `capture`, tcpdump to `capture`.pcap."""
+    dump = start_capture(os.environ["FIELDMON_NETNS"], capture + ".pcap")
+    app = e2e.App(extra_args=["--record", capture])
     try:
         app.wait_until(lambda: sum(len(s["rows"]) for s in app.rows()) == len(e2e.DEVICES), timeout=15,
                        what="the example devices to be listed")
@@ -155,6 +159,46 @@ def replay(out):
         app.quit()
     with open(out, "w") as f:
         json.dump({"start": start, "samples": samples}, f)
+
+
+def udp_datagrams(capture, display_filter="udp && !icmp"):
+    """(epoch, source, source port, destination, destination port, payload)
+    of every UDP datagram in the capture."""
+    out = subprocess.run(["tshark", "-n", "-r", capture, "-Y", display_filter, "-T", "fields",
+                          "-e", "frame.time_epoch", "-e", "ip.src", "-e", "udp.srcport", "-e", "ip.dst",
+                          "-e", "udp.dstport", "-e", "udp.payload"],
+                         capture_output=True, text=True, check=True).stdout
+    rows = [line.split("\t") for line in out.splitlines()]
+    return [(float(r[0]), *r[1:]) for r in rows if len(r) == 6]
+
+
+def check_against_the_wire(recording, wire):
+    """The app's own recording holds what tcpdump saw while the app ran:
+    each datagram with the same addresses, ports and bytes (the sending
+    port included, which the app learns from its socket)."""
+    ours = udp_datagrams(recording)
+    seen = udp_datagrams(wire)
+    first, last = ours[0][0], ours[-1][0]
+    # The app records from before its first search until it quits; tcpdump
+    # around that. Datagrams in flight at either end may fall on one side.
+    margin = 0.05
+    from collections import Counter
+    recorded = Counter(d[1:] for d in ours)
+    on_wire = Counter(d[1:] for d in seen if first + margin <= d[0] <= last - margin)
+    missing = on_wire - recorded
+    invented = recorded - Counter(d[1:] for d in seen)
+    assert sum(on_wire.values()) > 100, f"only {sum(on_wire.values())} datagrams on the wire"
+    assert not missing, f"{sum(missing.values())} datagrams on the wire not in the recording: {list(missing)[:5]}"
+    assert not invented, f"{sum(invented.values())} recorded datagrams never on the wire: {list(invented)[:5]}"
+    # And at the times the wire saw them: the app stamps a datagram when its
+    # socket hands it over, not when the storage thread writes it.
+    wire_times = {}
+    for d in seen:
+        wire_times.setdefault(d[1:], []).append(d[0])
+    late = max(abs(d[0] - wire_times[d[1:]].pop(0)) for d in ours if wire_times.get(d[1:]))
+    assert late < 0.25, f"a recorded datagram is stamped {late:.3f} s away from the wire's time"
+    print(f"recording: {len(ours)} UDP datagrams, the same as on the wire (ends and bytes), "
+          f"stamped within {1000 * late:.1f} ms of it")
 
 
 def check_dissector(capture):
@@ -212,11 +256,11 @@ def compare(recorded, replayed):
 def main():
     if len(sys.argv) == 3 and sys.argv[1] in ("--record", "--replay"):
         return record(sys.argv[2], sys.argv[2] + ".json") if sys.argv[1] == "--record" else replay(sys.argv[2])
-    if not shutil.which("tcpdump") or not shutil.which("dumpcap"):
-        print("tcpdump or dumpcap is not installed (tools/deps.sh installs them); skipping")
+    if not shutil.which("tcpdump") or not shutil.which("dumpcap") or not shutil.which("tshark"):
+        print("tcpdump, dumpcap or tshark is not installed (tools/deps.sh installs them); skipping")
         return 77
     work = tempfile.mkdtemp(prefix="fieldmon-replay-")
-    capture = os.path.join(work, "visit.pcap")
+    capture = os.path.join(work, "visit.pcapng")
     env = dict(os.environ, FIELDSIM=FIELDSIM)
     try:
         for phase, args, log in [("--record", [*e2e.DEVICES], "record.log"),
@@ -232,6 +276,7 @@ def main():
                 return status
             if phase == "--record":
                 check_dissector(capture)
+                check_against_the_wire(capture, capture + ".pcap")
         with open(capture + ".json") as f:
             recorded = json.load(f)
         with open(os.path.join(work, "replayed.json")) as f:

@@ -6,10 +6,12 @@
 
 #include "device/Client.h"
 #include "platform/Diagnostics.h"
+#include "platform/PacketTapPoint.h"
 #include "platform/qt/MemoryNetworkCache.h"
 
 #include "support/LocalHttpServer.h"
 #include "support/PrivateNetwork.h"
+#include "support/TapLog.h"
 #include "support/TestServices.h"
 #include "support/UdpPeer.h"
 
@@ -18,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -414,4 +417,44 @@ TEST_F(QtFiles, ABodyAnnouncedPastTheLimitIsRefusedAtOnce)
     EXPECT_EQ(received["huge"], std::nullopt);
     EXPECT_NE(out.find("Connection failed! Error - The file is larger than 16 MiB. http://127.0.0.1/huge\n"),
               std::string::npos) << out;
+}
+
+TEST_F(QtFiles, ATapSeesEachFinishedTransferAsItsRequestAndFinalResponse)
+{
+    platform::PacketTapPoint taps;
+    test::TapLog log;
+    transport.setTaps(&taps);
+    expect("status404");
+    client->files().request("status404"); // started before the tap: not shown, not half shown
+    taps.attach(&log);
+    expect("moved.xml");
+    expect("big70000");
+    client->files().request("moved.xml");
+    client->files().request("big70000");
+    ASSERT_TRUE(waitFor(3, 5000));
+    taps.detach();
+    transport.setTaps(nullptr);
+
+    std::vector<test::TapLog::Transfer> seen = log.transfers();
+    ASSERT_EQ(seen.size(), 2u);
+    std::sort(seen.begin(), seen.end(), [](const auto& a, const auto& b) { return a.request < b.request; });
+    const auto& big = seen[0];
+    const auto& moved = seen[1];
+    for (const auto* t : {&big, &moved}) {
+        EXPECT_EQ(t->server, (platform::PacketEnd{0x7F000001, 80}));
+        EXPECT_EQ(t->client.address, 0x7F000001u); // the app's side, as the route says
+        EXPECT_LE(t->start, t->end);
+        EXPECT_NE(t->request.find("\r\nHost: 127.0.0.1\r\n"), std::string::npos) << t->request;
+        EXPECT_TRUE(t->request.ends_with("\r\n\r\n")) << t->request;
+    }
+    EXPECT_TRUE(big.request.starts_with("GET /big70000 HTTP/1.1\r\n")) << big.request;
+    EXPECT_TRUE(big.response.starts_with("HTTP/1.1 200 OK\r\n")) << big.response.substr(0, 200);
+    EXPECT_TRUE(big.response.ends_with("\r\nContent-Length: 70000\r\n\r\n" + std::string(70000, 'b')));
+    // The redirect's own page was thrown away: the response shown is the
+    // one whose body the receiver got, asked for where it was redirected.
+    EXPECT_TRUE(moved.request.starts_with("GET /ui.xml HTTP/1.1\r\n")) << moved.request;
+    EXPECT_TRUE(moved.response.ends_with("Content-Length: " + std::to_string(kUiXml.size()) + "\r\n\r\n" + kUiXml))
+        << moved.response;
+    EXPECT_NE(moved.response.find("Content-Type: text/xml"), std::string::npos) << moved.response;
+    EXPECT_EQ(moved.response.find("moved</html>"), std::string::npos);
 }

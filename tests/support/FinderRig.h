@@ -23,11 +23,13 @@ namespace fieldmon::test {
 
 class FinderRig {
 public:
-    // `files` becomes the records' file transport (none by default).
+    // `files` becomes the records' file transport and `taps` the packet tap
+    // point of the finder and its records (none by default).
     explicit FinderRig(LocalNetwork network = LocalNetwork::Direct, bool debug = false,
-                       platform::FileTransport* files = nullptr)
+                       platform::FileTransport* files = nullptr, platform::PacketTapPoint* taps = nullptr)
     {
         s.services.files = files;
+        s.services.taps = taps;
         // One device port shared by 127.0.0.1 (the search sink) and the fakes.
         for (int attempt = 0; attempt < 20 && !search_; ++attempt) {
             auto sink = std::make_unique<UdpPeer>("127.0.0.1");

@@ -23,7 +23,7 @@ namespace fieldmon::test {
 
 class AppRig {
 public:
-    AppRig()
+    explicit AppRig(AppShell::Settings settings = {})
     {
         for (int attempt = 0; attempt < 20 && !search_; ++attempt) {
             auto sink = std::make_unique<UdpPeer>("127.0.0.1");
@@ -37,6 +37,7 @@ public:
         seams.localNetwork = [] { return LocalNetwork::Direct; };
         seams.sources.loopbackDevices = true; // the devices sit on 127.0.0.x
         app = std::make_unique<AppShell>(std::move(seams), &files);
+        app->configure(std::move(settings));
         app->launch();
     }
     ~AppRig() { app.reset(); }
