@@ -11,7 +11,8 @@ tcpdump saw on the wire, with the same addresses, ports and bytes. Phase two
 replays the app's recording with `fieldsim --replay` in a new private
 network and drives a fresh app the same way at the same times after the
 capture's start: each label shows what it showed in the recording at the
-same time, within one refresh.
+same time, within two refreshes (one for the phase of the page's polling
+against the recording's, one for an app slowed by a busy machine).
 
 Run by hand: python3 tests/e2e/test_replay.py
 """
@@ -224,19 +225,19 @@ def check_dissector(capture):
 # label (once a second, at another phase) may never have shown.
 # Each label with its refresh (seconds).
 COMPARED = {"North well": {1: 2.0}, "Wind turbine 2": {0: 1.0, 1: 1.0}}
-SLACK = 0.3  # the sampling step and the automation round trip
+SLACK = 0.5  # the sampling step and the automation round trip
 
 
 def compare(recorded, replayed):
     """Every replayed sample shows, label by label, what the recording
-    showed at the same time within one refresh."""
+    showed at the same time within two refreshes."""
     checked = 0
     misses = []
     values = set()
     for s in replayed["samples"]:
         for i, refresh in COMPARED[s["device"]].items():
             near = [r for r in recorded["samples"]
-                    if r["device"] == s["device"] and abs(r["t"] - s["t"]) <= refresh + SLACK]
+                    if r["device"] == s["device"] and abs(r["t"] - s["t"]) <= 2 * refresh + SLACK]
             text = s["labels"][i] if i < len(s["labels"]) else None
             if text in (None, "(nil)"):
                 continue
@@ -250,7 +251,7 @@ def compare(recorded, replayed):
     assert len(values) >= 8, values
     pictures = [s["images"] for s in replayed["samples"] if s["device"] == "Wind turbine 2"]
     assert pictures and pictures[-1] == ["shown"], pictures[-1:]
-    print(f"replay: {checked} label values ({len(values)} distinct) as the recording showed them within one refresh")
+    print(f"replay: {checked} label values ({len(values)} distinct) as the recording showed them within two refreshes")
 
 
 def main():
