@@ -1,27 +1,16 @@
 #include "history/CsvExport.h"
 
+#include "platform/SafeFileWrite.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fieldmon::history {
 
 namespace {
-
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
 
 std::string reasonFor(int error, const std::string& path)
 {
@@ -69,47 +58,25 @@ void prependStored(const std::vector<StoredSecond>& stored, CsvColumn& column)
 
 CsvResult writeFileAtomically(const std::string& path, const std::function<long(const CsvSink&)>& produce)
 {
+    // The user chose the name: any regular file there may be replaced.
+    static const platform::FileKind kAnyFile{"a file", [](std::string_view) { return true; }};
+    long records = -1;
+    const platform::SafeWriteResult written = platform::writeFileSafely(
+        path,
+        [&](const platform::ByteSink& sink) {
+            records = produce(sink);
+            return records >= 0;
+        },
+        kAnyFile, true);
     CsvResult r;
-    struct stat st{};
-    if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        r.reason = path + " is not a file that can be replaced.";
-        return r;
-    }
-    const std::string folder = folderOf(path);
-    const auto slash = path.rfind('/');
-    std::string temp = folder + "/." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        r.reason = reasonFor(errno, path);
-        return r;
-    }
-    int error = 0;
-    const long records = produce([&](std::string_view piece) {
-        while (!piece.empty()) {
-            const ssize_t n = ::write(fd, piece.data(), piece.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                error = n < 0 ? errno : ENOSPC;
-                return false;
-            }
-            piece.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    });
-    if (!error && (fchmod(fd, 0644) != 0 || fsync(fd) != 0))
-        error = errno;
-    if (::close(fd) != 0 && !error)
-        error = errno;
-    if (!error && records >= 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error || records < 0) {
-        ::unlink(temp.c_str());
-        r.reason = reasonFor(error ? error : EIO, path);
+    if (!written.ok()) {
+        r.reason = written.outcome == platform::SafeWriteResult::Outcome::NotRegular
+                       ? path + " is not a file that can be replaced."
+                       : reasonFor(written.error ? written.error : EIO, path);
         return r;
     }
     char resolved[PATH_MAX];
-    r.path = realpath(path.c_str(), resolved) ? resolved : path;
+    r.path = realpath(written.path.c_str(), resolved) ? resolved : written.path;
     r.ok = true;
     r.records = records;
     return r;

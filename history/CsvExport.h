@@ -9,13 +9,11 @@
 // disk, formatting and writing happen on the storage thread, and `done`
 // runs on the main thread. A store without a storage thread writes at once.
 //
-// The file is written whole or not at all: into a temporary file in the
-// target's folder, flushed to disk, then renamed over the target. An
-// unwritable folder, a full disk or a target that is not a regular file
-// (a folder, a link) gives ok = false with the reason, and leaves no
-// partial file behind.
-// FIXME: the atomic write is our own small one until platform/SafeFileWrite
-// (a shared safe writer) lands; then it goes through that.
+// The file is written whole or not at all, through platform/SafeFileWrite:
+// into a temporary file in the target's folder, flushed to disk, then
+// renamed over the target. An unwritable folder, a full disk or a target
+// that is not a regular file (a folder, a link) gives ok = false with the
+// reason, and leaves no partial file behind.
 //
 // Thread rule: exportCsv on the main thread only.
 

@@ -21,9 +21,9 @@ std::string errorText(int error)
     return std::strerror(error);
 }
 
-SafeWriteResult refused(Outcome outcome, std::string reason, const std::string& path)
+SafeWriteResult refused(Outcome outcome, std::string reason, const std::string& path, int error = 0)
 {
-    return SafeWriteResult{outcome, std::move(reason), path};
+    return SafeWriteResult{outcome, std::move(reason), path, error};
 }
 
 std::string absolute(const std::string& path)
@@ -117,6 +117,12 @@ FileKind FileKind::png()
 SafeWriteResult writeFileSafely(const std::string& requested, std::string_view bytes, const FileKind& kind,
                                 bool overwrite)
 {
+    return writeFileSafely(requested, [bytes](const ByteSink& sink) { return sink(bytes); }, kind, overwrite);
+}
+
+SafeWriteResult writeFileSafely(const std::string& requested, const std::function<bool(const ByteSink&)>& produce,
+                                const FileKind& kind, bool overwrite)
+{
     const std::string path = absolute(requested);
     if (requested.empty())
         return refused(Outcome::Failed, "no path given", path);
@@ -130,7 +136,7 @@ SafeWriteResult writeFileSafely(const std::string& requested, std::string_view b
     bool exists = true;
     if (::lstat(path.c_str(), &existing) != 0) {
         if (errno != ENOENT)
-            return refused(Outcome::Failed, "cannot write " + path + ": " + errorText(errno), path);
+            return refused(Outcome::Failed, "cannot write " + path + ": " + errorText(errno), path, errno);
         exists = false;
     }
     if (exists) {
@@ -147,9 +153,16 @@ SafeWriteResult writeFileSafely(const std::string& requested, std::string_view b
     std::string temporary = folder + (folder == "/" ? "." : "/.") + name + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return refused(Outcome::Failed, "cannot write in " + folder + ": " + errorText(errno), path);
+        return refused(Outcome::Failed, "cannot write in " + folder + ": " + errorText(errno), path, errno);
     int error = 0;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0 || ::fchmod(fd, 0644) != 0)
+    const bool produced = produce([&](std::string_view piece) {
+        if (error == 0 && !writeAll(fd, piece))
+            error = errno ? errno : ENOSPC;
+        return error == 0;
+    });
+    if (error == 0 && !produced)
+        error = EIO;
+    if (error == 0 && (::fsync(fd) != 0 || ::fchmod(fd, 0644) != 0))
         error = errno ? errno : EIO;
     if (::close(fd) != 0 && error == 0)
         error = errno;
@@ -161,9 +174,9 @@ SafeWriteResult writeFileSafely(const std::string& requested, std::string_view b
         if (error == EEXIST)
             return refused(Outcome::OtherKind, path + " appeared while it was being written; it was left as it was",
                            path);
-        return refused(Outcome::Failed, "cannot write " + path + ": " + errorText(error), path);
+        return refused(Outcome::Failed, "cannot write " + path + ": " + errorText(error), path, error);
     }
-    return SafeWriteResult{Outcome::Written, {}, path};
+    return SafeWriteResult{Outcome::Written, {}, path, 0};
 }
 
 } // namespace fieldmon::platform

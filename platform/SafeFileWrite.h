@@ -53,6 +53,9 @@ struct SafeWriteResult {
     std::string reason;
     // The path as written to, made absolute.
     std::string path;
+    // The system's error number behind a failure, 0 when there is none (a
+    // refusal by kind), for callers that word the reason their own way.
+    int error = 0;
 
     bool ok() const { return outcome == Outcome::Written; }
 };
@@ -61,5 +64,13 @@ struct SafeWriteResult {
 // `overwrite` lets a regular file of another kind be replaced.
 SafeWriteResult writeFileSafely(const std::string& path, std::string_view bytes, const FileKind& kind,
                                 bool overwrite = false);
+
+// The same for a file made piece by piece: `produce` hands each piece to the
+// sink, which returns false once the disk refused one (produce should then
+// stop); produce returns false when it failed itself, and nothing replaces
+// the target then either.
+using ByteSink = std::function<bool(std::string_view piece)>;
+SafeWriteResult writeFileSafely(const std::string& path, const std::function<bool(const ByteSink&)>& produce,
+                                const FileKind& kind, bool overwrite = false);
 
 } // namespace fieldmon::platform
