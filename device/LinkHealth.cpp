@@ -12,6 +12,7 @@ void LinkHealth::requestSent(std::uint32_t id, double time)
     (*ring_)[next_] = Request{id, time, -1};
     next_ = (next_ + 1) % kRemembered;
     count_ = std::min(count_ + 1, kRemembered);
+    ++requestsSentTotal_;
 }
 
 void LinkHealth::replyReceived(std::uint32_t id, double time)
@@ -24,8 +25,11 @@ void LinkHealth::replyReceived(std::uint32_t id, double time)
         Request& r = (*ring_)[(next_ + kRemembered - i) % kRemembered];
         if (r.id != id)
             continue;
-        if (r.replied < 0 && time >= r.sent)
+        if (r.replied < 0 && time >= r.sent) {
             r.replied = time;
+            ++repliesTotal_;
+            rttSumTotal_ += time - r.sent;
+        }
         return;
     }
 }
@@ -39,6 +43,9 @@ void LinkHealth::datagramHeard(double time)
 LinkHealth::Figures LinkHealth::figures(double now) const
 {
     Figures f;
+    f.requestsSentTotal = requestsSentTotal_;
+    f.repliesTotal = repliesTotal_;
+    f.rttSumTotal = rttSumTotal_;
     if (lastHeard_)
         f.sinceLast = std::max(0.0, now - *lastHeard_);
     if (!ring_)
@@ -72,7 +79,9 @@ LinkHealth::Figures LinkHealth::figures(double now) const
         return rtts[k];
     };
     f.rttMedian = rank(0.5);
+    f.rttP90 = rank(0.9);
     f.rttP95 = rank(0.95);
+    f.rttP99 = rank(0.99);
     return f;
 }
 

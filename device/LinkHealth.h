@@ -13,7 +13,10 @@
 //     deadline (1 s) has passed, the share that got no reply within it.
 //     A late reply still gives a round-trip time, but its request counts
 //     as lost. Requests younger than the deadline are not counted yet;
-//   - the seconds since the last datagram (a reply counts as one).
+//   - the seconds since the last datagram (a reply counts as one);
+//   - since the record was made: the requests sent, the replies that
+//     answered one, and the sum of their round-trip times (what a
+//     monitoring system turns into rates).
 //
 // A reply matches the newest unanswered request with its identifier (the
 // identifiers wrap, so an old one may come round again); a reply nobody
@@ -45,11 +48,16 @@ public:
 
     struct Figures {
         std::optional<double> rttMedian; // seconds; none without a reply in the window
+        std::optional<double> rttP90;
         std::optional<double> rttP95;
+        std::optional<double> rttP99;
         std::optional<double> loss;      // none while no request has passed its deadline
         std::optional<double> sinceLast; // none before the first datagram
         std::size_t replies = 0;         // round-trip times behind the two figures
         std::size_t requests = 0;        // requests behind the loss figure
+        std::uint64_t requestsSentTotal = 0;
+        std::uint64_t repliesTotal = 0;
+        double rttSumTotal = 0; // seconds
     };
 
     void requestSent(std::uint32_t id, double time);
@@ -70,6 +78,9 @@ private:
     std::size_t next_ = 0;  // where the next request goes
     std::size_t count_ = 0; // requests in the ring
     std::optional<double> lastHeard_;
+    std::uint64_t requestsSentTotal_ = 0;
+    std::uint64_t repliesTotal_ = 0;
+    double rttSumTotal_ = 0;
 };
 
 } // namespace fieldmon

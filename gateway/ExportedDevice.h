@@ -64,7 +64,7 @@ struct LinkFigures {
     std::uint64_t rttCount = 0;   // how many were measured
     std::optional<double> lossRatio; // 0..1 over the recent window
     std::uint64_t requests = 0;   // request datagrams sent, since the record was made
-    std::uint64_t replies = 0;    // replies received
+    std::uint64_t replies = 0;    // replies that answered one of them
 };
 
 } // namespace fieldmon::gateway

@@ -21,6 +21,8 @@ GatewayDevice::~GatewayDevice()
 {
     if (settle_)
         record_->loop().cancel(settle_);
+    if (linkTimer_)
+        record_->loop().cancel(linkTimer_);
     events_.reset();
     fetch_.reset();
     if (context_)
@@ -39,6 +41,25 @@ void GatewayDevice::start()
     FileTransfers::Handle fetch =
         record_->files().request(kDescriptionFile, [this](const platform::Bytes* body) { read(body); });
     fetch_ = std::move(fetch);
+    reportLink();
+}
+
+void GatewayDevice::reportLink()
+{
+    linkTimer_ = record_->loop().after(kLinkSeconds, [this] { reportLink(); });
+    if (!announced_)
+        return;
+    const LinkHealth::Figures f = record_->linkHealth().figures(record_->loop().now());
+    LinkFigures figures;
+    figures.rttP50 = f.rttMedian;
+    figures.rttP90 = f.rttP90;
+    figures.rttP99 = f.rttP99;
+    figures.rttSum = f.rttSumTotal;
+    figures.rttCount = f.repliesTotal;
+    figures.lossRatio = f.loss;
+    figures.requests = f.requestsSentTotal;
+    figures.replies = f.repliesTotal;
+    sink_.linkFigures(serial_, figures);
 }
 
 ExportedDevice GatewayDevice::identity() const

@@ -32,6 +32,7 @@ class HeadlessBuildContext;
 class GatewayDevice {
 public:
     static constexpr double kSettleSeconds = 3.0;
+    static constexpr double kLinkSeconds = 1.0;
 
     // `sink` is borrowed and outlives this object.
     GatewayDevice(std::shared_ptr<Client> record, DeviceSink& sink);
@@ -59,6 +60,9 @@ private:
     void announceWhenSettled();
     void announce();
     void describe(ExportedDevice device);
+    // Tells the sink the record's link figures, then again every
+    // kLinkSeconds while the device is followed.
+    void reportLink();
     ExportedDevice identity() const;
 
     std::shared_ptr<Client> record_;
@@ -68,6 +72,7 @@ private:
     std::unique_ptr<HeadlessBuildContext> context_;
     platform::Subscription events_;
     platform::MainLoop::TimerId settle_ = 0;
+    platform::MainLoop::TimerId linkTimer_ = 0;
     bool announced_ = false;
     bool reading_ = false;
     ExportedDevice described_; // the last description sent

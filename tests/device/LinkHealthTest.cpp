@@ -110,4 +110,25 @@ TEST(LinkHealth, RingIsBoundedAndKeepsTheNewest)
     EXPECT_NEAR(*f.rttP95, 0.04, 1e-9);
 }
 
+TEST(LinkHealth, TotalsAndTheUpperPercentilesCountEachAnsweredRequestOnce)
+{
+    // Ten requests answered in 10..100 ms, one of them twice, and one never:
+    // the totals a monitoring system rates count each request and each
+    // first answer once, and the percentiles take the nearest rank.
+    LinkHealth h;
+    for (std::uint32_t id = 1; id <= 10; ++id) {
+        h.requestSent(id, id);
+        h.replyReceived(id, id + 0.01 * id);
+    }
+    h.replyReceived(3, 3.5); // a second reply to request 3
+    h.requestSent(11, 11);
+    auto f = h.figures(11.5);
+    EXPECT_EQ(f.requestsSentTotal, 11u);
+    EXPECT_EQ(f.repliesTotal, 10u);
+    EXPECT_NEAR(f.rttSumTotal, 0.55, 1e-9);
+    ASSERT_TRUE(f.rttP90 && f.rttP99);
+    EXPECT_NEAR(*f.rttP90, 0.09, 1e-9);
+    EXPECT_NEAR(*f.rttP99, 0.10, 1e-9);
+}
+
 } // namespace

@@ -16,6 +16,7 @@ namespace {
 struct RecordingSink final : DeviceSink {
     std::vector<ExportedDevice> ups;
     std::vector<ElementValue> values;
+    std::vector<LinkFigures> links;
     int downs = 0;
 
     void deviceUp(const ExportedDevice& device) override { ups.push_back(device); }
@@ -25,7 +26,7 @@ struct RecordingSink final : DeviceSink {
         values.insert(values.end(), changed.begin(), changed.end());
     }
     void event(const std::string&, const std::string&) override {}
-    void linkFigures(const std::string&, const LinkFigures&) override {}
+    void linkFigures(const std::string&, const LinkFigures& figures) override { links.push_back(figures); }
 };
 
 struct FollowedDevice : test::SchedulerFixture {
@@ -79,6 +80,17 @@ TEST_F(FollowedDevice, DescribedOnceItsLabelsShowValuesAndAgainWhenItRenamesItse
     EXPECT_EQ(sink.ups[1].elements.size(), 2u);
     // The new description is followed by the values it has.
     EXPECT_EQ(sink.values.size(), 4u);
+
+    // Once described, the link is reported every second with what the
+    // record measured of the labels' requests.
+    run(2 * GatewayDevice::kLinkSeconds + 0.1);
+    ASSERT_GE(sink.links.size(), 2u);
+    const LinkFigures& link = sink.links.back();
+    EXPECT_GT(link.requests, 0u);
+    EXPECT_GT(link.replies, 0u);
+    EXPECT_LE(link.replies, link.requests);
+    EXPECT_EQ(link.rttCount, link.replies);
+    EXPECT_TRUE(link.rttP50.has_value());
 }
 
 TEST_F(FollowedDevice, ADocumentThatCannotBeHadIsDescribedWithTheReasonAndNoElements)
@@ -111,6 +123,7 @@ TEST_F(FollowedDevice, LosingTheDeviceWhileItsDocumentIsOnTheWayTellsNobody)
     EXPECT_FALSE(files.serve(id, "<d><page name='p'><label>temp</label></page></d>"));
     run(GatewayDevice::kSettleSeconds + 1);
     EXPECT_TRUE(sink.ups.empty());
+    EXPECT_TRUE(sink.links.empty());
 }
 
 } // namespace
