@@ -8,11 +8,13 @@
 #include "pages/PageBuildContext.h"
 #include "session/DeviceSession.h"
 #include "variables/RemoteData.h"
+#include "uidesc/NumberText.h"
 #include "widgets/NavigationStack.h"
 
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGraphicsOpacityEffect>
+#include <QJsonObject>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTouchEvent>
@@ -482,6 +484,14 @@ trends::TrendScreen* SessionWatch::openTrend(const RemoteView& widget, QString* 
     }
     if (traces.empty())
         return fail(QStringLiteral("the widget shows no value of the device"));
+    // One value shown in a text that names its unit ("Load 12.5 t"): the
+    // trace's units.
+    if (traces.size() == 1) {
+        QJsonObject shown;
+        widget.inspect(shown);
+        traces[0].units = QString::fromStdString(
+            uidesc::unitAroundNumber(shown.value(QStringLiteral("text")).toString().toStdString()));
+    }
     const auto& r = *record();
     auto* trend = new trends::TrendScreen(*history_, r.serialNumber(), QString::fromStdString(r.name()),
                                           std::move(traces), alerts_);

@@ -38,7 +38,7 @@ void HeadlessBinding::updateText()
         return;
     std::string text = withDegreeSigns(value->stringValue());
     std::optional<double> number;
-    if (auto read = readNumber(text))
+    if (auto read = uidesc::readNumber(text))
         number = read->number;
     tell(std::move(text), number);
 }
@@ -84,31 +84,6 @@ std::string HeadlessBinding::selection() const
             text += columns[c][selected[c]];
     }
     return text;
-}
-
-std::optional<NumberWithUnit> readNumber(const std::string& text)
-{
-    const std::string_view t = uidesc::trimmed(text);
-    if (t.empty() || t.size() > 64)
-        return std::nullopt;
-    const std::string whole(t);
-    char* end = nullptr;
-    errno = 0;
-    const double number = std::strtod(whole.c_str(), &end);
-    if (end == whole.c_str() || errno == ERANGE || !std::isfinite(number))
-        return std::nullopt;
-    // strtod reads "inf", "nan" and hexadecimal: a page shows those as words.
-    const char first = whole[whole[0] == '-' || whole[0] == '+' ? 1 : 0];
-    if (!(first >= '0' && first <= '9') && first != '.')
-        return std::nullopt;
-    if (whole.find_first_of("xX") < static_cast<std::size_t>(end - whole.c_str()))
-        return std::nullopt;
-    std::string_view rest = uidesc::trimmed(std::string_view(end));
-    // A unit is one word after the number: no blank, no digit first.
-    if (!rest.empty() && (rest.size() > 12 || rest.find_first_of(" \t") != std::string_view::npos ||
-                          (rest[0] >= '0' && rest[0] <= '9') || rest[0] == '.' || rest[0] == ','))
-        return std::nullopt;
-    return NumberWithUnit{number, std::string(rest)};
 }
 
 } // namespace fieldmon::gateway

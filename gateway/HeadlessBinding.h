@@ -8,6 +8,7 @@
 // Thread rule: main thread only.
 
 #include "gateway/ExportedDevice.h"
+#include "uidesc/NumberText.h"
 
 #include <functional>
 #include <memory>
@@ -62,13 +63,5 @@ struct HeadlessBinding {
     // A picker's selection: each column's selected row, joined by blanks.
     std::string selection() const;
 };
-
-// A label's text read as a number with an optional unit after it
-// ("21.5", "12 rpm", "21.5 ˚C"); none for anything else.
-struct NumberWithUnit {
-    double number = 0;
-    std::string unit;
-};
-std::optional<NumberWithUnit> readNumber(const std::string& text);
 
 } // namespace fieldmon::gateway

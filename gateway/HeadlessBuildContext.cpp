@@ -101,7 +101,7 @@ void HeadlessBuildContext::settleLabelKinds()
             element.numeric = true;
         if (element.kind != ExportKind::Label || !values_[i])
             continue;
-        if (auto read = readNumber(values_[i]->text)) {
+        if (auto read = uidesc::readNumber(values_[i]->text)) {
             element.numeric = true;
             element.unit = read->unit;
         }

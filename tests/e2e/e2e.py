@@ -98,9 +98,17 @@ class App:
         return self.ok("rows")["sections"]
 
     def home(self):
-        """Back to the device list."""
-        while self.ok("screen")["depth"] > 1:
-            self.ok("back")
+        """Back to the device list, answering any alert on the way (a device
+        lost while its page showed says so)."""
+        for _ in range(50):
+            screen = self.ok("screen")
+            if screen["alert"]:
+                self.ok("alert_button", index=0)
+            elif screen["depth"] > 1:
+                self.ok("back")
+            else:
+                return
+        raise AssertionError(f"cannot get back to the device list from {screen}")
 
     def wait_until(self, predicate, timeout=10.0, what="condition"):
         """Asks predicate() between short waits in the app until it holds."""

@@ -74,6 +74,17 @@ class Trends(e2e.AppTestCase):
         self.app.ok("trend", tag=label["tag"])
         self.assertEqual(self.app.ok("screen")["kind"], "trend")
 
+    def test_a_trend_takes_its_units_from_the_text_around_the_value(self):
+        self.connect("Harbour crane", "Crane")
+
+        def load_label(*_):
+            return next((w for w in self.app.ok("widgets")["widgets"]
+                         if w["class"] == "label" and w.get("text", "").startswith("Load ")), None)
+        load = self.app.wait_until(load_label, what="the crane's load label")  # "Load 12.5 t"
+        self.app.ok("trend", tag=load["tag"])
+        traces = self.app.ok("screen")["traces"]
+        self.assertEqual([(t["name"], t["units"]) for t in traces], [("st.load", "t")])
+
     def test_a_device_that_stops_answering_goes_stale(self):
         self.connect("Fading well", "Overview")
         self.app.wait_until(lambda: self.speed_label()["text"] != "(nil)", what="the first value")

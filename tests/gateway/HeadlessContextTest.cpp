@@ -159,31 +159,5 @@ TEST_F(HeadlessContext, EndingTheReadingWhileACommandWaitsSendsNothingAndTellsNo
     EXPECT_EQ(told[1].size(), toldBefore);
 }
 
-TEST(ReadNumber, ANumberWithAtMostOneUnitWord)
-{
-    struct Case {
-        const char* text;
-        std::optional<double> number;
-        const char* unit;
-    };
-    for (const Case& c : std::initializer_list<Case>{{"21.5", 21.5, ""},
-                                                     {" 1663 kW", 1663, "kW"},
-                                                     {"-3e2 rpm", -300, "rpm"},
-                                                     {"10.77.0.12", std::nullopt, ""},
-                                                     {"Wind 8.0 m/s", std::nullopt, ""},
-                                                     {"8 m / s", std::nullopt, ""},
-                                                     {"inf", std::nullopt, ""},
-                                                     {"0x1F", std::nullopt, ""},
-                                                     {"12 345", std::nullopt, ""},
-                                                     {"", std::nullopt, ""}}) {
-        auto read = readNumber(c.text);
-        EXPECT_EQ(read.has_value(), c.number.has_value()) << c.text;
-        if (read && c.number) {
-            EXPECT_DOUBLE_EQ(read->number, *c.number) << c.text;
-            EXPECT_EQ(read->unit, c.unit) << c.text;
-        }
-    }
-}
-
 } // namespace
 } // namespace fieldmon::gateway
