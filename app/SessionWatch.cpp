@@ -237,26 +237,15 @@ SessionWatch::Dot SessionWatch::dotFor(const LinkHealth::Figures& f, bool anySta
 bool SessionWatch::isStale(const RemoteView& widget) const
 {
     const double now = record()->loop().now();
-    PageBuildContext* made = session_.madeBy();
-    if (!made)
-        return false;
-    for (const auto& shown : made->shownValues()) {
-        auto view = shown.widget.lock();
-        if (view.get() != &widget)
+    for (const Watched& w : watched()) {
+        if (w.view.get() != &widget)
             continue;
-        for (const auto& e : shown.expressions) {
-            auto node = e.node.lock();
-            if (!node)
-                continue;
-            std::vector<std::shared_ptr<RemoteData>> vars;
-            collectVariables(*node, vars);
-            for (const auto& v : vars)
-                if (staleAt(now, v->storedAt(), openedAt_, e.rate))
-                    return true;
-        }
-        // A value that never resolved a variable has never been shown fresh.
+        for (const auto& [v, rate] : w.variables)
+            if (staleAt(now, v->storedAt(), openedAt_, rate))
+                return true;
         return false;
     }
+    // A widget that reads no variable of the device is never stale.
     return false;
 }
 

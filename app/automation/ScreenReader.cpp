@@ -113,6 +113,10 @@ std::optional<QJsonArray> ScreenReader::rows() const
 
 QMessageBox* ScreenReader::shownAlert()
 {
+    // With several alerts up, the one on top takes the input: the others
+    // wait under it. The list of windows is in no stacking order.
+    if (auto* top = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); top && top->isVisible())
+        return top;
     auto boxes = shownAlerts();
     return boxes.empty() ? nullptr : boxes.back();
 }

@@ -300,6 +300,22 @@ TEST(Automation, AlertsAreReadAndAnsweredThroughTheirOwnWindow)
     EXPECT_TRUE(run(automation, {{"cmd", "alert_button"}, {"index", 1}}).ok);
     EXPECT_EQ(answered, 1);
     EXPECT_TRUE(test::waitFor([&] { return !run(automation, {{"cmd", "alert"}}).fields["shown"].toBool(); }));
+
+    // Alerts over alerts (an export's result, then another's failure): the
+    // one on top is read and answered first. The window list is in no
+    // stacking order, and a press on a box under another is swallowed and
+    // leaves them all up.
+    std::vector<int> order;
+    for (int i = 1; i <= 4; ++i)
+        alerts.show({"Alert " + std::to_string(i), "", {"OK"}, [&order, i](int) { order.push_back(i); }});
+    for (int i = 4; i >= 1; --i) {
+        const QString title = QStringLiteral("Alert %1").arg(i);
+        ASSERT_TRUE(test::waitFor([&] { return run(automation, {{"cmd", "alert"}}).fields["title"].toString() == title; }))
+            << i;
+        EXPECT_TRUE(run(automation, {{"cmd", "alert_button"}, {"index", 0}}).ok);
+    }
+    EXPECT_TRUE(test::waitFor([&] { return order.size() == 4; }));
+    EXPECT_EQ(order, (std::vector<int>{4, 3, 2, 1}));
 }
 
 TEST(Automation, ATapDuringASlideLandsWhereTheNewScreenComesToRest)
