@@ -123,9 +123,11 @@ TEST(MetricsServer, AFloodIsBoundedAndTheOwnerNeverWaits)
         t.join();
 
     EXPECT_LT(longest, std::chrono::seconds(1)); // a liveness bound, not a speed goal
-    // The server's threads did not grow with the flood: at most the 12
-    // clients came and went beside it.
-    EXPECT_LE(mostThreads, before + 12);
+    // The server's threads did not grow with the flood: the 12 clients came
+    // and went beside it, plus a few short-lived threads of the runtime's own
+    // (seen under AddressSanitizer on a loaded machine). A server with a
+    // thread per connection would pass hundreds here.
+    EXPECT_LE(mostThreads, before + 12 + 8);
     EXPECT_GT(answered.load(), 0);
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(5);
