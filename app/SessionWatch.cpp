@@ -234,16 +234,21 @@ SessionWatch::Dot SessionWatch::dotFor(const LinkHealth::Figures& f, bool anySta
     return Dot::Red;
 }
 
+bool SessionWatch::anyVariableStale(const Watched& w, double now) const
+{
+    for (const auto& [v, rate] : w.variables)
+        if (staleAt(now, v->storedAt(), openedAt_, rate))
+            return true;
+    return false;
+}
+
 bool SessionWatch::isStale(const RemoteView& widget) const
 {
     const double now = record()->loop().now();
     for (const Watched& w : watched()) {
         if (w.view.get() != &widget)
             continue;
-        for (const auto& [v, rate] : w.variables)
-            if (staleAt(now, v->storedAt(), openedAt_, rate))
-                return true;
-        return false;
+        return anyVariableStale(w, now);
     }
     // A widget that reads no variable of the device is never stale.
     return false;
@@ -256,13 +261,7 @@ void SessionWatch::check()
     bool anyStale = false;
     std::vector<std::shared_ptr<RemoteView>> stale;
     for (const Watched& w : watched()) {
-        bool s = false;
-        for (const auto& [v, rate] : w.variables)
-            if (staleAt(now, v->storedAt(), openedAt_, rate)) {
-                s = true;
-                break;
-            }
-        if (s) {
+        if (anyVariableStale(w, now)) {
             stale.push_back(w.view);
             if (onTop && w.view->view() && w.view->view()->isVisibleTo(stack_->top()))
                 anyStale = true;

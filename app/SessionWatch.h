@@ -91,6 +91,7 @@ private:
     struct Watched;
     void check();
     std::vector<Watched> watched() const;
+    bool anyVariableStale(const Watched& w, double now) const;
     std::shared_ptr<RemoteView> valueWidgetAt(QPoint global) const;
     void longPressed();
     void placeDot();
