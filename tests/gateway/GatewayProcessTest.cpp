@@ -4,6 +4,7 @@
 
 #include "MosquittoBroker.h"
 #include "TestSubscriber.h"
+#include "support/PrivateNetwork.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -23,6 +24,9 @@ protected:
     {
         if (!testing::haveMosquitto())
             GTEST_SKIP() << "mosquitto is not installed (tools/deps.sh installs it)";
+        // The program searches for devices by broadcast: only in a network of its own.
+        if (const std::string& problem = test::privateNetworkProblem(); !problem.empty())
+            GTEST_SKIP() << problem << "; skipping the tests that run the gateway program";
     }
 
     void start(QStringList arguments)
@@ -41,6 +45,9 @@ protected:
             gateway_.kill();
             gateway_.waitForFinished(5000);
         }
+        // A failing run shows what the program said about it.
+        if (HasFailure())
+            std::fprintf(stderr, "fieldmon-gateway said:\n%s\n", gateway_.readAllStandardError().constData());
     }
 
     // Waits for the program to end, running the Qt loop for the subscriber.
