@@ -1,15 +1,19 @@
 #include "app/SessionWatch.h"
 
 #include "device/Client.h"
+#include "device/ClientUpdate.h"
 #include "elements/RemoteView.h"
 #include "elements/label/LabelView.h"
 #include "expr/Node.h"
+#include "expr/Scope.h"
+#include "pages/ClientDynamicTable.h"
 #include "pages/DevicePage.h"
 #include "pages/PageBuildContext.h"
 #include "session/DeviceSession.h"
 #include "variables/RemoteData.h"
 #include "uidesc/NumberText.h"
 #include "widgets/NavigationStack.h"
+#include "widgets/TableCell.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -27,13 +31,15 @@ namespace fieldmon {
 
 namespace {
 
-constexpr double kDimmed = 0.35;
 constexpr char kStaleEffect[] = "staleMark";
 
 // The remote variables an expression reads: variables, structure members
-// and array elements as resolved by the last refresh, and what their
-// indexes read. A whole structure is not a value of its own.
-void collectVariables(const expr::Node& node, std::vector<std::shared_ptr<RemoteData>>& out, int depth = 0)
+// and array elements, and what their indexes read. A whole structure is
+// not a value of its own. Without `scope`, as the last refresh resolved
+// them; with one (a table row's), as they resolve in it: a row's texts
+// share their nodes with every other row of the template.
+void collectVariables(expr::Node& node, std::vector<std::shared_ptr<RemoteData>>& out, expr::Scope* scope,
+                      int depth = 0)
 {
     if (depth > 256)
         return;
@@ -41,22 +47,52 @@ void collectVariables(const expr::Node& node, std::vector<std::shared_ptr<Remote
     case expr::NodeKind::RemoteVariable:
     case expr::NodeKind::Element:
     case expr::NodeKind::Index:
+        if (scope)
+            node.updateRemoteDataWithEnvironment(scope);
         if (const auto& v = node.remoteData(); v && !v->structureType())
             out.push_back(v);
         if (node.type() == expr::NodeKind::Index && node.indexNode())
-            collectVariables(*node.indexNode(), out, depth + 1);
+            collectVariables(*node.indexNode(), out, scope, depth + 1);
         if (node.type() == expr::NodeKind::Element && node.structure() &&
             node.structure()->type() == expr::NodeKind::Index && node.structure()->indexNode())
-            collectVariables(*node.structure()->indexNode(), out, depth + 1);
+            collectVariables(*node.structure()->indexNode(), out, scope, depth + 1);
         return;
     case expr::NodeKind::Operator:
     case expr::NodeKind::Function:
         for (const auto& a : node.args())
             if (a)
-                collectVariables(*a, out, depth + 1);
+                collectVariables(*a, out, scope, depth + 1);
         return;
     default: return;
     }
+}
+
+// Dims `view` (a widget or a table cell) as stale; returns the opacity it
+// had before.
+double dim(QWidget& view, const char* mark)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view.graphicsEffect());
+    if (effect) {
+        const double before = effect->opacity();
+        effect->setOpacity(before * 0.35);
+        return before;
+    }
+    effect = new QGraphicsOpacityEffect(&view);
+    effect->setObjectName(QLatin1String(mark));
+    effect->setOpacity(0.35);
+    view.setGraphicsEffect(effect);
+    return 1.0;
+}
+
+// Undoes dim(): our own effect goes, another keeps its place with the
+// opacity it had.
+void undim(QWidget& view, const char* mark, double before)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view.graphicsEffect());
+    if (effect && effect->objectName() == QLatin1String(mark))
+        view.setGraphicsEffect(nullptr);
+    else if (effect)
+        effect->setOpacity(before);
 }
 
 // The dot at the right of the navigation bar.
@@ -118,7 +154,7 @@ QColor colourOf(SessionWatch::Dot dot)
 
 struct SessionWatch::Watched {
     std::shared_ptr<RemoteView> view;
-    std::vector<std::pair<std::shared_ptr<RemoteData>, double>> variables; // with their binding's rate
+    RatedVariables variables;
 };
 
 SessionWatch::SessionWatch(DeviceSession& session, NavigationStack& stack, history::HistoryStore* history,
@@ -158,13 +194,11 @@ SessionWatch::~SessionWatch()
     if (const auto& record = session_.record(); record && record->variables().valueObserver() == feed_.get())
         record->variables().setValueObserver(nullptr);
     for (auto& [weak, opacity] : dimmed_)
-        if (auto w = weak.lock(); w && w->view()) {
-            auto* effect = qobject_cast<QGraphicsOpacityEffect*>(w->view()->graphicsEffect());
-            if (effect && effect->objectName() == QLatin1String(kStaleEffect))
-                w->view()->setGraphicsEffect(nullptr);
-            else if (effect)
-                effect->setOpacity(opacity);
-        }
+        if (auto w = weak.lock(); w && w->view())
+            undim(*w->view(), kStaleEffect, opacity);
+    for (const auto& cell : dimmedCells_)
+        if (cell)
+            undim(*cell, kStaleEffect, 1.0);
     delete dotView_.data();
 }
 
@@ -202,7 +236,7 @@ std::vector<SessionWatch::Watched> SessionWatch::watched() const
             if (!node)
                 continue;
             std::vector<std::shared_ptr<RemoteData>> vars;
-            collectVariables(*node, vars);
+            collectVariables(*node, vars, nullptr);
             for (auto& v : vars)
                 w.variables.push_back({std::move(v), e.rate});
         }
@@ -234,10 +268,28 @@ SessionWatch::Dot SessionWatch::dotFor(const LinkHealth::Figures& f, bool anySta
     return Dot::Red;
 }
 
-bool SessionWatch::anyVariableStale(const Watched& w, double now) const
+SessionWatch::RatedVariables SessionWatch::rowVariables(const ClientDynamicTable& table, IndexPath path) const
 {
-    for (const auto& [v, rate] : w.variables)
-        if (staleAt(now, v->storedAt(), openedAt_, rate))
+    RatedVariables out;
+    const double rate = ClientUpdate::parseUpdateRate(table.refreshRate()).updateRate;
+    for (const auto& scope : table.rowScopes(path)) {
+        if (!scope->expression())
+            continue;
+        std::vector<std::shared_ptr<RemoteData>> vars;
+        collectVariables(*scope->expression(), vars, scope.get());
+        for (auto& v : vars)
+            out.push_back({std::move(v), rate});
+    }
+    return out;
+}
+
+bool SessionWatch::anyVariableStale(const RatedVariables& variables, double now) const
+{
+    // A value never stored counts from when the page on top appeared: a
+    // page opened late in the session has its first reply's time to come.
+    const double since = std::max(openedAt_, topSince_);
+    for (const auto& [v, rate] : variables)
+        if (staleAt(now, v->storedAt(), since, rate))
             return true;
     return false;
 }
@@ -248,20 +300,58 @@ bool SessionWatch::isStale(const RemoteView& widget) const
     for (const Watched& w : watched()) {
         if (w.view.get() != &widget)
             continue;
-        return anyVariableStale(w, now);
+        return anyVariableStale(w.variables, now);
     }
     // A widget that reads no variable of the device is never stale.
     return false;
 }
 
+bool SessionWatch::isStale(const ClientDynamicTable& table, IndexPath path) const
+{
+    return anyVariableStale(rowVariables(table, path), record()->loop().now());
+}
+
+ClientDynamicTable* SessionWatch::tableOnTop() const
+{
+    if (!stack_ || !ownsScreen(stack_->top()))
+        return nullptr;
+    return qobject_cast<ClientDynamicTable*>(stack_->top());
+}
+
+bool SessionWatch::markStaleRows(ClientDynamicTable* table, double now)
+{
+    std::vector<QPointer<QWidget>> stale;
+    if (table && table->tableView())
+        for (IndexPath path : table->tableView()->visibleRows()) {
+            TableCell* cell = table->tableView()->cellForRow(path);
+            if (cell && anyVariableStale(rowVariables(*table, path), now))
+                stale.push_back(cell);
+        }
+    const bool any = !stale.empty();
+    if (!settings_.staleMarks)
+        stale.clear();
+    for (const auto& cell : dimmedCells_)
+        if (cell && std::find(stale.begin(), stale.end(), cell) == stale.end())
+            undim(*cell, kStaleEffect, 1.0);
+    for (const auto& cell : stale)
+        if (std::find(dimmedCells_.begin(), dimmedCells_.end(), cell) == dimmedCells_.end())
+            dim(*cell, kStaleEffect);
+    dimmedCells_ = std::move(stale);
+    return any;
+}
+
 void SessionWatch::check()
 {
     const double now = record()->loop().now();
+    if (!stack_ || stack_->top() != top_) {
+        top_ = stack_ ? stack_->top() : nullptr;
+        topSince_ = now;
+    }
     const bool onTop = stack_ && ownsScreen(stack_->top());
-    bool anyStale = false;
+    bool anyStale = markStaleRows(tableOnTop(), now);
     std::vector<std::shared_ptr<RemoteView>> stale;
     for (const Watched& w : watched()) {
-        if (anyVariableStale(w, now)) {
+        if (anyVariableStale(w.variables, now)) {
             stale.push_back(w.view);
             if (onTop && w.view->view() && w.view->view()->isVisibleTo(stack_->top()))
                 anyStale = true;
@@ -282,13 +372,8 @@ void SessionWatch::check()
             return true;
         if (std::find(stale.begin(), stale.end(), w) != stale.end())
             return false;
-        if (QWidget* view = w->view()) {
-            auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
-            if (effect && effect->objectName() == QLatin1String(kStaleEffect))
-                view->setGraphicsEffect(nullptr);
-            else if (effect)
-                effect->setOpacity(entry.second);
-        }
+        if (QWidget* view = w->view())
+            undim(*view, kStaleEffect, entry.second);
         return true;
     });
     for (const auto& w : stale) {
@@ -301,18 +386,7 @@ void SessionWatch::check()
                 already = true;
         if (already)
             continue;
-        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
-        double before = 1.0;
-        if (effect) {
-            before = effect->opacity();
-            effect->setOpacity(before * kDimmed);
-        } else {
-            effect = new QGraphicsOpacityEffect(view);
-            effect->setObjectName(QLatin1String(kStaleEffect));
-            effect->setOpacity(kDimmed);
-            view->setGraphicsEffect(effect);
-        }
-        dimmed_.push_back({w, before});
+        dimmed_.push_back({w, dim(*view, kStaleEffect)});
     }
 }
 
@@ -334,6 +408,23 @@ std::shared_ptr<RemoteView> SessionWatch::widgetWithTag(int tag) const
         if (auto w = shown.widget.lock(); w && w->tag() == tag)
             return w;
     return nullptr;
+}
+
+std::optional<IndexPath> SessionWatch::valueRowAt(QPoint global) const
+{
+    ClientDynamicTable* table = tableOnTop();
+    if (!table || !table->tableView())
+        return std::nullopt;
+    for (QWidget* w = QApplication::widgetAt(global); w && w != table; w = w->parentWidget()) {
+        auto* cell = qobject_cast<TableCell*>(w);
+        if (!cell)
+            continue;
+        std::optional<IndexPath> path = table->tableView()->pathOfCell(cell);
+        if (path && !rowVariables(*table, *path).empty())
+            return path;
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 std::shared_ptr<RemoteView> SessionWatch::valueWidgetAt(QPoint global) const
@@ -366,10 +457,15 @@ bool SessionWatch::eventFilter(QObject* watched, QEvent* event)
         pressTimer_.stop();
         if (!history_)
             return;
-        auto widget = valueWidgetAt(global);
-        if (!widget)
-            return;
-        pressWidget_ = widget;
+        pressWidget_ = valueWidgetAt(global);
+        pressTable_ = nullptr;
+        if (pressWidget_.expired()) {
+            std::optional<IndexPath> row = valueRowAt(global);
+            if (!row)
+                return;
+            pressTable_ = tableOnTop();
+            pressRow_ = *row;
+        }
         pressAt_ = global;
         pressTarget_ = QApplication::widgetAt(global);
         pressTimer_.start();
@@ -431,7 +527,7 @@ bool SessionWatch::eventFilter(QObject* watched, QEvent* event)
 void SessionWatch::longPressed()
 {
     auto widget = pressWidget_.lock();
-    if (!widget)
+    if (!widget && !pressTable_)
         return;
     // Whatever took the press lets go outside itself: a button does not
     // fire, a switch does not turn, a table does not select.
@@ -442,10 +538,48 @@ void SessionWatch::longPressed()
         QCoreApplication::sendEvent(grabber, &release);
     }
     swallowRelease_ = true;
-    openTrend(*widget);
+    if (widget)
+        openTrend(*widget);
+    else
+        openTrend(*pressTable_, pressRow_);
 }
 
 trends::TrendScreen* SessionWatch::openTrend(const RemoteView& widget, QString* why)
+{
+    RatedVariables variables;
+    for (const Watched& w : watched())
+        if (w.view.get() == &widget)
+            variables = w.variables;
+    QJsonObject shown;
+    widget.inspect(shown);
+    return openTrendOf(variables, shown.value(QStringLiteral("text")).toString(), why);
+}
+
+trends::TrendScreen* SessionWatch::openTrend(ClientDynamicTable& table, IndexPath path, QString* why)
+{
+    // The row's value text: the right text of a left/right row, else the
+    // row's only text.
+    QString text;
+    if (TableCell* cell = table.tableView() ? table.tableView()->cellForRow(path) : nullptr) {
+        QJsonObject shown;
+        cell->inspect(shown);
+        for (const char* key : {"right", "center", "text"})
+            if (shown.contains(QLatin1String(key))) {
+                text = shown.value(QLatin1String(key)).toString();
+                break;
+            }
+    }
+    RatedVariables variables = rowVariables(table, path);
+    if (variables.empty()) {
+        if (why)
+            *why = QStringLiteral("row %1 of section %2 shows no value of the device").arg(path.row).arg(path.section);
+        return nullptr;
+    }
+    return openTrendOf(variables, text, why);
+}
+
+trends::TrendScreen* SessionWatch::openTrendOf(const RatedVariables& variables, const QString& shownText,
+                                               QString* why)
 {
     auto fail = [why](const QString& reason) -> trends::TrendScreen* {
         if (why)
@@ -458,28 +592,20 @@ trends::TrendScreen* SessionWatch::openTrend(const RemoteView& widget, QString* 
         return fail(QStringLiteral("there is no screen"));
     std::vector<trends::TrendTrace> traces;
     std::set<std::string> names;
-    for (const Watched& w : watched()) {
-        if (w.view.get() != &widget)
+    for (const auto& [v, rate] : variables) {
+        const std::string& name = v->seriesName();
+        if (name.empty() || !names.insert(name).second)
             continue;
-        for (const auto& [v, rate] : w.variables) {
-            const std::string& name = v->seriesName();
-            if (name.empty() || !names.insert(name).second)
-                continue;
-            if (static_cast<int>(traces.size()) >= trends::TrendScreen::kMaxTraces)
-                break;
-            traces.push_back({history_->series(record()->serialNumber(), name), QString::fromStdString(name), {}});
-        }
+        if (static_cast<int>(traces.size()) >= trends::TrendScreen::kMaxTraces)
+            break;
+        traces.push_back({history_->series(record()->serialNumber(), name), QString::fromStdString(name), {}});
     }
     if (traces.empty())
         return fail(QStringLiteral("the widget shows no value of the device"));
     // One value shown in a text that names its unit ("Load 12.5 t"): the
     // trace's units.
-    if (traces.size() == 1) {
-        QJsonObject shown;
-        widget.inspect(shown);
-        traces[0].units = QString::fromStdString(
-            uidesc::unitAroundNumber(shown.value(QStringLiteral("text")).toString().toStdString()));
-    }
+    if (traces.size() == 1)
+        traces[0].units = QString::fromStdString(uidesc::unitAroundNumber(shownText.toStdString()));
     const auto& r = *record();
     auto* trend = new trends::TrendScreen(*history_, r.serialNumber(), QString::fromStdString(r.name()),
                                           std::move(traces), alerts_);
@@ -500,9 +626,8 @@ trends::TrendScreen* SessionWatch::openTrend(const RemoteView& widget, QString* 
     // A history younger than a minute fills the minute's span.
     double first = history_->now();
     for (const auto& info : history_->seriesOf(r.serialNumber()))
-        for (int i = 0; i < trend->traceCount(); ++i)
-            if (names.count(info.name))
-                first = std::min(first, info.first);
+        if (names.count(info.name))
+            first = std::min(first, info.first);
     if (history_->now() - first < 60)
         trend->setSpan(trends::TrendWindow::Span::Minute);
     stack_->push(trend, true);

@@ -145,6 +145,13 @@ int ClientDynamicTable::numberOfRows(GroupedTableView&, int section)
     return section >= 0 && section < static_cast<int>(rows_.size()) ? rows_[static_cast<std::size_t>(section)] : 0;
 }
 
+std::vector<std::shared_ptr<expr::Scope>> ClientDynamicTable::rowScopes(IndexPath path) const
+{
+    if (Template t = sections_->templateFor(path.section, path.row))
+        return t->rowScopes(path.row);
+    return {};
+}
+
 TableCell* ClientDynamicTable::cellForRow(GroupedTableView& table, IndexPath path)
 {
     if (Template t = sections_->templateFor(path.section, path.row))

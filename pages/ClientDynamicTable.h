@@ -46,6 +46,10 @@ namespace fieldmon {
 class ClientDynamicTableCell;
 class DynamicTableSections;
 
+namespace expr {
+class Scope;
+}
+
 class ClientDynamicTable final : public DevicePage, public TableSource {
     Q_OBJECT
 public:
@@ -73,6 +77,9 @@ public:
     // Whether the user is typing in a row's text field (any section).
     bool editing() const;
     GroupedTableView* tableView() const { return tableView_; }
+    // The scopes row `path` shows its texts in (see
+    // ClientDynamicTableCell::rowScopes); none for a row no template covers.
+    std::vector<std::shared_ptr<expr::Scope>> rowScopes(IndexPath path) const;
     // The confirmation on screen, if any.
     platform::Alerts::AlertId confirmation() const { return confirmation_; }
 

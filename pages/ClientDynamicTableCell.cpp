@@ -230,6 +230,20 @@ std::optional<std::string> ClientDynamicTableCell::text(Text which, int index) c
     return (*env)->stringValue();
 }
 
+std::vector<ClientDynamicTableCell::EnvPtr> ClientDynamicTableCell::rowScopes(int index) const
+{
+    std::vector<EnvPtr> out;
+    for (Text which : {Text::Center, Text::Left, Text::Right}) {
+        if (which != Text::Center && centerText_)
+            break; // a center text is the whole row
+        if (!expression(which))
+            continue;
+        if (const EnvPtr* env = existing(which, index))
+            out.push_back(*env);
+    }
+    return out;
+}
+
 std::optional<std::string> ClientDynamicTableCell::leftText(int index) const
 {
     return text(Text::Left, index);

@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace fieldmon {
 
@@ -98,6 +99,11 @@ public:
     std::optional<std::string> leftText(int index) const;
     std::optional<std::string> rightText(int index) const;
     std::optional<std::string> centerText(int index) const;
+
+    // The scopes row `index` shows its texts in (the center text's, or
+    // the left's and the right's), each evaluating its text for the row;
+    // only those made already: none for a row never shown.
+    std::vector<EnvPtr> rowScopes(int index) const;
 
     // A cell for row `index`: one of the table's reusable cells if it has
     // one, else a new one, filled with the row's texts.

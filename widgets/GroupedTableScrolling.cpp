@@ -176,4 +176,19 @@ std::optional<IndexPath> GroupedTableView::lastVisibleRow() const
     return std::nullopt;
 }
 
+std::vector<IndexPath> GroupedTableView::visibleRows() const
+{
+    std::vector<IndexPath> out;
+    const double top = realOffset();
+    const double bottom = top + viewport()->height();
+    for (int si = 0; si < numberOfSections(); ++si) {
+        const auto& s = sections_[static_cast<std::size_t>(si)];
+        const int first = std::max(0, static_cast<int>(std::floor((top - s.firstRowTop) / rowHeight_)));
+        const int last = std::min(s.rows - 1, static_cast<int>(std::ceil((bottom - s.firstRowTop) / rowHeight_)) - 1);
+        for (int r = first; r <= last; ++r)
+            out.push_back({si, r});
+    }
+    return out;
+}
+
 } // namespace fieldmon

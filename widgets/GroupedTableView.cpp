@@ -137,6 +137,19 @@ TableCell* GroupedTableView::cellForRow(IndexPath path) const
     return s.cells[static_cast<std::size_t>(path.row)];
 }
 
+std::optional<IndexPath> GroupedTableView::pathOfCell(const TableCell* cell) const
+{
+    if (!cell)
+        return std::nullopt;
+    for (int si = 0; si < numberOfSections(); ++si) {
+        const auto& cells = sections_[static_cast<std::size_t>(si)].cells;
+        auto it = std::find(cells.begin(), cells.end(), cell);
+        if (it != cells.end())
+            return IndexPath{si, static_cast<int>(it - cells.begin())};
+    }
+    return std::nullopt;
+}
+
 TableCell* GroupedTableView::dequeueReusableCell(const QString& identifier)
 {
     return pool_.take(identifier);
@@ -208,16 +221,10 @@ void GroupedTableView::adopt(TableCell* cell)
     if (cell->parent() != content_) {
         cell->setParent(content_);
         connect(cell, &TableCell::tapped, this, [this, cell] {
-            for (int si = 0; si < numberOfSections(); ++si) {
-                const auto& cells = sections_[static_cast<std::size_t>(si)].cells;
-                auto it = std::find(cells.begin(), cells.end(), cell);
-                if (it == cells.end())
-                    continue;
-                IndexPath path{si, static_cast<int>(it - cells.begin())};
-                selected_ = path;
+            if (std::optional<IndexPath> path = pathOfCell(cell)) {
+                selected_ = *path;
                 if (source_)
-                    source_->didSelectRow(*this, path);
-                return;
+                    source_->didSelectRow(*this, *path);
             }
         });
     }

@@ -124,6 +124,10 @@ public:
     void stopScrolling();
     // The last row with any part inside the viewport, or nothing.
     std::optional<IndexPath> lastVisibleRow() const;
+    // Every row with any part inside the viewport, top to bottom.
+    std::vector<IndexPath> visibleRows() const;
+    // Where `cell` is shown now, or nothing (a cell in the pool shows no row).
+    std::optional<IndexPath> pathOfCell(const TableCell* cell) const;
 
     void selectRow(IndexPath path);
     void deselectRow(IndexPath path, bool animated);

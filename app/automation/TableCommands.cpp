@@ -3,8 +3,14 @@
 
 #include "app/automation/Commands.h"
 
+#include "app/AppShell.h"
+#include "app/SessionWatch.h"
+#include "pages/ClientDynamicTable.h"
 #include "widgets/GroupedTableView.h"
 #include "widgets/Screen.h"
+#include "widgets/TableCell.h"
+
+#include <QGraphicsOpacityEffect>
 
 namespace fieldmon::automation {
 
@@ -22,6 +28,26 @@ void rows(CommandContext& context, const Request&, Answer& answer)
         answer(Reply::failure(noTable(context.reader().top())));
         return;
     }
+    // The rows of a device's table page say whether what they show is
+    // stale, and how opaque their cells are drawn (a stale row is dimmed).
+    SessionWatch* watch = context.shell() ? context.shell()->sessionWatch() : nullptr;
+    if (ClientDynamicTable* table = watch ? watch->tableOnTop() : nullptr)
+        for (int si = 0; si < sections->size(); ++si) {
+            QJsonObject section = (*sections)[si].toObject();
+            QJsonArray rows = section[QLatin1String("rows")].toArray();
+            for (int r = 0; r < rows.size(); ++r) {
+                QJsonObject row = rows[r].toObject();
+                const IndexPath path{si, r};
+                row[QLatin1String("stale")] = watch->isStale(*table, path);
+                if (TableCell* cell = table->tableView()->cellForRow(path)) {
+                    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(cell->graphicsEffect());
+                    row[QLatin1String("alpha")] = effect ? effect->opacity() : 1.0;
+                }
+                rows[r] = row;
+            }
+            section[QLatin1String("rows")] = rows;
+            (*sections)[si] = section;
+        }
     answer(Reply::success({{QStringLiteral("sections"), *sections}}));
 }
 

@@ -6,6 +6,7 @@
 #include "app/SessionWatch.h"
 #include "device/Client.h"
 #include "elements/RemoteView.h"
+#include "pages/ClientDynamicTable.h"
 #include "trends/TrendScreen.h"
 
 #include <cmath>
@@ -22,24 +23,43 @@ SessionWatch* watchOf(CommandContext& context, Answer& answer)
     return watch;
 }
 
+// By a widget's "tag", or on a table page by a row's "row" (and "section").
 void trend(CommandContext& context, const Request& request, Answer& answer)
 {
     Args args(request);
-    const int tag = args.integer("tag", 0, 1'000'000'000);
+    const int tag = args.integer("tag", -1, 1'000'000'000, -1);
+    const int row = args.integer("row", -1, 1'000'000, -1);
+    const int section = args.integer("section", 0, 1'000'000, 0);
     if (!CommandContext::argsOk(args, answer))
         return;
+    if ((tag < 0) == (row < 0)) {
+        answer(Reply::failure(QStringLiteral("give either a widget's tag or a table row's row (and section)")));
+        return;
+    }
     SessionWatch* watch = watchOf(context, answer);
     if (!watch)
         return;
-    auto widget = watch->widgetWithTag(tag);
-    if (!widget) {
-        answer(Reply::failure(QStringLiteral("no widget with tag %1 shows a value of the device").arg(tag)));
-        return;
-    }
     QString why;
-    if (!watch->openTrend(*widget, &why)) {
-        answer(Reply::failure(why));
-        return;
+    if (tag >= 0) {
+        auto widget = watch->widgetWithTag(tag);
+        if (!widget) {
+            answer(Reply::failure(QStringLiteral("no widget with tag %1 shows a value of the device").arg(tag)));
+            return;
+        }
+        if (!watch->openTrend(*widget, &why)) {
+            answer(Reply::failure(why));
+            return;
+        }
+    } else {
+        ClientDynamicTable* table = watch->tableOnTop();
+        if (!table) {
+            answer(Reply::failure(QStringLiteral("the screen on top is no table page of the device")));
+            return;
+        }
+        if (!watch->openTrend(*table, IndexPath{section, row}, &why)) {
+            answer(Reply::failure(why));
+            return;
+        }
     }
     context.settle(std::move(answer));
 }

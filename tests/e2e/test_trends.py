@@ -25,6 +25,14 @@ class Trends(e2e.AppTestCase):
             return screen["kind"] == "page" and not screen["sliding"] and screen["title"] == title
         self.app.wait_until(opened, timeout=15, what=f"the page {title}")
 
+    def open_details(self):
+        """The Overview's info button opens the "Details" table (speed, temperature; refreshed every 5 s)."""
+        info = next(w for w in self.app.ok("widgets")["widgets"] if w["class"] == "infobutton")
+        x, y, w, h = info["frame"]
+        self.app.ok("tap", x=x + w / 2, y=y + h / 2)
+        return self.app.wait_until(lambda: (lambda s: s["kind"] == "table" and not s["sliding"] and s)(
+            self.app.ok("screen")), what="the Details table")
+
     def speed_label(self):
         """The start page's speed label (the first label, refreshed every second)."""
         return next(w for w in self.app.ok("widgets")["widgets"] if w["class"] == "label")
@@ -74,6 +82,25 @@ class Trends(e2e.AppTestCase):
         self.app.ok("trend", tag=label["tag"])
         self.assertEqual(self.app.ok("screen")["kind"], "trend")
 
+    def test_a_long_press_on_a_table_row_opens_the_trend_of_what_the_row_shows(self):
+        self.connect("North well", "Overview")
+        self.open_details()
+        rows = self.app.wait_until(lambda: (lambda r: r[0].get("right", "(nil)") != "(nil)" and r)(
+            self.app.rows()[0]["rows"]), what="the speed's row")
+        self.assertEqual([(r["left"], r["stale"], r["alpha"]) for r in rows],
+                         [("Speed", False, 1.0), ("Temperature", False, 1.0)])
+        x, y, w, h = rows[1]["frame"]
+        self.app.ok("press", x=x + w / 2, y=y + h / 2)
+        self.app.ok("wait", ms=800)
+        self.app.ok("release")
+        trend = self.app.wait_until(lambda: (lambda s: s["kind"] == "trend" and not s["sliding"] and s)(
+            self.app.ok("screen")), what="the trend screen")
+        self.assertEqual([t["name"] for t in trend["traces"]], ["temperature"])
+        self.app.ok("back")
+        self.app.wait_until(lambda: self.app.ok("screen")["kind"] == "table", what="the table again")
+        self.app.ok("trend", row=0)
+        self.assertEqual([t["name"] for t in self.app.ok("screen")["traces"]], ["speed"])
+
     def test_a_trend_takes_its_units_from_the_text_around_the_value(self):
         self.connect("Harbour crane", "Crane")
 
@@ -104,6 +131,13 @@ class Trends(e2e.AppTestCase):
         self.assertGreater(link["since_last_s"], 4)
         self.assertEqual(link["dot"], "red")
         self.app.wait_until(lambda: (self.app.ok("link")["loss"] or 0) > 0, what="requests counted lost")
+
+        # A table page's rows go stale by the same rule at the table's rate
+        # (5 s: 3 × 5 s + 1 s after the last value).
+        self.open_details()
+        self.app.wait_until(lambda: all(r["stale"] and r["alpha"] < 0.5 for r in self.app.rows()[0]["rows"]),
+                            timeout=25, what="the Details rows to go stale and dim")
+        self.assertEqual(self.app.ok("link")["dot"], "red")
 
 
 if __name__ == "__main__":
