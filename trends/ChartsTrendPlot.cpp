@@ -3,6 +3,7 @@
 #include "widgets/PhoneStyle.h"
 
 #include <QCategoryAxis>
+#include <QFontMetrics>
 #include <QChart>
 #include <QChartView>
 #include <QGraphicsLayout>
@@ -227,9 +228,17 @@ void ChartsTrendPlot::setWindow(double from, double to, const std::vector<TimeTi
     for (const QString& label : timeAxis_->categoriesLabels())
         timeAxis_->remove(label);
     timeAxis_->setStartValue(start);
+    // A label is centred on its tick: one closer to either end of the axis
+    // than half its width would be cut off there, so it is left out.
+    const double width = plotArea().width();
+    const double secondsPerPixel = width > 0 ? (end - start) / width : 0;
+    const QFontMetrics metrics(timeAxis_->labelsFont());
     QStringList seen;
     for (const TimeTick& tick : ticks) {
         if (tick.t <= start || tick.t >= end)
+            continue;
+        const double room = (metrics.horizontalAdvance(tick.label) / 2.0 + 2) * secondsPerPixel;
+        if (tick.t - start < room || end - tick.t < room)
             continue;
         QString label = tick.label;
         while (seen.contains(label))

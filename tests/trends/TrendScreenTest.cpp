@@ -2,6 +2,7 @@
 // test-shots/), pause and resume, gestures, "+" and the CSV export.
 
 #include "app/AppWindow.h"
+#include "trends/ChartsTrendPlot.h"
 #include "trends/TrendLegend.h"
 #include "widgets/NavigationStack.h"
 #include "trends/TrendScreen.h"
@@ -10,6 +11,8 @@
 #include "support/RecordingAlerts.h"
 
 #include <QApplication>
+#include <QCategoryAxis>
+#include <QChartView>
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
@@ -245,3 +248,21 @@ TEST(TrendScreen, DayOfThreeTraces)
 }
 
 } // namespace
+
+// A tick a few seconds from either end of the axis had its label drawn half
+// outside the plot, cut at the screen's edge; such labels are left out.
+TEST(TrendScreen, TimeLabelsThatWouldBeCutAtTheEdgesAreLeftOut)
+{
+    ChartsTrendPlot plot;
+    plot.resize(320, 400);
+    plot.show();
+    QApplication::processEvents();
+    plot.setWindow(0, 600, {{3, "09:00"}, {100, "09:02"}, {300, "09:05"}, {500, "09:08"}, {597, "09:10"}});
+    auto* view = plot.findChild<QChartView*>();
+    ASSERT_TRUE(view);
+    auto axes = view->chart()->axes(Qt::Horizontal);
+    ASSERT_EQ(axes.size(), 1);
+    auto* time = qobject_cast<QCategoryAxis*>(axes.front());
+    ASSERT_TRUE(time);
+    EXPECT_EQ(time->categoriesLabels(), (QStringList{"09:02", "09:05", "09:08"}));
+}
