@@ -294,16 +294,13 @@ bool SessionWatch::anyVariableStale(const RatedVariables& variables, double now)
     return false;
 }
 
-bool SessionWatch::isStale(const RemoteView& widget) const
+std::unordered_map<int, bool> SessionWatch::staleByTag() const
 {
     const double now = record()->loop().now();
-    for (const Watched& w : watched()) {
-        if (w.view.get() != &widget)
-            continue;
-        return anyVariableStale(w.variables, now);
-    }
-    // A widget that reads no variable of the device is never stale.
-    return false;
+    std::unordered_map<int, bool> out;
+    for (const Watched& w : watched())
+        out.emplace(w.view->tag(), anyVariableStale(w.variables, now));
+    return out;
 }
 
 bool SessionWatch::isStale(const ClientDynamicTable& table, IndexPath path) const

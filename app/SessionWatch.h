@@ -41,6 +41,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace fieldmon {
@@ -80,8 +81,9 @@ public:
     // The widget of the session's pages numbered `tag`, or null.
     std::shared_ptr<RemoteView> widgetWithTag(int tag) const;
 
-    // Whether `widget` shows a stale value now.
-    bool isStale(const RemoteView& widget) const;
+    // Whether each value widget of the session's pages shows a stale value
+    // now, by tag (the first widget of a tag, as widgetWithTag finds it).
+    std::unordered_map<int, bool> staleByTag() const;
     bool isStale(const ClientDynamicTable& table, IndexPath path) const;
     // The table page of the session on top, or null.
     ClientDynamicTable* tableOnTop() const;

@@ -26,14 +26,16 @@ void widgets(CommandContext& context, const Request& request, Answer& answer)
     // Value widgets of the open device's pages say whether what they show
     // is stale.
     SessionWatch* watch = context.shell() ? context.shell()->sessionWatch() : nullptr;
-    if (watch && watch->ownsScreen(top))
+    if (watch && watch->ownsScreen(top)) {
+        const std::unordered_map<int, bool> stale = watch->staleByTag();
         for (QJsonValueRef w : widgets) {
             QJsonObject o = w.toObject();
-            if (auto view = watch->widgetWithTag(o[QLatin1String("tag")].toInt())) {
-                o[QLatin1String("stale")] = watch->isStale(*view);
+            if (auto it = stale.find(o[QLatin1String("tag")].toInt()); it != stale.end()) {
+                o[QLatin1String("stale")] = it->second;
                 w = o;
             }
         }
+    }
     answer(Reply::success({{QStringLiteral("widgets"), widgets}}));
 }
 
