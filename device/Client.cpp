@@ -108,7 +108,6 @@ void Client::setService(bool on)
 void Client::heard(double t)
 {
     presence_.setLastHeardTime(t);
-    linkHealth_.datagramHeard(t);
 }
 
 void Client::setAddress(in_addr address, std::uint16_t port)

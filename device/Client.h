@@ -74,7 +74,7 @@ public:
     // When the device was last heard and since when a probe waits. Any thread.
     PresenceClock& presence() { return presence_; }
     const PresenceClock& presence() const { return presence_; }
-    // A datagram of the device arrived at t: presence and link health note it. Main thread.
+    // A datagram of the device arrived at t: the presence clock notes it (link health reads it there). Main thread.
     void heard(double t);
     // Another host that announced this device's serial number while the
     // device still answered at its own address (empty: none). Main thread.
@@ -174,7 +174,7 @@ private:
     std::deque<std::string> eventLog_;
     std::int32_t eventNumber_ = 0;
     Thumbwheels thumbwheels_;
-    LinkHealth linkHealth_;
+    LinkHealth linkHealth_{presence_};
     VariableStore variables_;
     // Running transfers are cancelled with the record.
     FileTransfers files_;

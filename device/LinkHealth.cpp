@@ -17,7 +17,6 @@ void LinkHealth::requestSent(std::uint32_t id, double time)
 
 void LinkHealth::replyReceived(std::uint32_t id, double time)
 {
-    datagramHeard(time);
     if (!ring_)
         return;
     // Newest first: a reused identifier belongs to the latest request.
@@ -34,20 +33,14 @@ void LinkHealth::replyReceived(std::uint32_t id, double time)
     }
 }
 
-void LinkHealth::datagramHeard(double time)
-{
-    if (!lastHeard_ || time > *lastHeard_)
-        lastHeard_ = time;
-}
-
 LinkHealth::Figures LinkHealth::figures(double now) const
 {
     Figures f;
     f.requestsSentTotal = requestsSentTotal_;
     f.repliesTotal = repliesTotal_;
     f.rttSumTotal = rttSumTotal_;
-    if (lastHeard_)
-        f.sinceLast = std::max(0.0, now - *lastHeard_);
+    if (std::optional<double> last = heard_.lastHeardTime())
+        f.sinceLast = std::max(0.0, now - *last);
     if (!ring_)
         return f;
 

@@ -3,9 +3,10 @@
 // requests, the share of requests left without a reply, and the silence
 // since the device was last heard.
 //
-// The record feeds it three facts: a request went out (its identifier and
-// the time), a reply came in (the identifier it answers and the time), and
-// some datagram of the device was heard. figures(now) reads:
+// The record feeds it two facts: a request went out (its identifier and the
+// time) and a reply came in (the identifier it answers and the time). When
+// the device was last heard it reads from the record's presence clock, the
+// one place that time is kept. figures(now) reads:
 //
 //   - the median and the 95th percentile (nearest rank) of the round-trip
 //     times of replies received in the last minute;
@@ -13,15 +14,14 @@
 //     deadline (1 s) has passed, the share that got no reply within it.
 //     A late reply still gives a round-trip time, but its request counts
 //     as lost. Requests younger than the deadline are not counted yet;
-//   - the seconds since the last datagram (a reply counts as one);
+//   - the seconds since the presence clock last heard the device;
 //   - since the record was made: the requests sent, the replies that
 //     answered one, and the sum of their round-trip times (what a
 //     monitoring system turns into rates).
 //
 // A reply matches the newest unanswered request with its identifier (the
 // identifiers wrap, so an old one may come round again); a reply nobody
-// asked for, or a second reply to the same request, changes nothing but
-// the time last heard.
+// asked for, or a second reply to the same request, changes nothing.
 //
 // Memory is bounded: the last kRemembered requests, kept in a ring that is
 // allocated at the first request (a record that never asks costs nothing).
@@ -30,7 +30,10 @@
 //
 // Times are seconds of the main loop's monotonic clock.
 //
-// Thread rule: main thread only (the reply path runs there).
+// Thread rule: main thread only (the reply path runs there); the presence
+// clock may be written from any thread.
+
+#include "device/PresenceClock.h"
 
 #include <array>
 #include <cstddef>
@@ -60,9 +63,11 @@ public:
         double rttSumTotal = 0; // seconds
     };
 
+    // `heard` outlives this (the record owns both).
+    explicit LinkHealth(const PresenceClock& heard) : heard_(heard) {}
+
     void requestSent(std::uint32_t id, double time);
     void replyReceived(std::uint32_t id, double time);
-    void datagramHeard(double time);
 
     Figures figures(double now) const;
 
@@ -74,10 +79,10 @@ private:
     };
     using Ring = std::array<Request, kRemembered>;
 
+    const PresenceClock& heard_;
     std::unique_ptr<Ring> ring_;
     std::size_t next_ = 0;  // where the next request goes
     std::size_t count_ = 0; // requests in the ring
-    std::optional<double> lastHeard_;
     std::uint64_t requestsSentTotal_ = 0;
     std::uint64_t repliesTotal_ = 0;
     double rttSumTotal_ = 0;
