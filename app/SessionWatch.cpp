@@ -1,11 +1,11 @@
 #include "app/SessionWatch.h"
 
+#include "app/LinkDot.h"
+#include "app/LongPress.h"
+#include "app/StaleMarks.h"
 #include "device/Client.h"
-#include "device/ClientUpdate.h"
 #include "elements/RemoteView.h"
 #include "elements/label/LabelView.h"
-#include "expr/Node.h"
-#include "expr/Scope.h"
 #include "pages/ClientDynamicTable.h"
 #include "pages/DevicePage.h"
 #include "pages/PageBuildContext.h"
@@ -17,12 +17,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QGraphicsOpacityEffect>
 #include <QJsonObject>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QTouchEvent>
-#include <QWindow>
 
 #include <cmath>
 #include <set>
@@ -30,101 +25,6 @@
 namespace fieldmon {
 
 namespace {
-
-constexpr char kStaleEffect[] = "staleMark";
-
-// The remote variables an expression reads: variables, structure members
-// and array elements, and what their indexes read. A whole structure is
-// not a value of its own. Without `scope`, as the last refresh resolved
-// them; with one (a table row's), as they resolve in it: a row's texts
-// share their nodes with every other row of the template.
-void collectVariables(expr::Node& node, std::vector<std::shared_ptr<RemoteData>>& out, expr::Scope* scope,
-                      int depth = 0)
-{
-    if (depth > 256)
-        return;
-    switch (node.type()) {
-    case expr::NodeKind::RemoteVariable:
-    case expr::NodeKind::Element:
-    case expr::NodeKind::Index:
-        if (scope)
-            node.updateRemoteDataWithEnvironment(scope);
-        if (const auto& v = node.remoteData(); v && !v->structureType())
-            out.push_back(v);
-        if (node.type() == expr::NodeKind::Index && node.indexNode())
-            collectVariables(*node.indexNode(), out, scope, depth + 1);
-        if (node.type() == expr::NodeKind::Element && node.structure() &&
-            node.structure()->type() == expr::NodeKind::Index && node.structure()->indexNode())
-            collectVariables(*node.structure()->indexNode(), out, scope, depth + 1);
-        return;
-    case expr::NodeKind::Operator:
-    case expr::NodeKind::Function:
-        for (const auto& a : node.args())
-            if (a)
-                collectVariables(*a, out, scope, depth + 1);
-        return;
-    default: return;
-    }
-}
-
-// Dims `view` (a widget or a table cell) as stale; returns the opacity it
-// had before.
-double dim(QWidget& view, const char* mark)
-{
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view.graphicsEffect());
-    if (effect) {
-        const double before = effect->opacity();
-        effect->setOpacity(before * 0.35);
-        return before;
-    }
-    effect = new QGraphicsOpacityEffect(&view);
-    effect->setObjectName(QLatin1String(mark));
-    effect->setOpacity(0.35);
-    view.setGraphicsEffect(effect);
-    return 1.0;
-}
-
-// Undoes dim(): our own effect goes, another keeps its place with the
-// opacity it had.
-void undim(QWidget& view, const char* mark, double before)
-{
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view.graphicsEffect());
-    if (effect && effect->objectName() == QLatin1String(mark))
-        view.setGraphicsEffect(nullptr);
-    else if (effect)
-        effect->setOpacity(before);
-}
-
-// The dot at the right of the navigation bar.
-class LinkDot final : public QWidget {
-public:
-    explicit LinkDot(QWidget* parent) : QWidget(parent)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setObjectName(QStringLiteral("linkDot"));
-        resize(12, 12);
-    }
-    void setColour(QColor c)
-    {
-        if (c != colour_) {
-            colour_ = c;
-            update();
-        }
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(QColor(255, 255, 255, 200), 1));
-        p.setBrush(colour_);
-        p.drawEllipse(QRectF(1, 1, width() - 2, height() - 2));
-    }
-
-private:
-    QColor colour_ = Qt::green;
-};
 
 // Where a view shows something: a label's text (a label's view is as wide
 // as the page and labels overlap), any other view's whole rectangle.
@@ -152,14 +52,10 @@ QColor colourOf(SessionWatch::Dot dot)
 
 } // namespace
 
-struct SessionWatch::Watched {
-    std::shared_ptr<RemoteView> view;
-    RatedVariables variables;
-};
-
 SessionWatch::SessionWatch(DeviceSession& session, NavigationStack& stack, history::HistoryStore* history,
                            platform::Alerts& alerts, Settings settings)
-    : session_(session), stack_(&stack), history_(history), alerts_(alerts), settings_(std::move(settings))
+    : session_(session), stack_(&stack), history_(history), alerts_(alerts), settings_(std::move(settings)),
+      marks_(std::make_unique<StaleMarks>())
 {
     const auto& record = session_.record();
     openedAt_ = record->loop().now();
@@ -175,13 +71,11 @@ SessionWatch::SessionWatch(DeviceSession& session, NavigationStack& stack, histo
                 eventMarks_.push_back({store->now(), n.text() ? QString::fromStdString(*n.text()) : QString()});
             });
     }
-    pressTimer_.setSingleShot(true);
-    pressTimer_.setInterval(kLongPressMs);
-    connect(&pressTimer_, &QTimer::timeout, this, &SessionWatch::longPressed);
-    qApp->installEventFilter(this);
+    longPress_ = std::make_unique<LongPress>([this](QPoint global) { return armPress(global); },
+                                             [this] { longPressed(); });
 
     dotView_ = new LinkDot(stack.bar());
-    placeDot();
+    dotView_->place();
     checkTimer_.setInterval(kCheckMs);
     connect(&checkTimer_, &QTimer::timeout, this, &SessionWatch::check);
     checkTimer_.start();
@@ -190,15 +84,8 @@ SessionWatch::SessionWatch(DeviceSession& session, NavigationStack& stack, histo
 
 SessionWatch::~SessionWatch()
 {
-    qApp->removeEventFilter(this);
     if (const auto& record = session_.record(); record && record->variables().valueObserver() == feed_.get())
         record->variables().setValueObserver(nullptr);
-    for (auto& [weak, opacity] : dimmed_)
-        if (auto w = weak.lock(); w && w->view())
-            undim(*w->view(), kStaleEffect, opacity);
-    for (const auto& cell : dimmedCells_)
-        if (cell)
-            undim(*cell, kStaleEffect, 1.0);
     delete dotView_.data();
 }
 
@@ -220,30 +107,10 @@ bool SessionWatch::ownsScreen(const Screen* screen) const
     return screen == session_.startPage();
 }
 
-std::vector<SessionWatch::Watched> SessionWatch::watched() const
+std::vector<WidgetVariables> SessionWatch::watched() const
 {
-    std::vector<Watched> out;
     PageBuildContext* made = session_.madeBy();
-    if (!made)
-        return out;
-    for (const auto& shown : made->shownValues()) {
-        Watched w;
-        w.view = shown.widget.lock();
-        if (!w.view)
-            continue;
-        for (const auto& e : shown.expressions) {
-            auto node = e.node.lock();
-            if (!node)
-                continue;
-            std::vector<std::shared_ptr<RemoteData>> vars;
-            collectVariables(*node, vars, nullptr);
-            for (auto& v : vars)
-                w.variables.push_back({std::move(v), e.rate});
-        }
-        if (!w.variables.empty())
-            out.push_back(std::move(w));
-    }
-    return out;
+    return made ? widgetVariables(*made) : std::vector<WidgetVariables>{};
 }
 
 bool SessionWatch::staleAt(double now, double stored, double since, double rate)
@@ -268,21 +135,6 @@ SessionWatch::Dot SessionWatch::dotFor(const LinkHealth::Figures& f, bool anySta
     return Dot::Red;
 }
 
-SessionWatch::RatedVariables SessionWatch::rowVariables(const ClientDynamicTable& table, IndexPath path) const
-{
-    RatedVariables out;
-    const double rate = ClientUpdate::parseUpdateRate(table.refreshRate()).updateRate;
-    for (const auto& scope : table.rowScopes(path)) {
-        if (!scope->expression())
-            continue;
-        std::vector<std::shared_ptr<RemoteData>> vars;
-        collectVariables(*scope->expression(), vars, scope.get());
-        for (auto& v : vars)
-            out.push_back({std::move(v), rate});
-    }
-    return out;
-}
-
 bool SessionWatch::anyVariableStale(const RatedVariables& variables, double now) const
 {
     // A value never stored counts from when the page on top appeared: a
@@ -298,7 +150,7 @@ std::unordered_map<int, bool> SessionWatch::staleByTag() const
 {
     const double now = record()->loop().now();
     std::unordered_map<int, bool> out;
-    for (const Watched& w : watched())
+    for (const WidgetVariables& w : watched())
         out.emplace(w.view->tag(), anyVariableStale(w.variables, now));
     return out;
 }
@@ -315,7 +167,7 @@ ClientDynamicTable* SessionWatch::tableOnTop() const
     return qobject_cast<ClientDynamicTable*>(stack_->top());
 }
 
-bool SessionWatch::markStaleRows(ClientDynamicTable* table, double now)
+bool SessionWatch::checkRows(ClientDynamicTable* table, double now)
 {
     std::vector<QPointer<QWidget>> stale;
     if (table && table->tableView())
@@ -327,13 +179,7 @@ bool SessionWatch::markStaleRows(ClientDynamicTable* table, double now)
     const bool any = !stale.empty();
     if (!settings_.staleMarks)
         stale.clear();
-    for (const auto& cell : dimmedCells_)
-        if (cell && std::find(stale.begin(), stale.end(), cell) == stale.end())
-            undim(*cell, kStaleEffect, 1.0);
-    for (const auto& cell : stale)
-        if (std::find(dimmedCells_.begin(), dimmedCells_.end(), cell) == dimmedCells_.end())
-            dim(*cell, kStaleEffect);
-    dimmedCells_ = std::move(stale);
+    marks_->markCells(std::move(stale));
     return any;
 }
 
@@ -345,9 +191,9 @@ void SessionWatch::check()
         topSince_ = now;
     }
     const bool onTop = stack_ && ownsScreen(stack_->top());
-    bool anyStale = markStaleRows(tableOnTop(), now);
+    bool anyStale = checkRows(tableOnTop(), now);
     std::vector<std::shared_ptr<RemoteView>> stale;
-    for (const Watched& w : watched()) {
+    for (const WidgetVariables& w : watched()) {
         if (anyVariableStale(w.variables, now)) {
             stale.push_back(w.view);
             if (onTop && w.view->view() && w.view->view()->isVisibleTo(stack_->top()))
@@ -356,44 +202,13 @@ void SessionWatch::check()
     }
     dot_ = dotFor(record()->linkHealth().figures(now), anyStale);
     if (dotView_) {
-        static_cast<LinkDot*>(dotView_.data())->setColour(colourOf(dot_));
-        placeDot();
+        dotView_->setColour(colourOf(dot_));
+        dotView_->place();
         dotView_->setVisible(onTop);
     }
     if (!settings_.staleMarks)
-        return;
-    // Undim what is fresh again, dim what went stale.
-    std::erase_if(dimmed_, [&](auto& entry) {
-        auto w = entry.first.lock();
-        if (!w)
-            return true;
-        if (std::find(stale.begin(), stale.end(), w) != stale.end())
-            return false;
-        if (QWidget* view = w->view())
-            undim(*view, kStaleEffect, entry.second);
-        return true;
-    });
-    for (const auto& w : stale) {
-        QWidget* view = w->view();
-        if (!view)
-            continue;
-        bool already = false;
-        for (const auto& entry : dimmed_)
-            if (entry.first.lock() == w)
-                already = true;
-        if (already)
-            continue;
-        dimmed_.push_back({w, dim(*view, kStaleEffect)});
-    }
-}
-
-void SessionWatch::placeDot()
-{
-    if (!dotView_ || !dotView_->parentWidget())
-        return;
-    QWidget* bar = dotView_->parentWidget();
-    dotView_->move(bar->width() - dotView_->width() - 8, (bar->height() - dotView_->height()) / 2);
-    dotView_->raise();
+        stale.clear();
+    marks_->markWidgets(stale);
 }
 
 std::shared_ptr<RemoteView> SessionWatch::widgetWithTag(int tag) const
@@ -431,7 +246,7 @@ std::shared_ptr<RemoteView> SessionWatch::valueWidgetAt(QPoint global) const
     Screen* page = stack_->top();
     std::shared_ptr<RemoteView> hit;
     // The last placed is drawn on top.
-    for (const Watched& w : watched()) {
+    for (const WidgetVariables& w : watched()) {
         QWidget* view = w.view->view();
         if (!view || !view->isVisible() || !page->isAncestorOf(view))
             continue;
@@ -443,108 +258,34 @@ std::shared_ptr<RemoteView> SessionWatch::valueWidgetAt(QPoint global) const
     return hit;
 }
 
-bool SessionWatch::eventFilter(QObject* watched, QEvent* event)
+bool SessionWatch::armPress(QPoint global)
 {
-    // Mouse events (those Qt makes of touches too) are seen once, as they
-    // reach the window, before any widget under them takes them.
-    if (!qobject_cast<QWindow*>(watched))
-        return QObject::eventFilter(watched, event);
-    auto pressed = [this](QPoint global) {
-        swallowRelease_ = false;
-        pressTimer_.stop();
-        if (!history_)
-            return;
-        pressWidget_ = valueWidgetAt(global);
-        pressTable_ = nullptr;
-        if (pressWidget_.expired()) {
-            std::optional<IndexPath> row = valueRowAt(global);
-            if (!row)
-                return;
-            pressTable_ = tableOnTop();
-            pressRow_ = *row;
-        }
-        pressAt_ = global;
-        pressTarget_ = QApplication::widgetAt(global);
-        pressTimer_.start();
-    };
-    auto moved = [this](QPoint global) {
-        if (pressTimer_.isActive() && (global - pressAt_).manhattanLength() > kSlopPixels)
-            pressTimer_.stop();
-        return swallowRelease_;
-    };
-    auto released = [this] {
-        pressTimer_.stop();
-        // The long press took this press: nothing under it sees the end.
-        const bool swallow = swallowRelease_;
-        swallowRelease_ = false;
-        return swallow;
-    };
-    switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        auto* me = static_cast<QMouseEvent*>(event);
-        if (me->button() == Qt::LeftButton)
-            pressed(me->globalPosition().toPoint());
-        break;
-    }
-    case QEvent::MouseMove:
-        if (moved(static_cast<QMouseEvent*>(event)->globalPosition().toPoint()))
-            return true;
-        break;
-    case QEvent::MouseButtonRelease:
-        if (released())
-            return true;
-        break;
-    // A finger on a widget that takes touches itself comes as touches.
-    case QEvent::TouchBegin: {
-        auto* te = static_cast<QTouchEvent*>(event);
-        if (te->points().size() == 1)
-            pressed(te->points().front().globalPosition().toPoint());
-        else
-            pressTimer_.stop();
-        break;
-    }
-    case QEvent::TouchUpdate: {
-        auto* te = static_cast<QTouchEvent*>(event);
-        if (te->points().size() != 1)
-            pressTimer_.stop();
-        else if (moved(te->points().front().globalPosition().toPoint()))
-            return true;
-        break;
-    }
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel:
-        if (released())
-            return true;
-        break;
-    default: break;
-    }
-    return QObject::eventFilter(watched, event);
+    if (!history_)
+        return false;
+    pressWidget_ = valueWidgetAt(global);
+    pressTable_ = nullptr;
+    if (!pressWidget_.expired())
+        return true;
+    std::optional<IndexPath> row = valueRowAt(global);
+    if (!row)
+        return false;
+    pressTable_ = tableOnTop();
+    pressRow_ = *row;
+    return true;
 }
 
 void SessionWatch::longPressed()
 {
-    auto widget = pressWidget_.lock();
-    if (!widget && !pressTable_)
-        return;
-    // Whatever took the press lets go outside itself: a button does not
-    // fire, a switch does not turn, a table does not select.
-    if (QWidget* grabber = QWidget::mouseGrabber() ? QWidget::mouseGrabber() : pressTarget_.data()) {
-        const QPointF outside(-100000, -100000);
-        QMouseEvent release(QEvent::MouseButtonRelease, outside, grabber->mapToGlobal(outside), Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(grabber, &release);
-    }
-    swallowRelease_ = true;
-    if (widget)
+    if (auto widget = pressWidget_.lock())
         openTrend(*widget);
-    else
+    else if (pressTable_)
         openTrend(*pressTable_, pressRow_);
 }
 
 trends::TrendScreen* SessionWatch::openTrend(const RemoteView& widget, QString* why)
 {
     RatedVariables variables;
-    for (const Watched& w : watched())
+    for (const WidgetVariables& w : watched())
         if (w.view.get() == &widget)
             variables = w.variables;
     QJsonObject shown;

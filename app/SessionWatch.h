@@ -5,23 +5,19 @@
 //
 //   - History: the device's replies feed the history store (HistoryFeed on
 //     the record's variables); the device's last day is read back from disk.
-//   - Long press: a press held still for kLongPressMs on a widget of the
+//   - Long press (LongPress): a press held still on a widget of the
 //     session's pages that shows remote values, or on a row of a table
 //     page whose texts read some, opens the trend of the variables those
-//     expressions read for it (up to eight traces). The press is
-//     then taken from the widget (it gets a release outside itself, so a
-//     button does not fire and a switch does not turn) and the real
-//     release is swallowed. A press that moves more than kSlopPixels
-//     first, the joystick, and widgets that show no remote value are left
-//     alone: taps, drags, pickers and table scrolling work as before.
+//     expressions read for it (ShownVariables; up to eight traces). The
+//     joystick and widgets that show no remote value are left alone.
 //   - Freshness: a value is stale when a variable its expressions read has
 //     not been stored for more than 3 × its binding's rate + 1 s (since the
 //     page on top appeared, for one never stored); bindings without a
 //     period ("load", "once") never go stale. A table row is stale by the
 //     same rule at its table's rate. Stale widgets and the cells of stale
-//     rows are dimmed (unless the marks are turned off) and the link dot
-//     turns red.
-//   - The link dot: a small dot at the right of the navigation bar while a
+//     rows are dimmed (StaleMarks; unless the marks are turned off) and
+//     the link dot turns red.
+//   - The link dot (LinkDot): a small dot at the right of the navigation bar while a
 //     page of the session is on top. Green: heard within 2 s, no loss and
 //     a round-trip median under 250 ms. Amber: heard within 5 s, loss up to
 //     20 % or a median up to 1 s. Red: anything worse, or a stale value on
@@ -29,6 +25,7 @@
 //
 // Thread rule: main thread only.
 
+#include "app/ShownVariables.h"
 #include "device/LinkHealth.h"
 #include "history/HistoryFeed.h"
 #include "platform/NotificationCenter.h"
@@ -49,16 +46,16 @@ namespace fieldmon {
 class Client;
 class ClientDynamicTable;
 class DeviceSession;
-class RemoteData;
+class LinkDot;
+class LongPress;
 class NavigationStack;
 class RemoteView;
 class Screen;
+class StaleMarks;
 
 class SessionWatch : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kLongPressMs = 600;
-    static constexpr int kSlopPixels = 10;
     static constexpr int kCheckMs = 500;
 
     enum class Dot { Green, Amber, Red };
@@ -98,26 +95,20 @@ public:
     // The session's pages: whether `screen` is one of them.
     bool ownsScreen(const Screen* screen) const;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    // Remote variables with the rate of the binding that reads them.
-    using RatedVariables = std::vector<std::pair<std::shared_ptr<RemoteData>, double>>;
-    struct Watched;
     void check();
-    // Dims the cells of the stale rows shown now, undims the others;
-    // whether any shown row is stale.
-    bool markStaleRows(ClientDynamicTable* table, double now);
-    std::vector<Watched> watched() const;
-    RatedVariables rowVariables(const ClientDynamicTable& table, IndexPath path) const;
+    // The stale rows shown now of `table` (may be null); whether any is.
+    bool checkRows(ClientDynamicTable* table, double now);
+    std::vector<WidgetVariables> watched() const;
     bool anyVariableStale(const RatedVariables& variables, double now) const;
+    // What a press at `global` would open the trend of: a value widget or
+    // a row of the table on top (remembered for the long press); false
+    // when it lies on neither.
+    bool armPress(QPoint global);
     std::shared_ptr<RemoteView> valueWidgetAt(QPoint global) const;
-    // The row of the table on top under `global` that shows remote values.
     std::optional<IndexPath> valueRowAt(QPoint global) const;
-    trends::TrendScreen* openTrendOf(const RatedVariables& variables, const QString& shownText, QString* why);
     void longPressed();
-    void placeDot();
+    trends::TrendScreen* openTrendOf(const RatedVariables& variables, const QString& shownText, QString* why);
 
     DeviceSession& session_;
     QPointer<NavigationStack> stack_;
@@ -129,22 +120,15 @@ private:
     std::vector<trends::TrendEvent> eventMarks_;
     double openedAt_ = 0;
 
-    QTimer pressTimer_;
-    QPointer<QWidget> pressTarget_;
-    QPoint pressAt_;
+    std::unique_ptr<LongPress> longPress_;
     std::weak_ptr<RemoteView> pressWidget_;
     QPointer<ClientDynamicTable> pressTable_;
     IndexPath pressRow_;
-    bool swallowRelease_ = false;
 
     QTimer checkTimer_;
-    QPointer<QWidget> dotView_;
+    QPointer<LinkDot> dotView_;
     Dot dot_ = Dot::Green;
-    // Widgets dimmed now, with the opacity they had before.
-    std::vector<std::pair<std::weak_ptr<RemoteView>, double>> dimmed_;
-    // Table cells dimmed now (cells are reused for other rows: each check
-    // marks them anew).
-    std::vector<QPointer<QWidget>> dimmedCells_;
+    std::unique_ptr<StaleMarks> marks_;
     // The screen on top at the last check, and since when.
     QPointer<Screen> top_;
     double topSince_ = 0;

@@ -1,6 +1,10 @@
-// When a shown value counts as stale, and what colour the link dot takes.
+// When a shown value counts as stale, what colour the link dot takes, and
+// how stale table cells are marked.
 
 #include "app/SessionWatch.h"
+#include "app/StaleMarks.h"
+
+#include <QGraphicsOpacityEffect>
 
 #include <gtest/gtest.h>
 
@@ -56,4 +60,28 @@ TEST(StaleRule, LinkDotThresholds)
     EXPECT_EQ(SessionWatch::dotFor(figures(0.5, 0.0, 1.5), false), Dot::Red);
     // Nothing heard yet: red.
     EXPECT_EQ(SessionWatch::dotFor(LinkHealth::Figures{}, false), Dot::Red);
+}
+
+// Table cells are reused as the list scrolls: a cell dimmed for a stale row
+// that now shows a fresh one must look fresh again at the next check, and
+// nothing stays dimmed once the marks go with the session.
+TEST(StaleMarks, CellsAreMarkedAnewAtEveryCheck)
+{
+    QWidget a, b;
+    auto opacity = [](QWidget& w) {
+        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(w.graphicsEffect());
+        return effect ? effect->opacity() : 1.0;
+    };
+    {
+        StaleMarks marks;
+        marks.markCells({&a});
+        EXPECT_DOUBLE_EQ(opacity(a), StaleMarks::kDimmed);
+        EXPECT_DOUBLE_EQ(opacity(b), 1.0);
+        marks.markCells({&b, &b});
+        EXPECT_EQ(a.graphicsEffect(), nullptr);
+        EXPECT_DOUBLE_EQ(opacity(b), StaleMarks::kDimmed) << "dimmed once, however often named";
+        marks.markCells({&a, &b});
+    }
+    EXPECT_EQ(a.graphicsEffect(), nullptr);
+    EXPECT_EQ(b.graphicsEffect(), nullptr);
 }
