@@ -135,11 +135,22 @@ SessionWatch::Dot SessionWatch::dotFor(const LinkHealth::Figures& f, bool anySta
     return Dot::Red;
 }
 
+double SessionWatch::noteTopScreen(double now) const
+{
+    // Looked at by the periodic check and by every question automation
+    // asks, which may come right after a page came up.
+    if (!stack_ || stack_->top() != top_) {
+        top_ = stack_ ? stack_->top() : nullptr;
+        topSince_ = now;
+    }
+    return std::max(openedAt_, topSince_);
+}
+
 bool SessionWatch::anyVariableStale(const RatedVariables& variables, double now) const
 {
     // A value never stored counts from when the page on top appeared: a
     // page opened late in the session has its first reply's time to come.
-    const double since = std::max(openedAt_, topSince_);
+    const double since = noteTopScreen(now);
     for (const auto& [v, rate] : variables)
         if (staleAt(now, v->storedAt(), since, rate))
             return true;
@@ -186,10 +197,7 @@ bool SessionWatch::checkRows(ClientDynamicTable* table, double now)
 void SessionWatch::check()
 {
     const double now = record()->loop().now();
-    if (!stack_ || stack_->top() != top_) {
-        top_ = stack_ ? stack_->top() : nullptr;
-        topSince_ = now;
-    }
+    noteTopScreen(now);
     const bool onTop = stack_ && ownsScreen(stack_->top());
     bool anyStale = checkRows(tableOnTop(), now);
     std::vector<std::shared_ptr<RemoteView>> stale;

@@ -100,6 +100,8 @@ private:
     // The stale rows shown now of `table` (may be null); whether any is.
     bool checkRows(ClientDynamicTable* table, double now);
     std::vector<WidgetVariables> watched() const;
+    // Notes a new screen on top; since when a value never stored counts.
+    double noteTopScreen(double now) const;
     bool anyVariableStale(const RatedVariables& variables, double now) const;
     // What a press at `global` would open the trend of: a value widget or
     // a row of the table on top (remembered for the long press); false
@@ -129,9 +131,9 @@ private:
     QPointer<LinkDot> dotView_;
     Dot dot_ = Dot::Green;
     std::unique_ptr<StaleMarks> marks_;
-    // The screen on top at the last check, and since when.
-    QPointer<Screen> top_;
-    double topSince_ = 0;
+    // The screen on top when last looked at, and since when.
+    mutable QPointer<Screen> top_;
+    mutable double topSince_ = 0;
 };
 
 } // namespace fieldmon
