@@ -77,6 +77,28 @@ void fitWithin(QMessageBox* box, int windowHeight)
 
 } // namespace
 
+QString QtAlerts::withBreakPoints(const QString& text)
+{
+    constexpr int kLongestRun = 16;
+    QString out;
+    out.reserve(text.size() + text.size() / kLongestRun + 1);
+    int run = 0;
+    for (QChar c : text) {
+        out += c;
+        if (c.isSpace() || c == u'/' || c == u'-') {
+            run = 0; // Qt breaks here by itself
+            continue;
+        }
+        if (c.isHighSurrogate())
+            continue; // never between the halves of one character
+        if (c == u'_' || ++run >= kLongestRun) {
+            out += kBreakPoint;
+            run = 0;
+        }
+    }
+    return out;
+}
+
 QtAlerts::QtAlerts(QWidget* parent) : parent_(parent) {}
 
 QtAlerts::~QtAlerts()
@@ -105,7 +127,7 @@ platform::Alerts::AlertId QtAlerts::show(platform::AlertContent content)
     box->setIcon(QMessageBox::NoIcon);
     box->setWindowTitle(QString::fromStdString(content.title));
     box->setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(content.title).toHtmlEscaped()));
-    box->setInformativeText(QString::fromStdString(content.message).toHtmlEscaped());
+    box->setInformativeText(withBreakPoints(QString::fromStdString(content.message)).toHtmlEscaped());
     box->setTextFormat(Qt::RichText);
     styleLikeThePhone(box);
 

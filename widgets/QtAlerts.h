@@ -10,13 +10,16 @@
 // "Cancel" of an alert). The callback runs after the box has left the screen.
 //
 // A box never grows taller than its window: a long message scrolls inside
-// it, so the buttons stay on screen.
+// it, so the buttons stay on screen. Nor wider: Qt breaks lines only between
+// words and after '/' or '-', so a long name without them (a file called
+// "site_visit_2026_12_08.pcapng") gets invisible break points.
 //
 // Thread rule: main thread only.
 
 #include "platform/Alerts.h"
 
 #include <QPointer>
+#include <QString>
 
 #include <map>
 
@@ -29,6 +32,13 @@ class QtAlerts final : public platform::Alerts {
 public:
     // Space kept free above and below a box that fills the window's height.
     static constexpr int kWindowMargin = 12;
+    // The invisible break point (zero-width space); readers of a box's text
+    // drop it.
+    static constexpr QChar kBreakPoint{0x200B};
+
+    // `text` with a break point after each '_' and within any run of 16
+    // characters that Qt could not break.
+    static QString withBreakPoints(const QString& text);
 
     // `parent` is the window the boxes are centred on; may be null.
     explicit QtAlerts(QWidget* parent = nullptr);

@@ -2,6 +2,7 @@
 
 #include "app/AppWindow.h"
 #include "widgets/NavigationStack.h"
+#include "widgets/QtAlerts.h"
 #include "widgets/Screen.h"
 
 #include <QAbstractButton>
@@ -24,7 +25,8 @@ QJsonArray pair(QPoint p)
 
 QString plainText(const QString& text)
 {
-    return Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
+    QString plain = Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
+    return plain.remove(QtAlerts::kBreakPoint);
 }
 
 std::vector<QMessageBox*> shownAlerts()

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextDocument>
+#include <QTextOption>
 
 #include <gtest/gtest.h>
 
@@ -170,4 +172,38 @@ TEST(QtAlerts, ALongMessageScrollsInsideTheWindowWithItsButtonInReach)
     fieldmon::test::shot(box, "alert-sixty-entries");
     QTest::mouseClick(ok, Qt::LeftButton);
     EXPECT_EQ(alerts.openCount(), 0u);
+}
+
+TEST(QtAlerts, ALongPathBreaksToFitTheWindow)
+{
+    // "Recording saved" named a file under a long folder: the path, one
+    // word without a space, made the box wider than the screen and its ends
+    // were cut off.
+    QWidget window;
+    window.resize(320, 480);
+    window.show();
+    QtAlerts alerts(&window);
+    const std::string path = "/home/technician/Documents/fieldmon/recordings/north-harbour-pumping-station/"
+                             "site_visit_2026_12_08T02_51_00_with_the_crane_and_the_pumps.pcapng";
+    QMessageBox* box = alerts.box(alerts.show({"Recording saved", "Saved as " + path, {"OK"}, {}}));
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(waitFor([&] { return box->isVisible(); }));
+    QRect inWindow(window.mapFromGlobal(box->mapToGlobal(QPoint(0, 0))), box->size());
+    EXPECT_TRUE(window.rect().contains(inWindow)) << inWindow.x() << "+" << inWindow.width();
+    // Every line fits the message's width (a line that cannot break is
+    // wider and is cut at the box's edge).
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    ASSERT_NE(label, nullptr);
+    QTextDocument laidOut;
+    laidOut.setDefaultFont(label->font());
+    laidOut.setDocumentMargin(0);
+    QTextOption asTheLabelWraps; // between words only, never inside one
+    asTheLabelWraps.setWrapMode(QTextOption::WordWrap);
+    laidOut.setDefaultTextOption(asTheLabelWraps);
+    laidOut.setHtml(label->text());
+    laidOut.setTextWidth(label->contentsRect().width());
+    EXPECT_LE(laidOut.idealWidth(), label->contentsRect().width());
+    fieldmon::test::shot(box, "alert-long-path");
+    // What it says is unchanged but for invisible break points.
+    EXPECT_EQ(box->informativeText().remove(QChar(0x200B)).toStdString(), "Saved as " + path);
 }
