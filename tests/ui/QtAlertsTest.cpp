@@ -205,5 +205,5 @@ TEST(QtAlerts, ALongPathBreaksToFitTheWindow)
     EXPECT_LE(laidOut.idealWidth(), label->contentsRect().width());
     fieldmon::test::shot(box, "alert-long-path");
     // What it says is unchanged but for invisible break points.
-    EXPECT_EQ(box->informativeText().remove(QChar(0x200B)).toStdString(), "Saved as " + path);
+    EXPECT_EQ(box->informativeText().remove(QtAlerts::kBreakPoint).toStdString(), "Saved as " + path);
 }
