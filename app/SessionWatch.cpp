@@ -161,8 +161,16 @@ std::unordered_map<int, bool> SessionWatch::staleByTag() const
 {
     const double now = record()->loop().now();
     std::unordered_map<int, bool> out;
+    PageBuildContext* made = session_.madeBy();
+    if (!made)
+        return out;
+    // A widget that reads no variable of the device is never stale.
+    for (const auto& shown : made->shownValues())
+        if (auto w = shown.widget.lock())
+            out.emplace(w->tag(), false);
     for (const WidgetVariables& w : watched())
-        out.emplace(w.view->tag(), anyVariableStale(w.variables, now));
+        if (anyVariableStale(w.variables, now))
+            out[w.view->tag()] = true;
     return out;
 }
 

@@ -79,7 +79,7 @@ public:
     std::shared_ptr<RemoteView> widgetWithTag(int tag) const;
 
     // Whether each value widget of the session's pages shows a stale value
-    // now, by tag (the first widget of a tag, as widgetWithTag finds it).
+    // now, by tag.
     std::unordered_map<int, bool> staleByTag() const;
     bool isStale(const ClientDynamicTable& table, IndexPath path) const;
     // The table page of the session on top, or null.

@@ -166,19 +166,22 @@ int Client::sendBytes(const void* data, std::size_t size)
     // socket's send buffer for seconds, and a blocking send then froze the
     // main thread with the send lock held. A full buffer fails this one
     // datagram instead, as a lost datagram would.
-    ssize_t sent;
-    if (lock) {
-        std::lock_guard guard(*lock);
-        sent = ::sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
-    } else {
-        sent = ::sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
-    }
-    if (sent < 0) {
-        diag("Error sending packet: %s\n", std::strerror(errno));
+    int error = 0;
+    auto transmit = [&] {
+        std::unique_lock<std::mutex> guard;
+        if (lock)
+            guard = std::unique_lock(*lock);
+        const bool left =
+            ::sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) >= 0;
+        error = left ? 0 : errno;
+        return left;
+    };
+    const bool left = services_.taps ? services_.taps->send(fd, dest, {static_cast<const char*>(data), size}, transmit)
+                                     : transmit();
+    if (!left) {
+        diag("Error sending packet: %s\n", std::strerror(error));
         return -1;
     }
-    if (services_.taps && services_.taps->active())
-        services_.taps->sent(fd, dest, {static_cast<const char*>(data), size});
     return 0;
 }
 

@@ -268,23 +268,22 @@ int ClientFinder::charSendMsg(char c)
     int fd = sock_.load();
     if (fd == -1)
         return -1;
-    ssize_t sent;
-    int error;
-    {
+    int error = 0;
+    auto transmit = [&] {
         std::lock_guard lock(send_mutex);
         // Never waiting for room in the send buffer (see Client::sendBytes).
-        sent = ::sendto(fd, &c, 1, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_);
-        error = errno;
-    }
+        const bool left = ::sendto(fd, &c, 1, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_) >= 0;
+        error = left ? 0 : errno;
+        return left;
+    };
+    const bool left = services_.taps ? services_.taps->send(fd, sa_, std::string_view(&c, 1), transmit) : transmit();
     // A full send buffer is no network failure: the next tick searches again.
-    if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK))
+    if (!left && (error == EAGAIN || error == EWOULDBLOCK))
         return -1;
-    if (sent < 0) {
+    if (!left) {
         reportSendFailure(error);
         return -1;
     }
-    if (services_.taps && services_.taps->active())
-        services_.taps->sent(fd, sa_, std::string_view(&c, 1));
     return 0;
 }
 

@@ -48,11 +48,10 @@ std::uint32_t PacketTapPoint::sourceTowards(std::uint32_t destination)
     return known->second;
 }
 
-void PacketTapPoint::sent(int fd, const sockaddr_in& to, std::string_view bytes)
+void PacketTapPoint::showSent(int fd, const sockaddr_in& to, std::string_view bytes, PacketTap::WallTime at)
 {
-    if (!active())
+    if (!tap_)
         return;
-    const auto at = std::chrono::system_clock::now();
     const PacketEnd destination{ntohl(to.sin_addr.s_addr), ntohs(to.sin_port)};
     PacketEnd source;
     sockaddr_in local{};
@@ -61,9 +60,6 @@ void PacketTapPoint::sent(int fd, const sockaddr_in& to, std::string_view bytes)
         source.address = ntohl(local.sin_addr.s_addr);
         source.port = ntohs(local.sin_port);
     }
-    std::lock_guard lock(mutex_);
-    if (!tap_)
-        return;
     if (source.address == 0) {
         // An unbound socket says 0.0.0.0: the packet left from the address
         // of the route towards its destination. The lookup runs under the

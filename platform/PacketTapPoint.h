@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <unordered_map>
 
@@ -37,10 +38,28 @@ public:
     // The hot path's only question when nothing listens.
     bool active() const { return active_.load(std::memory_order_relaxed); }
 
-    // A datagram that socket `fd` has just sent to `to`. Its source is the
-    // socket's own port (getsockname) and the address the system sends from
-    // towards `to` (looked up once per destination, sending nothing).
-    void sent(int fd, const sockaddr_in& to, std::string_view bytes);
+    // Sends a datagram through `transmit` (true when it left) and, while a
+    // tap is attached and it left, shows it as sent by socket `fd` to `to`.
+    // Its source is the socket's own port (getsockname) and the address the
+    // system sends from towards `to` (looked up once per destination,
+    // sending nothing). The time is taken before the send, and the tap is
+    // told before the lock is let go: a reply the datagram causes, which
+    // received() stamps after it arrives and hands over under the same
+    // lock, is stamped later and shown after it. (Stamped after the send,
+    // a reply on a loaded machine came out first, and a replay found an
+    // answer to a request not made yet.)
+    template <typename Transmit>
+    bool send(int fd, const sockaddr_in& to, std::string_view bytes, Transmit&& transmit)
+    {
+        if (!active())
+            return transmit();
+        std::lock_guard lock(mutex_);
+        const auto at = std::chrono::system_clock::now();
+        if (!transmit())
+            return false;
+        showSent(fd, to, bytes, at);
+        return true;
+    }
     // A datagram received from `from` on `localPort`, addressed to
     // `localAddress` (the packet's destination: a unicast or broadcast one).
     void received(const sockaddr_in& from, in_addr localAddress, std::uint16_t localPort, std::string_view bytes);
@@ -55,6 +74,8 @@ public:
     static std::uint32_t sourceAddressTowards(std::uint32_t destination);
 
 private:
+    // mutex_ held.
+    void showSent(int fd, const sockaddr_in& to, std::string_view bytes, PacketTap::WallTime at);
     // sourceAddressTowards through the cache; mutex_ held.
     std::uint32_t sourceTowards(std::uint32_t destination);
 

@@ -1,6 +1,7 @@
 // The packet tap point: off costs nothing and shows nothing; detach() and
 // a switch to another tap never leave a handler running on the old one,
-// while other threads keep sending and receiving.
+// while other threads keep sending and receiving; a reply never comes out
+// ahead of the request that caused it.
 
 #include "platform/PacketTapPoint.h"
 
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -121,4 +124,40 @@ TEST(PacketTap, DetachAndSwitchWaitForTheRunningHandler)
     for (auto& t : senders)
         t.join();
     EXPECT_GE(total, 200);
+}
+
+// A recording held a device's reply stamped, and written, before the
+// request that caused it: the listen thread took the reply between the
+// main thread's send and its stamping, on a loaded machine, and a replay of
+// the file then found an answer to a request not made yet.
+TEST(PacketTap, AReplyThatArrivesDuringTheSendIsShownAfterItsRequest)
+{
+    PacketTapPoint point;
+    test::TapLog log;
+    point.attach(&log);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    std::thread listen;
+    // The "send" lets the listen thread hand the reply over at once, then
+    // takes its time returning, as a descheduled main thread would.
+    const bool left = point.send(fd, endpoint("127.0.0.2", 10024), "vbB40", [&] {
+        listen = std::thread([&] {
+            point.received(endpoint("127.0.0.2", 10024), in_addr{htonl(INADDR_LOOPBACK)}, 10023, "Vb");
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return true;
+    });
+    listen.join();
+    EXPECT_TRUE(left);
+    const auto shown = log.datagrams();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].bytes, "vbB40");
+    EXPECT_EQ(shown[1].bytes, "Vb");
+    EXPECT_LE(shown[0].at, shown[1].at);
+
+    // A send that fails shows nothing.
+    EXPECT_FALSE(point.send(fd, endpoint("127.0.0.2", 10024), "x", [] { return false; }));
+    EXPECT_EQ(log.datagrams().size(), 2u);
+    ::close(fd);
+    point.detach();
 }

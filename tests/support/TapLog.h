@@ -15,6 +15,7 @@ public:
         Direction direction;
         platform::PacketEnd from, to;
         std::string bytes;
+        WallTime at;
     };
     struct Transfer {
         platform::PacketEnd client, server;
@@ -23,10 +24,10 @@ public:
     };
 
     void datagram(Direction direction, platform::PacketEnd from, platform::PacketEnd to, std::string_view bytes,
-                  WallTime) override
+                  WallTime at) override
     {
         std::lock_guard lock(mutex_);
-        datagrams_.push_back({direction, from, to, std::string(bytes)});
+        datagrams_.push_back({direction, from, to, std::string(bytes), at});
     }
     void httpTransfer(platform::PacketEnd client, platform::PacketEnd server, std::string_view request,
                       std::string_view response, WallTime start, WallTime end) override
